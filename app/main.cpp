@@ -1,0 +1,23 @@
+// The tool's entry point: creates its windows in their fixed order, with the
+// main window shown (and its start-up question asked) first, then runs the
+// message loop until the main window closes.
+
+#include "app/toolwindows.h"
+#include "modbus/boxes.h"
+#include "windows/qtboxes.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  SetApplicationTitle(ApplicationTitleFromPath(QString::fromLocal8Bit(argv[0])));
+  QtBoxes qtBoxes;
+  SetBoxes(&qtBoxes);
+  int result = 0;
+  {
+    ToolWindows windows;
+    result = QApplication::exec();
+  }
+  SetBoxes(nullptr);
+  return result;
+}

@@ -1,0 +1,93 @@
+#include "app/tl8form.h"
+
+#include "app/console.h"
+#include "modbus/boxes.h"
+#include "modbus/exchange_state.h"
+#include "windows/paswkoefform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+
+namespace {
+
+const QString kJumperQuestion = QStringLiteral(
+    "   Перед работой с протоколом ICP CON нужна перемычка между \"Тест\" и \"GND\". Продолжим ? ");
+
+QString OpenFailureText(const std::string& port) {
+  return QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
+         QString::fromStdString(port) +
+         QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт.");
+}
+
+}  // namespace
+
+TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("Работа с ТЛ-8К  (Tl8v05)"));
+  resize(480, 240);
+
+  // The tool's own port settings: COM1, 9600 8N1; DTR and RTS off until the
+  // port is opened.
+  ComPort.SetPort("COM1");
+  ComPort.SetBaudRate(br9600);
+  ComPort.SetDataBits(dbEight);
+  ComPort.SetStopBits(sbOneStopBit);
+  ComPort.Parity().SetBits(prNone);
+  ComPort.FlowControl().SetControlDTR(dtrDisable);
+  ComPort.FlowControl().SetControlRTS(rtsDisable);
+
+  N1 = menuBar()->addMenu(QStringLiteral("Настройки"));
+  N2 = N1->addAction(QStringLiteral("Настройка порта"));
+  N8 = N1->addAction(QStringLiteral("Настройка адреса"));
+  N3 = menuBar()->addMenu(QStringLiteral("Режим работы"));
+  N4 = N3->addAction(QStringLiteral("Изм.границ пар-ров"));
+  N7 = N3->addAction(QStringLiteral("Доп.режим"));
+  N5 = N3->addAction(QStringLiteral("Технолог.режим"));
+  N6 = menuBar()->addAction(QStringLiteral("Выход"));
+  N3->menuAction()->setVisible(false);
+
+  connect(N6, &QAction::triggered, this, [this] { RunHandler([this] { N6Click(); }); });
+}
+
+TTl8Form::~TTl8Form() = default;
+
+void TTl8Form::Show() {
+  if (!Shown_) {
+    Shown_ = true;
+    FormShow();
+  }
+  show();
+}
+
+void TTl8Form::FormShow() {
+  if (boxes().Question(kJumperQuestion, QPoint(180, 250)) != BoxAnswer::Yes) {
+    N1->menuAction()->setVisible(false);
+    return;
+  }
+  OpenComport();
+  PasswordMode = 0;
+  Exchange().DeviceAddress = 1;
+}
+
+void TTl8Form::OpenComport() {
+  if (ComPort.Connected()) return;
+  try {
+    auto stopEvent = std::make_unique<TComStopEvent>();
+    RegisterConsoleHandler(stopEvent.get(), [this] { close(); });
+    StopEvent_ = std::move(stopEvent);
+    ComPort.SetEvents({});
+    ComPort.FlowControl().SetControlDTR(dtrEnable);
+    ComPort.FlowControl().SetControlRTS(rtsEnable);
+    ComPort.OpenPort();
+  } catch (...) {
+    boxes().Message(OpenFailureText(ComPort.Port()), BoxIcon::Error, std::nullopt,
+                    QStringLiteral("Неудача при открытии порта"));
+  }
+}
+
+void TTl8Form::N6Click() { close(); }
+
+void TTl8Form::closeEvent(QCloseEvent* event) {
+  event->accept();
+  QCoreApplication::quit();
+}

@@ -1,0 +1,77 @@
+#pragma once
+// What the portable part of the port component needs from the operating
+// system. One implementation per platform (comport_unix.cpp, later
+// comport_win.cpp); CMake picks the file. Every function returns 0 or the
+// system's own error number.
+
+#include "serial/comport.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSettings;
+
+namespace comdev {
+
+using DevicePtr = std::unique_ptr<Device, DeviceCloser>;
+
+// The line settings record, built afresh for every push.
+struct LineSettings {
+  int baudRate = 9600;  // bits per second
+  int dataBits = 8;     // 5..8
+  TParityBits parity = prNone;
+  TStopBits stopBits = sbOneStopBit;
+  bool parityCheck = false;
+  bool parityReplace = false;
+  std::uint8_t parityReplaceChar = 0;
+  TDTRFlowControl dtr = dtrDisable;
+  TRTSFlowControl rts = rtsDisable;
+  bool outCTSFlow = false;
+  bool outDSRFlow = false;
+  bool dsrSensitivity = false;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  bool txContinueOnXoff = false;
+  bool discardNull = false;
+  int xonLimit = 0;
+  int xoffLimit = 0;
+  std::uint8_t xonChar = 17;
+  std::uint8_t xoffChar = 19;
+  std::uint8_t eventChar = 0;
+};
+
+// Milliseconds; a zero multiplier and constant mean "no total limit".
+struct TimeoutSettings {
+  std::uint32_t readInterval = 0;
+  std::uint32_t readTotalMultiplier = 0;
+  std::uint32_t readTotalConstant = 0;
+  std::uint32_t writeTotalMultiplier = 0;
+  std::uint32_t writeTotalConstant = 0;
+};
+
+// The system's code for an operation on a device that is not open.
+extern const int kInvalidDevice;
+
+int OpenDevice(const std::string& port, DevicePtr& device);
+// Aborts pending transfers, then closes. On failure the device stays open.
+int CloseDevice(DevicePtr& device);
+int SetBuffers(Device& device, int inputSize, int outputSize);
+int SetLine(Device& device, const LineSettings& line);
+int SetTimeouts(Device& device, const TimeoutSettings& timeouts);
+int Write(Device& device, const void* buffer, int count, int& written);
+int Read(Device& device, int count, std::string& received);
+int PendingInput(Device& device, int& count);
+// Waits for `events`, the stop event or the timeout; `events` becomes the
+// events that occurred (empty on timeout or stop).
+int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
+int ListPorts(std::vector<std::string>& ports);
+
+// The per-user (or machine-wide) settings store opened at `key` (segments
+// separated by "\"). Null when the store cannot be opened.
+std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key);
+
+}  // namespace comdev

@@ -1,0 +1,18 @@
+#include "tests/support/qt_app.h"
+
+#include "modbus/boxes.h"
+
+#include <QApplication>
+
+QApplication& TestApp() {
+  static int argc = 1;
+  static char name[] = "tl8v05";
+  static char* argv[] = {name, nullptr};
+  // Never destroyed: widgets of finished tests may outlive any static order.
+  static QApplication* app = [] {
+    auto* created = new QApplication(argc, argv);
+    SetApplicationTitle(ApplicationTitleFromPath(QStringLiteral("tl8v05")));
+    return created;
+  }();
+  return *app;
+}

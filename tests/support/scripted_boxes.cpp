@@ -1,0 +1,74 @@
+#include "tests/support/scripted_boxes.h"
+
+#include <gtest/gtest.h>
+
+#include <QDialog>
+
+namespace {
+
+template <typename T>
+std::optional<T> TakeFront(std::deque<T>& queue) {
+  if (queue.empty()) return std::nullopt;
+  T front = std::move(queue.front());
+  queue.pop_front();
+  return front;
+}
+
+}  // namespace
+
+ScriptedBoxes::ScriptedBoxes() { SetBoxes(this); }
+
+ScriptedBoxes::~ScriptedBoxes() { SetBoxes(nullptr); }
+
+std::vector<QString> ScriptedBoxes::Texts() const {
+  std::vector<QString> texts;
+  for (const ShownBox& box : shown_) texts.push_back(box.text);
+  return texts;
+}
+
+void ScriptedBoxes::Record(ShownBox box) {
+  shown_.push_back(std::move(box));
+  if (onShow_) onShow_(shown_.back());
+}
+
+void ScriptedBoxes::Message(const QString& text, BoxIcon icon, std::optional<QPoint> pos,
+                            const QString& caption) {
+  Record({ShownBox::Message, text, caption.isEmpty() ? ApplicationTitle() : caption, icon, pos});
+}
+
+BoxAnswer ScriptedBoxes::Question(const QString& text, std::optional<QPoint> pos) {
+  Record({ShownBox::Question, text, ApplicationTitle(), BoxIcon::None, pos});
+  const auto answer = TakeFront(questions_);
+  if (!answer) ADD_FAILURE() << "unexpected question: " << text.toStdString();
+  return answer.value_or(BoxAnswer::No);
+}
+
+std::optional<QString> ScriptedBoxes::SaveFileName(const QString& proposedName, const QString&,
+                                                   const QString&) {
+  Record({ShownBox::SaveFile, proposedName, QString(), BoxIcon::None, std::nullopt});
+  const auto answer = TakeFront(files_);
+  if (!answer) ADD_FAILURE() << "unexpected save dialog";
+  return answer.value_or(std::nullopt);
+}
+
+std::optional<QString> ScriptedBoxes::OpenFileName(const QString&) {
+  Record({ShownBox::OpenFile, QString(), QString(), BoxIcon::None, std::nullopt});
+  const auto answer = TakeFront(files_);
+  if (!answer) ADD_FAILURE() << "unexpected open dialog";
+  return answer.value_or(std::nullopt);
+}
+
+int ScriptedBoxes::Exec(QDialog& dialog) {
+  const auto user = TakeFront(dialogs_);
+  dialog.setResult(QDialog::Rejected);
+  dialog.setModal(true);
+  dialog.show();
+  Record({ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
+  if (user) {
+    (*user)(dialog);
+  } else {
+    ADD_FAILURE() << "unexpected dialog: " << dialog.metaObject()->className();
+  }
+  if (dialog.isVisible()) dialog.reject();
+  return dialog.result();
+}

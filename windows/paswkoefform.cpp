@@ -1,0 +1,68 @@
+#include "windows/paswkoefform.h"
+
+#include "modbus/boxes.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TPaswKoefForm::TPaswKoefForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+  setWindowTitle(QString());
+
+  PaswKoefLabel = new QLabel(QStringLiteral("Введите кодовое слово - пароль"), this);
+  PaswKoefLabel->setStyleSheet(QStringLiteral("font-weight: bold; color: navy;"));
+
+  PaswKoefEdit = new QLineEdit(this);
+  PaswKoefEdit->setEchoMode(QLineEdit::Password);
+  PaswKoefEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
+  PaswKoefEdit->setAccessibleName(PaswKoefLabel->text());
+  PaswKoefLabel->setBuddy(PaswKoefEdit);
+
+  Button1 = new QPushButton(QStringLiteral("Ok"), this);
+  Button1->setDefault(true);
+  Button1->setAutoDefault(true);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(PaswKoefLabel);
+  layout->addWidget(PaswKoefEdit);
+  layout->addWidget(Button1, 0, Qt::AlignHCenter);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  setTabOrder(PaswKoefEdit, Button1);
+
+  connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
+}
+
+void TPaswKoefForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FormShow();
+}
+
+void TPaswKoefForm::FormShow() {
+  UnlockGranted = 0;
+  WriteGranted = 0;
+  PaswKoefEdit->setFocus();
+  PaswKoefEdit->clear();
+}
+
+void TPaswKoefForm::Button1Click() {
+  const bool unlockMode = PasswordMode == 1;
+  const QString typed = PaswKoefEdit->text();
+  const bool right = typed == (unlockMode ? kUnlockPassword : kWritePassword);
+  // An unlock word never stays in the edit; a write word does, because the
+  // coefficient write reads it back.
+  if (unlockMode) PaswKoefEdit->clear();
+  if (right) {
+    (unlockMode ? UnlockGranted : WriteGranted) = 1;
+  } else {
+    boxes().Message(QStringLiteral("Пароль введен неверно"), BoxIcon::None, QPoint(270, 215));
+  }
+  accept();
+}
+
+void AskPassword(int mode) {
+  PasswordMode = mode;
+  boxes().Exec(*PaswKoefForm);
+}
