@@ -3,6 +3,7 @@
 #include "app/console.h"
 #include "modbus/boxes.h"
 #include "modbus/exchange_state.h"
+#include "modbus/requests.h"
 #include "windows/paswkoefform.h"
 
 #include <QApplication>
@@ -45,11 +46,12 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N5 = N3->addAction(QStringLiteral("Технолог.режим"));
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
+  BindRequests(&ComPort);
 
   connect(N6, &QAction::triggered, this, [this] { RunHandler([this] { N6Click(); }); });
 }
 
-TTl8Form::~TTl8Form() = default;
+TTl8Form::~TTl8Form() { BindRequests(nullptr); }
 
 void TTl8Form::Show() {
   if (!Shown_) {
@@ -74,6 +76,7 @@ void TTl8Form::OpenComport() {
   try {
     auto stopEvent = std::make_unique<TComStopEvent>();
     RegisterConsoleHandler(stopEvent.get(), [this] { close(); });
+    Requests().SetStopEvent(stopEvent.get());
     StopEvent_ = std::move(stopEvent);
     ComPort.SetEvents({});
     ComPort.FlowControl().SetControlDTR(dtrEnable);
@@ -84,6 +87,8 @@ void TTl8Form::OpenComport() {
                     QStringLiteral("Неудача при открытии порта"));
   }
 }
+
+void TTl8Form::ReadDataModbus() { Requests().ReadDataModbus(); }
 
 void TTl8Form::N6Click() { close(); }
 
