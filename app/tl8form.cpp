@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "modbus/boxes.h"
+#include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/requests.h"
 #include "windows/paswkoefform.h"
@@ -49,6 +50,10 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   BindRequests(&ComPort);
 
   connect(N6, &QAction::triggered, this, [this] { RunHandler([this] { N6Click(); }); });
+  // While an exchange runs, nothing may start another one or switch the port.
+  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
+    for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
+  });
 }
 
 TTl8Form::~TTl8Form() { BindRequests(nullptr); }

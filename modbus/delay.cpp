@@ -19,7 +19,8 @@ int64_t TickOf(Clock::time_point t) {
 
 // The tick is a 32-bit millisecond counter; differences wrap like it.
 bool Elapsed(int64_t startTick, int32_t ms) {
-  const auto difference = static_cast<int32_t>(static_cast<uint32_t>(TickOf(Clock::now()) - startTick));
+  const auto difference =
+      static_cast<int32_t>(static_cast<uint32_t>(TickOf(Clock::now()) - startTick));
   return std::abs(static_cast<int64_t>(difference)) > ms;
 }
 
@@ -33,7 +34,7 @@ bool EventLoopAvailable() {
 void Delay(int32_t ms) {
   const int64_t startTick = TickOf(Clock::now());
   // The moment the tick first exceeds start + ms.
-  const Clock::time_point end{Milliseconds(startTick + std::max<int64_t>(ms, -1) + 1)};
+  const Clock::time_point end{Milliseconds(startTick + int64_t{ms} + 1)};
   if (!EventLoopAvailable()) {
     while (!Elapsed(startTick, ms)) std::this_thread::sleep_until(end);
     return;

@@ -20,6 +20,11 @@ constexpr size_t kParameterAnswerLength = 9;
 constexpr int High(uint16_t value) { return value >> 8; }
 constexpr int Low(uint16_t value) { return value & 0xFF; }
 
+std::unique_ptr<ModbusRequests>& BoundRequests() {
+  static std::unique_ptr<ModbusRequests> requests;
+  return requests;
+}
+
 }  // namespace
 
 ModbusRequests::ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params)
@@ -121,15 +126,6 @@ void ModbusRequests::ReadDataModbus() {
     }
   } while (!events.empty() && reads < kMaxReads);
 }
-
-namespace {
-
-std::unique_ptr<ModbusRequests>& BoundRequests() {
-  static std::unique_ptr<ModbusRequests> requests;
-  return requests;
-}
-
-}  // namespace
 
 void BindRequests(TCustomComPort* port) {
   BoundRequests() = port ? std::make_unique<ModbusRequests>(*port) : nullptr;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, starts the simulated adapter where the tool's
 # built-in port "COM1" finds it, and starts the tool. With a real adapter on a
-# USB RS-485 converter, run build/bin/tl8v05 directly instead.
+# USB RS-485 converter, run build/bin/Tl8v05 directly instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -45,4 +45,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY=:99
   sleep 1
 fi
-build/bin/tl8v05
+build/bin/Tl8v05

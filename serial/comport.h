@@ -294,7 +294,7 @@ class TCustomComPort {
   void Reapply(TApplyStep step);
   void ApplyAll();
   void ApplyStep(TApplyStep step);
-  comdev::Device& OpenDevice(int errorCode) const;
+  comdev::Device& RequireDevice(int errorCode) const;
 
   std::string name_;
   std::string port_ = "COM1";

@@ -68,7 +68,10 @@ int PendingInput(Device& device, int& count);
 // Waits for `events`, the stop event or the timeout; `events` becomes the
 // events that occurred (empty on timeout or stop).
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
-int ListPorts(std::vector<std::string>& ports);
+
+// Puts port names in the order the port list shows them: without regard to
+// letter case, so COM10 comes before COM2.
+void SortPortNames(std::vector<std::string>& ports);
 
 // The per-user (or machine-wide) settings store opened at `key` (segments
 // separated by "\"). Null when the store cannot be opened.

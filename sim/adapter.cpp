@@ -55,17 +55,19 @@ Bytes Adapter::serve(std::span<const std::uint8_t> pdu) {
 }
 
 std::optional<int> Adapter::finishRequest() {
-  std::optional<int> taken = pendingAddress_;
+  const std::optional<int> taken = pendingAddress_;
   pendingAddress_.reset();
-  if (taken && *taken != memory_.address) {
-    memory_.address = *taken;
-    save();
-  }
+  if (taken) memory_.address = *taken;
   return taken;
 }
 
+// A new address is stored with the write, like every other change, although
+// the adapter only takes it once its answer has gone out.
 void Adapter::save() const {
-  if (!statePath_.empty()) saveState(statePath_, memory_);
+  if (statePath_.empty()) return;
+  Memory stored = memory_;
+  stored.address = pendingAddress_.value_or(memory_.address);
+  saveState(statePath_, stored);
 }
 
 Bytes Adapter::readRegisters(std::span<const std::uint8_t> pdu) const {
@@ -95,9 +97,8 @@ Bytes Adapter::writeMultiple(std::span<const std::uint8_t> pdu) {
   const int first = word(pdu, 1), count = word(pdu, 3);
   if (count < 1 || count > 123 || pdu[5] != 2 * count || pdu.size() != 6u + 2 * count)
     return exceptionAnswer(16, kIllegalValue);
-  for (int i = 0; i < count; ++i)
-    if (const std::uint8_t refusal = writeRefusal(first + i, word(pdu, 6 + 2 * i)))
-      return exceptionAnswer(16, refusal);
+  if (!isParamRegister(first) || !isParamRegister(first + count - 1))
+    return exceptionAnswer(16, kIllegalAddress);
   for (int i = 0; i < count; ++i) writeRegister(first + i, word(pdu, 6 + 2 * i));
   return Bytes(pdu.begin(), pdu.begin() + 5);
 }
@@ -115,7 +116,6 @@ std::optional<std::uint16_t> Adapter::readRegister(int reg) const {
 }
 
 std::uint8_t Adapter::writeRefusal(int reg, std::uint16_t value) const {
-  if (isParamRegister(reg)) return 0;
   if (reg == kPassThroughRegister) return value == 1 ? 0 : kIllegalValue;
   if (reg == kAddressRegister) return value >= 1 && value <= 247 ? 0 : kIllegalValue;
   return kIllegalAddress;
@@ -126,6 +126,7 @@ void Adapter::writeRegister(int reg, std::uint16_t value) {
     passThrough_ = true;
   } else if (reg == kAddressRegister) {
     pendingAddress_ = value;
+    changed_ = true;
   } else {
     const auto bytes = paramWord(memory_, reg);
     bytes[0] = value >> 8;

@@ -5,20 +5,18 @@
 //              257..288 parameters 1..16, two registers each
 //              373      write 1: switch to byte-wise pass-through
 //              375      the adapter's address, 1..247
-// Functions 3 (read holding registers), 6 (write single register) and
-// 16 (write multiple registers); anything else is answered with an exception.
+// Function 3 reads any of these; function 6 writes 373 and 375, function 16
+// the parameters. Anything else is answered with an exception.
 
+#include "crc.h"
 #include "memory.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace sim {
-
-using Bytes = std::vector<std::uint8_t>;
 
 class Adapter {
  public:
@@ -29,9 +27,9 @@ class Adapter {
   const std::string& statePath() const { return statePath_; }
 
   // Carries out a request (function code and data, without address and CRC)
-  // and returns the answer in the same form. Parameter writes reach the state
-  // file before this returns; a new address and pass-through wait for
-  // finishRequest(), because the answer still goes out under the old rules.
+  // and returns the answer in the same form. Every write reaches the state
+  // file before this returns, but a new address is taken only by
+  // finishRequest(), after the answer has gone out from the old one.
   Bytes serve(std::span<const std::uint8_t> pdu);
 
   // Takes the address written by the last request, if any; returns it.
@@ -46,6 +44,7 @@ class Adapter {
   Bytes writeSingle(std::span<const std::uint8_t> pdu);
   Bytes writeMultiple(std::span<const std::uint8_t> pdu);
   std::optional<std::uint16_t> readRegister(int reg) const;
+  // Why function 6 may not write this value here (an exception code), or 0.
   std::uint8_t writeRefusal(int reg, std::uint16_t value) const;
   void writeRegister(int reg, std::uint16_t value);
 

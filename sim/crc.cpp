@@ -12,7 +12,7 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
   return crc;
 }
 
-void appendCrc(std::vector<std::uint8_t>& frame) {
+void appendCrc(Bytes& frame) {
   const std::uint16_t crc = crc16(frame);
   frame.push_back(crc & 0xFF);
   frame.push_back(crc >> 8);

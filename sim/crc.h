@@ -7,10 +7,12 @@
 
 namespace sim {
 
+using Bytes = std::vector<std::uint8_t>;
+
 std::uint16_t crc16(std::span<const std::uint8_t> bytes);
 
 // Appends the CRC, low byte first, as it travels on the line.
-void appendCrc(std::vector<std::uint8_t>& frame);
+void appendCrc(Bytes& frame);
 
 // True when the last two bytes are the CRC of the bytes before them.
 bool crcMatches(std::span<const std::uint8_t> frame);

@@ -15,8 +15,10 @@ class KeyFilter final : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched != edit_ || event->type() != QEvent::KeyPress) return false;
-    const QString text = static_cast<QKeyEvent*>(event)->text();
-    if (text.size() != 1) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    // Tab moves the focus; it is no character typed into the box.
+    if (text.size() != 1 || key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
     const std::optional<QChar> passed = rule_(text[0]);
     if (passed == text[0]) return false;  // the box handles the key itself
     if (passed) edit_->insert(QString(*passed));

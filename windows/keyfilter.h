@@ -2,7 +2,7 @@
 // Per-key filtering of edit boxes: every typed character goes through a rule
 // before it reaches the box, which may pass it, swallow it or put another
 // character in its place. Keys that type nothing (arrows, Delete) are not
-// characters and always pass; pasting through the context menu is not typing.
+// characters and always pass, Tab moves the focus as usual; pasting through the context menu is not typing.
 
 #include <QObject>
 

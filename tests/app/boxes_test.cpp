@@ -7,7 +7,8 @@
 
 TEST(ApplicationTitle, KeepsFirstLetterLowersTheRestCutsAtFirstDot) {
   const struct { const char* path; const char* title; } cases[] = {
-      {"/opt/tool/tl8v05", "Tl8v05"},
+      {"/opt/tool/Tl8v05", "Tl8v05"},
+      {"tl8v05", "tl8v05"},
       {"TL8V05.EXE", "Tl8v05"},
       {"c/my.tool.exe", "my"},
       {"xTOOL", "xtool"},

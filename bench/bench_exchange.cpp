@@ -1,0 +1,96 @@
+// A full read and a full write of the sixteen parameters against the adapter
+// simulator, request after request as the windows send them (without the
+// windows' own pauses between parameters). Prints the wall time next to the
+// fixed delays of the requests plus the time their bytes take on a 9600 bit/s
+// line, and the CPU time the tool's side used.
+
+#include "modbus/exchange_state.h"
+#include "modbus/params.h"
+#include "modbus/requests.h"
+#include "serial/comport.h"
+#include "tests/support/sim_process.h"
+
+#include <QCoreApplication>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr double kByteMs = 10 * 1000.0 / 9600;  // start, 8 data and stop bits
+
+struct Phase {
+  const char* name;
+  int requestBytes;  // per parameter
+  int delayMs;       // fixed delays per parameter
+  std::function<bool(int index)> exchange;  // false when the adapter did not answer usably
+};
+
+double CpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+void Run(const Phase& phase) {
+  const double cpuBefore = CpuMs();
+  const auto start = std::chrono::steady_clock::now();
+  int failures = 0;
+  for (int i = 1; i <= kParamCount; ++i) failures += phase.exchange(i) ? 0 : 1;
+  const double wallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double cpuMs = CpuMs() - cpuBefore;
+  const double delaysMs = kParamCount * phase.delayMs;
+  const double lineMs = kParamCount * phase.requestBytes * kByteMs;
+  std::printf("%-8s %8.1f %9.1f %8.1f %+9.2f%% %+9.2f%% %7.1f %6.2f%% %6d\n", phase.name, wallMs,
+              delaysMs, lineMs, 100 * (wallMs / delaysMs - 1),
+              100 * (wallMs / (delaysMs + lineMs) - 1), cpuMs, 100 * cpuMs / wallMs, failures);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  tl8test::SimProcess sim;
+  TComPort port;
+  port.SetEvents({});
+  port.SetPort(sim.port());
+  port.OpenPort();
+  ExchangeState exchange;
+  ParamData params;
+  ModbusRequests requests(port, exchange, params);
+  exchange.DeviceAddress = 1;
+
+  ImageTexts texts;
+  const char* factory[] = {"1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"};
+  for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = factory[i - 1];
+  texts.SerialNumber = "0101001";
+  texts.Address = "1";
+  texts.Moment = QDateTime::currentDateTime();
+  if (!BuildParamImage(texts, params, exchange)) return 1;
+
+  const Phase read{"read16", 8, 100 + 20, [&](int i) {
+                     exchange.ParamIndex = i;
+                     requests.ReadParameter(0);
+                     return exchange.ResponseStatus == 0;
+                   }};
+  const Phase write{"write16", 13, 80 + 20, [&](int i) {
+                      exchange.ParamIndex = i;
+                      requests.WriteParameter();
+                      return exchange.ResponseText.size() >= 3;
+                    }};
+  std::printf("simulator on %s\n", sim.port().c_str());
+  // A pseudo-terminal takes the request at once, so the line time of a real
+  // 9600 bit/s line is shown beside the wall time rather than inside it.
+  std::printf("%-8s %8s %9s %8s %10s %10s %7s %7s %6s\n", "phase", "wall ms", "delays ms",
+              "line ms", "vs delays", "vs d+line", "cpu ms", "cpu", "failed");
+  for (int round = 0; round < 3; ++round) {
+    Run(read);
+    Run(write);
+  }
+  return 0;
+}

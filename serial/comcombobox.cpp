@@ -1,0 +1,105 @@
+#include "serial/comcombobox.h"
+
+#include "modbus/boxes.h"
+
+namespace {
+
+TPortLister& PortLister() {
+  static TPortLister lister;
+  return lister;
+}
+
+std::vector<std::string> ListPorts() { return PortLister() ? PortLister()() : EnumComPorts(); }
+
+// What a list offers, how it reads the port's current value as text, and how
+// a chosen text goes back into the port.
+struct PropertyBinding {
+  std::vector<std::string> (*items)();
+  std::string (*current)(const TCustomComPort&);
+  void (*apply)(TCustomComPort&, const std::string&);
+};
+
+const PropertyBinding& BindingOf(TComProperty property) {
+  static const PropertyBinding bindings[] = {
+      // cpNone
+      {[] { return std::vector<std::string>{}; }, [](const TCustomComPort&) { return std::string(); },
+       [](TCustomComPort&, const std::string&) {}},
+      // cpPort
+      {ListPorts, [](const TCustomComPort& port) { return port.Port(); },
+       [](TCustomComPort& port, const std::string& text) { port.SetPort(text); }},
+      // cpBaudRate
+      {[] { return BaudRateTexts(); },
+       [](const TCustomComPort& port) { return BaudRateToStr(port.BaudRate()); },
+       [](TCustomComPort& port, const std::string& text) { port.SetBaudRate(StrToBaudRate(text)); }},
+      // cpDataBits
+      {[] { return DataBitsTexts(); },
+       [](const TCustomComPort& port) { return DataBitsToStr(port.DataBits()); },
+       [](TCustomComPort& port, const std::string& text) { port.SetDataBits(StrToDataBits(text)); }},
+      // cpStopBits
+      {[] { return StopBitsTexts(); },
+       [](const TCustomComPort& port) { return StopBitsToStr(port.StopBits()); },
+       [](TCustomComPort& port, const std::string& text) { port.SetStopBits(StrToStopBits(text)); }},
+      // cpParity
+      {[] { return ParityTexts(); },
+       [](const TCustomComPort& port) { return ParityToStr(port.Parity().Bits()); },
+       [](TCustomComPort& port, const std::string& text) {
+         port.Parity().SetBits(StrToParity(text));
+       }},
+      // cpFlowControl
+      {[] { return FlowControlTexts(); },
+       [](const TCustomComPort& port) { return FlowControlToStr(port.FlowControl().FlowControl()); },
+       [](TCustomComPort& port, const std::string& text) {
+         port.FlowControl().SetFlowControl(StrToFlowControl(text));
+       }},
+  };
+  return bindings[property];
+}
+
+}  // namespace
+
+void SetPortLister(TPortLister lister) { PortLister() = std::move(lister); }
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
+  connect(this, &QComboBox::activated, this, [this] { RunHandler([this] { ItemChosen(); }); });
+}
+
+void TComComboBox::SetComPort(TCustomComPort* port) {
+  if (port == ComPort_) return;
+  ComPort_ = port;
+  RefreshFromPort();
+}
+
+void TComComboBox::SetComProperty(TComProperty value) {
+  ComProperty_ = value;
+  clear();
+  for (const std::string& item : BindingOf(value).items()) addItem(QString::fromStdString(item));
+  // A list selects its first item when filled; until a port says otherwise, nothing is chosen.
+  setCurrentIndex(-1);
+  RefreshFromPort();
+}
+
+QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
+
+void TComComboBox::RefreshFromPort() {
+  if (!ComPort_) return;
+  const QString current = QString::fromStdString(BindingOf(ComProperty_).current(*ComPort_));
+  int index = findText(current, Qt::MatchFixedString);  // fixed-string matching ignores case
+  if (index < 0 && ComProperty_ == cpPort && !current.isEmpty()) index = AddPortName(current);
+  setCurrentIndex(index);
+}
+
+void TComComboBox::ApplyTo(TCustomComPort& port) const {
+  BindingOf(ComProperty_).apply(port, Text().toStdString());
+}
+
+void TComComboBox::ItemChosen() {
+  if (AutoApply_ && ComPort_) ApplyTo(*ComPort_);
+}
+
+// Keeps the list in the system list's order: alphabetical, ignoring case.
+int TComComboBox::AddPortName(const QString& name) {
+  int index = 0;
+  while (index < count() && itemText(index).compare(name, Qt::CaseInsensitive) < 0) ++index;
+  insertItem(index, name);
+  return index;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// A drop-down list bound to one setting of a serial port: it offers the
+// setting's texts, selects the port's current one, and copies the chosen text
+// back into the port when asked (or at once, with AutoApply).
+
+#include "serial/comport.h"
+
+#include <QComboBox>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };
+
+class TComComboBox : public QComboBox {
+  Q_OBJECT
+
+ public:
+  explicit TComComboBox(QWidget* parent = nullptr);
+
+  TCustomComPort* ComPort() const { return ComPort_; }
+  // Binding a port other than the bound one selects its current value.
+  void SetComPort(TCustomComPort* port);
+
+  TComProperty ComProperty() const { return ComProperty_; }
+  // Rebuilds the item list; for cpPort this lists the system's ports, which
+  // raises "Registry error" when the list cannot be read.
+  void SetComProperty(TComProperty value);
+
+  // When on, choosing an item changes the bound port's setting at once.
+  bool AutoApply() const { return AutoApply_; }
+  void SetAutoApply(bool value) { AutoApply_ = value; }
+
+  // The selected item's text; empty when nothing is selected.
+  QString Text() const;
+
+  // Selects the item matching the port's current value, ignoring letter case;
+  // nothing when none matches. A port name the system does not list is added
+  // as an entry of its own, so the port in use can always be kept.
+  void RefreshFromPort();
+
+  // Sets the bound setting of `port` from Text() through the setting's text
+  // conversion (an unknown text gives that setting's fallback value).
+  void ApplyTo(TCustomComPort& port) const;
+
+ private:
+  void ItemChosen();
+  int AddPortName(const QString& name);
+
+  TCustomComPort* ComPort_ = nullptr;
+  TComProperty ComProperty_ = cpNone;
+  bool AutoApply_ = false;
+};
+
+// Where the cpPort lists come from: EnumComPorts unless replaced (tests list
+// their own pseudo-terminals). An empty function restores EnumComPorts.
+using TPortLister = std::function<std::vector<std::string>()>;
+void SetPortLister(TPortLister lister);

@@ -1,0 +1,432 @@
+// The platform-independent part of the port component: settings, texts,
+// when settings reach the device, error reporting and saving.
+
+#include "serial/comport.h"
+
+#include "serial/comport_device.h"
+
+#include <QSettings>
+#include <QVariant>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+    return std::tolower(x) == std::tolower(y);
+  });
+}
+
+template <class E>
+E FromText(const std::vector<std::string>& texts, const std::string& text, E fallback) {
+  const auto found = std::find_if(texts.begin(), texts.end(),
+                                  [&](const std::string& t) { return SameText(t, text); });
+  return found == texts.end() ? fallback : static_cast<E>(found - texts.begin());
+}
+
+const char* ErrorText(int code) {
+  switch (code) {
+    case ceOpenFailed: return "Unable to open com port";
+    case ceWriteFailed: return "WriteFile function failed";
+    case ceReadFailed: return "ReadFile function failed";
+    case cePurgeFailed: return "PurgeComm function failed";
+    case ceSetStateFailed: return "SetCommState function failed";
+    case ceSetTimeoutsFailed: return "SetCommTimeouts failed";
+    case ceSetupFailed: return "SetupComm function failed";
+    case ceClearErrorFailed: return "ClearCommError function failed";
+    case ceStoreFailed: return "Failed to store settings";
+    case ceWaitFailed: return "WaitForEvent method failed";
+    case ceRegistryError: return "Registry error";
+  }
+  return "";
+}
+
+std::string ErrorMessage(int code, int winCode) {
+  std::string message = ErrorText(code);
+  if (winCode >= 0) message += " (win error code: " + std::to_string(winCode) + ")";
+  return message;
+}
+
+comdev::LineSettings LineOf(const TCustomComPort& port) {
+  const TComParity& parity = port.Parity();
+  const TComFlowControl& flow = port.FlowControl();
+  comdev::LineSettings line;
+  line.baudRate = port.BaudRate() == brCustom ? port.CustomBaudRate() : BaudRateBits(port.BaudRate());
+  line.dataBits = 5 + port.DataBits();
+  line.parity = parity.Bits();
+  line.stopBits = port.StopBits();
+  line.parityCheck = parity.Check();
+  line.parityReplace = parity.Check() && parity.Replace();
+  line.parityReplaceChar = parity.ReplaceChar();
+  line.dtr = flow.ControlDTR();
+  line.rts = flow.ControlRTS();
+  line.outCTSFlow = flow.OutCTSFlow();
+  line.outDSRFlow = flow.OutDSRFlow();
+  line.dsrSensitivity = flow.DSRSensitivity();
+  line.xonXoffOut = flow.XonXoffOut();
+  line.xonXoffIn = flow.XonXoffIn();
+  line.txContinueOnXoff = flow.TxContinueOnXoff();
+  line.discardNull = port.DiscardNull();
+  line.xonLimit = line.xoffLimit = port.Buffer().InputSize() / 4;
+  line.xonChar = flow.XonChar();
+  line.xoffChar = flow.XoffChar();
+  line.eventChar = port.EventChar();
+  return line;
+}
+
+comdev::TimeoutSettings TimeoutsOf(const TComTimeouts& timeouts) {
+  // The platform record holds unsigned counts; a negative value wraps as it would there.
+  return {static_cast<std::uint32_t>(timeouts.ReadInterval()),
+          static_cast<std::uint32_t>(timeouts.ReadTotalMultiplier()),
+          static_cast<std::uint32_t>(timeouts.ReadTotalConstant()),
+          static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier()),
+          static_cast<std::uint32_t>(timeouts.WriteTotalConstant())};
+}
+
+// --- Saving -----------------------------------------------------------------
+
+void StoreText(QSettings& store, const char* name, const std::string& text) {
+  store.setValue(QLatin1String(name), QString::fromStdString(text));
+}
+
+void StoreInt(QSettings& store, const char* name, int value) {
+  store.setValue(QLatin1String(name), QVariant(static_cast<qint32>(value)));
+}
+
+void StoreLine(QSettings& store, const TCustomComPort& port) {
+  StoreText(store, "Port", port.Port());
+  StoreText(store, "BaudRate", BaudRateToStr(port.BaudRate()));
+  if (port.BaudRate() == brCustom) StoreInt(store, "CustomBaudRate", port.CustomBaudRate());
+  StoreText(store, "StopBits", StopBitsToStr(port.StopBits()));
+  StoreText(store, "DataBits", DataBitsToStr(port.DataBits()));
+  StoreText(store, "Parity", ParityToStr(port.Parity().Bits()));
+  StoreText(store, "FlowControl", FlowControlToStr(port.FlowControl().FlowControl()));
+}
+
+void StoreOther(QSettings& store, const TCustomComPort& port) {
+  StoreText(store, "EventChar", CharToStr(port.EventChar()));
+  StoreText(store, "DiscardNull", BoolToStr(port.DiscardNull()));
+}
+
+void StoreParity(QSettings& store, const TCustomComPort& port) {
+  StoreText(store, "Parity.Check", BoolToStr(port.Parity().Check()));
+  StoreText(store, "Parity.Replace", BoolToStr(port.Parity().Replace()));
+  StoreText(store, "Parity.ReplaceChar", CharToStr(port.Parity().ReplaceChar()));
+}
+
+void StoreBuffer(QSettings& store, const TCustomComPort& port) {
+  StoreInt(store, "Buffer.OutputSize", port.Buffer().OutputSize());
+  StoreInt(store, "Buffer.InputSize", port.Buffer().InputSize());
+}
+
+void StoreTimeouts(QSettings& store, const TCustomComPort& port) {
+  const TComTimeouts& t = port.Timeouts();
+  StoreInt(store, "Timeouts.ReadInterval", t.ReadInterval());
+  StoreInt(store, "Timeouts.ReadTotalConstant", t.ReadTotalConstant());
+  StoreInt(store, "Timeouts.ReadTotalMultiplier", t.ReadTotalMultiplier());
+  StoreInt(store, "Timeouts.WriteTotalConstant", t.WriteTotalConstant());
+  StoreInt(store, "Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier());
+}
+
+void StoreFlow(QSettings& store, const TCustomComPort& port) {
+  const TComFlowControl& f = port.FlowControl();
+  StoreText(store, "FlowControl.ControlRTS", RTSToStr(f.ControlRTS()));
+  StoreText(store, "FlowControl.ControlDTR", DTRToStr(f.ControlDTR()));
+  StoreText(store, "FlowControl.DSRSensitivity", BoolToStr(f.DSRSensitivity()));
+  StoreText(store, "FlowControl.OutCTSFlow", BoolToStr(f.OutCTSFlow()));
+  StoreText(store, "FlowControl.OutDSRFlow", BoolToStr(f.OutDSRFlow()));
+  StoreText(store, "FlowControl.TxContinueOnXoff", BoolToStr(f.TxContinueOnXoff()));
+  StoreText(store, "FlowControl.XonXoffIn", BoolToStr(f.XonXoffIn()));
+  StoreText(store, "FlowControl.XonXoffOut", BoolToStr(f.XonXoffOut()));
+  StoreText(store, "FlowControl.XoffChar", CharToStr(f.XoffChar()));
+  StoreText(store, "FlowControl.XonChar", CharToStr(f.XonChar()));
+}
+
+// The groups in the order they are written.
+struct GroupWriter {
+  TStoredGroup group;
+  void (*store)(QSettings&, const TCustomComPort&);
+};
+constexpr GroupWriter kGroupWriters[] = {
+    {sgLine, StoreLine},         {sgOther, StoreOther}, {sgParity, StoreParity},
+    {sgBuffer, StoreBuffer},     {sgTimeouts, StoreTimeouts}, {sgFlow, StoreFlow},
+};
+
+}  // namespace
+
+// --- Errors -----------------------------------------------------------------
+
+EComPort::EComPort(int code, int winCode)
+    : std::runtime_error(ErrorMessage(code, winCode)), code_(code), winCode_(winCode) {}
+
+// --- Owned setting objects --------------------------------------------------
+
+void TComParity::SetBits(TParityBits value) { port_.Change(bits_, value, asLine); }
+void TComParity::SetCheck(bool value) { port_.Change(check_, value, asLine); }
+void TComParity::SetReplace(bool value) { port_.Change(replace_, value, asLine); }
+void TComParity::SetReplaceChar(std::uint8_t value) { port_.Change(replaceChar_, value, asLine); }
+
+void TComFlowControl::SetControlDTR(TDTRFlowControl value) { port_.Change(controlDTR_, value, asLine); }
+void TComFlowControl::SetControlRTS(TRTSFlowControl value) { port_.Change(controlRTS_, value, asLine); }
+void TComFlowControl::SetOutCTSFlow(bool value) { port_.Change(outCTSFlow_, value, asLine); }
+void TComFlowControl::SetOutDSRFlow(bool value) { port_.Change(outDSRFlow_, value, asLine); }
+void TComFlowControl::SetXonXoffOut(bool value) { port_.Change(xonXoffOut_, value, asLine); }
+void TComFlowControl::SetXonXoffIn(bool value) { port_.Change(xonXoffIn_, value, asLine); }
+void TComFlowControl::SetDSRSensitivity(bool value) { port_.Change(dsrSensitivity_, value, asLine); }
+void TComFlowControl::SetTxContinueOnXoff(bool value) { port_.Change(txContinueOnXoff_, value, asLine); }
+void TComFlowControl::SetXonChar(std::uint8_t value) { port_.Change(xonChar_, value, asLine); }
+void TComFlowControl::SetXoffChar(std::uint8_t value) { port_.Change(xoffChar_, value, asLine); }
+
+TFlowControl TComFlowControl::FlowControl() const {
+  const bool bothXon = xonXoffIn_ && xonXoffOut_;
+  const bool noXon = !xonXoffIn_ && !xonXoffOut_;
+  if (controlRTS_ == rtsHandshake && outCTSFlow_ && noXon) return fcHardware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && bothXon) return fcSoftware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && noXon) return fcNone;
+  return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value) {
+  if (value != fcCustom) {
+    controlRTS_ = value == fcHardware ? rtsHandshake : rtsDisable;
+    outCTSFlow_ = value == fcHardware;
+    xonXoffIn_ = xonXoffOut_ = value == fcSoftware;
+  }
+  // Several fields change together, so the line goes out once, whatever the value.
+  port_.Reapply(asLine);
+}
+
+void TComTimeouts::SetReadInterval(int value) { port_.Change(readInterval_, value, asTimeouts); }
+void TComTimeouts::SetReadTotalMultiplier(int value) { port_.Change(readTotalMultiplier_, value, asTimeouts); }
+void TComTimeouts::SetReadTotalConstant(int value) { port_.Change(readTotalConstant_, value, asTimeouts); }
+void TComTimeouts::SetWriteTotalMultiplier(int value) { port_.Change(writeTotalMultiplier_, value, asTimeouts); }
+void TComTimeouts::SetWriteTotalConstant(int value) { port_.Change(writeTotalConstant_, value, asTimeouts); }
+
+void TComBuffer::SetInputSize(int value) { port_.Change(inputSize_, value, asBuffer); }
+void TComBuffer::SetOutputSize(int value) { port_.Change(outputSize_, value, asBuffer); }
+
+// --- The port ---------------------------------------------------------------
+
+TCustomComPort::TCustomComPort(std::string name) : name_(std::move(name)) {}
+
+TCustomComPort::~TCustomComPort() {
+  try {
+    ClosePort();
+  } catch (const EComPort&) {
+    // The device is closed without aborting its transfers when device_ goes.
+  }
+}
+
+template <class T>
+void TCustomComPort::Change(T& field, const T& value, TApplyStep step) {
+  if (field == value) return;
+  field = value;
+  Reapply(step);
+}
+
+void TCustomComPort::Reapply(TApplyStep step) {
+  if (Connected() && updateDepth_ == 0) ApplyStep(step);
+}
+
+void TCustomComPort::ApplyStep(TApplyStep step) {
+  comdev::Device& device = *device_;
+  ++appliedCount_[step];
+  switch (step) {
+    case asBuffer:
+      if (int error = comdev::SetBuffers(device, buffer_.InputSize(), buffer_.OutputSize()))
+        throw EComPort(ceSetupFailed, error);
+      break;
+    case asLine:
+      if (int error = comdev::SetLine(device, LineOf(*this))) throw EComPort(ceSetStateFailed, error);
+      break;
+    case asTimeouts:
+      if (int error = comdev::SetTimeouts(device, TimeoutsOf(timeouts_)))
+        throw EComPort(ceSetTimeoutsFailed, error);
+      break;
+  }
+}
+
+void TCustomComPort::ApplyAll() {
+  if (updateDepth_ > 0) return;
+  for (TApplyStep step : {asBuffer, asLine, asTimeouts}) ApplyStep(step);
+}
+
+comdev::Device& TCustomComPort::RequireDevice(int errorCode) const {
+  if (!device_) throw EComPort(errorCode, comdev::kInvalidDevice);
+  return *device_;
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (port_ == value) return;
+  port_ = value;
+  if (!Connected()) return;
+  ClosePort();
+  OpenPort();
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) { Change(baudRate_, value, asLine); }
+void TCustomComPort::SetCustomBaudRate(int value) { Change(customBaudRate_, value, asLine); }
+void TCustomComPort::SetDataBits(TDataBits value) { Change(dataBits_, value, asLine); }
+void TCustomComPort::SetStopBits(TStopBits value) { Change(stopBits_, value, asLine); }
+void TCustomComPort::SetEventChar(std::uint8_t value) { Change(eventChar_, value, asLine); }
+void TCustomComPort::SetDiscardNull(bool value) { Change(discardNull_, value, asLine); }
+
+void TCustomComPort::OpenPort() {
+  if (Connected()) return;
+  comdev::DevicePtr device;
+  if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
+  device_ = std::move(device);
+  try {
+    ApplyAll();
+  } catch (const EComPort&) {
+    device_.reset();
+    throw;
+  }
+}
+
+void TCustomComPort::ClosePort() {
+  if (!Connected()) return;
+  if (int error = comdev::CloseDevice(device_)) throw EComPort(cePurgeFailed, error);
+}
+
+void TCustomComPort::EndSettingsUpdate() {
+  if (updateDepth_ == 0) return;
+  if (--updateDepth_ == 0 && Connected()) ApplyAll();
+}
+
+int TCustomComPort::WriteBytes(const void* buffer, int count) {
+  comdev::Device& device = RequireDevice(ceWriteFailed);
+  int written = 0;
+  if (int error = comdev::Write(device, buffer, std::max(count, 0), written))
+    throw EComPort(ceWriteFailed, error);
+  return written;
+}
+
+int TCustomComPort::PendingInputCount() {
+  comdev::Device& device = RequireDevice(ceClearErrorFailed);
+  int count = 0;
+  if (int error = comdev::PendingInput(device, count)) throw EComPort(ceClearErrorFailed, error);
+  return count;
+}
+
+std::string TCustomComPort::ReadBytes(int count) {
+  if (count <= 0) return {};
+  comdev::Device& device = RequireDevice(ceReadFailed);
+  std::string received;
+  if (int error = comdev::Read(device, count, received)) throw EComPort(ceReadFailed, error);
+  return received;
+}
+
+void TCustomComPort::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
+  comdev::Device& device = RequireDevice(ceWaitFailed);
+  if (int error = comdev::WaitForEvent(device, events, stopEvent, timeoutMs))
+    throw EComPort(ceWaitFailed, error);
+}
+
+void TCustomComPort::SaveSettings(const std::string& keyPath) {
+  const auto slash = keyPath.find('\\');
+  // Without a "\" there is no key to write under.
+  if (slash == std::string::npos) throw EComPort(ceStoreFailed);
+  std::string key = keyPath.substr(slash + 1);
+  if (key.empty() || key.back() != '\\') key += '\\';
+  key += name_;
+  const bool machineRoot = SameText(keyPath.substr(0, slash), "HKEY_LOCAL_MACHINE");
+  const std::unique_ptr<QSettings> store =
+      comdev::OpenSettingsKey(machineRoot, QString::fromStdString(key));
+  if (!store) throw EComPort(ceStoreFailed);
+  for (const GroupWriter& writer : kGroupWriters) {
+    if (storedGroups_.contains(writer.group)) writer.store(*store, *this);
+  }
+  store->sync();
+  if (store->status() != QSettings::NoError) throw EComPort(ceStoreFailed);
+}
+
+// --- Texts ------------------------------------------------------------------
+
+const std::vector<std::string>& BaudRateTexts() {
+  static const std::vector<std::string> texts{
+      "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
+      "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+  return texts;
+}
+const std::vector<std::string>& DataBitsTexts() {
+  static const std::vector<std::string> texts{"5", "6", "7", "8"};
+  return texts;
+}
+const std::vector<std::string>& StopBitsTexts() {
+  static const std::vector<std::string> texts{"1", "1.5", "2"};
+  return texts;
+}
+const std::vector<std::string>& ParityTexts() {
+  static const std::vector<std::string> texts{"None", "Odd", "Even", "Mark", "Space"};
+  return texts;
+}
+const std::vector<std::string>& FlowControlTexts() {
+  static const std::vector<std::string> texts{"Hardware", "Software", "None", "Custom"};
+  return texts;
+}
+const std::vector<std::string>& DTRTexts() {
+  static const std::vector<std::string> texts{"Disable", "Enable", "Handshake"};
+  return texts;
+}
+const std::vector<std::string>& RTSTexts() {
+  static const std::vector<std::string> texts{"Disable", "Enable", "Handshake", "Toggle"};
+  return texts;
+}
+const std::vector<std::string>& BoolTexts() {
+  static const std::vector<std::string> texts{"Yes", "No"};
+  return texts;
+}
+
+int BaudRateBits(TBaudRate value) {
+  static constexpr int kBits[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+                                  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  return kBits[value];
+}
+
+std::string BaudRateToStr(TBaudRate value) { return BaudRateTexts()[value]; }
+TBaudRate StrToBaudRate(const std::string& text) { return FromText(BaudRateTexts(), text, br9600); }
+std::string DataBitsToStr(TDataBits value) { return DataBitsTexts()[value]; }
+TDataBits StrToDataBits(const std::string& text) { return FromText(DataBitsTexts(), text, dbEight); }
+std::string StopBitsToStr(TStopBits value) { return StopBitsTexts()[value]; }
+TStopBits StrToStopBits(const std::string& text) { return FromText(StopBitsTexts(), text, sbOneStopBit); }
+std::string ParityToStr(TParityBits value) { return ParityTexts()[value]; }
+TParityBits StrToParity(const std::string& text) { return FromText(ParityTexts(), text, prNone); }
+std::string FlowControlToStr(TFlowControl value) { return FlowControlTexts()[value]; }
+TFlowControl StrToFlowControl(const std::string& text) { return FromText(FlowControlTexts(), text, fcCustom); }
+std::string DTRToStr(TDTRFlowControl value) { return DTRTexts()[value]; }
+TDTRFlowControl StrToDTR(const std::string& text) { return FromText(DTRTexts(), text, dtrDisable); }
+std::string RTSToStr(TRTSFlowControl value) { return RTSTexts()[value]; }
+TRTSFlowControl StrToRTS(const std::string& text) { return FromText(RTSTexts(), text, rtsDisable); }
+std::string BoolToStr(bool value) { return value ? "Yes" : "No"; }
+bool StrToBool(const std::string& text) { return SameText(text, "Yes"); }
+
+std::string CharToStr(std::uint8_t value) {
+  if (value >= 33 && value <= 127) return std::string(1, static_cast<char>(value));
+  return "#" + std::to_string(value);
+}
+
+std::uint8_t StrToChar(const std::string& text) {
+  if (text.size() == 1) return static_cast<std::uint8_t>(text[0]);
+  unsigned value = 0;
+  if (text.size() < 2 || text[0] != '#') return 0;
+  const char* end = text.data() + text.size();
+  const auto [next, error] = std::from_chars(text.data() + 1, end, value);
+  return error == std::errc() && next == end && value <= 255 ? static_cast<std::uint8_t>(value) : 0;
+}
+
+namespace comdev {
+
+void SortPortNames(std::vector<std::string>& ports) {
+  std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](unsigned char x, unsigned char y) {
+                                          return std::tolower(x) < std::tolower(y);
+                                        });
+  });
+}
+
+}  // namespace comdev

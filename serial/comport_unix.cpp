@@ -1,0 +1,498 @@
+// Linux side of the port component: tty devices through termios2 and poll,
+// the stop event as an eventfd, the port list from sysfs, and the settings
+// store as a typed text file in the user's config directory.
+
+#include "serial/comport_unix.h"
+
+#include "serial/comport_device.h"
+
+#include <QIODevice>
+#include <QLibraryInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QVariant>
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <system_error>
+
+namespace comdev {
+
+struct Device {
+  int fd;
+  TimeoutSettings timeouts;
+};
+
+}  // namespace comdev
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
+
+constexpr short kHangUp = POLLHUP | POLLERR;
+
+Deadline After(std::uint64_t ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+
+// The total limit of a transfer; none when both parts are zero.
+Deadline TotalDeadline(std::uint32_t multiplier, std::uint32_t constant, int count) {
+  if (multiplier == 0 && constant == 0) return std::nullopt;
+  return After(std::uint64_t{multiplier} * static_cast<std::uint64_t>(count) + constant);
+}
+
+Deadline Earlier(Deadline a, Deadline b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::min(*a, *b);
+}
+
+int MillisecondsLeft(Deadline deadline) {
+  if (!deadline) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1'000'000'000));
+}
+
+// poll() until something is ready or the deadline passes, resuming after
+// signals. `ready` is 0 when the deadline passed. Returns 0 or errno.
+int PollUntil(pollfd* fds, nfds_t count, Deadline deadline, int& ready) {
+  for (;;) {
+    ready = ::poll(fds, count, MillisecondsLeft(deadline));
+    if (ready >= 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+// --- Line settings ----------------------------------------------------------
+
+// A stop-bit setting the line cannot make with these data bits: 1.5 stop bits
+// exist only with 5 data bits, 2 stop bits only with more.
+bool ValidFrame(const comdev::LineSettings& line) {
+  if (line.dataBits < 5 || line.dataBits > 8) return false;
+  if (line.stopBits == sbOne5StopBits) return line.dataBits == 5;
+  if (line.stopBits == sbTwoStopBits) return line.dataBits != 5;
+  return true;
+}
+
+// The termios code of a rate the kernel names; BOTHER for any other.
+tcflag_t SpeedCode(int rate) {
+  static constexpr std::pair<int, tcflag_t> kCodes[] = {
+      {110, B110},       {300, B300},       {600, B600},       {1200, B1200},   {2400, B2400},
+      {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+      {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& [bits, code] : kCodes) {
+    if (bits == rate) return code;
+  }
+  return BOTHER;
+}
+
+tcflag_t ControlFlags(const comdev::LineSettings& line) {
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  static constexpr tcflag_t kParity[] = {0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD,
+                                         PARENB | CMSPAR};
+  tcflag_t flags = CREAD | CLOCAL | HUPCL | kSizes[line.dataBits - 5] | kParity[line.parity];
+  // With 5 data bits the UART makes CSTOPB 1.5 stop bits.
+  if (line.stopBits != sbOneStopBit) flags |= CSTOPB;
+  if (line.rts == rtsHandshake || line.outCTSFlow) flags |= CRTSCTS;
+  return flags | SpeedCode(line.baudRate);
+}
+
+// A device without modem lines (a pseudo-terminal) answers ENOTTY: not an error.
+int SetModemLine(int fd, int line, bool on) {
+  if (::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0 || errno == ENOTTY) return 0;
+  return errno;
+}
+
+// RTS raised only while sending is the driver's RS-485 mode; a driver
+// without it (ENOTTY) leaves RTS low, which keeps a half-duplex line free.
+int EnableRtsOnSend(int fd) {
+  serial_rs485 rs485{};
+  rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  if (::ioctl(fd, TIOCSRS485, &rs485) == 0 || errno == ENOTTY) return 0;
+  return errno;
+}
+
+int SetHandshakeLines(int fd, const comdev::LineSettings& line) {
+  // Linux has no DTR/DSR handshake; DTR stays raised so the peer may send.
+  if (int error = SetModemLine(fd, TIOCM_DTR, line.dtr != dtrDisable)) return error;
+  if (line.rts == rtsToggle) return EnableRtsOnSend(fd);
+  return SetModemLine(fd, TIOCM_RTS, line.rts != rtsDisable);
+}
+
+// --- Port list --------------------------------------------------------------
+
+// serial8250 registers every possible UART slot; only slots with a chip
+// behind them report a type.
+bool IsRealUart(const std::string& devicePath) {
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  serial_struct info{};
+  const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  ::close(fd);
+  return real;
+}
+
+// Calls `visit` with every entry of `dir`; returns 0 or errno.
+template <class Visit>
+int ForEachEntry(const std::string& dir, Visit visit) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    visit(it->path());
+  }
+  return error.value();
+}
+
+int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
+                  std::vector<std::string>& ports) {
+  return ForEachEntry(ttyClassDir, [&](const std::filesystem::path& entry) {
+    std::error_code noDriver;
+    const auto driver = std::filesystem::read_symlink(entry / "device" / "driver", noDriver);
+    if (noDriver) return;  // a virtual terminal, not a port
+    const std::string name = entry.filename();
+    if (driver.filename() == "serial8250" && !IsRealUart(devDir + "/" + name)) return;
+    ports.push_back(name);
+  });
+}
+
+int AddComLinks(const std::string& devDir, std::vector<std::string>& ports) {
+  return ForEachEntry(devDir, [&](const std::filesystem::path& entry) {
+    const std::string name = entry.filename();
+    if (name.starts_with("COM")) ports.push_back(name);
+  });
+}
+
+// "COMn" in any letter case gives n, anything else 0.
+int ComNumber(const std::string& port) {
+  if (port.size() < 4) return 0;
+  const std::string prefix = port.substr(0, 3);
+  if (!std::equal(prefix.begin(), prefix.end(), "COM",
+                  [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+    return 0;
+  int number = 0;
+  const char* end = port.data() + port.size();
+  const auto [next, error] = std::from_chars(port.data() + 3, end, number);
+  return error == std::errc() && next == end && number > 0 ? number : 0;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// --- Settings file ----------------------------------------------------------
+// QSettings' INI files read every value back as text; this format keeps the
+// text/32-bit-integer distinction the settings store promises:
+//   [Comport Settings\ComPort]
+//   "Port"="COM1"
+//   "Buffer.InputSize"=dword:00000400
+
+QString Quoted(QString text) {
+  text.replace('\\', QLatin1String("\\\\"));
+  text.replace('"', QLatin1String("\\\""));
+  text.replace('\n', QLatin1String("\\n"));
+  return '"' + text + '"';
+}
+
+// Reads a quoted text starting at `pos`; moves `pos` past it.
+std::optional<QString> Unquoted(const QString& line, qsizetype& pos) {
+  if (pos >= line.size() || line[pos] != '"') return std::nullopt;
+  QString text;
+  for (++pos; pos < line.size(); ++pos) {
+    QChar c = line[pos];
+    if (c == '"') {
+      ++pos;
+      return text;
+    }
+    if (c == '\\' && ++pos < line.size()) c = line[pos] == 'n' ? QChar('\n') : line[pos];
+    text += c;
+  }
+  return std::nullopt;
+}
+
+std::optional<QVariant> ParseValue(const QString& text) {
+  if (text.startsWith(QLatin1String("dword:"))) {
+    bool ok = false;
+    const uint value = text.mid(6).toUInt(&ok, 16);
+    return ok ? std::optional<QVariant>(QVariant(static_cast<qint32>(value))) : std::nullopt;
+  }
+  qsizetype pos = 0;
+  const std::optional<QString> quoted = Unquoted(text, pos);
+  if (!quoted || pos != text.size()) return std::nullopt;
+  return QVariant(*quoted);
+}
+
+bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map) {
+  QTextStream in(&device);
+  QString section;
+  while (!in.atEnd()) {
+    const QString line = in.readLine().trimmed();
+    if (line.isEmpty()) continue;
+    if (line.startsWith('[') && line.endsWith(']')) {
+      section = line.mid(1, line.size() - 2).replace('\\', '/');
+      continue;
+    }
+    qsizetype pos = 0;
+    const std::optional<QString> name = Unquoted(line, pos);
+    if (!name || pos >= line.size() || line[pos] != '=') return false;
+    const std::optional<QVariant> value = ParseValue(line.mid(pos + 1));
+    if (!value) return false;
+    map.insert(section.isEmpty() ? *name : section + '/' + *name, *value);
+  }
+  return true;
+}
+
+bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+  std::map<QString, QStringList> sections;
+  for (auto it = map.begin(); it != map.end(); ++it) {
+    const qsizetype slash = it.key().lastIndexOf('/');
+    const QVariant& value = it.value();
+    QString text;
+    if (value.typeId() == QMetaType::QString) {
+      text = Quoted(value.toString());
+    } else if (value.typeId() == QMetaType::Int) {
+      text = QStringLiteral("dword:%1").arg(static_cast<quint32>(value.toInt()), 8, 16, QChar('0'));
+    } else {
+      return false;  // the store holds only texts and 32-bit integers
+    }
+    sections[slash < 0 ? QString() : it.key().left(slash)] << Quoted(it.key().mid(slash + 1)) + '=' + text;
+  }
+  QTextStream out(&device);
+  for (const auto& [section, lines] : sections) {
+    if (!section.isEmpty()) out << '[' << QString(section).replace('/', '\\') << "]\n";
+    for (const QString& line : lines) out << line << '\n';
+    out << '\n';
+  }
+  return out.status() == QTextStream::Ok;
+}
+
+QSettings::Format TypedSettingsFormat() {
+  static const QSettings::Format format =
+      QSettings::registerFormat(QStringLiteral("conf"), ReadTypedSettings, WriteTypedSettings);
+  return format;
+}
+
+}  // namespace
+
+// --- Stop event ---------------------------------------------------------------
+
+TComStopEvent::TComStopEvent() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (handle_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+TComStopEvent::~TComStopEvent() { ::close(static_cast<int>(handle_)); }
+
+void TComStopEvent::Signal() noexcept {
+  // Runs in signal handlers: only write(2), and the interrupted code's errno survives.
+  const int savedErrno = errno;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(handle_), &one, sizeof one);
+  errno = savedErrno;
+}
+
+void TComStopEvent::Reset() {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = ::read(static_cast<int>(handle_), &count, sizeof count);
+}
+
+bool TComStopEvent::IsSignalled() const {
+  pollfd pfd{static_cast<int>(handle_), POLLIN, 0};
+  return ::poll(&pfd, 1, 0) > 0;
+}
+
+// --- Port list ----------------------------------------------------------------
+
+std::vector<std::string> EnumComPorts() {
+  std::vector<std::string> ports;
+  if (int error = comdev::ListPortsIn("/sys/class/tty", "/dev", ports))
+    throw EComPort(ceRegistryError, error);
+  return ports;
+}
+
+namespace comdev {
+
+const int kInvalidDevice = EBADF;
+
+void DeviceCloser::operator()(Device* device) const noexcept {
+  // The exclusive flag belongs to the tty and outlives this descriptor while
+  // anybody else holds the device open; the next opener must find it free.
+  ::ioctl(device->fd, TIOCNXCL);
+  ::close(device->fd);
+  delete device;
+}
+
+std::string DevicePath(const std::string& port, const std::string& devDir) {
+  if (port.starts_with('/')) return port;
+  const std::string named = devDir + "/" + port;
+  const int number = ComNumber(port);
+  if (number > 0 && !Exists(named)) return devDir + "/ttyS" + std::to_string(number - 1);
+  return named;
+}
+
+int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
+                std::vector<std::string>& ports) {
+  ports.clear();
+  if (int error = AddTtyDevices(ttyClassDir, devDir, ports)) return error;
+  if (int error = AddComLinks(devDir, ports)) return error;
+  SortPortNames(ports);
+  return 0;
+}
+
+int OpenDevice(const std::string& port, DevicePtr& device) {
+  const std::string path = DevicePath(port, "/dev");
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // Root passes TIOCEXCL, so the lock is what keeps a second process out.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  device.reset(new Device{fd, {}});
+  return 0;
+}
+
+int CloseDevice(DevicePtr& device) {
+  // Transfers never outlive a call here, so there is nothing to abort.
+  device.reset();
+  return 0;
+}
+
+int SetBuffers(Device&, int, int) {
+  // Linux tty drivers size their own queues.
+  return 0;
+}
+
+int SetLine(Device& device, const LineSettings& line) {
+  if (!ValidFrame(line) || line.baudRate <= 0) return EINVAL;  // rate 0 would hang up the line
+  termios2 tio{};
+  if (::ioctl(device.fd, TCGETS2, &tio) != 0) return errno;
+  // A byte with a parity error arrives as 0 under INPCK; Linux has no other
+  // replacement byte, and no DSR handshake, null stripping or event character.
+  tio.c_iflag = (line.parityCheck ? INPCK : 0) | (line.xonXoffOut ? IXON : 0) |
+                (line.xonXoffIn ? IXOFF : 0);
+  tio.c_oflag = 0;
+  tio.c_lflag = 0;
+  tio.c_cflag = ControlFlags(line);
+  tio.c_ispeed = tio.c_ospeed = static_cast<speed_t>(line.baudRate);
+  // Reads never block in the driver; the read timeouts are kept with poll.
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  tio.c_cc[VSTART] = line.xonChar;
+  tio.c_cc[VSTOP] = line.xoffChar;
+  if (::ioctl(device.fd, TCSETS2, &tio) != 0) return errno;
+  return SetHandshakeLines(device.fd, line);
+}
+
+int SetTimeouts(Device& device, const TimeoutSettings& timeouts) {
+  device.timeouts = timeouts;
+  return 0;
+}
+
+int Write(Device& device, const void* buffer, int count, int& written) {
+  const TimeoutSettings& t = device.timeouts;
+  const Deadline deadline = TotalDeadline(t.writeTotalMultiplier, t.writeTotalConstant, count);
+  const auto* bytes = static_cast<const char*>(buffer);
+  written = 0;
+  while (written < count) {
+    const ssize_t sent = ::write(device.fd, bytes + written, static_cast<size_t>(count - written));
+    if (sent > 0) {
+      written += static_cast<int>(sent);
+      continue;
+    }
+    if (sent < 0 && errno != EAGAIN && errno != EINTR) return errno;
+    // The output queue is full: wait for room, as long as the timeouts allow.
+    pollfd pfd{device.fd, POLLOUT, 0};
+    int ready = 0;
+    if (int error = PollUntil(&pfd, 1, deadline, ready)) return error;
+    if (ready == 0) return 0;
+    if (pfd.revents & kHangUp) return EIO;
+  }
+  return 0;
+}
+
+int Read(Device& device, int count, std::string& received) {
+  const TimeoutSettings& t = device.timeouts;
+  const Deadline total = TotalDeadline(t.readTotalMultiplier, t.readTotalConstant, count);
+  Deadline interval;  // runs from the last byte received
+  bool hungUp = false;
+  received.clear();
+  char chunk[4096];
+  for (;;) {
+    const size_t wanted = std::min(sizeof chunk, static_cast<size_t>(count) - received.size());
+    const ssize_t got = ::read(device.fd, chunk, wanted);
+    if (got > 0) {
+      received.append(chunk, static_cast<size_t>(got));
+      if (received.size() == static_cast<size_t>(count)) return 0;
+      if (t.readInterval != 0) interval = After(t.readInterval);
+      continue;
+    }
+    if (got < 0 && errno != EAGAIN && errno != EINTR) return errno;
+    // Nothing to read after poll reported a hang-up: the other end is gone.
+    if (hungUp) return EIO;
+    pollfd pfd{device.fd, POLLIN, 0};
+    int ready = 0;
+    if (int error = PollUntil(&pfd, 1, Earlier(total, interval), ready)) return error;
+    if (ready == 0) return 0;
+    hungUp = (pfd.revents & kHangUp) != 0;
+  }
+}
+
+int PendingInput(Device& device, int& count) {
+  pollfd pfd{device.fd, POLLIN, 0};
+  if (::poll(&pfd, 1, 0) < 0) return errno;
+  if (pfd.revents & kHangUp) return EIO;
+  return ::ioctl(device.fd, FIONREAD, &count) == 0 ? 0 : errno;
+}
+
+int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs) {
+  // Only received characters can be waited for; poll skips a negative descriptor.
+  pollfd fds[2] = {{device.fd, static_cast<short>(events.contains(evRxChar) ? POLLIN : 0), 0},
+                   {stop ? static_cast<int>(stop->Handle()) : -1, POLLIN, 0}};
+  const Deadline deadline = timeoutMs < 0 ? Deadline() : After(static_cast<std::uint64_t>(timeoutMs));
+  int ready = 0;
+  const int error = PollUntil(fds, 2, deadline, ready);
+  events = {};
+  if (error) return error;
+  if (fds[0].revents & (kHangUp | POLLNVAL)) return EIO;
+  if (fds[0].revents & POLLIN) events.insert(evRxChar);
+  return 0;
+}
+
+SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
+  QStringList segments = key.split('\\', Qt::SkipEmptyParts);
+  if (!segments.isEmpty() && segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
+    segments.removeFirst();
+  if (segments.isEmpty()) return {};
+  const qsizetype fileParts = std::min<qsizetype>(2, segments.size());
+  return {configDir + '/' + segments.mid(0, fileParts).join('/') + QLatin1String(".conf"),
+          segments.mid(fileParts).join('/')};
+}
+
+std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
+  const QString configDir = machineRoot
+                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const SettingsLocation location = SettingsLocationOf(configDir, key);
+  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
+  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
+  if (!location.group.isEmpty()) store->beginGroup(location.group);
+  return store;
+}
+
+}  // namespace comdev

@@ -1,0 +1,140 @@
+#include "serial/veskcomsetupfrm.h"
+
+#include "modbus/boxes.h"
+
+#include <QCursor>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// What the parity and flow-control lists show while the dialog is on the
+// screen, item for item in the order of the setting's values.
+const QStringList kRussianParity{
+    QStringLiteral("Нет"), QStringLiteral("Нечет"), QStringLiteral("Чёт"),
+    QStringLiteral("Маркер (1)"), QStringLiteral("Пробел (0)")};
+const QStringList kRussianFlowControl{
+    QStringLiteral("Аппаратный (RTS/CTS)"), QStringLiteral("Программн.(XON/XOFF)"),
+    QStringLiteral("Нет"), QStringLiteral("Заказной")};
+
+QStringList ToQt(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const std::string& text : texts) list << QString::fromStdString(text);
+  return list;
+}
+
+// Renames the items one by one; the list keeps its selection by item number.
+void RenameItems(QComboBox& combo, const QStringList& texts) {
+  for (int i = 0; i < combo.count() && i < texts.size(); ++i) combo.setItemText(i, texts[i]);
+}
+
+const TStoredGroups kAllGroups{sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther};
+
+}  // namespace
+
+TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+  setWindowTitle(QStringLiteral("Настройка порта"));
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Параметры"), this);
+  auto* grid = new QGridLayout(GroupBox1);
+  Combo1 = AddRow(*grid, Label1, QStringLiteral("Порт:"), cpPort);
+  SpeedCombo = AddRow(*grid, Label2, QStringLiteral("Скорость передачи:"), cpBaudRate);
+  Combo3 = AddRow(*grid, Label3, QStringLiteral("Биты данных:"), cpDataBits);
+  StopBitsCombo = AddRow(*grid, Label4, QStringLiteral("Стоповые биты:"), cpStopBits);
+  Combo5 = AddRow(*grid, Label5, QStringLiteral("Чётность:"), cpParity);
+  Combo6 = AddRow(*grid, Label6, QStringLiteral("Контроль передачи:"), cpFlowControl);
+  // Only the port can be chosen; the line settings are shown for reference.
+  for (TComComboBox* shownOnly : {SpeedCombo, Combo3, StopBitsCombo, Combo5})
+    shownOnly->setEnabled(false);
+  Label6->setVisible(false);
+  Combo6->setVisible(false);
+
+  Button1 = new QPushButton(QStringLiteral("OK"), this);
+  Button1->setDefault(true);
+  Button2 = new QPushButton(QStringLiteral("Отмена"), this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(Button1);
+  buttons->addWidget(Button2);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(GroupBox1);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  QWidget* previous = Combo1;
+  for (QWidget* next : std::initializer_list<QWidget*>{SpeedCombo, Combo3, StopBitsCombo, Combo5,
+                                                       Combo6, Button1, Button2}) {
+    setTabOrder(previous, next);
+    previous = next;
+  }
+
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TComComboBox* TVeskComSetupFrm::AddRow(QGridLayout& grid, QLabel*& label, const QString& caption,
+                                       TComProperty property) {
+  const int row = grid.rowCount();
+  label = new QLabel(caption, GroupBox1);
+  auto* combo = new TComComboBox(GroupBox1);
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  combo->setAccessibleName(QString(caption).remove(QLatin1Char(':')));
+  label->setBuddy(combo);
+  grid.addWidget(label, row, 0);
+  grid.addWidget(combo, row, 1);
+  combo->SetComProperty(property);
+  return combo;
+}
+
+std::array<TComComboBox*, 6> TVeskComSetupFrm::Combos() const {
+  return {Combo1, SpeedCombo, Combo3, StopBitsCombo, Combo5, Combo6};
+}
+
+void TVeskComSetupFrm::ShowChoiceTexts(const QStringList& parity, const QStringList& flowControl) {
+  RenameItems(*Combo5, parity);
+  RenameItems(*Combo6, flowControl);
+}
+
+void TVeskComSetupFrm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TVeskComSetupFrm::ExecutePortSetup(TCustomComPort& port,
+                                        const std::function<void()>& openComport) {
+  for (TComComboBox* combo : Combos()) combo->SetComPort(&port);
+  for (TComComboBox* combo : Combos()) combo->RefreshFromPort();
+  ShowChoiceTexts(kRussianParity, kRussianFlowControl);
+  move(QCursor::pos() + QPoint(15, 15));
+  const int result = boxes().Exec(*this);
+  // The port takes the texts of its own settings, not the Russian ones.
+  ShowChoiceTexts(ToQt(ParityTexts()), ToQt(FlowControlTexts()));
+  if (result != QDialog::Accepted) return;
+  ApplyPortSetup(port);
+  port.SetStoredGroups(kAllGroups);
+  port.SaveSettings(PortSettingsKey);
+  openComport();
+}
+
+void TVeskComSetupFrm::ApplyPortSetup(TCustomComPort& port) {
+  port.BeginSettingsUpdate();
+  try {
+    for (TComComboBox* combo : Combos()) combo->ApplyTo(port);
+  } catch (...) {
+    // A port left inside a bracket would never get its settings pushed again.
+    port.EndSettingsUpdate();
+    throw;
+  }
+  port.EndSettingsUpdate();
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The port-settings dialog: the user picks the serial port; the line settings
+// are shown greyed out. "OK" copies the choice into the port, saves all of the
+// port's settings and has the caller open the port. Build a fresh dialog for
+// each use, so the port list is read again.
+
+#include "serial/comcombobox.h"
+
+#include <QDialog>
+
+#include <array>
+#include <functional>
+#include <string>
+
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+// Where "OK" saves the port's settings (the port's name is appended as a subkey).
+inline const std::string PortSettingsKey = "\\Software\\Kavrion\\ZELK\\Comport Settings";
+
+class TVeskComSetupFrm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Lists the system's ports: raises "Registry error" when the list cannot be read.
+  explicit TVeskComSetupFrm(QWidget* parent = nullptr);
+
+  // Runs the dialog for `port`. After "OK" the port holds the chosen settings,
+  // they are saved, and `openComport` is called to open the port if it is
+  // closed. Failures of the port escape as EComPort.
+  void ExecutePortSetup(TCustomComPort& port, const std::function<void()>& openComport);
+
+  // Copies the six list texts into the port within one settings bracket,
+  // which is ended also when switching to the new port fails.
+  void ApplyPortSetup(TCustomComPort& port);
+
+  QGroupBox* GroupBox1;
+  QLabel* Label1;
+  TComComboBox* Combo1;  // port
+  QLabel* Label2;
+  TComComboBox* SpeedCombo;
+  QLabel* Label3;
+  TComComboBox* Combo3;  // data bits
+  QLabel* Label4;
+  TComComboBox* StopBitsCombo;
+  QLabel* Label5;
+  TComComboBox* Combo5;  // parity
+  QLabel* Label6;
+  TComComboBox* Combo6;  // flow control, hidden
+  QPushButton* Button1;  // "OK"
+  QPushButton* Button2;  // "Отмена"
+
+ protected:
+  // Esc must not close the dialog: it has no cancel button.
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  TComComboBox* AddRow(QGridLayout& grid, QLabel*& label, const QString& caption,
+                       TComProperty property);
+  // The six lists in binding and applying order.
+  std::array<TComComboBox*, 6> Combos() const;
+  void ShowChoiceTexts(const QStringList& parity, const QStringList& flowControl);
+};
+
+// The process-wide dialog built at start-up; "Настройка порта" uses a fresh one.
+inline TVeskComSetupFrm* VeskComSetupFrm = nullptr;

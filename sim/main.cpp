@@ -1,0 +1,110 @@
+// tl8sim: simulated TL-8K adapters on a pseudo-terminal, for tests, the demo
+// and for learning the tool without a device. See README.md.
+
+#include "options.h"
+#include "simulator.h"
+#include "state_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace sim;
+
+// A state file that exists is the adapter's memory; an address given on the
+// command line still wins over the stored one.
+Adapter loadAdapter(const AdapterOption& option) {
+  Memory memory;
+  if (!option.statePath.empty() && std::filesystem::exists(option.statePath)) {
+    memory = loadState(option.statePath);
+    memory.address = option.address.value_or(memory.address);
+  } else {
+    memory = factoryMemory(option.address.value_or(1), std::time(nullptr));
+  }
+  return Adapter(memory, option.statePath);
+}
+
+// Two adapters at one address, or sharing one file, would only garble each other.
+void checkDistinct(const std::vector<Adapter>& adapters) {
+  std::set<int> addresses;
+  std::set<std::string> files;
+  for (const Adapter& adapter : adapters) {
+    if (!addresses.insert(adapter.address()).second)
+      throw std::invalid_argument("two adapters at address " + std::to_string(adapter.address()));
+    if (!adapter.statePath().empty() && !files.insert(adapter.statePath()).second)
+      throw std::invalid_argument("two adapters share the state file " + adapter.statePath());
+  }
+}
+
+std::vector<Adapter> loadAdapters(const std::vector<AdapterOption>& options) {
+  std::vector<Adapter> adapters;
+  for (const AdapterOption& option : options) adapters.push_back(loadAdapter(option));
+  checkDistinct(adapters);
+  for (const Adapter& adapter : adapters) adapter.save();
+  return adapters;
+}
+
+// A symbolic link to the terminal, such as /dev/COM1 where the tool looks by
+// default. A stale link is replaced; anything else at the path is kept.
+class Link {
+ public:
+  Link(std::string path, const std::string& target) : path_(std::move(path)), target_(target) {
+    if (path_.empty()) return;
+    struct stat info {};
+    if (lstat(path_.c_str(), &info) == 0) {
+      if (!S_ISLNK(info.st_mode))
+        throw std::runtime_error("refusing to replace " + path_ + ": not a symbolic link");
+      unlink(path_.c_str());
+    }
+    if (symlink(target_.c_str(), path_.c_str()) != 0)
+      throw std::runtime_error("cannot make link " + path_ + ": " + std::strerror(errno));
+  }
+  ~Link() {
+    std::error_code error;
+    if (!path_.empty() && std::filesystem::read_symlink(path_, error) == target_)
+      unlink(path_.c_str());
+  }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+ private:
+  std::string path_;
+  std::string target_;
+};
+
+int simulate(const Options& options) {
+  std::vector<Adapter> adapters = loadAdapters(options.adapters);
+  Line line;
+  Link link(options.link, line.path());
+  Journal journal(options.journal);
+  std::printf("%s\n", line.path().c_str());
+  std::fflush(stdout);
+  Simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs).run();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Options options = parseOptions(argc, argv);
+    if (options.help) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    return simulate(options);
+  } catch (const std::invalid_argument& error) {
+    std::fprintf(stderr, "tl8sim: %s\n%s", error.what(), kUsage);
+    return 2;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tl8sim: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,83 @@
+#include "options.h"
+
+#include <stdexcept>
+
+namespace sim {
+
+const char* const kUsage =
+    "usage: tl8sim [--link PATH] [--state FILE] [--address N] [--journal FILE]\n"
+    "              [--adapter ADDR[:FILE]]... [--turnaround MS] [--fault RULE]...\n"
+    "Simulates TL-8K adapters, Modbus RTU slaves, on a new pseudo-terminal and\n"
+    "prints the path of its end of the line as the first line on stdout.\n"
+    "  --link PATH       also make PATH a symbolic link to that terminal\n"
+    "  --state FILE      the adapter's memory (created with the factory set)\n"
+    "  --address N       its address, 1..247 (default: stored one, or 1)\n"
+    "  --adapter A[:F]   one more adapter at address A, memory in file F\n"
+    "  --journal FILE    log every frame received and sent, with times\n"
+    "  --turnaround MS   pause between a request and its answer (default 3)\n"
+    "  --fault RULE      KIND[:ARG][,reg=R][,fn=F][,addr=A][,nth=N|every=N|first=N]\n"
+    "                    KIND: silent, late:MS, noise:N, badcrc[:swap], truncate:N,\n"
+    "                    short:N, exception:CODE, oversize:N (see README)\n"
+    "Runs until SIGINT or SIGTERM.\n";
+
+namespace {
+
+int address(const std::string& text) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || value < 1 || value > 247)
+    throw std::invalid_argument("bad address \"" + text + "\": expected 1..247");
+  return value;
+}
+
+double milliseconds(const std::string& text) {
+  std::size_t used = 0;
+  double value = -1;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || value < 0 || value > 10000)
+    throw std::invalid_argument("bad --turnaround \"" + text + "\": expected 0..10000 ms");
+  return value;
+}
+
+AdapterOption extraAdapter(const std::string& text) {
+  const auto colon = text.find(':');
+  AdapterOption adapter{address(text.substr(0, colon)), ""};
+  if (colon != std::string::npos) adapter.statePath = text.substr(colon + 1);
+  return adapter;
+}
+
+}  // namespace
+
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  options.adapters.emplace_back();
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
+    const std::string value = argv[++i];
+    if (option == "--link") options.link = value;
+    else if (option == "--state") options.adapters.front().statePath = value;
+    else if (option == "--address") options.adapters.front().address = address(value);
+    else if (option == "--adapter") options.adapters.push_back(extraAdapter(value));
+    else if (option == "--journal") options.journal = value;
+    else if (option == "--turnaround") options.turnaroundMs = milliseconds(value);
+    else if (option == "--fault") options.faults.push_back(parseFault(value));
+    else throw std::invalid_argument("unknown option " + option);
+  }
+  return options;
+}
+
+}  // namespace sim

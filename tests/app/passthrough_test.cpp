@@ -1,0 +1,140 @@
+// "Доп.режим": the switch request on the line and the verdict on the answer,
+// played by hand on a pseudo-terminal, and once against the simulator.
+
+#include "app/passthrough.h"
+
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/requests.h"
+#include "serial/comport.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+const QString kSwitched = QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
+const QString kNoAnswer = QStringLiteral("Нет ответа от ТЛ-8 с адресом  00");
+
+std::string WithCrc(std::string body) {
+  ExchangeState crc;
+  std::copy(body.begin(), body.end(), crc.TxFrame.begin());
+  const uint16_t value = crc.ModbusCrc16(static_cast<int>(body.size()));
+  return body + char(value & 0xFF) + char(value >> 8);
+}
+
+std::string Swapped(std::string frame) {
+  std::swap(frame[frame.size() - 2], frame[frame.size() - 1]);
+  return frame;
+}
+
+// Longer than the frame buffer, ending in the CRC of only the first 100 bytes:
+// a check that silently stops at the buffer's end would take it as correct.
+std::string OversizeEndingInTheCrcOfTheBuffer() {
+  std::string body(108, '\x01');
+  const std::string buffered = WithCrc(body.substr(0, ExchangeState::kFrameSlots));
+  return body + buffered.substr(ExchangeState::kFrameSlots);
+}
+
+class PassThrough : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Exchange() = ExchangeState{};
+    Connect(line.SlavePath());
+  }
+  void TearDown() override { BindRequests(nullptr); }
+
+  void Connect(const std::string& path) {
+    port.SetEvents({});
+    port.SetPort(path);
+    port.OpenPort();
+    BindRequests(&port);
+  }
+
+  // Runs the command while the other end of the line takes the 8-byte request
+  // and answers with `answer`; returns the request as it arrived.
+  std::string SwitchAnswering(const std::string& answer, bool& ended) {
+    std::string request;
+    std::thread adapter([&] {
+      request = line.Read(2000, 8);
+      if (!answer.empty()) line.Write(answer);
+    });
+    ended = SwitchToPassThrough();
+    adapter.join();
+    return request;
+  }
+
+  QApplication& app = TestApp();
+  ScriptedBoxes boxes;
+  PtyPair line;
+  TComPort port;
+};
+
+TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
+  const std::string request1("\x01\x06\x01\x75\x00\x01\x58\x2C", 8);
+  const struct {
+    const char* name;
+    std::string answer;
+    bool ends;
+    int32_t status;
+  } cases[] = {
+      {"echo", request1, true, 8},
+      {"6 bytes with a correct CRC", WithCrc(std::string("\x01\x06\x01\x75", 4)), true, 6},
+      {"5 bytes with a correct CRC (an exception)", WithCrc(std::string("\x01\x86\x02", 3)), false, 5},
+      {"echo with its CRC bytes swapped", Swapped(request1), false, 5},
+      {"2 bytes", std::string("\x01\x06", 2), false, 1},
+      {"no answer", "", false, 1},
+      {"oversize", OversizeEndingInTheCrcOfTheBuffer(), false, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exchange().DeviceAddress = 1;
+    boxes.Clear();
+    bool ended = false;
+    EXPECT_EQ(SwitchAnswering(c.answer, ended), request1);
+    EXPECT_EQ(ended, c.ends);
+    EXPECT_EQ(Exchange().ResponseStatus, c.status);
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    const ShownBox& box = boxes.Shown()[0];
+    EXPECT_EQ(box.text, c.ends ? kSwitched : kNoAnswer + QStringLiteral("1"));
+    EXPECT_EQ(box.icon, BoxIcon::None);
+    EXPECT_EQ(box.pos, QPoint(180, 250));
+    EXPECT_EQ(box.caption, QStringLiteral("Tl8v05"));
+  }
+}
+
+TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
+  Exchange().DeviceAddress = 247;
+  bool ended = true;
+  EXPECT_EQ(SwitchAnswering("", ended), std::string("\xF7\x06\x01\x75\x00\x01\x4C\xBA", 8));
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{kNoAnswer + QStringLiteral("247")});
+}
+
+TEST_F(PassThrough, SendsNothingWhileAnotherExchangeRuns) {
+  ExchangeGate::Scope other(Gate());
+  EXPECT_FALSE(SwitchToPassThrough());
+  EXPECT_EQ(line.Read(150), "");
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST_F(PassThrough, TheSimulatedAdapterTakesTheCommandAndEchoesFromThenOn) {
+  tl8test::SimProcess sim({"--address", "247"});
+  Connect(sim.port());
+  Exchange().DeviceAddress = 247;
+  EXPECT_TRUE(SwitchToPassThrough());
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{kSwitched});
+  bool switched = false;
+  for (const auto& entry : sim.journal())
+    switched = switched || entry.note.find("pass-through") != std::string::npos;
+  EXPECT_TRUE(switched);
+  BindRequests(nullptr);
+  port.ClosePort();
+}
+
+}  // namespace

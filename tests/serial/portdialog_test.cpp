@@ -1,0 +1,415 @@
+// The port-settings dialog run as "Настройка порта" runs it: the user acts in
+// the (offscreen) dialog through the scripted boxes, the ports are
+// pseudo-terminals, and the saved settings are read back from the store.
+
+#include "serial/comport_device.h"
+#include "serial/veskcomsetupfrm.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using User = std::function<void(TVeskComSetupFrm&)>;
+
+void PressKey(QWidget& target, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(&target, &press);
+}
+
+void Pick(TVeskComSetupFrm& dialog, const std::string& port) {
+  const int index = dialog.Combo1->findText(QString::fromStdString(port));
+  ASSERT_GE(index, 0) << port;
+  dialog.Combo1->setCurrentIndex(index);
+}
+
+void ClickOk(TVeskComSetupFrm& dialog) { dialog.Button1->click(); }
+
+// Whether some other holder can open the device now.
+bool Free(const std::string& path) {
+  TComPort probe("Probe");
+  probe.SetPort(path);
+  try {
+    probe.OpenPort();
+  } catch (const EComPort&) {
+    return false;
+  }
+  return true;
+}
+
+class PortDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    const char* base = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(base, nullptr);
+    configDir = fs::path(base) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(configDir);
+    fs::create_directories(configDir);
+    setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
+
+    listed = {lineA.SlavePath(), lineB.SlavePath()};
+    SetPortLister([this] { return listed; });
+    // The tool's port: DTR and RTS on, no background events.
+    port.FlowControl().SetControlDTR(dtrEnable);
+    port.FlowControl().SetControlRTS(rtsEnable);
+    port.SetEvents({});
+    port.SetPort(lineA.SlavePath());
+  }
+
+  void TearDown() override {
+    SetPortLister({});
+    setenv("XDG_CONFIG_HOME", configDir.parent_path().c_str(), 1);
+  }
+
+  // "Настройка порта": a fresh dialog, the user's actions in it, failures to
+  // the standard error report.
+  void RunDialog(const User& user) {
+    boxes.AnswerDialog([&](QDialog& shown) { user(static_cast<TVeskComSetupFrm&>(shown)); });
+    RunHandler([&] {
+      TVeskComSetupFrm dialog;
+      dialog.ExecutePortSetup(port, [this] { OpenComport(); });
+    });
+  }
+
+  // As the main window's: opens the port unless it is open.
+  void OpenComport() {
+    ++openCalls;
+    port.OpenPort();
+  }
+
+  bool SettingsSaved() const { return fs::exists(configDir / "Kavrion" / "ZELK.conf"); }
+
+  std::map<QString, QVariant> SavedValues() const {
+    const auto store = comdev::OpenSettingsKey(false, "Software\\Kavrion\\ZELK\\Comport Settings\\ComPort");
+    std::map<QString, QVariant> values;
+    for (const QString& key : store->allKeys()) values[key] = store->value(key);
+    return values;
+  }
+
+  fs::path configDir;
+  PtyPair lineA, lineB;
+  std::vector<std::string> listed;
+  TComPort port;
+  ScriptedBoxes boxes;
+  int openCalls = 0;
+};
+
+TEST_F(PortDialog, OkWithoutChangesSavesTheTwentyEightValuesAndOpensAClosedPort) {
+  for (bool openBefore : {false, true}) {
+    SCOPED_TRACE(openBefore ? "port open" : "port closed");
+    if (openBefore) port.OpenPort();
+    openCalls = 0;
+    RunDialog(ClickOk);
+
+    EXPECT_EQ(openCalls, 1);
+    EXPECT_TRUE(port.Connected());
+    EXPECT_FALSE(Free(lineA.SlavePath()));
+    EXPECT_EQ(port.UpdateDepth(), 0);
+    const QString path = QString::fromStdString(lineA.SlavePath());
+    const std::map<QString, QVariant> expected{
+        {"Port", path},
+        {"BaudRate", "9600"},
+        {"StopBits", "1"},
+        {"DataBits", "8"},
+        {"Parity", "None"},
+        {"FlowControl", "Custom"},
+        {"EventChar", "#0"},
+        {"DiscardNull", "No"},
+        {"Parity.Check", "No"},
+        {"Parity.Replace", "No"},
+        {"Parity.ReplaceChar", "#0"},
+        {"Buffer.OutputSize", 1024},
+        {"Buffer.InputSize", 1024},
+        {"Timeouts.ReadInterval", 20},
+        {"Timeouts.ReadTotalConstant", 50},
+        {"Timeouts.ReadTotalMultiplier", 20},
+        {"Timeouts.WriteTotalConstant", 1000},
+        {"Timeouts.WriteTotalMultiplier", 100},
+        {"FlowControl.ControlRTS", "Enable"},
+        {"FlowControl.ControlDTR", "Enable"},
+        {"FlowControl.DSRSensitivity", "No"},
+        {"FlowControl.OutCTSFlow", "No"},
+        {"FlowControl.OutDSRFlow", "No"},
+        {"FlowControl.TxContinueOnXoff", "No"},
+        {"FlowControl.XonXoffIn", "No"},
+        {"FlowControl.XonXoffOut", "No"},
+        {"FlowControl.XoffChar", "#19"},
+        {"FlowControl.XonChar", "#17"},
+    };
+    ASSERT_EQ(expected.size(), 28u);
+    const std::map<QString, QVariant> saved = SavedValues();
+    EXPECT_EQ(saved, expected);
+    // Texts stay texts and numbers stay 32-bit integers.
+    for (const auto& [name, value] : expected)
+      EXPECT_EQ(saved.count(name) ? saved.at(name).typeId() : -1, value.typeId()) << name.toStdString();
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Настройка порта"});
+    boxes.Clear();
+  }
+}
+
+TEST_F(PortDialog, CancelAndTheCloseBoxChangeAndSaveNothing) {
+  const std::pair<const char*, User> ways[] = {
+      {"Отмена", [](TVeskComSetupFrm& dialog) { dialog.Button2->click(); }},
+      {"close box", [](TVeskComSetupFrm& dialog) { dialog.close(); }},
+  };
+  port.OpenPort();
+  const int linePushes = port.AppliedCount(asLine);
+  for (const auto& [name, close] : ways) {
+    SCOPED_TRACE(name);
+    RunDialog([&, close = close](TVeskComSetupFrm& dialog) {
+      Pick(dialog, lineB.SlavePath());
+      close(dialog);
+      EXPECT_FALSE(dialog.isVisible());
+    });
+    EXPECT_EQ(port.Port(), lineA.SlavePath());
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(port.AppliedCount(asLine), linePushes);
+    EXPECT_TRUE(port.StoredGroups() == TStoredGroups{sgLine});
+    EXPECT_EQ(openCalls, 0);
+    EXPECT_FALSE(SettingsSaved());
+  }
+}
+
+TEST_F(PortDialog, EnterPressesOkAndEscDoesNothing) {
+  RunDialog([](TVeskComSetupFrm& dialog) {
+    PressKey(*dialog.Combo1, Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    PressKey(*dialog.Combo1, Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  });
+  EXPECT_EQ(openCalls, 1);
+  EXPECT_TRUE(SettingsSaved());
+}
+
+TEST_F(PortDialog, AnotherPortWhileOpenClosesTheOldOneAndAppliesTheSettingsToTheNew) {
+  port.OpenPort();
+  const int linePushes = port.AppliedCount(asLine);
+  RunDialog([&](TVeskComSetupFrm& dialog) {
+    Pick(dialog, lineB.SlavePath());
+    ClickOk(dialog);
+  });
+  EXPECT_EQ(port.Port(), lineB.SlavePath());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_TRUE(Free(lineA.SlavePath()));
+  EXPECT_FALSE(Free(lineB.SlavePath()));
+  // Once, at the end of the bracket, not once per list.
+  EXPECT_EQ(port.AppliedCount(asLine), linePushes + 1);
+  EXPECT_EQ(port.UpdateDepth(), 0);
+  EXPECT_EQ(SavedValues()["Port"], QString::fromStdString(lineB.SlavePath()));
+  EXPECT_EQ(openCalls, 1);
+
+  // The new port carries bytes.
+  port.WriteBytes("\x01\x03", 2);
+  EXPECT_EQ(lineB.Read(1000, 2), "\x01\x03");
+}
+
+TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {
+  TComPort holder("Holder");
+  holder.SetPort(lineB.SlavePath());
+  holder.OpenPort();
+  const std::string vanished = (configDir / "vanished-port").string();
+  listed.push_back(vanished);
+  const std::pair<std::string, int> cases[] = {{lineB.SlavePath(), EWOULDBLOCK}, {vanished, ENOENT}};
+
+  for (const auto& [target, code] : cases) {
+    SCOPED_TRACE(target);
+    port.SetPort(lineA.SlavePath());
+    port.OpenPort();
+    boxes.Clear();
+    RunDialog([&, target = target](TVeskComSetupFrm& dialog) {
+      Pick(dialog, target);
+      ClickOk(dialog);
+    });
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    const ShownBox& report = boxes.Shown()[1];
+    // The report adds no full stop after ")".
+    EXPECT_EQ(report.text, QStringLiteral("Unable to open com port (win error code: %1)").arg(code));
+    EXPECT_EQ(report.icon, BoxIcon::Error);
+    EXPECT_EQ(report.caption, ApplicationTitle());
+    EXPECT_EQ(port.Port(), target);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_TRUE(Free(lineA.SlavePath()));
+    EXPECT_EQ(port.UpdateDepth(), 0);
+    EXPECT_EQ(openCalls, 0);
+    EXPECT_FALSE(SettingsSaved());
+  }
+}
+
+TEST_F(PortDialog, SavingFailureIsReportedAndTheOpeningSkipped) {
+  const fs::path plainFile = configDir / "not-a-directory";
+  std::ofstream(plainFile) << "x";
+  setenv("XDG_CONFIG_HOME", plainFile.c_str(), 1);
+  RunDialog(ClickOk);
+  setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
+
+  ASSERT_EQ(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[1].text, "Failed to store settings.");
+  EXPECT_EQ(boxes.Shown()[1].icon, BoxIcon::Error);
+  EXPECT_EQ(openCalls, 0);
+  EXPECT_FALSE(port.Connected());
+}
+
+TEST_F(PortDialog, ShowsTheLineSettingsInRussianAndHandsBackTheirOwnTexts) {
+  port.SetBaudRate(br19200);
+  port.SetDataBits(dbSeven);
+  port.SetStopBits(sbTwoStopBits);
+  port.Parity().SetBits(prEven);
+  RunDialog([&](TVeskComSetupFrm& dialog) {
+    EXPECT_EQ(dialog.windowTitle(), "Настройка порта");
+    EXPECT_EQ(dialog.GroupBox1->title(), "Параметры");
+    EXPECT_EQ(dialog.Combo1->Text(), QString::fromStdString(lineA.SlavePath()));
+    EXPECT_EQ(dialog.SpeedCombo->Text(), "19200");
+    EXPECT_EQ(dialog.Combo3->Text(), "7");
+    EXPECT_EQ(dialog.StopBitsCombo->Text(), "2");
+    EXPECT_EQ(dialog.Combo5->Text(), "Чёт");
+    EXPECT_EQ(dialog.Combo5->itemText(0), "Нет");
+    EXPECT_EQ(dialog.Combo5->itemText(4), "Пробел (0)");
+    EXPECT_EQ(dialog.Combo6->Text(), "Заказной");
+    EXPECT_EQ(dialog.Combo6->itemText(1), "Программн.(XON/XOFF)");
+
+    // Only the port can be chosen; the flow control is not shown at all.
+    EXPECT_TRUE(dialog.Combo1->isEnabled());
+    for (QWidget* shownOnly : {dialog.SpeedCombo, dialog.Combo3, dialog.StopBitsCombo, dialog.Combo5})
+      EXPECT_FALSE(shownOnly->isEnabled()) << shownOnly->accessibleName().toStdString();
+    EXPECT_FALSE(dialog.Combo6->isVisible());
+    EXPECT_FALSE(dialog.Label6->isVisible());
+    EXPECT_TRUE(dialog.Label5->isVisible());
+    EXPECT_TRUE(dialog.Button1->isDefault());
+    EXPECT_EQ(dialog.Combo1->accessibleName(), "Порт");
+    EXPECT_EQ(dialog.Label1->buddy(), dialog.Combo1);
+
+    // Tab order as listed, hidden and disabled controls included.
+    std::vector<QWidget*> chain;
+    const std::vector<QWidget*> controls{dialog.Combo1, dialog.SpeedCombo, dialog.Combo3,
+                                         dialog.StopBitsCombo, dialog.Combo5, dialog.Combo6,
+                                         dialog.Button1, dialog.Button2};
+    QWidget* widget = dialog.Combo1;
+    do {
+      if (std::find(controls.begin(), controls.end(), widget) != controls.end()) chain.push_back(widget);
+      widget = widget->nextInFocusChain();
+    } while (widget != dialog.Combo1);
+    EXPECT_EQ(chain, controls);
+
+    ClickOk(dialog);
+  });
+  // Had the Russian texts reached the port, the parity would have fallen back to none.
+  EXPECT_EQ(port.Parity().Bits(), prEven);
+  EXPECT_EQ(port.BaudRate(), br19200);
+  EXPECT_EQ(port.FlowControl().ControlRTS(), rtsEnable);
+  const std::map<QString, QVariant> saved = SavedValues();
+  EXPECT_EQ(saved.at("Parity"), "Even");
+  EXPECT_EQ(saved.at("DataBits"), "7");
+  EXPECT_EQ(saved.at("StopBits"), "2");
+}
+
+TEST_F(PortDialog, AfterClosingTheListsHoldTheirOwnTextsWithTheSameSelection) {
+  TVeskComSetupFrm dialog;
+  boxes.AnswerDialog([](QDialog& shown) { shown.close(); });
+  dialog.ExecutePortSetup(port, [this] { OpenComport(); });
+  EXPECT_EQ(dialog.Combo5->Text(), "None");
+  EXPECT_EQ(dialog.Combo5->currentIndex(), 0);
+  EXPECT_EQ(dialog.Combo5->itemText(2), "Even");
+  EXPECT_EQ(dialog.Combo6->Text(), "Custom");
+  EXPECT_EQ(dialog.Combo6->currentIndex(), 3);
+  EXPECT_EQ(dialog.Combo6->itemText(0), "Hardware");
+}
+
+TEST_F(PortDialog, AppearsFifteenPixelsRightOfAndBelowTheMousePointer) {
+  for (const QPoint pointer : {QPoint(300, 200), QPoint(17, 640)}) {
+    QCursor::setPos(pointer);
+    ASSERT_EQ(QCursor::pos(), pointer) << "the platform cannot move the pointer";
+    boxes.Clear();
+    RunDialog([](TVeskComSetupFrm& dialog) { dialog.close(); });
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].pos, pointer + QPoint(15, 15));
+  }
+}
+
+TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
+  const std::vector<std::string> lists[] = {{lineB.SlavePath()}, {}};
+  for (const std::vector<std::string>& systemList : lists) {
+    SCOPED_TRACE(systemList.size());
+    listed = systemList;
+    RunDialog([&](TVeskComSetupFrm& dialog) {
+      EXPECT_EQ(dialog.Combo1->count(), static_cast<int>(systemList.size()) + 1);
+      EXPECT_EQ(dialog.Combo1->Text(), QString::fromStdString(lineA.SlavePath()));
+      ClickOk(dialog);
+    });
+    EXPECT_EQ(port.Port(), lineA.SlavePath());
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(SavedValues()["Port"], QString::fromStdString(lineA.SlavePath()));
+    port.ClosePort();
+  }
+}
+
+TEST_F(PortDialog, AListingFailureStopsTheDialogBeingBuilt) {
+  SetPortLister([]() -> std::vector<std::string> { throw EComPort(ceRegistryError, ENOENT); });
+  RunHandler([] { TVeskComSetupFrm dialog; });
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{QStringLiteral("Registry error (win error code: %1)").arg(ENOENT)});
+}
+
+TEST(ComComboBox, SelectsThePortsValueIgnoringCase) {
+  TestApp();
+  SetPortLister([] { return std::vector<std::string>{"/dev/ttyX1", "/DEV/TTYX2"}; });
+  TComPort port;
+  port.SetPort("/dev/ttyx2");
+  port.SetBaudRate(br115200);
+  port.FlowControl().SetFlowControl(fcSoftware);
+  const std::pair<TComProperty, QString> cases[] = {
+      {cpPort, "/DEV/TTYX2"}, {cpBaudRate, "115200"}, {cpDataBits, "8"}, {cpStopBits, "1"},
+      {cpParity, "None"},     {cpFlowControl, "Software"}, {cpNone, ""},
+  };
+  for (const auto& [property, text] : cases) {
+    TComComboBox combo;
+    combo.SetComProperty(property);
+    EXPECT_EQ(combo.currentIndex(), -1);
+    combo.SetComPort(&port);
+    EXPECT_EQ(combo.Text(), text) << property;
+    if (property == cpPort) {
+      EXPECT_EQ(combo.count(), 2);  // matched, so nothing added
+    }
+  }
+  SetPortLister({});
+}
+
+TEST(ComComboBox, ChoosingAnItemChangesThePortOnlyWithAutoApply) {
+  TestApp();
+  TComPort port;
+  port.SetPort("/nonexistent/tl8-port");  // never opened; no default device either
+  TComComboBox combo;
+  combo.SetComProperty(cpBaudRate);
+  combo.SetComPort(&port);
+  for (bool autoApply : {false, true}) {
+    combo.SetAutoApply(autoApply);
+    const int index = combo.findText("4800");
+    combo.setCurrentIndex(index);
+    emit combo.activated(index);
+    EXPECT_EQ(port.BaudRate(), autoApply ? br4800 : br9600) << autoApply;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// Saving the port settings into the per-user settings store, a typed text
+// file under $XDG_CONFIG_HOME (each test gets its own).
+
+#include "serial/comport.h"
+#include "serial/comport_unix.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kKeyPath = "\\Software\\Kavrion\\ZELK\\Comport Settings";
+
+// value name -> value as written ("\"text\"" or "dword:xxxxxxxx")
+using Values = std::map<std::string, std::string>;
+
+Values ValuesIn(const fs::path& file, const std::string& section) {
+  std::ifstream in(file);
+  EXPECT_TRUE(in) << file;
+  Values values;
+  std::string current;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with('[')) {
+      current = line.substr(1, line.size() - 2);
+    } else if (current == section && line.starts_with('"')) {
+      const auto nameEnd = line.find("\"=");
+      EXPECT_TRUE(values.emplace(line.substr(1, nameEnd - 1), line.substr(nameEnd + 2)).second) << line;
+    }
+  }
+  return values;
+}
+
+class SaveSettings : public ::testing::Test {
+ protected:
+  // A directory of its own under the test's private config home (or, run by
+  // hand, under the temporary directory), never the user's.
+  void SetUp() override {
+    const char* home = std::getenv("XDG_CONFIG_HOME");
+    if (home) savedHome = home;
+    const fs::path base = home && *home ? fs::path(home) : fs::temp_directory_path() / "tl8-settings-test";
+    configDir = base / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(configDir);
+    fs::create_directories(configDir);
+    setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
+    file = configDir / "Kavrion" / "ZELK.conf";
+  }
+  void TearDown() override {
+    if (savedHome) {
+      setenv("XDG_CONFIG_HOME", savedHome->c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
+  std::optional<std::string> savedHome;
+  fs::path configDir;
+  fs::path file;
+};
+
+// The tool's port after its settings dialog: DTR and RTS enabled, all groups.
+TEST_F(SaveSettings, AllGroupsWriteTheTwentyEightValuesWithTheirTypes) {
+  TComPort port;
+  port.FlowControl().SetControlDTR(dtrEnable);
+  port.FlowControl().SetControlRTS(rtsEnable);
+  port.SetStoredGroups({sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther});
+  port.SaveSettings(kKeyPath);
+
+  Values expected{
+      {"Port", "\"COM1\""},
+      {"BaudRate", "\"9600\""},
+      {"StopBits", "\"1\""},
+      {"DataBits", "\"8\""},
+      {"Parity", "\"None\""},
+      {"FlowControl", "\"Custom\""},
+      {"EventChar", "\"#0\""},
+      {"DiscardNull", "\"No\""},
+      {"Parity.Check", "\"No\""},
+      {"Parity.Replace", "\"No\""},
+      {"Parity.ReplaceChar", "\"#0\""},
+      {"Buffer.OutputSize", "dword:00000400"},
+      {"Buffer.InputSize", "dword:00000400"},
+      {"Timeouts.ReadInterval", "dword:00000014"},
+      {"Timeouts.ReadTotalConstant", "dword:00000032"},
+      {"Timeouts.ReadTotalMultiplier", "dword:00000014"},
+      {"Timeouts.WriteTotalConstant", "dword:000003e8"},
+      {"Timeouts.WriteTotalMultiplier", "dword:00000064"},
+      {"FlowControl.ControlRTS", "\"Enable\""},
+      {"FlowControl.ControlDTR", "\"Enable\""},
+      {"FlowControl.DSRSensitivity", "\"No\""},
+      {"FlowControl.OutCTSFlow", "\"No\""},
+      {"FlowControl.OutDSRFlow", "\"No\""},
+      {"FlowControl.TxContinueOnXoff", "\"No\""},
+      {"FlowControl.XonXoffIn", "\"No\""},
+      {"FlowControl.XonXoffOut", "\"No\""},
+      {"FlowControl.XoffChar", "\"#19\""},
+      {"FlowControl.XonChar", "\"#17\""},
+  };
+  ASSERT_EQ(expected.size(), 28u);
+  EXPECT_EQ(ValuesIn(file, "Comport Settings\\ComPort"), expected);
+
+  // brCustom adds the rate as an integer; the file is read back and rewritten.
+  port.SetCustomBaudRate(-2);
+  port.SetBaudRate(brCustom);
+  port.SaveSettings("hkey_current_user\\Software\\Kavrion\\ZELK\\Comport Settings\\");
+  expected["BaudRate"] = "\"Custom\"";
+  expected["CustomBaudRate"] = "dword:fffffffe";
+  EXPECT_EQ(ValuesIn(file, "Comport Settings\\ComPort"), expected);
+}
+
+TEST_F(SaveSettings, OnlyTheStoredGroupsUnderTheComponentsName) {
+  TComPort first;
+  first.SaveSettings(kKeyPath);  // the line group only
+  TComPort second("Second");
+  second.SetPort("/dev/ser\"ial\\1");  // quotes and backslashes survive rewrites
+  second.SetStoredGroups({sgBuffer});
+  second.SaveSettings(kKeyPath);
+  second.SetStoredGroups({sgLine});
+  second.SaveSettings(kKeyPath);
+
+  EXPECT_EQ(ValuesIn(file, "Comport Settings\\ComPort"),
+            (Values{{"Port", "\"COM1\""}, {"BaudRate", "\"9600\""}, {"StopBits", "\"1\""},
+                    {"DataBits", "\"8\""}, {"Parity", "\"None\""}, {"FlowControl", "\"None\""}}));
+  const Values secondValues = ValuesIn(file, "Comport Settings\\Second");
+  EXPECT_EQ(secondValues.size(), 8u);
+  EXPECT_EQ(secondValues.at("Port"), "\"/dev/ser\\\"ial\\\\1\"");
+  EXPECT_EQ(secondValues.at("Buffer.InputSize"), "dword:00000400");
+}
+
+TEST_F(SaveSettings, FailuresSayFailedToStoreSettings) {
+  TComPort port;
+  auto failure = [&](const std::string& keyPath) -> std::pair<std::string, int> {
+    try {
+      port.SaveSettings(keyPath);
+    } catch (const EComPort& error) {
+      EXPECT_EQ(error.Code(), ceStoreFailed);
+      return {error.what(), error.WinCode()};
+    }
+    return {"no failure", 0};
+  };
+  const std::pair<std::string, int> failed{"Failed to store settings", -1};
+
+  EXPECT_EQ(failure("Software"), failed);  // no "\": no key to write under
+  EXPECT_FALSE(fs::exists(configDir / "Software.conf"));
+
+  fs::create_directories(file);  // the settings file cannot be written (root included)
+  EXPECT_EQ(failure(kKeyPath), failed);
+
+  const fs::path plainFile = configDir / "not-a-directory";
+  std::ofstream(plainFile) << "x";
+  setenv("XDG_CONFIG_HOME", plainFile.c_str(), 1);
+  EXPECT_EQ(failure(kKeyPath), failed);
+}
+
+TEST(SettingsLocation, KeySegmentsNameTheFileThenTheGroup) {
+  const std::tuple<QString, QString, QString> rows[] = {
+      {"Software\\Kavrion\\ZELK\\Comport Settings\\ComPort", "/c/Kavrion/ZELK.conf", "Comport Settings/ComPort"},
+      {"SOFTWARE\\Kavrion\\ZELK\\ComPort", "/c/Kavrion/ZELK.conf", "ComPort"},
+      {"Kavrion\\ZELK\\A\\B\\ComPort", "/c/Kavrion/ZELK.conf", "A/B/ComPort"},
+      {"Vendor\\ComPort", "/c/Vendor/ComPort.conf", ""},
+      {"\\ComPort", "/c/ComPort.conf", ""},
+      {"Software\\\\X\\\\Y\\\\Z", "/c/X/Y.conf", "Z"},
+  };
+  for (const auto& [key, file, group] : rows) {
+    const comdev::SettingsLocation location = comdev::SettingsLocationOf("/c", key);
+    EXPECT_EQ(location.file, file) << key.toStdString();
+    EXPECT_EQ(location.group, group) << key.toStdString();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#include "tests/sim/raw_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tl8test {
+
+Bytes withCrc(Bytes frame) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::uint8_t byte : frame) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) ? 0xA001 : 0);
+  }
+  frame.push_back(crc & 0xFF);
+  frame.push_back(crc >> 8);
+  return frame;
+}
+
+RawLine::RawLine(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+  if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+  termios settings{};
+  tcgetattr(fd_, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(fd_, TCSANOW, &settings);
+  tcflush(fd_, TCIFLUSH);
+}
+
+RawLine::~RawLine() { close(fd_); }
+
+void RawLine::send(const Bytes& bytes) {
+  if (write(fd_, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+    throw std::runtime_error("cannot write to the line");
+}
+
+Bytes RawLine::receive(int firstMs, std::size_t upTo) {
+  Bytes bytes;
+  for (int wait = firstMs; bytes.size() < upTo; wait = 50) {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (poll(&pfd, 1, wait) <= 0) return bytes;
+    std::uint8_t buffer[512];
+    const ssize_t count = read(fd_, buffer, sizeof buffer);
+    if (count <= 0) return bytes;
+    bytes.insert(bytes.end(), buffer, buffer + count);
+  }
+  return bytes;
+}
+
+}  // namespace tl8test

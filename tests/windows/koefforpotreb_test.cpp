@@ -1,0 +1,479 @@
+// The bounds window against the simulated adapter: its reads, tmp.dat, the
+// write behind the password, the key filters and one exchange at a time.
+#include "windows/koefforpotreb.h"
+
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/params.h"
+#include "modbus/requests.h"
+#include "serial/comport.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+#include "windows/paswkoefform.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <bit>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using tl8test::SimJournalEntry;
+using Bytes4 = std::array<std::uint8_t, 4>;
+
+const QString kTmpDat = QStringLiteral("tmp.dat");
+
+// The adapter's float as it travels: binary32, low half first, lowest bit clear.
+Bytes4 DeviceBytes(float value) {
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  return {std::uint8_t(bits >> 8), std::uint8_t(bits & 0xFE), std::uint8_t(bits >> 24),
+          std::uint8_t(bits >> 16)};
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+int RegisterOf(const SimJournalEntry& frame) { return frame.bytes.at(2) << 8 | frame.bytes.at(3); }
+
+std::vector<int> RegistersOf(const std::vector<SimJournalEntry>& frames) {
+  std::vector<int> registers;
+  for (const SimJournalEntry& frame : frames) registers.push_back(RegisterOf(frame));
+  return registers;
+}
+
+// The first register of each parameter, 257 ... 287.
+std::vector<int> ParameterRegisters() {
+  std::vector<int> registers;
+  for (int i = 1; i <= 16; ++i) registers.push_back(255 + 2 * i);
+  return registers;
+}
+
+class BoundsWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(workDir.isValid());
+    previousDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(workDir.path()));  // tmp.dat lands here
+    Exchange() = ExchangeState{};
+    Params() = ParamData{};
+    Exchange().DeviceAddress = 1;
+    PaswKoefForm = &password;
+    KoefForPotreb = &window;
+  }
+
+  void TearDown() override {
+    BindRequests(nullptr);
+    KoefForPotreb = nullptr;
+    PaswKoefForm = nullptr;
+    QDir::setCurrent(previousDir);
+  }
+
+  // Starts a simulated adapter and opens the line to it.
+  void Connect(std::vector<std::string> args = {}) {
+    BindRequests(nullptr);
+    port.ClosePort();
+    sim = std::make_unique<tl8test::SimProcess>(std::move(args));
+    port.SetPort(sim->port());
+    port.OpenPort();
+    BindRequests(&port);
+  }
+
+  // What the main window's menu item does.
+  void OpenFromTheMenu() {
+    window.show();
+    window.ReadAndSaveBounds();
+    window.setEnabled(true);
+  }
+
+  // The frames the adapter received since the start (or since `from`).
+  std::vector<SimJournalEntry> Received(size_t from = 0) const {
+    std::vector<SimJournalEntry> frames;
+    for (SimJournalEntry& entry : sim->journal())
+      if (entry.direction == "RX") frames.push_back(std::move(entry));
+    frames.erase(frames.begin(), frames.begin() + std::min(from, frames.size()));
+    return frames;
+  }
+
+  void AnswerPassword(const QString& word) {
+    boxes.AnswerDialog([word](QDialog& dialog) {
+      auto& form = static_cast<TPaswKoefForm&>(dialog);
+      form.PaswKoefEdit->setText(word);
+      form.Button1->click();
+    });
+  }
+
+  QStringList BoundTexts() const {
+    QStringList texts;
+    for (QLineEdit* box : BoundBoxes()) texts << box->text();
+    return texts;
+  }
+  std::array<QLineEdit*, 6> BoundBoxes() const {
+    return {window.Canal1_20, window.Canal1_4, window.Canal2_20,
+            window.Canal2_4,  window.Canal3_20, window.Canal3_4};
+  }
+
+  static QByteArray TmpDat() {
+    QFile file(kTmpDat);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  }
+  static void WriteTmpDat(const QByteArray& content) {
+    QFile file(kTmpDat);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+  }
+
+  QApplication& app = TestApp();  // before any widget
+  QTemporaryDir workDir;
+  QString previousDir;
+  ScriptedBoxes boxes;
+  std::unique_ptr<tl8test::SimProcess> sim;
+  TComPort port;
+  TPaswKoefForm password;
+  TKoefForPotreb window;
+};
+
+TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
+  Connect();
+  ASSERT_FALSE(window.isEnabled());
+  ASSERT_FALSE(window.WriteButton->isEnabled());
+  OpenFromTheMenu();
+
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
+  EXPECT_EQ(window.AdrEdit->text(), "1");
+  // The date as the simulator itself describes its stamp.
+  const QString state = QString::fromStdString(ReadText(sim->statePath()));
+  const auto stamp = QRegularExpression(R"(date of the last write (\S+))").match(state);
+  ASSERT_TRUE(stamp.hasMatch());
+  EXPECT_EQ(window.DataZapLabel->text(), stamp.captured(1));
+  // Lines 7 and 8 repeat parameter 12, the last float read.
+  EXPECT_EQ(TmpDat(), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+  EXPECT_EQ(Params().ParamText[3], "16.0000");
+  EXPECT_EQ(Params().ParamText[5], "85.0000");
+  EXPECT_EQ(Params().ReadFailed, 0);
+
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.isEnabled());
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+  EXPECT_FALSE(window.Panel2->isVisible());
+  EXPECT_EQ(window.ProgressBar1->value(), 100);
+  EXPECT_TRUE(boxes.Shown().empty());  // the checksum matches
+  std::vector<int> expected{257};      // the first request, then every parameter
+  for (int reg : ParameterRegisters()) expected.push_back(reg);
+  EXPECT_EQ(RegistersOf(Received()), expected);
+}
+
+TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    uint8_t address;
+    QString message;
+    QPoint pos;
+  };
+  const std::vector<Case> cases = {
+      {"no adapter at the address", {}, 17, "Нет ответа от ТЛ-8 с адресом  0017", {230, 390}},
+      {"only the probe answers", {"--fault", "silent,reg=257"}, 1, "Нет ожидаемого ответа ", {374, 390}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connect(c.args);
+    Exchange().DeviceAddress = c.address;
+    WriteTmpDat("old\r\n");
+    boxes.Clear();
+    window.show();
+    window.ReadAndSaveBounds();
+
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, c.message);
+    EXPECT_EQ(boxes.Shown()[0].pos, c.pos);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(window.isEnabled());
+    EXPECT_FALSE(window.WriteButton->isEnabled());
+    EXPECT_EQ(window.AdrEdit->text(), "");
+    EXPECT_EQ(TmpDat(), "old\r\n");
+    EXPECT_EQ(Received().size(), 2u);  // the parameter read and the probe
+  }
+}
+
+TEST_F(BoundsWindow, FailureMidReadKeepsTheLinesWrittenSoFar) {
+  Connect({"--fault", "silent,reg=273"});  // parameter 9 never answers
+  window.Canal3_20->setText("7.00");
+  window.Canal3_4->setText("8.00");
+  OpenFromTheMenu();
+
+  ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
+  EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
+  EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
+  EXPECT_EQ(Params().ReadFailed, 1);
+  EXPECT_EQ(TmpDat(), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n");
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "7.00", "8.00"}));
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+  EXPECT_TRUE(window.isEnabled());
+  EXPECT_FALSE(window.Panel2->isVisible());
+  const std::vector<int> registers = RegistersOf(Received());
+  EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
+}
+
+TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
+  Connect();
+  window.show();
+  window.setEnabled(true);
+  window.ReadButton->click();
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
+  EXPECT_EQ(window.AdrEdit->text(), "1");
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+  EXPECT_FALSE(QFile::exists(kTmpDat));
+  std::vector<int> expected{0};  // the probe, then every parameter
+  for (int reg : ParameterRegisters()) expected.push_back(reg);
+  EXPECT_EQ(RegistersOf(Received()), expected);
+
+  WriteTmpDat("old\r\n");
+  window.ReadButton->click();
+  EXPECT_EQ(TmpDat(), "old\r\n");
+  EXPECT_TRUE(boxes.Shown().empty());
+
+  // Nobody at the address: the fields of the adapter are emptied first, the
+  // bounds stay and the window stays open.
+  Exchange().DeviceAddress = 17;
+  window.ReadButton->click();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, "Нет ответа от ТЛ-8 с адресом  0017");
+  EXPECT_EQ(boxes.Shown()[0].pos, QPoint(180, 250));
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.AdrEdit->text(), "");
+  EXPECT_EQ(window.ZavodNEdit->text(), "");
+  EXPECT_EQ(window.DataZapLabel->text(), "");
+  EXPECT_EQ(window.Canal2_20->text(), "85.00");
+  EXPECT_EQ(TmpDat(), "old\r\n");
+}
+
+TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
+  // An adapter whose parameter 3 has more decimals than the 4-decimal form keeps.
+  const std::string adapter = workDir.filePath("adapter.txt").toStdString();
+  {
+    tl8test::SimProcess factory;
+    const Bytes4 p3 = DeviceBytes(16.123456f);
+    char line[64];
+    std::snprintf(line, sizeof line, "p3   %02X %02X %02X %02X", p3[0], p3[1], p3[2], p3[3]);
+    std::string text = ReadText(factory.statePath());
+    const size_t at = text.find("p3 ");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, text.find('#', at) - at, std::string(line) + "  ");
+    std::ofstream(adapter) << text;
+  }
+  Connect({"--state", adapter});
+  OpenFromTheMenu();
+  // Parameter 3 no longer matches the stored checksum; the values stay writable.
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, "Ошибка ЦИК массива");
+  EXPECT_EQ(boxes.Shown()[0].pos, QPoint(386, 390));
+  EXPECT_EQ(Params().ParamText[3], "16.1235");
+  boxes.Clear();
+  const size_t readFrames = Received().size();
+
+  window.Canal1_4->setText("-3.25");
+  window.Canal2_20->setText("20.5");
+  window.ZavodNEdit->setText("0123456");
+  window.AdrEdit->setText("5");
+  AnswerPassword("Rumel");
+  window.WriteButton->click();
+
+  ASSERT_EQ(boxes.Shown().size(), 1u);  // the password dialog alone
+  EXPECT_EQ(boxes.Shown()[0].kind, ShownBox::Dialog);
+  const tl8test::SimState state = sim->state();
+  EXPECT_EQ(state.address, 5);
+  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_EQ(state.param(1), DeviceBytes(1010));
+  EXPECT_EQ(state.param(2), DeviceBytes(-3.25f));
+  EXPECT_EQ(state.param(3), DeviceBytes(16.1235f));
+  EXPECT_EQ(state.param(4), DeviceBytes(4));
+  EXPECT_EQ(state.param(5), DeviceBytes(120.5f));  // channel 2 plus 100
+  EXPECT_EQ(state.param(6), DeviceBytes(60));      // -40.00 shown, 60 kept
+  EXPECT_EQ(state.param(13), Bytes4({0x40, 0xE2, 0x01, 0x00}));  // 123456
+  EXPECT_EQ(state.param(15), Bytes4({0x00, 0x05, 0x00, 0x00}));
+  EXPECT_NE(ReadText(sim->statePath()).find("checksum: matches parameters 1..15"), std::string::npos);
+  EXPECT_EQ(window.DataZapLabel->text(), " ");
+  EXPECT_FALSE(window.Panel2->isVisible());
+
+  // The old address learns the new one, then every parameter goes there.
+  const std::vector<SimJournalEntry> written = Received(readFrames);
+  ASSERT_EQ(written.size(), 17u);
+  EXPECT_EQ(std::vector<std::uint8_t>(written[0].bytes.begin(), written[0].bytes.begin() + 6),
+            std::vector<std::uint8_t>({0x01, 0x06, 0x01, 0x77, 0x00, 0x05}));
+  for (size_t k = 1; k < written.size(); ++k) {
+    EXPECT_EQ(written[k].bytes[0], 5);
+    EXPECT_EQ(written[k].bytes[1], 0x10);
+  }
+  EXPECT_EQ(RegistersOf({written.begin() + 1, written.end()}), ParameterRegisters());
+
+  // Read back, the boxes show what was written.
+  window.ReadButton->click();
+  EXPECT_TRUE(boxes.Shown().size() == 1u) << "checksum complaint after the write";
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "-3.25", "20.50", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(window.ZavodNEdit->text(), "0123456");
+}
+
+TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
+  Connect();
+  for (QLineEdit* box : BoundBoxes()) box->setText("9");
+  window.ZavodNEdit->setText("101001");
+  window.AdrEdit->setText("1");
+  for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+  WriteTmpDat("1.5\r\n2.5\n-3\r\n");
+  window.show();
+  window.setEnabled(true);
+  window.IschodButton->click();
+
+  EXPECT_EQ(BoundTexts(), QStringList({"1.5", "2.5", "-3", "", "", ""}));
+  EXPECT_EQ(window.ZavodNEdit->text(), "101001");
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+
+  AnswerPassword("Rumel");
+  window.WriteButtonClick();
+  ASSERT_EQ(boxes.Texts().size(), 2u);
+  EXPECT_EQ(boxes.Texts()[1], "Проверьте данные");
+  // The address register has been written; no parameter is.
+  const std::vector<SimJournalEntry> frames = Received();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].bytes[1], 0x06);
+}
+
+TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
+  window.Canal1_20->setText("1.00");
+  RunHandler([this] { window.IschodButtonClick(); });  // no tmp.dat
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, "File not found.");
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(window.Canal1_20->text(), "1.00");
+  EXPECT_FALSE(window.WriteButton->isEnabled());
+
+  // tmp.dat cannot be created: the window keeps its state.
+  Connect();
+  ASSERT_TRUE(QDir().mkdir(kTmpDat));
+  boxes.Clear();
+  window.show();
+  RunHandler([this] { window.ReadAndSaveBounds(); });
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, "File access denied.");
+  EXPECT_FALSE(window.isEnabled());
+  EXPECT_FALSE(window.WriteButton->isEnabled());
+  EXPECT_FALSE(window.Panel2->isVisible());
+  EXPECT_EQ(window.AdrEdit->text(), "");
+  EXPECT_FALSE(Gate().Busy());
+}
+
+void Type(QLineEdit* edit, QChar typed) {
+  const int key = typed == QChar(8) ? Qt::Key_Backspace : Qt::Key_unknown;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(typed));
+  QApplication::sendEvent(edit, &press);
+}
+
+TEST_F(BoundsWindow, KeyFiltersOfTheBoxes) {
+  struct Case {
+    QString typed;
+    QString shown;
+  };
+  // "е"/"Е" are Cyrillic; "\b" is Backspace.
+  const std::vector<Case> number = {
+      {"7", "7"}, {"-", "-"}, {".", "."}, {",", "."}, {"e", "E"}, {"E", "E"},
+      {"е", "E"}, {"Е", "E"}, {"+", ""},  {"a", ""},  {"б", ""},  {" ", ""},
+      {"12\b", "1"},
+  };
+  const std::vector<Case> digits = {
+      {"5", "5"}, {".", ""}, {",", ""}, {"-", ""}, {"e", ""}, {"12\b", "1"},
+  };
+  const auto check = [](QLineEdit* edit, const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE((edit->accessibleName() + ": " + c.typed).toStdString());
+      edit->clear();
+      for (QChar typed : c.typed) Type(edit, typed);
+      EXPECT_EQ(edit->text(), c.shown);
+    }
+  };
+  window.setEnabled(true);  // a disabled box takes no keys
+  for (QLineEdit* box : BoundBoxes()) check(box, number);
+  check(window.ZavodNEdit, digits);
+  check(window.AdrEdit, {{"a,", "a,"}});  // no filter
+}
+
+TEST_F(BoundsWindow, RefusedWritesSendNothing) {
+  struct Case {
+    const char* word;
+    const char* address;
+    QString message;
+  };
+  const std::vector<Case> cases = {
+      {"rumel", "1", "Пароль введен неверно"},
+      {"Rumel", "0", "Адрес должен быть от 1 до 247"},
+      {"Rumel", "248", "Адрес должен быть от 1 до 247"},
+      {"Rumel", "", "'' is not a valid integer value."},
+  };
+  Connect();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word + std::string(" ") + c.address);
+    window.DataZapLabel->setText("01/02/2024(10:00:00)");
+    window.AdrEdit->setText(c.address);
+    boxes.Clear();
+    AnswerPassword(c.word);
+    RunHandler([this] { window.WriteButtonClick(); });
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[1].text, c.message);
+    EXPECT_EQ(window.DataZapLabel->text(), " ");
+    EXPECT_TRUE(Received().empty());
+    EXPECT_EQ(Exchange().DeviceAddress, 1);
+  }
+}
+
+TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
+  Connect();
+  window.show();
+  window.setEnabled(true);
+  bool tried = false;
+  QTimer::singleShot(600, &window, [&] {
+    tried = true;
+    EXPECT_TRUE(Gate().Busy());
+    EXPECT_FALSE(window.ReadButton->isEnabled());
+    EXPECT_FALSE(window.WriteButton->isEnabled());
+    EXPECT_FALSE(window.IschodButton->isEnabled());
+    EXPECT_GT(window.ProgressBar1->value(), 0);  // the read shows its progress meanwhile
+    EXPECT_LT(window.ProgressBar1->value(), 100);
+    window.ReadButton->click();
+    window.WriteButton->click();
+    window.ReadButtonClick();
+    window.WriteButtonClick();
+    window.ReadAndSaveBounds();
+  });
+  window.ReadButton->click();
+
+  EXPECT_TRUE(tried);
+  std::vector<int> expected{0};
+  for (int reg : ParameterRegisters()) expected.push_back(reg);
+  EXPECT_EQ(RegistersOf(Received()), expected);
+  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_FALSE(QFile::exists(kTmpDat));
+  EXPECT_TRUE(window.ReadButton->isEnabled());
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+  EXPECT_TRUE(window.IschodButton->isEnabled());
+}
+
+}  // namespace

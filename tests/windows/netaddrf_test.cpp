@@ -1,0 +1,325 @@
+// The address window against the adapter simulator: the search over every
+// address, the broadcast address write, the field check of the new address
+// and the rule for the main window's work menu.
+
+#include "windows/netaddrf.h"
+
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/requests.h"
+#include "serial/comport.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Names = std::vector<std::string>;
+
+const QString kNoAnswer = QStringLiteral("Нет ответа от адаптера");
+const QString kWaiting = QStringLiteral("Подождите секунд ..  20 ");
+
+class AddressWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Exchange() = ExchangeState{};
+    window = std::make_unique<TNetAddrF>();
+    NetAddrF = window.get();
+    window->WorkMenu = &workMenu;
+    workMenu.setVisible(false);
+  }
+
+  void TearDown() override {
+    NetAddrF = nullptr;
+    BindRequests(nullptr);
+  }
+
+  void Connect(const std::string& path) {
+    port.SetEvents({});
+    port.SetPort(path);
+    port.OpenPort();
+    BindRequests(&port);
+  }
+
+  void StartSimulator(std::vector<std::string> args) {
+    sim = std::make_unique<tl8test::SimProcess>(std::move(args));
+    Connect(sim->port());
+  }
+
+  // Frames the simulator received, in order.
+  std::vector<Bytes> Received() const {
+    std::vector<Bytes> frames;
+    for (const auto& entry : sim->journal())
+      if (entry.direction == "RX") frames.push_back(entry.bytes);
+    return frames;
+  }
+
+  Names VisibleControls() const {
+    const TNetAddrF& w = *window;
+    const std::pair<const char*, QWidget*> controls[] = {
+        {"Label1", w.Label1},   {"ReceivAddrCaption", w.ReceivAddrCaption},
+        {"ReceivAddr", w.ReceivAddr}, {"LabInput", w.LabInput},
+        {"MaskEdit1", w.MaskEdit1}, {"BtWritA", w.BtWritA},
+        {"BtClose", w.BtClose}, {"BtFindA", w.BtFindA}};
+    Names names;
+    for (const auto& [name, control] : controls)
+      if (control->isVisible()) names.push_back(name);
+    return names;
+  }
+
+  QString Field() const { return window->MaskEdit1->displayText(); }
+
+  QApplication& app = TestApp();  // before any widget or action
+  ScriptedBoxes boxes;
+  std::unique_ptr<tl8test::SimProcess> sim;  // outlives the port that talks to it
+  TComPort port;
+  QAction workMenu;
+  std::unique_ptr<TNetAddrF> window;
+};
+
+const Names kAfterFound = {"ReceivAddrCaption", "ReceivAddr", "LabInput", "MaskEdit1", "BtWritA", "BtClose"};
+const Names kAfterNobody = {"Label1", "LabInput", "MaskEdit1", "BtWritA", "BtClose"};
+
+TEST_F(AddressWindow, ShowsOnlyTheVerdictLineAndTheFieldCaptionAsCreated) {
+  window->show();
+  EXPECT_EQ(VisibleControls(), (Names{"Label1", "LabInput"}));
+  EXPECT_EQ(window->Label1->text(), kNoAnswer);
+  EXPECT_EQ(Field(), QStringLiteral("2  "));
+}
+
+// --- the search -------------------------------------------------------------
+
+struct SearchCase {
+  const char* name;
+  std::vector<std::string> simulator;
+  int found;
+  const char* shown;
+};
+
+class SearchFinds : public AddressWindow, public ::testing::WithParamInterface<SearchCase> {};
+
+TEST_P(SearchFinds, TheFirstAddressWithAWellFormedAnswer) {
+  const SearchCase& c = GetParam();
+  StartSimulator(c.simulator);
+  Exchange().DeviceAddress = 200;
+
+  window->TaskManager();
+
+  EXPECT_EQ(Exchange().DeviceAddress, c.found);
+  EXPECT_EQ(window->ReceivAddr->text(), QString::fromLatin1(c.shown));
+  EXPECT_EQ(Field().trimmed(), QString::number(c.found));
+  EXPECT_EQ(VisibleControls(), kAfterFound);
+  EXPECT_EQ(window->focusWidget(), window->MaskEdit1);
+  EXPECT_TRUE(workMenu.isVisible());
+  EXPECT_TRUE(boxes.Shown().empty());
+
+  const auto frames = Received();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.front(), (Bytes{0x01, 0x03, 0x01, 0x01, 0x00, 0x02, 0x94, 0x37}));
+  for (const Bytes& frame : frames) EXPECT_LE(frame.at(0), c.found) << "polled past the answer";
+  EXPECT_EQ(frames.back().at(0), c.found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, SearchFinds,
+    ::testing::Values(
+        SearchCase{"AloneAt1", {"--address", "1"}, 1, "001"},
+        SearchCase{"LowerOfTwo", {"--address", "30", "--adapter", "17"}, 17, "017"},
+        SearchCase{"ExceptionAnswerWithCorrectCrc", {"--address", "3", "--fault", "exception"}, 3, "003"},
+        SearchCase{"PassingOverABadCrc", {"--address", "2", "--adapter", "4", "--fault", "badcrc,addr=2"}, 4, "004"},
+        // Its answer lands in a later address's collection, under the wrong first byte.
+        SearchCase{"PassingOverALateAnswer", {"--address", "1", "--adapter", "9", "--fault", "late,addr=1"}, 9, "009"},
+        SearchCase{"AtTheLastAddress", {"--address", "247"}, 247, "247"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
+  // The only adapter answers at the last address, but with a spoilt CRC.
+  StartSimulator({"--address", "247", "--fault", "badcrc,addr=247"});
+  Exchange().DeviceAddress = 200;
+  workMenu.setVisible(true);
+  std::vector<bool> menuVisibility;
+  QObject::connect(&workMenu, &QAction::visibleChanged,
+                   [&] { menuVisibility.push_back(workMenu.isVisible()); });
+  Names duringSearch;
+  QString textDuringSearch;
+  bool buttonsEnabledDuringSearch = true;
+  QTimer::singleShot(1000, [&] {
+    duringSearch = VisibleControls();
+    textDuringSearch = window->Label1->text();
+    buttonsEnabledDuringSearch = window->BtWritA->isEnabled() || window->BtFindA->isEnabled();
+  });
+
+  window->TaskManager();
+
+  EXPECT_EQ(duringSearch, Names{"Label1"});
+  EXPECT_EQ(textDuringSearch, kWaiting);
+  EXPECT_FALSE(buttonsEnabledDuringSearch);
+  EXPECT_EQ(Exchange().DeviceAddress, 1);
+  EXPECT_EQ(VisibleControls(), kAfterNobody);
+  EXPECT_EQ(window->Label1->text(), kNoAnswer);
+  EXPECT_EQ(Field(), QStringLiteral("1  "));
+  EXPECT_EQ(window->focusWidget(), window->MaskEdit1);
+  EXPECT_TRUE(window->BtWritA->isEnabled());
+  // Hidden by the search that found nobody, shown again by the menu command.
+  EXPECT_EQ(menuVisibility, (std::vector<bool>{false, true}));
+  EXPECT_EQ(Received().back().at(0), 247);
+
+  window->MaskEdit1->setText(QStringLiteral("5"));
+  window->BtWritA->click();
+  EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE}));
+  window->BtFindA->click();
+  EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("005"));
+  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST(ThreeDigitText, PadsWithLeadingZeros) {
+  const std::pair<int, const char*> cases[] = {
+      {1, "001"}, {9, "009"}, {10, "010"}, {99, "099"}, {100, "100"}, {247, "247"}};
+  for (const auto& [address, text] : cases) EXPECT_EQ(ThreeDigitText(address), QString::fromLatin1(text));
+}
+
+// --- the address write --------------------------------------------------------
+
+TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
+  StartSimulator({"--address", "1"});
+  window->TaskManager();
+  ASSERT_EQ(Exchange().DeviceAddress, 1);
+
+  window->MaskEdit1->setText(QStringLiteral("33"));
+  window->BtWritA->click();
+
+  EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
+  EXPECT_EQ(sim->state().address, 33);
+  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_TRUE(window->ReceivAddr->text().isEmpty());
+  Names afterWrite = kAfterFound;
+  afterWrite.push_back("BtFindA");
+  EXPECT_EQ(VisibleControls(), afterWrite);
+  EXPECT_EQ(window->focusWidget(), window->BtFindA);
+
+  window->BtFindA->click();
+  EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("033"));
+  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
+  PtyPair line;
+  Connect(line.SlavePath());
+  window->show();
+  window->BtWritA->show();
+  const struct {
+    const char* field;
+    const char* message;
+    BoxIcon icon;
+  } cases[] = {
+      {"0", "Адрес должен быть от 1 до 247", BoxIcon::None},
+      {"248", "Адрес должен быть от 1 до 247", BoxIcon::None},
+      {"", "'' is not a valid integer value.", BoxIcon::Error},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    Exchange().DeviceAddress = 9;
+    boxes.Clear();
+    window->MaskEdit1->setText(QString::fromLatin1(c.field));
+    window->BtWritA->click();
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, QString::fromUtf8(c.message));
+    EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
+    EXPECT_EQ(line.Read(150), "");
+    EXPECT_EQ(Exchange().DeviceAddress, 9);
+  }
+}
+
+TEST_F(AddressWindow, SearchAndWriteWaitWhileAnotherExchangeRuns) {
+  PtyPair line;
+  Connect(line.SlavePath());
+  ExchangeGate::Scope other(Gate());
+  EXPECT_FALSE(window->BtWritA->isEnabled());
+  EXPECT_FALSE(window->BtFindA->isEnabled());
+  window->MaskEdit1->setText(QStringLiteral("5"));
+  window->BtWritAClick();
+  window->BtFindAClick();
+  EXPECT_EQ(line.Read(150), "");
+  EXPECT_EQ(Exchange().DeviceAddress, 0);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+// --- the field check ------------------------------------------------------------
+
+void Press(QWidget* target, int key, const QString& text) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(target, &release);
+}
+
+// Digits, "\r" for Enter and ">" for the cursor key to the right.
+void Type(QWidget* target, const char* keys) {
+  for (const char* k = keys; *k; ++k) {
+    if (*k == '\r')
+      Press(target, Qt::Key_Return, QStringLiteral("\r"));
+    else if (*k == '>')
+      Press(target, Qt::Key_Right, QString());
+    else
+      Press(target, Qt::Key_0 + (*k - '0'), QString(QChar::fromLatin1(*k)));
+  }
+}
+
+TEST_F(AddressWindow, FieldCheckJudgesTheContentBeforeEachKey) {
+  window->show();
+  window->MaskEdit1->show();
+  window->BtWritA->show();
+  QWidget* const field = window->MaskEdit1;
+  QWidget* const write = window->BtWritA;
+  const struct {
+    const char* keys;
+    const char* field;
+    QWidget* focus;
+  } cases[] = {
+      {"248\r", "", field},      // Enter sees 248: cleared, the focus stays
+      {"05", "5", field},        // the 0 is gone before the 5 goes in
+      {"12\r", "12", write},     // a good value: on to the write button
+      {"247\r", "247", write},
+      {"248", "248", field},     // completed by the last key: not judged yet
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    window->MaskEdit1->clear();
+    window->MaskEdit1->setFocus();
+    Type(window->MaskEdit1, c.keys);
+    EXPECT_EQ(Field().trimmed(), QString::fromLatin1(c.field));
+    EXPECT_EQ(window->focusWidget(), c.focus);
+  }
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
+TEST_F(AddressWindow, FieldCheckReportsDigitsWithAGapAndLeavesThem) {
+  window->show();
+  window->MaskEdit1->show();
+  window->MaskEdit1->clear();
+  window->MaskEdit1->setFocus();
+  Type(window->MaskEdit1, "1>2\r");
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, QStringLiteral("'1 2' is not a valid integer value."));
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(Field(), QStringLiteral("1 2"));
+  EXPECT_EQ(window->focusWidget(), window->MaskEdit1);
+}
+
+}  // namespace

@@ -1,0 +1,7 @@
+tl8_add_test(coeffile_test
+  SOURCES coeffile_test.cpp
+  LIBS tl8coeffile)
+tl8_add_test(tehform_test GUI
+  SOURCES tehform_test.cpp
+  LIBS tl8window_tehform tl8testsupport
+  TIMEOUT 240)

@@ -1,0 +1,470 @@
+// The calibration window against the simulated adapter: what it shows after a
+// read, what goes over the line on a write, and its coefficient files.
+
+#include "windows/tehform.h"
+
+#include "modbus/boxes.h"
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/params.h"
+#include "modbus/requests.h"
+#include "serial/comport.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+#include "windows/paswkoefform.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <bit>
+#include <memory>
+
+namespace {
+
+using tl8test::SimJournalEntry;
+using tl8test::SimProcess;
+
+const QStringList kInitialCoefficients = {"1010", "630", "16", "4",   "85", "-40",
+                                          "16",   "4",   "200", "1.5", "16", "4"};
+const std::vector<int> kProgress = {0, 6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
+
+// The adapter's float: IEEE binary32 with its low half first on the line.
+float StoredFloat(const std::array<uint8_t, 4>& d) {
+  return std::bit_cast<float>(uint32_t(d[2]) << 24 | uint32_t(d[3]) << 16 | uint32_t(d[0]) << 8 | d[1]);
+}
+
+uint32_t StoredLsbFirst(const std::array<uint8_t, 4>& d) {
+  return d[0] | d[1] << 8 | d[2] << 16 | uint32_t(d[3]) << 24;
+}
+
+// Whether parameter 16 holds the CRC of the 65 checksummed bytes.
+bool ChecksumMatches(const tl8test::SimState& state) {
+  ExchangeState crc;
+  int slot = 3;  // three zero bytes first
+  for (int i = 1; i <= 16; ++i)
+    for (uint8_t byte : state.param(i)) crc.TxFrame[slot++] = byte;
+  const uint16_t value = crc.ModbusCrc16(65);
+  return state.param(16)[2] == (value & 0xFF) && state.param(16)[3] == value >> 8;
+}
+
+// One frame the adapters took in: address, function, first register.
+struct Request {
+  int address, function, reg;
+  bool operator==(const Request&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Request& r) {
+  return out << "{addr " << r.address << ", fn " << r.function << ", reg " << r.reg << "}";
+}
+
+QByteArray FileContent(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+class TehFormTest : public ::testing::Test {
+ protected:
+  TehFormTest() { TestApp(); }
+
+  void SetUp() override {
+    Exchange() = ExchangeState{};
+    Params() = ParamData{};
+    PasswordMode = UnlockGranted = WriteGranted = 0;
+    password = std::make_unique<TPaswKoefForm>();
+    PaswKoefForm = password.get();
+    form = std::make_unique<TTehForm>();
+    TehForm = form.get();
+    QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged,
+                     [this](int value) { progress.push_back(value); });
+  }
+
+  void TearDown() override {
+    BindRequests(nullptr);
+    TehForm = nullptr;
+    PaswKoefForm = nullptr;
+  }
+
+  // The adapter on the line; the tool talks to address 1, as after start-up.
+  void StartAdapter(std::vector<std::string> args = {}) {
+    sim = std::make_unique<SimProcess>(std::move(args));
+    port.SetEvents({});
+    port.SetPort(sim->port());
+    port.OpenPort();
+    BindRequests(&port);
+    Exchange().DeviceAddress = 1;
+  }
+
+  // As the main menu opens the window.
+  void OpenAndRead() {
+    form->show();
+    form->ReadButtonClick();
+    form->setEnabled(true);
+  }
+
+  void AnswerPassword(const QString& word) {
+    boxes.AnswerDialog([word](QDialog& dialog) {
+      auto& gate = dynamic_cast<TPaswKoefForm&>(dialog);
+      gate.PaswKoefEdit->setText(word);
+      gate.Button1->click();
+    });
+  }
+
+  // A write as the user does it: no file, the right password.
+  void WriteWithoutFile() {
+    boxes.AnswerQuestion(BoxAnswer::No);
+    AnswerPassword(kWritePassword);
+    form->WriteButtonClick();
+  }
+
+  std::vector<Request> Received() const {
+    std::vector<Request> requests;
+    for (const SimJournalEntry& e : sim->journal())
+      if (e.direction == "RX" && e.bytes.size() >= 4)
+        requests.push_back({e.bytes[0], e.bytes[1], e.bytes[2] << 8 | e.bytes[3]});
+    return requests;
+  }
+
+  // Address register 375 at `oldAddress`, then parameters 1..16 at `address`.
+  static std::vector<Request> FullWrite(int oldAddress, int address) {
+    std::vector<Request> requests{{oldAddress, 6, 375}};
+    for (int i = 1; i <= 16; ++i) requests.push_back({address, 16, 255 + 2 * i});
+    return requests;
+  }
+
+  QStringList Coefficients() const {
+    QStringList texts;
+    for (QLineEdit* edit : form->KoefEdits()) texts << edit->text();
+    return texts;
+  }
+
+  // Enabled by its own rule: the window itself stays disabled until the main
+  // menu's first read has run.
+  bool Usable(QWidget* control) const { return control->isEnabledTo(form.get()); }
+
+  std::vector<ShownBox::Kind> ShownKinds() const {
+    std::vector<ShownBox::Kind> kinds;
+    for (const ShownBox& box : boxes.Shown()) kinds.push_back(box.kind);
+    return kinds;
+  }
+
+  ScriptedBoxes boxes;
+  std::unique_ptr<SimProcess> sim;
+  TComPort port;
+  std::unique_ptr<TPaswKoefForm> password;
+  std::unique_ptr<TTehForm> form;
+  std::vector<int> progress;
+  QTemporaryDir files;
+};
+
+TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
+  StartAdapter();  // the factory set
+  ASSERT_FALSE(Usable(form->WriteButton));
+  form->NachButtonClick();  // allows a write, but not while the read runs
+  struct Busy {
+    bool read, write, file, initial, editable;
+  };
+  std::optional<Busy> midway;  // the controls while the read runs
+  QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+    if (value != 50) return;
+    midway = Busy{Usable(form->ReadButton), Usable(form->WriteButton),
+                  Usable(form->ReadFileButton), Usable(form->NachButton),
+                  !form->KoefEdit1->isReadOnly()};
+    form->ReadButtonClick();  // a second exchange may not start meanwhile
+  });
+
+  OpenAndRead();
+
+  EXPECT_EQ(Coefficients(), QStringList({"1010.00", "630.00", "16.0000", "4.0000", "85.00", "-40.00",
+                                         "16.0000", "4.0000", "200.00", "1.50", "16.0000", "4.0000"}));
+  EXPECT_EQ(form->ZavodEdit->text(), "0101001");
+  EXPECT_EQ(form->AdrEdit->text(), "1");
+  const QDateTime stamp = QDateTime::fromString(form->DataLabel->text(), "dd/MM/yyyy(HH:mm:ss)");
+  EXPECT_TRUE(stamp.isValid()) << form->DataLabel->text().toStdString();
+  EXPECT_EQ(form->GroupBox4->title(), "Дата записи коэф в ТЛ-8К");
+  EXPECT_EQ(Params().ParamText[1], "1010.0000");
+  EXPECT_EQ(Params().ParamText[5], "85.0000");
+  EXPECT_EQ(Params().ParamText[10], "1.5000");
+  EXPECT_EQ(progress, kProgress);
+  EXPECT_TRUE(boxes.Shown().empty()) << "no failure and a matching checksum";
+  EXPECT_FALSE(form->Panel1->isVisible());
+
+  ASSERT_TRUE(midway);
+  EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial || midway->editable);
+  EXPECT_EQ(Received().size(), 1u + 16u) << "the probe and sixteen reads, nothing in between";
+  for (QPushButton* button : {form->ReadButton, form->WriteButton, form->ReadFileButton, form->NachButton})
+    EXPECT_TRUE(Usable(button)) << button->text().toStdString();
+  EXPECT_FALSE(form->KoefEdit1->isReadOnly());
+}
+
+TEST_F(TehFormTest, NoAdapterClosesTheWindow) {
+  StartAdapter({"--address", "2"});
+  form->ZavodEdit->setText("123");
+  form->AdrEdit->setText("4");
+  form->DataLabel->setText("01/01/2024(00:00:00)");
+
+  OpenAndRead();
+
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].text, "Нет ответа от ТЛ-8 с адресом  001");
+  EXPECT_EQ(boxes.Shown()[0].pos, QPoint(230, 390));
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(form->ZavodEdit->text().isEmpty() && form->AdrEdit->text().isEmpty() &&
+              form->DataLabel->text().isEmpty());
+  EXPECT_FALSE(Usable(form->WriteButton));
+  EXPECT_EQ(Received(), std::vector<Request>(2, Request{1, 3, 0})) << "the probe, twice";
+}
+
+TEST_F(TehFormTest, ReadGivesUpOnAParameterThatFailsTwice) {
+  StartAdapter({"--fault", "silent,fn=3,reg=265"});  // parameter 5
+  form->NachButtonClick();
+  form->KoefEdit1->setText("old");
+  form->Edit21->setText("old");
+
+  OpenAndRead();
+
+  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Сбой!"});
+  EXPECT_EQ(boxes.Shown()[0].pos, std::nullopt);
+  EXPECT_EQ(Params().ReadFailed, 1);
+  EXPECT_EQ(form->KoefEdit1->text(), "1010.00");
+  EXPECT_EQ(form->Edit21->text(), "old");
+  EXPECT_EQ(progress.back(), 25);
+  EXPECT_TRUE(Usable(form->WriteButton));
+  EXPECT_FALSE(form->Panel1->isVisible());
+}
+
+TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
+  StartAdapter();
+  form->show();
+  form->NachButtonClick();
+  EXPECT_TRUE(Usable(form->WriteButton));
+  EXPECT_EQ(Coefficients(), kInitialCoefficients);
+  EXPECT_EQ(form->ZavodEdit->text(), "0101001");
+  EXPECT_EQ(form->AdrEdit->text(), "1");
+
+  WriteWithoutFile();
+
+  EXPECT_EQ(Received(), FullWrite(1, 1));
+  const tl8test::SimState state = sim->state();
+  const float expected[12] = {1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(StoredFloat(state.param(i)), expected[i - 1]) << i;
+  EXPECT_EQ(StoredLsbFirst(state.param(13)), 101001u);
+  EXPECT_EQ(state.param(15), (std::array<uint8_t, 4>{0, 1, 0, 0}));
+  EXPECT_EQ(state.address, 1);
+  EXPECT_TRUE(ChecksumMatches(state));
+  EXPECT_EQ(progress, kProgress);
+  EXPECT_FALSE(form->Panel1->isVisible());
+  EXPECT_TRUE(form->DataLabel->text().isEmpty());
+  EXPECT_EQ(PasswordMode, 0);
+}
+
+TEST_F(TehFormTest, WrittenValuesReadBackInTheirForms) {
+  StartAdapter();
+  form->NachButtonClick();
+  form->ZavodEdit->setText("5");
+  form->KoefEdit3->setText("0.1");
+  form->Edit22->setText("20");
+  WriteWithoutFile();
+  boxes.Clear();
+
+  OpenAndRead();
+
+  EXPECT_EQ(form->ZavodEdit->text(), "05");
+  EXPECT_EQ(form->KoefEdit3->text(), "0.1000");
+  EXPECT_EQ(form->Edit22->text(), "20.00");
+  EXPECT_EQ(Params().ParamText[6], "20.0000");
+  EXPECT_TRUE(boxes.Shown().empty()) << "the checksum written matches";
+}
+
+TEST_F(TehFormTest, NewAddressGoesToTheOldOneAndParametersToTheNew) {
+  StartAdapter();
+  form->NachButtonClick();
+  form->AdrEdit->setText("5");
+
+  WriteWithoutFile();
+
+  EXPECT_EQ(Received(), FullWrite(1, 5));
+  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_EQ(sim->state().address, 5);
+  EXPECT_EQ(sim->state().param(15)[1], 5);
+}
+
+TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
+  const struct {
+    const char* fault;
+    QPoint messageAt;
+    std::vector<Request> sent;
+    int addressAfter;
+    bool panelShown;
+  } cases[] = {
+      {"silent,fn=6", QPoint(406, 444), {{1, 6, 375}, {1, 6, 375}}, 1, false},
+      {"silent,fn=16,reg=265", QPoint(392, 470),
+       {{1, 6, 375}, {2, 16, 257}, {2, 16, 259}, {2, 16, 261}, {2, 16, 263}, {2, 16, 265}, {2, 16, 265}},
+       2, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SetUp();
+    StartAdapter({"--fault", c.fault});
+    form->show();
+    form->NachButtonClick();
+    form->AdrEdit->setText("2");
+
+    WriteWithoutFile();
+
+    EXPECT_EQ(boxes.Shown().back().text, "Нет ответа");
+    EXPECT_EQ(boxes.Shown().back().pos, c.messageAt);
+    EXPECT_EQ(Received(), c.sent);
+    EXPECT_EQ(Exchange().DeviceAddress, c.addressAfter);
+    EXPECT_EQ(form->Panel1->isVisible(), c.panelShown);
+    boxes.Clear();
+    sim.reset();
+  }
+}
+
+TEST_F(TehFormTest, SavedFileLoadsBackAndARefusedPasswordSendsNothing) {
+  StartAdapter();
+  form->show();
+  form->NachButtonClick();
+  form->ZavodEdit->setText("Зав-7");
+  form->Edit32->setText("1.5E-3");
+  const QString path = files.filePath("coef.dat");
+  WriteFile(path, "an older file\r\n");
+
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  boxes.AnswerFile(path);
+  AnswerPassword("Pelmar ");
+  form->WriteButtonClick();
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::Question, ShownBox::SaveFile, ShownBox::Dialog,
+                                       ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[0].text, "Сохранить данные на диске?");
+  EXPECT_EQ(boxes.Shown()[0].pos, QPoint(232, 250));
+  EXPECT_EQ(boxes.Shown()[1].text, "Зав-7") << "the serial number is the proposed name";
+  EXPECT_EQ(boxes.Shown()[3].text, "Пароль введен неверно");
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(form->Panel1->isVisible());
+
+  const QList<QByteArray> lines = FileContent(path).split('\n');
+  ASSERT_EQ(lines.size(), 16) << "fifteen lines, each ended by CR LF";
+  EXPECT_EQ(lines[0], "1\r");
+  EXPECT_EQ(lines[2], "\xC7\xE0\xE2-7\r") << "Windows-1251";
+  EXPECT_EQ(lines[12], "1.5E-3\r");
+  const QString dateLine = QString::fromLatin1(lines[1].chopped(1));
+  const QDateTime written = QDateTime::fromString(dateLine, "dd/MM/yyyy(HH:mm:ss)");
+  EXPECT_LE(std::abs(written.secsTo(QDateTime::currentDateTime())), 60) << dateLine.toStdString();
+
+  // Loaded back into emptied fields.
+  for (QLineEdit* edit : form->KoefEdits()) edit->setText("x");
+  boxes.AnswerFile(path);
+  form->ReadFileButtonClick();
+  QStringList expected = kInitialCoefficients;
+  expected[9] = "1.5E-3";
+  EXPECT_EQ(Coefficients(), expected);
+  EXPECT_EQ(form->ZavodEdit->text(), "Зав-7");
+  EXPECT_EQ(form->AdrEdit->text(), "1");
+  EXPECT_EQ(form->DataLabel->text(), dateLine);
+  EXPECT_EQ(form->GroupBox4->title(), "Дата записи коэф в файл");
+}
+
+TEST_F(TehFormTest, ThreeLineFileEmptiesTheCoefficients) {
+  const QString path = files.filePath("short.dat");
+  WriteFile(path, "7\r\n01/02/2024(10:20:30)\r\n123\r\n");
+  for (QLineEdit* edit : form->KoefEdits()) edit->setText("9");
+
+  boxes.AnswerFile(path);
+  form->ReadFileButtonClick();
+
+  EXPECT_EQ(form->AdrEdit->text(), "7");
+  EXPECT_EQ(form->DataLabel->text(), "01/02/2024(10:20:30)");
+  EXPECT_EQ(form->ZavodEdit->text(), "123");
+  EXPECT_EQ(Coefficients(), QStringList(12, QString()));
+  EXPECT_FALSE(Usable(form->WriteButton)) << "a file read alone does not allow a write";
+}
+
+TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
+  StartAdapter();
+  form->NachButtonClick();
+  // A name at the length limit: the complete copy cannot be put in its place.
+  const QString path = files.filePath(QString(251, u'a') + ".dat");
+  WriteFile(path, "old content");
+
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  boxes.AnswerFile(path);
+  RunHandler([this] { form->WriteButtonClick(); });
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::Question, ShownBox::SaveFile, ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
+  EXPECT_TRUE(boxes.Shown()[2].text.startsWith("Cannot save \"" + path + "\": "))
+      << boxes.Shown()[2].text.toStdString();
+  EXPECT_EQ(FileContent(path), "old content");
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(Gate().Busy());
+  EXPECT_TRUE(Usable(form->WriteButton));
+}
+
+TEST_F(TehFormTest, UnusableAddressStopsTheWriteBeforeAnything) {
+  StartAdapter();
+  form->NachButtonClick();
+  const struct {
+    QString typed, message;
+    BoxIcon icon;
+  } cases[] = {
+      {"0", "Адрес должен быть от 1 до 247", BoxIcon::None},
+      {"248", "Адрес должен быть от 1 до 247", BoxIcon::None},
+      {"1a", "'1a' is not a valid integer value.", BoxIcon::Error},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    boxes.Clear();
+    form->AdrEdit->setText(c.typed);
+    RunHandler([this] { form->WriteButtonClick(); });
+    ASSERT_EQ(boxes.Shown().size(), 1u) << "no save question, no password";
+    EXPECT_EQ(boxes.Shown()[0].text, c.message);
+    EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
+  }
+  EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(TehFormTest, CoefficientEditsFilterTheirKeys) {
+  form->show();
+  form->setEnabled(true);
+  const auto type = [](QLineEdit* edit, const QString& keys) {
+    for (QChar key : keys) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(key));
+      QApplication::sendEvent(edit, &press);
+    }
+  };
+  // "," -> "."; exponent letters of both layouts -> "E"; "+", blanks and
+  // other letters swallowed.
+  const QString keys = QStringLiteral("1,5eEеЕ+ aж-7");
+  for (QLineEdit* edit : form->KoefEdits()) {
+    SCOPED_TRACE(edit->accessibleName().toStdString());
+    edit->clear();
+    type(edit, keys);
+    EXPECT_EQ(edit->text(), "1.5EEEE-7");
+  }
+  for (QLineEdit* unfiltered : {form->ZavodEdit, form->AdrEdit}) {
+    unfiltered->clear();
+    type(unfiltered, keys);
+    EXPECT_EQ(unfiltered->text(), keys);
+  }
+}
+
+}  // namespace

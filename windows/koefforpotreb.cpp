@@ -1,0 +1,408 @@
+#include "windows/koefforpotreb.h"
+
+#include "modbus/boxes.h"
+#include "modbus/delay.h"
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/number_text.h"
+#include "modbus/params.h"
+#include "modbus/requests.h"
+#include "windows/keyfilter.h"
+#include "windows/paswkoefform.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QVBoxLayout>
+
+#include <stdexcept>
+
+namespace {
+
+const QString kBoundsFile = QStringLiteral("tmp.dat");
+constexpr uint16_t kAddressRegister = 375;
+constexpr int kMinAnswer = 3;  // an answer's address, function and one byte more
+constexpr int kBoundDecimals = 2;
+constexpr int kTableDecimals = 4;
+
+// A push button whose text wraps onto several lines, as long captions need.
+class WrappingButton final : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+  QSize sizeHint() const override {
+    // About two lines of text.
+    const QFontMetrics metrics(font());
+    return SizeFor(metrics.horizontalAdvance(text()) / 2 + 2 * metrics.averageCharWidth());
+  }
+  QSize minimumSizeHint() const override { return SizeFor(LongestWordWidth()); }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    return SizeFor(std::max(width - FrameSize(QSize()).width(), LongestWordWidth())).height();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap, palette(), isEnabled(), text(),
+                         QPalette::ButtonText);
+  }
+
+ private:
+  QSize FrameSize(QSize contents) const {
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_PushButton, &option, contents, this);
+  }
+  QSize SizeFor(int textWidth) const {
+    const QRect text = fontMetrics().boundingRect(QRect(0, 0, textWidth, 10000),
+                                                  Qt::AlignCenter | Qt::TextWordWrap, this->text());
+    return FrameSize(text.size());
+  }
+  int LongestWordWidth() const {
+    int widest = 0;
+    for (const QString& word : text().split(' ', Qt::SkipEmptyParts))
+      widest = std::max(widest, fontMetrics().horizontalAdvance(word));
+    return widest;
+  }
+};
+
+QLabel* Caption(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setStyleSheet(QStringLiteral("font-weight: bold; color: maroon;"));
+  return label;
+}
+
+// The group of one channel: its two bound boxes under their labels.
+QGroupBox* ChannelGroup(const QString& title, QLineEdit*& at20, QLineEdit*& at4, QWidget* parent) {
+  auto* group = new QGroupBox(title, parent);
+  auto* grid = new QGridLayout(group);
+  int row = 0;
+  for (auto [text, edit] : {std::pair{QStringLiteral("при токе 20 mA"), &at20},
+                            std::pair{QStringLiteral("при токе 4 mA"), &at4}}) {
+    auto* label = new QLabel(text, group);
+    *edit = new QLineEdit(group);
+    (*edit)->setAccessibleName(title + ", " + text);
+    label->setBuddy(*edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(*edit, row, 1);
+    ++row;
+  }
+  return group;
+}
+
+bool Answered() { return Exchange().ResponseText.size() >= kMinAnswer; }
+
+// The request, and once more after 50 ms when nothing usable came back.
+bool AnsweredWithRetry(const std::function<void()>& first, const std::function<void()>& retry) {
+  first();
+  if (Answered()) return true;
+  Delay(50);
+  retry();
+  return Answered();
+}
+
+[[noreturn]] void FileFailure(const QFile& file) {
+  throw std::runtime_error(file.exists() ? "File access denied" : "File not found");
+}
+
+void WriteLine(QFile& file, const QString& line) {
+  const QByteArray bytes = line.toLatin1() + "\r\n";
+  // Flushed at once: a read that stops half-way leaves the lines so far.
+  if (file.write(bytes) != bytes.size() || !file.flush())
+    throw std::runtime_error("File write error");
+}
+
+// A line of tmp.dat without its CR LF or lone LF; empty past the end.
+QString ReadLine(QFile& file) {
+  QByteArray line = file.readLine();
+  if (line.endsWith('\n')) line.chop(line.endsWith("\r\n") ? 2 : 1);
+  return QString::fromLatin1(line);
+}
+
+}  // namespace
+
+TKoefForPotreb::TKoefForPotreb(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setWindowTitle(QStringLiteral("Режим  изменения  границ  параметров ТЛ-8К"));
+  BuildControls();
+  ConnectHandlers();
+  UpdateButtons();
+  setEnabled(false);
+  hide();
+}
+
+void TKoefForPotreb::BuildControls() {
+  Label1 = Caption(QStringLiteral("Коэффициенты адаптера ТЛ-8К              Зав. №"), this);
+  ZavodNEdit = new QLineEdit(this);
+  ZavodNEdit->setAccessibleName(QStringLiteral("Зав. №"));
+  Label1->setBuddy(ZavodNEdit);
+  AdrLabel = Caption(QStringLiteral("Адрес обращения "), this);
+  AdrEdit = new QLineEdit(this);
+  AdrEdit->setAccessibleName(QStringLiteral("Адрес обращения"));
+  AdrLabel->setBuddy(AdrEdit);
+  const int numberWidth = fontMetrics().horizontalAdvance(QStringLiteral("0000000000"));
+  for (QLineEdit* edit : {ZavodNEdit, AdrEdit}) edit->setMaximumWidth(numberWidth);
+
+  GroupBox1 = ChannelGroup(QStringLiteral("Границы по первому каналу"), Canal1_20, Canal1_4, this);
+  GroupBox2 = ChannelGroup(QStringLiteral("Границы по второму каналу"), Canal2_20, Canal2_4, this);
+  GroupBox3 = ChannelGroup(QStringLiteral("Границы по третьему каналу"), Canal3_20, Canal3_4, this);
+
+  GroupBox4 = new QGroupBox(QStringLiteral("Дата записи коэф в ТЛ-8К"), this);
+  DataZapLabel = new QLabel(GroupBox4);
+  DataZapLabel->setAccessibleName(GroupBox4->title());
+  DataZapLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000(00:00:00)")));
+  (new QVBoxLayout(GroupBox4))->addWidget(DataZapLabel);
+
+  ReadButton = new WrappingButton(
+      QStringLiteral("Чтение коэффициентов (сохранение границ в файле  tmp.dat)"), this);
+  WriteButton = new QPushButton(QStringLiteral("Запись коэффициентов"), this);
+  IschodButton = new WrappingButton(QStringLiteral("Прочитать  значения границ из файла tmp"), this);
+
+  Panel2 = new QFrame(this);
+  Panel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  Label8 = new QLabel(QStringLiteral("          "), Panel2);
+  Label8->setStyleSheet(QStringLiteral("font-weight: bold;"));
+  ProgressBar1 = new QProgressBar(Panel2);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  ProgressBar1->setAccessibleName(QStringLiteral("Ход операции"));
+  auto* panel = new QHBoxLayout(Panel2);
+  panel->addWidget(Label8);
+  panel->addWidget(ProgressBar1, 1);
+  // The window keeps its size when the panel comes and goes.
+  QSizePolicy panelPolicy = Panel2->sizePolicy();
+  panelPolicy.setRetainSizeWhenHidden(true);
+  Panel2->setSizePolicy(panelPolicy);
+  Panel2->hide();
+
+  auto* header = new QGridLayout;
+  header->addWidget(Label1, 0, 0, Qt::AlignRight);
+  header->addWidget(ZavodNEdit, 0, 1);
+  header->addWidget(AdrLabel, 1, 0, Qt::AlignRight);
+  header->addWidget(AdrEdit, 1, 1);
+  auto* top = new QHBoxLayout;
+  top->addLayout(header);
+  top->addStretch(1);
+  top->addWidget(GroupBox4);
+
+  auto* channels = new QGridLayout;
+  const std::array<QWidget*, 3> groups{GroupBox1, GroupBox2, GroupBox3};
+  const std::array<QWidget*, 3> buttons{ReadButton, WriteButton, IschodButton};
+  for (int column = 0; column < 3; ++column) {
+    channels->addWidget(groups[column], 0, column);
+    channels->addWidget(buttons[column], 1, column);
+    channels->setColumnStretch(column, 1);
+  }
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(channels);
+  layout->addWidget(Panel2);
+}
+
+void TKoefForPotreb::ConnectHandlers() {
+  const auto handle = [this](QPushButton* button, void (TKoefForPotreb::*handler)()) {
+    connect(button, &QPushButton::clicked, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+  };
+  handle(ReadButton, &TKoefForPotreb::ReadButtonClick);
+  handle(WriteButton, &TKoefForPotreb::WriteButtonClick);
+  handle(IschodButton, &TKoefForPotreb::IschodButtonClick);
+  for (const BoundBox& box : BoundBoxes()) FilterKeys(box.edit, NumberKey);
+  FilterKeys(ZavodNEdit, DigitKey);
+  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
+}
+
+std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
+  return {{{1, Canal1_20}, {2, Canal1_4}, {5, Canal2_20}, {6, Canal2_4}, {9, Canal3_20}, {10, Canal3_4}}};
+}
+
+QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
+  for (const BoundBox& box : BoundBoxes())
+    if (box.param == param) return box.edit;
+  return nullptr;
+}
+
+void TKoefForPotreb::UpdateButtons() {
+  // Loading tmp.dat waits too: it would change boxes a running exchange
+  // fills or is about to write.
+  const bool idle = !Gate().Busy();
+  ReadButton->setEnabled(idle);
+  IschodButton->setEnabled(idle);
+  WriteButton->setEnabled(idle && writeAllowed_);
+}
+
+void TKoefForPotreb::AllowWrite() {
+  writeAllowed_ = true;
+  UpdateButtons();
+}
+
+void TKoefForPotreb::ShowProgress(const QString& operation) {
+  Label8->setText(operation);
+  ProgressBar1->setValue(0);
+  Panel2->show();
+}
+
+void TKoefForPotreb::ShowNoAnswer(QPoint pos) {
+  boxes().Message(QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") +
+                      QString::number(Exchange().DeviceAddress),
+                  BoxIcon::None, pos);
+}
+
+void TKoefForPotreb::ReadAndSaveBounds() {
+  ExchangeGate::Scope exchange(Gate());
+  if (!exchange) return;
+  ExchangeState& state = Exchange();
+  Params().ReadFailed = 0;
+  state.ParamIndex = 1;
+  if (!AnsweredWithRetry([] { Requests().ReadParameter(0); }, [] { Requests().ReadParameter(1); })) {
+    ShowNoAnswer(QPoint(230, 390));
+    hide();
+    return;
+  }
+  // Only the answer to a parameter read carries 4 data bytes; the probe's
+  // carries 14.
+  if (static_cast<uint8_t>(state.ResponseText[2]) != 4) {
+    boxes().Message(QStringLiteral("Нет ожидаемого ответа "), BoxIcon::None, QPoint(374, 390));
+    hide();
+    return;
+  }
+  QFile bounds(kBoundsFile);
+  if (!bounds.open(QIODevice::WriteOnly | QIODevice::Truncate)) FileFailure(bounds);
+  ReadParameters(&bounds, 100);
+  bounds.close();
+  FinishRead();
+}
+
+void TKoefForPotreb::ReadButtonClick() {
+  ExchangeGate::Scope exchange(Gate());
+  if (!exchange) return;
+  AdrEdit->clear();
+  ZavodNEdit->clear();
+  DataZapLabel->clear();
+  Params().ReadFailed = 0;
+  const auto probe = [] { Requests().ReadParameter(1); };
+  if (!AnsweredWithRetry(probe, probe)) {
+    ShowNoAnswer(QPoint(180, 250));
+    return;
+  }
+  ReadParameters(nullptr, 50);
+  FinishRead();
+}
+
+void TKoefForPotreb::ReadParameters(QFile* bounds, int pauseMs) {
+  ExchangeState& state = Exchange();
+  AdrEdit->setText(QString::number(static_cast<uint8_t>(state.ResponseText[0])));
+  ShowProgress(QStringLiteral(" Чтение коэффициентов "));
+  state.ParamIndex = 1;
+  for (int i = 1; i <= kParamCount; ++i) {
+    Requests().ReadParameter(0);
+    if (state.ResponseStatus != kStatusAccepted) Requests().ReadParameter(0);
+    if (state.ResponseStatus != kStatusAccepted) {
+      boxes().Message(QStringLiteral("Сбой!"));
+      Params().ReadFailed = 1;
+      return;
+    }
+    const std::optional<QString> line = ShowParameter(i);
+    if (bounds && line) WriteLine(*bounds, *line);
+    if (i <= kFloatParamCount) Params().ParamText[i] = FixedText(state.ParamValue, kTableDecimals);
+    ProgressBar1->setValue(i * 100 / kParamCount);
+    Delay(pauseMs);
+    state.ParamIndex = i + 1;
+  }
+}
+
+std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
+  ExchangeState& state = Exchange();
+  if (i == 13) ZavodNEdit->setText(SerialNumberText(state.SerialNumber));
+  if (i == 14) DataZapLabel->setText(state.StampText);
+  // Serial number and stamp reads decode no float: their lines repeat the
+  // last float read.
+  if (i == 13 || i == 14) return FixedText(state.ParamValue, kBoundDecimals);
+  QLineEdit* box = BoundBoxOf(i);
+  if (!box) return std::nullopt;
+  // The device keeps channel 2's bounds with an offset; the window, tmp.dat
+  // and ParamText hold the value as the user means it.
+  state.ParamValue -= ParamInfoOf(i).offset;
+  box->setText(FixedText(state.ParamValue, kBoundDecimals));
+  return box->text();
+}
+
+void TKoefForPotreb::FinishRead() {
+  Panel2->hide();
+  AllowWrite();
+  ChecksumVerify();
+  setEnabled(true);
+  AdrEdit->setFocus();
+}
+
+void TKoefForPotreb::WriteButtonClick() {
+  ExchangeGate::Scope exchange(Gate());
+  if (!exchange) return;
+  DataZapLabel->setText(QStringLiteral(" "));
+  AskPassword(1);
+  if (UnlockGranted != 1) {
+    AdrEdit->setFocus();
+    return;
+  }
+  const int32_t address = StrToInt(AdrEdit->text());
+  // Any other value would leave the adapter at an address nobody can reach.
+  if (address < 1 || address > 247) {
+    boxes().Message(QStringLiteral("Адрес должен быть от 1 до 247"));
+    AdrEdit->setFocus();
+    return;
+  }
+  if (!Acknowledged([address] { Requests().WriteSingleRegister(kAddressRegister, address); })) return;
+  ShowProgress(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
+  ExchangeState& state = Exchange();
+  state.DeviceAddress = static_cast<uint8_t>(address);
+  state.ParamIndex = 1;
+  if (!BuildBoundsImage()) return;
+  for (int k = 1; k <= kParamCount; ++k) {
+    if (!Acknowledged([] { Requests().WriteParameter(); })) return;
+    state.ParamIndex = k + 1;
+    ProgressBar1->setValue(k * 100 / kParamCount);
+    Delay(50);
+  }
+  Panel2->hide();
+  AdrEdit->setFocus();
+}
+
+bool TKoefForPotreb::Acknowledged(const std::function<void()>& request) {
+  if (AnsweredWithRetry(request, request)) return true;
+  boxes().Message(QStringLiteral("Нет ответа"), BoxIcon::None, QPoint(406, 444));
+  return false;
+}
+
+void TKoefForPotreb::IschodButtonClick() {
+  QFile bounds(kBoundsFile);
+  if (!bounds.open(QIODevice::ReadOnly)) FileFailure(bounds);
+  for (const BoundBox& box : BoundBoxes()) box.edit->setText(ReadLine(bounds));
+  bounds.close();
+  AllowWrite();
+  AdrEdit->setFocus();
+}
+
+bool TKoefForPotreb::BuildBoundsImage() {
+  ImageTexts texts;
+  for (const BoundBox& box : BoundBoxes()) texts.FloatFields[box.param] = box.edit->text();
+  texts.SerialNumber = ZavodNEdit->text();
+  texts.Address = AdrEdit->text();
+  texts.Moment = QDateTime::currentDateTime();
+  return BuildParamImage(texts);
+}
+
+void TKoefForPotreb::ChecksumVerify() { ::ChecksumVerify(); }

@@ -1,0 +1,95 @@
+#pragma once
+// The parameter bounds window: reads the adapter's whole parameter set, shows
+// the per-channel bounds, the serial number, the answering address and the
+// date of the last write, keeps a copy of the bounds in tmp.dat and writes the
+// set back behind the unlock password.
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+class QFile;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class TKoefForPotreb : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TKoefForPotreb(QWidget* parent = nullptr);
+
+  QLabel* Label1;
+  QLineEdit* ZavodNEdit;
+  QLabel* AdrLabel;
+  QLineEdit* AdrEdit;
+  QGroupBox* GroupBox1;
+  QGroupBox* GroupBox2;
+  QGroupBox* GroupBox3;
+  QGroupBox* GroupBox4;
+  QLineEdit* Canal1_20;
+  QLineEdit* Canal1_4;
+  QLineEdit* Canal2_20;
+  QLineEdit* Canal2_4;
+  QLineEdit* Canal3_20;
+  QLineEdit* Canal3_4;
+  QLabel* DataZapLabel;
+  QPushButton* ReadButton;
+  QPushButton* WriteButton;
+  QPushButton* IschodButton;
+  QFrame* Panel2;
+  QLabel* Label8;
+  QProgressBar* ProgressBar1;
+
+  // The read on opening: also keeps the six bounds in tmp.dat.
+  void ReadAndSaveBounds();
+  // The read on request: writes no file.
+  void ReadButtonClick();
+  // Writes the address register, then all 16 parameters, behind the password.
+  void WriteButtonClick();
+  // Loads the six bound boxes from tmp.dat.
+  void IschodButtonClick();
+
+  // Builds the parameter image from the boxes; false after "Проверьте данные".
+  bool BuildBoundsImage();
+  // Checks the checksum of the parameters just read.
+  void ChecksumVerify();
+
+ private:
+  struct BoundBox {
+    int param;
+    QLineEdit* edit;
+  };
+  // The six bound boxes in tmp.dat's order, with their parameters.
+  std::array<BoundBox, 6> BoundBoxes() const;
+  QLineEdit* BoundBoxOf(int param) const;
+
+  void BuildControls();
+  void ConnectHandlers();
+  // The buttons rest while any exchange runs, then follow their own rules.
+  void UpdateButtons();
+  void AllowWrite();
+  void ShowProgress(const QString& operation);
+
+  // The address that answered the first request, in the read's announcement.
+  void ShowNoAnswer(QPoint pos);
+  // Reads parameters 1..16 into the window (and the bound lines into
+  // `bounds` when given), pausing `pauseMs` after each; stops at "Сбой!".
+  void ReadParameters(QFile* bounds, int pauseMs);
+  // The window's part of parameter i just read: the tmp.dat line it gives.
+  std::optional<QString> ShowParameter(int i);
+  void FinishRead();
+  // A write request acknowledged by three bytes or more, tried twice;
+  // "Нет ответа" when it is not.
+  bool Acknowledged(const std::function<void()>& request);
+
+  bool writeAllowed_ = false;
+};
+
+// The process-wide instance, created at start-up.
+inline TKoefForPotreb* KoefForPotreb = nullptr;

@@ -1,0 +1,69 @@
+#pragma once
+// The address window: finds the Modbus address at which the adapter answers by
+// polling every unicast address in turn, and gives the adapter a new address
+// with a broadcast write of its address register.
+
+#include <QWidget>
+
+#include <initializer_list>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class TNetAddrF : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TNetAddrF(QWidget* parent = nullptr);
+
+  QLabel* Label1;             // waiting text during the search, the no-answer verdict after it
+  QLabel* ReceivAddrCaption;  // shows and hides with ReceivAddr
+  QLineEdit* ReceivAddr;      // the address found, three digits
+  QLabel* LabInput;
+  QLineEdit* MaskEdit1;  // the new address
+  QPushButton* BtWritA;
+  QPushButton* BtClose;
+  QPushButton* BtFindA;
+
+  // The main window's "Режим работы" menu, shown by every run of TaskManager
+  // and hidden by a search that finds nobody; may stay null.
+  QAction* WorkMenu = nullptr;
+
+  // "Настройка адреса": shows the window, searches at once, then opens the
+  // work menu whatever the search found.
+  void TaskManager();
+  void FormInitial();
+  void BtFindAClick();
+  void BtWritAClick();
+  // Judges the field's content before `key` takes effect; never swallows it.
+  void MaskEdit1KeyPress(QChar key);
+  void BtCloseClick();
+
+ private:
+  void ShowReceivAddr(bool visible);
+  // Lays out what was shown or hidden and paints it now: the search takes no
+  // input, so this is all the user sees meanwhile.
+  void RepaintNow();
+  void ShowFound(int address);
+  void ShowNobody();
+  // Broadcasts the field's address to the adapter's address register; false
+  // when nothing was sent.
+  bool WriteNewAddress();
+};
+
+// The process-wide address window.
+inline TNetAddrF* NetAddrF = nullptr;
+
+// The first address from 1 to 247 whose adapter answers the read of
+// parameter 1 in time with its own address and a correct CRC; 0 when none does.
+int FindAdapterAddress();
+
+// The address as the window shows it: three digits with leading zeros.
+QString ThreeDigitText(int address);
+
+// Sends a frame built by its caller rather than by the request routines: the
+// body in TxFrame, its CRC after it, one port write; then collects the answer
+// into ResponseText until the line falls silent.
+void SendOwnFrame(std::initializer_list<int> body);

@@ -1,0 +1,402 @@
+#include "windows/tehform.h"
+
+#include "modbus/boxes.h"
+#include "modbus/delay.h"
+#include "modbus/exchange_gate.h"
+#include "modbus/exchange_state.h"
+#include "modbus/number_text.h"
+#include "modbus/params.h"
+#include "modbus/requests.h"
+#include "windows/coeffile.h"
+#include "windows/keyfilter.h"
+#include "windows/koefforpotreb.h"
+#include "windows/paswkoefform.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <functional>
+
+namespace {
+
+const QString kChannelCaptions[3] = {
+    QStringLiteral("      Коэф.по первому каналу"),
+    QStringLiteral("      Коэф.по второму каналу"),
+    QStringLiteral("      Коэф.по третьему каналу"),
+};
+// Two headings, each over the rows of its pair of edits.
+const QString kChannelLabels[6] = {
+    QStringLiteral("Знач. пар-ра 1-го ЦАП"),    QStringLiteral("при токе 20 mA"),
+    QStringLiteral("при токе 4mA"),             QStringLiteral("Знач.тока без коррекции "),
+    QStringLiteral("при коде 16 mA"),           QStringLiteral("при коде 4 mA"),
+};
+constexpr int kHeadingEvery = 3;
+
+const QString kDeviceDateCaption = QStringLiteral("Дата записи коэф в ТЛ-8К");
+const QString kFileDateCaption = QStringLiteral("Дата записи коэф в файл");
+const QString kReadStatus = QStringLiteral(" Чтение коэффициентов ");
+const QString kWriteStatus = QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!");
+const QString kNoAdapter = QStringLiteral("Нет ответа от ТЛ-8 с адресом  00");
+const QString kNoAnswer = QStringLiteral("Нет ответа");
+const QString kReadFailure = QStringLiteral("Сбой!");
+const QString kSaveQuestion = QStringLiteral("Сохранить данные на диске?");
+const QString kAddressRange = QStringLiteral("Адрес должен быть от 1 до 247");
+const QString kFileFilter = QStringLiteral("текстовые (*.dat)");
+const QString kFileSuffix = QStringLiteral("dat");
+
+// A new adapter's values, as the initial-values button puts them in.
+const CoefFileFields kInitialFields{
+    QStringLiteral("1"), QString(), QStringLiteral("0101001"),
+    {"1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"}};
+
+constexpr uint16_t kAddressRegister = 375;
+constexpr int kMinAddress = 1;
+constexpr int kMaxAddress = 247;
+
+bool Answered() { return Exchange().ResponseText.size() >= 3; }
+
+enum class RetryPause { BeforeRetry, AfterRetry };
+
+// Sends once more when fewer than 3 bytes came back. The probe pauses after
+// its second try, the writes before it.
+bool AnsweredWithRetry(const std::function<void()>& send, RetryPause pause) {
+  send();
+  if (Answered()) return true;
+  if (pause == RetryPause::BeforeRetry) Delay(50);
+  send();
+  if (pause == RetryPause::AfterRetry) Delay(50);
+  return Answered();
+}
+
+bool ReadParameterWithRetry() {
+  Requests().ReadParameter(0);
+  if (Exchange().ResponseStatus != kStatusAccepted) Requests().ReadParameter(0);
+  return Exchange().ResponseStatus == kStatusAccepted;
+}
+
+// The new address goes into the adapter's address register at its old address.
+bool WriteAddressRegister(int32_t address) {
+  const auto send = [address] {
+    Requests().WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address));
+  };
+  if (AnsweredWithRetry(send, RetryPause::BeforeRetry)) return true;
+  boxes().Message(kNoAnswer, BoxIcon::None, QPoint(406, 444));
+  return false;
+}
+
+}  // namespace
+
+TTehForm::TTehForm(QWidget* parent) : QWidget(parent) {
+  setWindowTitle(QStringLiteral("Технолог.режим работы с коэффициентами ТЛ-8К"));
+
+  CreateChannelBox(GroupBox1, kChannelCaptions[0],
+                   {&KoefLabel1, &KoefLabel2, &KoefLabel3, &KoefLabel4, &KoefLabel5, &KoefLabel6},
+                   {&KoefEdit1, &KoefEdit2, &KoefEdit3, &KoefEdit4});
+  CreateChannelBox(GroupBox2, kChannelCaptions[1],
+                   {&Label1, &Label2, &Label3, &Label4, &Label5, &Label6},
+                   {&Edit21, &Edit22, &Edit23, &Edit24});
+  CreateChannelBox(GroupBox3, kChannelCaptions[2],
+                   {&Label10, &Label11, &Label12, &Label13, &Label14, &Label15},
+                   {&Edit31, &Edit32, &Edit33, &Edit34});
+
+  auto* channels = new QHBoxLayout;
+  for (QGroupBox* box : {GroupBox1, GroupBox2, GroupBox3}) channels->addWidget(box);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(channels);
+  layout->addWidget(CreateDeviceRow());
+  layout->addWidget(CreateButtonRow());
+  layout->addWidget(CreatePanel());
+  layout->addStretch();
+
+  connect(ReadButton, &QPushButton::clicked, this, [this] { RunHandler([this] { ReadButtonClick(); }); });
+  connect(WriteButton, &QPushButton::clicked, this, [this] { RunHandler([this] { WriteButtonClick(); }); });
+  connect(NachButton, &QPushButton::clicked, this, [this] { RunHandler([this] { NachButtonClick(); }); });
+  connect(ReadFileButton, &QPushButton::clicked, this,
+          [this] { RunHandler([this] { ReadFileButtonClick(); }); });
+  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
+
+  UpdateControls();
+  setEnabled(false);
+}
+
+void TTehForm::CreateChannelBox(QGroupBox*& box, const QString& caption,
+                                const std::array<QLabel**, 6>& labels,
+                                const std::array<QLineEdit**, 4>& edits) {
+  box = new QGroupBox(caption, this);
+  auto* grid = new QGridLayout(box);
+  auto edit = edits.begin();
+  QString heading;
+  for (int row = 0; row < 6; ++row) {
+    QLabel* label = *labels[row] = new QLabel(kChannelLabels[row], box);
+    if (row % kHeadingEvery == 0) {
+      heading = label->text().trimmed();
+      grid->addWidget(label, row, 0, 1, 2);
+      continue;
+    }
+    QLineEdit* field = **edit++ = new QLineEdit(box);
+    FilterKeys(field, NumberKey);
+    field->setAccessibleName(caption.trimmed() + ", " + heading + ", " + label->text());
+    label->setBuddy(field);
+    label->setIndent(12);  // rows sit under their heading
+    grid->addWidget(label, row, 0);
+    grid->addWidget(field, row, 1);
+  }
+}
+
+QWidget* TTehForm::CreateDeviceRow() {
+  auto* row = new QWidget(this);
+  ZavodLabel = new QLabel(QStringLiteral("Зав.№ "), row);
+  ZavodEdit = new QLineEdit(row);
+  AdrLabel = new QLabel(QStringLiteral("Адрес обращения"), row);
+  AdrEdit = new QLineEdit(row);
+  for (auto [label, field] : {std::pair{ZavodLabel, ZavodEdit}, std::pair{AdrLabel, AdrEdit}}) {
+    label->setBuddy(field);
+    field->setAccessibleName(label->text().trimmed());
+  }
+
+  GroupBox4 = new QGroupBox(QStringLiteral("Дата записи коэф в ТЛ-8К "), row);
+  DataLabel = new QLabel(QStringLiteral("DataLabel"), GroupBox4);
+  DataLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  (new QVBoxLayout(GroupBox4))->addWidget(DataLabel);
+
+  auto* fields = new QGridLayout;
+  fields->addWidget(ZavodLabel, 0, 0);
+  fields->addWidget(ZavodEdit, 0, 1);
+  fields->addWidget(AdrLabel, 1, 0);
+  fields->addWidget(AdrEdit, 1, 1);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(fields);
+  layout->addWidget(GroupBox4, 1);
+  return row;
+}
+
+QWidget* TTehForm::CreateButtonRow() {
+  auto* row = new QWidget(this);
+  ReadButton = new QPushButton(QStringLiteral("Чтение коэффициентов"), row);
+  WriteButton = new QPushButton(QStringLiteral("Запись коэффициентов"), row);
+  ReadFileButton = new QPushButton(QStringLiteral("Чтение коэф. из файла"), row);
+  NachButton = new QPushButton(QStringLiteral("Начальная установка коэф. "), row);
+  auto* layout = new QGridLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(ReadButton, 0, 0);
+  layout->addWidget(WriteButton, 0, 1);
+  layout->addWidget(ReadFileButton, 1, 0);
+  layout->addWidget(NachButton, 1, 1);
+  return row;
+}
+
+QWidget* TTehForm::CreatePanel() {
+  Panel1 = new QFrame(this);
+  Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  Label20 = new QLabel(Panel1);
+  ProgressBar1 = new QProgressBar(Panel1);
+  ProgressBar1->setRange(0, 100);
+  auto* layout = new QVBoxLayout(Panel1);
+  layout->addWidget(Label20);
+  layout->addWidget(ProgressBar1);
+  Panel1->hide();
+  return Panel1;
+}
+
+std::array<QLineEdit*, 12> TTehForm::KoefEdits() const {
+  return {KoefEdit1, KoefEdit2, KoefEdit3, KoefEdit4, Edit21, Edit22,
+          Edit23,    Edit24,    Edit31,    Edit32,    Edit33, Edit34};
+}
+
+std::array<QLineEdit*, 14> TTehForm::DataFields() const {
+  std::array<QLineEdit*, 14> fields{};
+  const auto coefficients = KoefEdits();
+  std::copy(coefficients.begin(), coefficients.end(), fields.begin());
+  fields[12] = ZavodEdit;
+  fields[13] = AdrEdit;
+  return fields;
+}
+
+void TTehForm::UpdateControls() {
+  const bool idle = !Gate().Busy();
+  for (QPushButton* button : {ReadButton, ReadFileButton, NachButton}) button->setEnabled(idle);
+  WriteButton->setEnabled(idle && writeAllowed_);
+  for (QLineEdit* field : DataFields()) field->setReadOnly(!idle);
+}
+
+void TTehForm::AllowWrite() {
+  writeAllowed_ = true;
+  UpdateControls();
+}
+
+void TTehForm::ShowDeviceDateCaption() { GroupBox4->setTitle(kDeviceDateCaption); }
+
+void TTehForm::ShowPanel(const QString& status) {
+  Label20->setText(status);
+  ProgressBar1->setValue(0);
+  Panel1->show();
+}
+
+void TTehForm::ShowProgress(int parametersDone) {
+  ProgressBar1->setValue(parametersDone * 100 / kParamCount);
+}
+
+void TTehForm::ShowParameter(int index) {
+  const ExchangeState& x = Exchange();
+  switch (ParamInfoOf(index).kind) {
+    case ParamKind::Float:
+      KoefEdits()[index - 1]->setText(ParamShownText(index, x.ParamValue));
+      Params().ParamText[index] = ParamTableText(index, x.ParamValue);
+      break;
+    case ParamKind::SerialNumber:
+      ZavodEdit->setText(SerialNumberText(x.SerialNumber));
+      break;
+    case ParamKind::Stamp:
+      DataLabel->setText(x.StampText);
+      break;
+    case ParamKind::Address:
+      // The address byte of the last accepted answer: an exception answer
+      // carries no data and leaves the previous one.
+      AdrEdit->setText(QString::number(Params().ParamRaw[ParamByteOffset(index) + 1]));
+      break;
+    case ParamKind::Checksum:
+      break;
+  }
+}
+
+void TTehForm::ReadButtonClick() {
+  ExchangeGate::Scope exchange(Gate());
+  if (!exchange) return;
+  ExchangeState& x = Exchange();
+  Params().ReadFailed = 0;
+  ShowDeviceDateCaption();
+  DataLabel->clear();
+  ZavodEdit->clear();
+  AdrEdit->clear();
+
+  if (!AnsweredWithRetry([] { Requests().ReadParameter(1); }, RetryPause::AfterRetry)) {
+    boxes().Message(kNoAdapter + QString::number(x.DeviceAddress), BoxIcon::None,
+                    QPoint(230, 390));
+    close();
+    return;
+  }
+
+  ShowPanel(kReadStatus);
+  x.ParamIndex = 1;
+  for (int i = 1; i <= kParamCount; ++i) {
+    if (!ReadParameterWithRetry()) {
+      boxes().Message(kReadFailure);
+      Params().ReadFailed = 1;
+      break;
+    }
+    ShowParameter(i);
+    ShowProgress(i);
+    Delay(50);
+    ++x.ParamIndex;
+  }
+  Panel1->hide();
+
+  ChecksumVerify();
+  if (KoefForPotreb) KoefForPotreb->setEnabled(true);
+  AllowWrite();
+}
+
+void TTehForm::WriteButtonClick() {
+  ExchangeGate::Scope exchange(Gate());
+  if (!exchange) return;
+  ShowDeviceDateCaption();
+  DataLabel->clear();
+  PasswordMode = 0;
+
+  // Checked before anything is saved or asked: a file or a password for an
+  // address the adapter cannot take would only have to be thrown away.
+  const int32_t address = StrToInt(AdrEdit->text());
+  if (address < kMinAddress || address > kMaxAddress) {
+    boxes().Message(kAddressRange);
+    return;
+  }
+  if (!SaveFileIfAsked()) return;
+
+  AskPassword(0);
+  if (PaswKoefForm->PaswKoefEdit->text() != kWritePassword || WriteGranted != 1) {
+    Panel1->hide();
+    return;
+  }
+  if (!WriteAddressRegister(address)) return;
+
+  ShowPanel(kWriteStatus);
+  Exchange().DeviceAddress = static_cast<uint8_t>(address);
+  Exchange().ParamIndex = 1;
+  if (!BuildKoefImage() || !WriteAllParameters()) return;  // the panel shows where it stopped
+  Panel1->hide();
+}
+
+// False when the handler is to end here: the user chose an empty file name.
+bool TTehForm::SaveFileIfAsked() {
+  if (boxes().Question(kSaveQuestion, QPoint(232, 250)) != BoxAnswer::Yes) return true;
+  const std::optional<QString> name =
+      boxes().SaveFileName(ZavodEdit->text(), kFileFilter, kFileSuffix);
+  if (!name) return true;  // cancelled: the write goes on without a file
+  if (name->isEmpty()) return false;
+  SaveCoefFile(*name, FileFields());
+  return true;
+}
+
+bool TTehForm::WriteAllParameters() {
+  for (int i = 1; i <= kParamCount; ++i) {
+    if (!AnsweredWithRetry([] { Requests().WriteParameter(); }, RetryPause::BeforeRetry)) {
+      boxes().Message(kNoAnswer, BoxIcon::None, QPoint(392, 470));
+      return false;
+    }
+    ++Exchange().ParamIndex;
+    ShowProgress(i);
+    Delay(50);
+  }
+  return true;
+}
+
+bool TTehForm::BuildKoefImage() {
+  ImageTexts texts;
+  const auto edits = KoefEdits();
+  for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = edits[i - 1]->text();
+  texts.SerialNumber = ZavodEdit->text();
+  texts.Address = AdrEdit->text();
+  texts.Moment = QDateTime::currentDateTime();
+  return BuildParamImage(texts);
+}
+
+void TTehForm::NachButtonClick() {
+  ShowDeviceDateCaption();
+  ShowFileFields(kInitialFields);
+  AllowWrite();
+}
+
+void TTehForm::ReadFileButtonClick() {
+  AdrEdit->clear();
+  ZavodEdit->clear();
+  DataLabel->clear();
+  const std::optional<QString> name = boxes().OpenFileName(QString());
+  if (!name || name->isEmpty()) return;
+  ShowFileFields(LoadCoefFile(*name));
+  GroupBox4->setTitle(kFileDateCaption);
+}
+
+CoefFileFields TTehForm::FileFields() const {
+  CoefFileFields fields{AdrEdit->text(), CoefFileDateText(QDateTime::currentDateTime()),
+                        ZavodEdit->text(), {}};
+  const auto edits = KoefEdits();
+  for (size_t i = 0; i < edits.size(); ++i) fields.Coefficients[i] = edits[i]->text();
+  return fields;
+}
+
+void TTehForm::ShowFileFields(const CoefFileFields& fields) {
+  AdrEdit->setText(fields.Address);
+  DataLabel->setText(fields.Date);
+  ZavodEdit->setText(fields.SerialNumber);
+  const auto edits = KoefEdits();
+  for (size_t i = 0; i < edits.size(); ++i) edits[i]->setText(fields.Coefficients[i]);
+}
