@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -83,6 +84,8 @@ int main(int argc, char* argv[]) {
     const pid_t child = fork();
     if (child == 0) {
       dup2(fds[1], STDOUT_FILENO);
+      const int devNull = open("/dev/null", O_WRONLY);
+      dup2(devNull, STDERR_FILENO);
       execl("/proc/self/exe", argv[0], "--once", nullptr);
       _exit(127);
     }

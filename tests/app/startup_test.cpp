@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 
 namespace {
@@ -123,6 +126,22 @@ TEST_F(Startup, ExitClosesTheWindowAndEndingTheToolClosesThePort) {
   TComPort next;
   next.SetPort(line.SlavePath());
   EXPECT_NO_THROW(next.OpenPort());
+}
+
+TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    TTl8Form running;
+    running.ComPort.SetPort(line.SlavePath());
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    running.Show();
+    ASSERT_TRUE(running.ComPort.Connected());
+    ASSERT_FALSE(running.StopEvent()->IsSignalled());
+    raise(signal);
+    EXPECT_TRUE(running.StopEvent()->IsSignalled());  // at once, before the UI thread runs
+    for (int i = 0; i < 100 && running.isVisible(); ++i)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(running.isVisible()) << "signal " << signal;
+  }
 }
 
 }  // namespace
