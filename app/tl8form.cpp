@@ -5,6 +5,7 @@
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/requests.h"
+#include "serial/veskcomsetupfrm.h"
 #include "windows/paswkoefform.h"
 
 #include <QApplication>
@@ -49,6 +50,7 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N3->menuAction()->setVisible(false);
   BindRequests(&ComPort);
 
+  connect(N2, &QAction::triggered, this, [this] { RunHandler([this] { N2Click(); }); });
   connect(N6, &QAction::triggered, this, [this] { RunHandler([this] { N6Click(); }); });
   // While an exchange runs, nothing may start another one or switch the port.
   connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
@@ -94,6 +96,12 @@ void TTl8Form::OpenComport() {
 }
 
 void TTl8Form::ReadDataModbus() { Requests().ReadDataModbus(); }
+
+// A fresh dialog each time, so that the port list is read again.
+void TTl8Form::N2Click() {
+  TVeskComSetupFrm dialog;
+  dialog.ExecutePortSetup(ComPort, [this] { OpenComport(); });
+}
 
 void TTl8Form::N6Click() { close(); }
 

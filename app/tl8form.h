@@ -48,6 +48,7 @@ class TTl8Form : public QMainWindow {
 
  private:
   void FormShow();
+  void N2Click();
   void N6Click();
 
   std::unique_ptr<TComStopEvent> StopEvent_;

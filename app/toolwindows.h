@@ -7,6 +7,7 @@
 
 class TTl8Form;
 class TPaswKoefForm;
+class TVeskComSetupFrm;
 
 class ToolWindows {
  public:
@@ -15,5 +16,6 @@ class ToolWindows {
 
  private:
   std::unique_ptr<TTl8Form> Tl8Form_;
+  std::unique_ptr<TVeskComSetupFrm> VeskComSetupFrm_;
   std::unique_ptr<TPaswKoefForm> PaswKoefForm_;
 };
