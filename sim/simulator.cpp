@@ -38,7 +38,8 @@ const char* Simulator::whyIgnored(const Bytes& frame) {
   if (frame.size() < 4) return "ignored: too short";
   if (frame.size() > kMaxFrame) return "ignored: too long";
   if (!crcMatches(frame)) return "ignored: bad CRC";
-  if (frame[0] == kBroadcast && !isWrite(frame[1])) return "ignored: broadcast of a read";
+  if (frame[0] == kBroadcast && !isWrite(frame[1]))
+    return "ignored: broadcast other than a write";
   return nullptr;
 }
 
