@@ -1,11 +1,15 @@
 #include "app/tl8form.h"
 
 #include "app/console.h"
+#include "app/passthrough.h"
 #include "modbus/boxes.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/requests.h"
 #include "serial/veskcomsetupfrm.h"
+#include "windows/koefforpotreb.h"
+#include "windows/netaddrf.h"
+#include "windows/tehform.h"
 #include "windows/paswkoefform.h"
 
 #include <QApplication>
@@ -50,8 +54,15 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N3->menuAction()->setVisible(false);
   BindRequests(&ComPort);
 
-  connect(N2, &QAction::triggered, this, [this] { RunHandler([this] { N2Click(); }); });
-  connect(N6, &QAction::triggered, this, [this] { RunHandler([this] { N6Click(); }); });
+  const auto onClick = [this](QAction* item, void (TTl8Form::*handler)()) {
+    connect(item, &QAction::triggered, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+  };
+  onClick(N2, &TTl8Form::N2Click);
+  onClick(N8, &TTl8Form::N8Click);
+  onClick(N4, &TTl8Form::N4Click);
+  onClick(N7, &TTl8Form::N7Click);
+  onClick(N5, &TTl8Form::N5Click);
+  onClick(N6, &TTl8Form::N6Click);
   // While an exchange runs, nothing may start another one or switch the port.
   connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
@@ -101,6 +112,30 @@ void TTl8Form::ReadDataModbus() { Requests().ReadDataModbus(); }
 void TTl8Form::N2Click() {
   TVeskComSetupFrm dialog;
   dialog.ExecutePortSetup(ComPort, [this] { OpenComport(); });
+}
+
+void TTl8Form::N8Click() { NetAddrF->TaskManager(); }
+
+void TTl8Form::N4Click() {
+  KoefForPotreb->show();
+  KoefForPotreb->raise();
+  KoefForPotreb->activateWindow();
+  KoefForPotreb->ReadAndSaveBounds();
+  KoefForPotreb->setEnabled(true);
+}
+
+void TTl8Form::N7Click() {
+  if (SwitchToPassThrough()) close();
+}
+
+void TTl8Form::N5Click() {
+  AskPassword(1);
+  if (UnlockGranted != 1) return;
+  TehForm->show();
+  TehForm->raise();
+  TehForm->activateWindow();
+  TehForm->ReadButtonClick();
+  TehForm->setEnabled(true);
 }
 
 void TTl8Form::N6Click() { close(); }

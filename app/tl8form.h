@@ -49,6 +49,10 @@ class TTl8Form : public QMainWindow {
  private:
   void FormShow();
   void N2Click();
+  void N8Click();
+  void N4Click();
+  void N7Click();
+  void N5Click();
   void N6Click();
 
   std::unique_ptr<TComStopEvent> StopEvent_;

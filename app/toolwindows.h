@@ -1,13 +1,17 @@
 #pragma once
 // Every window of the tool, created once in a fixed order (the main window
-// first, shown at once) and destroyed together when the tool ends. Each is
-// also reachable by its process-wide object name.
+// first, shown at once, so its start-up question comes before anything else)
+// and destroyed in the reverse order when the tool ends. Each is also
+// reachable by its process-wide object name.
 
 #include <memory>
 
 class TTl8Form;
-class TPaswKoefForm;
 class TVeskComSetupFrm;
+class TKoefForPotreb;
+class TPaswKoefForm;
+class TTehForm;
+class TNetAddrF;
 
 class ToolWindows {
  public:
@@ -17,5 +21,8 @@ class ToolWindows {
  private:
   std::unique_ptr<TTl8Form> Tl8Form_;
   std::unique_ptr<TVeskComSetupFrm> VeskComSetupFrm_;
+  std::unique_ptr<TKoefForPotreb> KoefForPotreb_;
   std::unique_ptr<TPaswKoefForm> PaswKoefForm_;
+  std::unique_ptr<TTehForm> TehForm_;
+  std::unique_ptr<TNetAddrF> NetAddrF_;
 };

@@ -104,13 +104,20 @@ TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
   auto* grid = new QGridLayout(this);
   grid->addWidget(Label1, 0, 0, 1, 2);
   grid->addWidget(ReceivAddrCaption, 1, 0);
-  grid->addWidget(ReceivAddr, 1, 1);
+  grid->addWidget(ReceivAddr, 1, 1, Qt::AlignLeft);
   grid->addWidget(LabInput, 2, 0);
-  grid->addWidget(MaskEdit1, 2, 1);
+  grid->addWidget(MaskEdit1, 2, 1, Qt::AlignLeft);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {BtWritA, BtFindA, BtClose}) buttons->addWidget(button);
   grid->addLayout(buttons, 3, 0, 1, 2);
   grid->setSizeConstraint(QLayout::SetFixedSize);
+  // Controls come and go with the steps of the search and the write; the
+  // window keeps one size and every control its place meanwhile.
+  for (QWidget* control : findChildren<QWidget*>()) {
+    QSizePolicy policy = control->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    control->setSizePolicy(policy);
+  }
 
   ShowReceivAddr(false);
   SetVisible({MaskEdit1, BtWritA, BtClose, BtFindA}, false);

@@ -110,6 +110,8 @@ struct SearchCase {
   const char* shown;
 };
 
+void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.name; }
+
 class SearchFinds : public AddressWindow, public ::testing::WithParamInterface<SearchCase> {};
 
 TEST_P(SearchFinds, TheFirstAddressWithAWellFormedAnswer) {
