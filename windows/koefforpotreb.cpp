@@ -105,6 +105,9 @@ QGroupBox* ChannelGroup(const QString& title, QLineEdit*& at20, QLineEdit*& at4,
   return group;
 }
 
+void ReadIndexedParameter() { Requests().ReadParameter(0); }
+void Probe() { Requests().ReadParameter(1); }
+
 bool Answered() { return Exchange().ResponseText.size() >= kMinAnswer; }
 
 // The request, and once more after 50 ms when nothing usable came back.
@@ -164,13 +167,15 @@ void TKoefForPotreb::BuildControls() {
   GroupBox4 = new QGroupBox(QStringLiteral("Дата записи коэф в ТЛ-8К"), this);
   DataZapLabel = new QLabel(GroupBox4);
   DataZapLabel->setAccessibleName(GroupBox4->title());
-  DataZapLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000(00:00:00)")));
+  const QString widestDate = QStringLiteral("00/00/0000(00:00:00)");
+  DataZapLabel->setMinimumWidth(fontMetrics().horizontalAdvance(widestDate));
   (new QVBoxLayout(GroupBox4))->addWidget(DataZapLabel);
 
   ReadButton = new WrappingButton(
       QStringLiteral("Чтение коэффициентов (сохранение границ в файле  tmp.dat)"), this);
   WriteButton = new QPushButton(QStringLiteral("Запись коэффициентов"), this);
-  IschodButton = new WrappingButton(QStringLiteral("Прочитать  значения границ из файла tmp"), this);
+  IschodButton =
+      new WrappingButton(QStringLiteral("Прочитать  значения границ из файла tmp"), this);
 
   Panel2 = new QFrame(this);
   Panel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -204,6 +209,8 @@ void TKoefForPotreb::BuildControls() {
   const std::array<QWidget*, 3> buttons{ReadButton, WriteButton, IschodButton};
   for (int column = 0; column < 3; ++column) {
     channels->addWidget(groups[column], 0, column);
+    // The three buttons share the height of the tallest caption.
+    buttons[column]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     channels->addWidget(buttons[column], 1, column);
     channels->setColumnStretch(column, 1);
   }
@@ -216,7 +223,8 @@ void TKoefForPotreb::BuildControls() {
 
 void TKoefForPotreb::ConnectHandlers() {
   const auto handle = [this](QPushButton* button, void (TKoefForPotreb::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
   };
   handle(ReadButton, &TKoefForPotreb::ReadButtonClick);
   handle(WriteButton, &TKoefForPotreb::WriteButtonClick);
@@ -227,7 +235,8 @@ void TKoefForPotreb::ConnectHandlers() {
 }
 
 std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
-  return {{{1, Canal1_20}, {2, Canal1_4}, {5, Canal2_20}, {6, Canal2_4}, {9, Canal3_20}, {10, Canal3_4}}};
+  return {{{1, Canal1_20}, {2, Canal1_4}, {5, Canal2_20},
+           {6, Canal2_4}, {9, Canal3_20}, {10, Canal3_4}}};
 }
 
 QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
@@ -268,7 +277,7 @@ void TKoefForPotreb::ReadAndSaveBounds() {
   ExchangeState& state = Exchange();
   Params().ReadFailed = 0;
   state.ParamIndex = 1;
-  if (!AnsweredWithRetry([] { Requests().ReadParameter(0); }, [] { Requests().ReadParameter(1); })) {
+  if (!AnsweredWithRetry(ReadIndexedParameter, Probe)) {
     ShowNoAnswer(QPoint(230, 390));
     hide();
     return;
@@ -294,8 +303,7 @@ void TKoefForPotreb::ReadButtonClick() {
   ZavodNEdit->clear();
   DataZapLabel->clear();
   Params().ReadFailed = 0;
-  const auto probe = [] { Requests().ReadParameter(1); };
-  if (!AnsweredWithRetry(probe, probe)) {
+  if (!AnsweredWithRetry(Probe, Probe)) {
     ShowNoAnswer(QPoint(180, 250));
     return;
   }
@@ -309,8 +317,8 @@ void TKoefForPotreb::ReadParameters(QFile* bounds, int pauseMs) {
   ShowProgress(QStringLiteral(" Чтение коэффициентов "));
   state.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
-    Requests().ReadParameter(0);
-    if (state.ResponseStatus != kStatusAccepted) Requests().ReadParameter(0);
+    ReadIndexedParameter();
+    if (state.ResponseStatus != kStatusAccepted) ReadIndexedParameter();
     if (state.ResponseStatus != kStatusAccepted) {
       boxes().Message(QStringLiteral("Сбой!"));
       Params().ReadFailed = 1;
@@ -365,7 +373,8 @@ void TKoefForPotreb::WriteButtonClick() {
     AdrEdit->setFocus();
     return;
   }
-  if (!Acknowledged([address] { Requests().WriteSingleRegister(kAddressRegister, address); })) return;
+  const auto setAddress = [address] { Requests().WriteSingleRegister(kAddressRegister, address); };
+  if (!Acknowledged(setAddress)) return;
   ShowProgress(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
   ExchangeState& state = Exchange();
   state.DeviceAddress = static_cast<uint8_t>(address);

@@ -76,10 +76,11 @@ class TKoefForPotreb : public QWidget {
   void AllowWrite();
   void ShowProgress(const QString& operation);
 
-  // The address that answered the first request, in the read's announcement.
+  // "No answer from the adapter at DeviceAddress", at the read's position.
   void ShowNoAnswer(QPoint pos);
-  // Reads parameters 1..16 into the window (and the bound lines into
-  // `bounds` when given), pausing `pauseMs` after each; stops at "Сбой!".
+  // After the first answer: its address into AdrEdit, then parameters 1..16
+  // into the window (and the bound lines into `bounds` when given), pausing
+  // `pauseMs` after each; stops at "Сбой!".
   void ReadParameters(QFile* bounds, int pauseMs);
   // The window's part of parameter i just read: the tmp.dat line it gives.
   std::optional<QString> ShowParameter(int i);

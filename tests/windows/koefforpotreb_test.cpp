@@ -191,7 +191,8 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   };
   const std::vector<Case> cases = {
       {"no adapter at the address", {}, 17, "Нет ответа от ТЛ-8 с адресом  0017", {230, 390}},
-      {"only the probe answers", {"--fault", "silent,reg=257"}, 1, "Нет ожидаемого ответа ", {374, 390}},
+      {"only the probe answers", {"--fault", "silent,reg=257"}, 1, "Нет ожидаемого ответа ",
+       {374, 390}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -311,7 +312,8 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_EQ(state.param(6), DeviceBytes(60));      // -40.00 shown, 60 kept
   EXPECT_EQ(state.param(13), Bytes4({0x40, 0xE2, 0x01, 0x00}));  // 123456
   EXPECT_EQ(state.param(15), Bytes4({0x00, 0x05, 0x00, 0x00}));
-  EXPECT_NE(ReadText(sim->statePath()).find("checksum: matches parameters 1..15"), std::string::npos);
+  const std::string stateText = ReadText(sim->statePath());
+  EXPECT_NE(stateText.find("checksum: matches parameters 1..15"), std::string::npos);
   EXPECT_EQ(window.DataZapLabel->text(), " ");
   EXPECT_FALSE(window.Panel2->isVisible());
 
