@@ -93,7 +93,7 @@ bool WriteAddressRegister(int32_t address) {
 
 }  // namespace
 
-TTehForm::TTehForm(QWidget* parent) : QWidget(parent) {
+TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Технолог.режим работы с коэффициентами ТЛ-8К"));
 
   CreateChannelBox(GroupBox1, kChannelCaptions[0],
@@ -114,7 +114,6 @@ TTehForm::TTehForm(QWidget* parent) : QWidget(parent) {
   layout->addWidget(CreateDeviceRow());
   layout->addWidget(CreateButtonRow());
   layout->addWidget(CreatePanel());
-  layout->addStretch();
 
   connect(ReadButton, &QPushButton::clicked, this, [this] { RunHandler([this] { ReadButtonClick(); }); });
   connect(WriteButton, &QPushButton::clicked, this, [this] { RunHandler([this] { WriteButtonClick(); }); });
@@ -142,6 +141,7 @@ void TTehForm::CreateChannelBox(QGroupBox*& box, const QString& caption,
       continue;
     }
     QLineEdit* field = **edit++ = new QLineEdit(box);
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-0000.0000")) + 16);
     FilterKeys(field, NumberKey);
     field->setAccessibleName(caption.trimmed() + ", " + heading + ", " + label->text());
     label->setBuddy(field);
@@ -203,6 +203,10 @@ QWidget* TTehForm::CreatePanel() {
   auto* layout = new QVBoxLayout(Panel1);
   layout->addWidget(Label20);
   layout->addWidget(ProgressBar1);
+  // The window keeps its size when the panel comes and goes.
+  QSizePolicy policy = Panel1->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  Panel1->setSizePolicy(policy);
   Panel1->hide();
   return Panel1;
 }

@@ -3,5 +3,5 @@ tl8_add_test(coeffile_test
   LIBS tl8coeffile)
 tl8_add_test(tehform_test GUI
   SOURCES tehform_test.cpp
-  LIBS tl8window_tehform tl8testsupport
+  LIBS tl8window_tehform tl8window_koefforpotreb tl8testsupport
   TIMEOUT 240)

@@ -12,6 +12,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
+#include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,8 @@ class TehFormTest : public ::testing::Test {
     PasswordMode = UnlockGranted = WriteGranted = 0;
     password = std::make_unique<TPaswKoefForm>();
     PaswKoefForm = password.get();
+    bounds = std::make_unique<TKoefForPotreb>();  // created disabled
+    KoefForPotreb = bounds.get();
     form = std::make_unique<TTehForm>();
     TehForm = form.get();
     QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged,
@@ -98,6 +101,7 @@ class TehFormTest : public ::testing::Test {
   void TearDown() override {
     BindRequests(nullptr);
     TehForm = nullptr;
+    KoefForPotreb = nullptr;
     PaswKoefForm = nullptr;
   }
 
@@ -168,6 +172,7 @@ class TehFormTest : public ::testing::Test {
   std::unique_ptr<SimProcess> sim;
   TComPort port;
   std::unique_ptr<TPaswKoefForm> password;
+  std::unique_ptr<TKoefForPotreb> bounds;
   std::unique_ptr<TTehForm> form;
   std::vector<int> progress;
   QTemporaryDir files;
@@ -182,7 +187,7 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   };
   std::optional<Busy> midway;  // the controls while the read runs
   QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
-    if (value != 50) return;
+    if (value != 50 || midway) return;
     midway = Busy{Usable(form->ReadButton), Usable(form->WriteButton),
                   Usable(form->ReadFileButton), Usable(form->NachButton),
                   !form->KoefEdit1->isReadOnly()};
@@ -204,6 +209,7 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   EXPECT_EQ(progress, kProgress);
   EXPECT_TRUE(boxes.Shown().empty()) << "no failure and a matching checksum";
   EXPECT_FALSE(form->Panel1->isVisible());
+  EXPECT_TRUE(bounds->isEnabled());
 
   ASSERT_TRUE(midway);
   EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial || midway->editable);
@@ -228,6 +234,7 @@ TEST_F(TehFormTest, NoAdapterClosesTheWindow) {
   EXPECT_TRUE(form->ZavodEdit->text().isEmpty() && form->AdrEdit->text().isEmpty() &&
               form->DataLabel->text().isEmpty());
   EXPECT_FALSE(Usable(form->WriteButton));
+  EXPECT_FALSE(bounds->isEnabled());
   EXPECT_EQ(Received(), std::vector<Request>(2, Request{1, 3, 0})) << "the probe, twice";
 }
 
@@ -246,6 +253,7 @@ TEST_F(TehFormTest, ReadGivesUpOnAParameterThatFailsTwice) {
   EXPECT_EQ(form->Edit21->text(), "old");
   EXPECT_EQ(progress.back(), 25);
   EXPECT_TRUE(Usable(form->WriteButton));
+  EXPECT_TRUE(bounds->isEnabled());
   EXPECT_FALSE(form->Panel1->isVisible());
 }
 
