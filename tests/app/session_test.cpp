@@ -1,0 +1,138 @@
+// A whole service session through the tool's real windows, against the
+// simulated adapter: start, address search, bounds read and write, calibration
+// read, edit, save and write, and the pass-through command that ends the tool.
+#include "app/tl8form.h"
+#include "app/toolwindows.h"
+#include "modbus/exchange_state.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+#include "windows/koefforpotreb.h"
+#include "windows/netaddrf.h"
+#include "windows/paswkoefform.h"
+#include "windows/tehform.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// The adapter's float as it lies in its memory, made here independently of
+// the tool's encoder: IEEE binary32, low half first, lowest bit cleared.
+std::array<uint8_t, 4> DeviceFloat(float value) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= ~1u;
+  return {uint8_t(bits >> 8), uint8_t(bits), uint8_t(bits >> 24), uint8_t(bits >> 16)};
+}
+
+void TypePassword(ScriptedBoxes& boxes, const QString& word) {
+  boxes.AnswerDialog([word](QDialog& dialog) {
+    auto& gate = dynamic_cast<TPaswKoefForm&>(dialog);
+    gate.PaswKoefEdit->setText(word);
+    gate.Button1->click();
+  });
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
+  TestApp();
+  tl8test::SimProcess sim;
+  QTemporaryDir workDir;
+  const QString previousDir = QDir::currentPath();
+  QDir::setCurrent(workDir.path());
+  Exchange() = ExchangeState{};
+
+  ScriptedBoxes boxes;
+  // The engineer answers the jumper question with the converter on the
+  // simulator's line.
+  boxes.OnShow([&](const ShownBox& box) {
+    if (box.kind == ShownBox::Question && Tl8Form && !Tl8Form->ComPort.Connected())
+      Tl8Form->ComPort.SetPort(sim.port());
+  });
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  {
+    ToolWindows windows;
+    ASSERT_TRUE(Tl8Form->ComPort.Connected());
+
+    // The address search finds the adapter and opens "Режим работы".
+    Tl8Form->N8->trigger();
+    EXPECT_EQ(NetAddrF->ReceivAddr->text(), QStringLiteral("001"));
+    EXPECT_TRUE(Tl8Form->N3->menuAction()->isVisible());
+    NetAddrF->BtClose->click();
+
+    // The bounds window reads the adapter and keeps the bounds in tmp.dat.
+    Tl8Form->N4->trigger();
+    EXPECT_TRUE(KoefForPotreb->isEnabled());
+    EXPECT_EQ(KoefForPotreb->Canal2_20->text(), QStringLiteral("85.00"));
+    EXPECT_EQ(FileText(workDir.filePath("tmp.dat").toStdString()),
+              "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+
+    // A changed bound goes into the adapter behind the unlock word.
+    KoefForPotreb->Canal1_20->setText(QStringLiteral("1234.5"));
+    TypePassword(boxes, QStringLiteral("Rumel"));
+    KoefForPotreb->WriteButton->click();
+    EXPECT_EQ(sim.state().param(1), DeviceFloat(1234.5f));
+
+    // The calibration window reads what the bounds window wrote.
+    TypePassword(boxes, QStringLiteral("Rumel"));
+    Tl8Form->N5->trigger();
+    ASSERT_TRUE(TehForm->isVisible());
+    EXPECT_EQ(TehForm->KoefEdit1->text(), QStringLiteral("1234.50"));
+    EXPECT_EQ(TehForm->ZavodEdit->text(), QStringLiteral("0101001"));
+
+    // Coefficients edited, saved to a file and written behind the write word.
+    TehForm->KoefEdit3->setText(QStringLiteral("16.5"));
+    TehForm->Edit21->setText(QStringLiteral("90"));
+    TehForm->ZavodEdit->setText(QStringLiteral("123456"));
+    const QString savedFile = workDir.filePath(QStringLiteral("123456.dat"));
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    boxes.AnswerFile(savedFile);
+    TypePassword(boxes, QStringLiteral("Pelmar"));
+    TehForm->WriteButton->click();
+
+    const tl8test::SimState state = sim.state();
+    EXPECT_EQ(state.param(1), DeviceFloat(1234.5f));
+    EXPECT_EQ(state.param(3), DeviceFloat(16.5f));
+    EXPECT_EQ(state.param(5), DeviceFloat(190.0f));  // channel 2 is kept plus 100
+    EXPECT_EQ(state.param(6), DeviceFloat(60.0f));
+    EXPECT_EQ(state.param(13), (std::array<uint8_t, 4>{0x40, 0xE2, 0x01, 0x00}));
+    EXPECT_EQ(state.param(15), (std::array<uint8_t, 4>{0x00, 0x01, 0x00, 0x00}));
+    EXPECT_NE(FileText(sim.statePath()).find("checksum: matches parameters 1..15"), std::string::npos);
+    const std::string saved = FileText(savedFile.toStdString());
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 15);
+    EXPECT_NE(saved.find("\r\n123456\r\n1234.50\r\n630.00\r\n16.5\r\n"), std::string::npos) << saved;
+
+    // Pass-through: the adapter echoes, the tool says so and ends.
+    Tl8Form->N7->trigger();
+    EXPECT_FALSE(Tl8Form->isVisible());
+  }
+  // Every box of the session, in order: the question, the save question and
+  // the three password dialogs, and the pass-through verdict; no error at all.
+  std::vector<QString> texts;
+  for (const ShownBox& box : boxes.Shown())
+    if (box.kind == ShownBox::Message) texts.push_back(box.text);
+  EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Адаптер переведен в режим побайтовой трансляции")});
+  QDir::setCurrent(previousDir);
+}
+
+}  // namespace
