@@ -3,7 +3,7 @@
 #include "modbus/boxes.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
-#include "windows/netaddrf.h"
+#include "modbus/requests.h"
 
 #include <QPoint>
 
@@ -27,7 +27,7 @@ bool SwitchToPassThrough() {
   ExchangeGate::Scope exchange(Gate());
   if (!exchange) return false;
   ExchangeState& x = Exchange();
-  SendOwnFrame({x.DeviceAddress, 0x06, 0x01, 0x75, 0x00, 0x01});
+  Requests().SendOwnFrame({x.DeviceAddress, 0x06, 0x01, 0x75, 0x00, 0x01});
   x.ResponseStatus = AnswerStatus(x);
   if (x.ResponseStatus == kStatusNoAnswer || x.ResponseStatus == kStatusBadAnswer) {
     boxes().Message(QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(x.DeviceAddress),

@@ -43,6 +43,11 @@ void ModbusRequests::Send(std::initializer_list<int> body) {
   SendFrame();
 }
 
+void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
+  Send(body);
+  ReadDataModbus();
+}
+
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, 0x06, High(reg), Low(reg), High(value), Low(value)});
   Delay(50);

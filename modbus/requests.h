@@ -36,6 +36,11 @@ class ModbusRequests {
   // frames that callers build themselves (see ExchangeState::AppendCrc).
   void SendFrame();
 
+  // A frame its caller composes (the address search and write, the
+  // pass-through command): the body and its CRC in TxFrame, one port write,
+  // then ReadDataModbus collects the answer until the line falls silent.
+  void SendOwnFrame(std::initializer_list<int> body);
+
   // 300 polls in a row of what is waiting at the port, without waiting.
   void CollectResponse();
   // Collects until 80 ms pass without a byte (or 300 reads); needs no delay

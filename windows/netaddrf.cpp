@@ -16,7 +16,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <algorithm>
+#include <initializer_list>
+
 
 namespace {
 
@@ -51,20 +52,12 @@ void FitThreeDigits(QLineEdit* edit) {
 // came from it with a correct CRC. Nothing else of the answer matters.
 bool AnswersAt(int address) {
   ExchangeState& x = Exchange();
-  SendOwnFrame({address, 0x03, 0x01, 0x01, 0x00, 0x02});
+  Requests().SendOwnFrame({address, 0x03, 0x01, 0x01, 0x00, 0x02});
   return !x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&
          x.ResponseCrcMatches();
 }
 
 }  // namespace
-
-void SendOwnFrame(std::initializer_list<int> body) {
-  ExchangeState& x = Exchange();
-  std::copy(body.begin(), body.end(), x.TxFrame.begin());
-  x.AppendCrc(static_cast<int>(body.size()));
-  Requests().SendFrame();
-  Requests().ReadDataModbus();
-}
 
 int FindAdapterAddress() {
   for (int address = kFirstAddress; address <= kLastAddress; ++address) {
@@ -206,7 +199,7 @@ bool TNetAddrF::WriteNewAddress() {
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
   // Every adapter on the line takes a broadcast and none answers it; the
   // collection only waits out the silence.
-  SendOwnFrame({kBroadcast, 0x06, kAddressRegisterHigh, kAddressRegisterLow, 0x00, address});
+  Requests().SendOwnFrame({kBroadcast, 0x06, kAddressRegisterHigh, kAddressRegisterLow, 0x00, address});
   Delay(50);
   return true;
 }

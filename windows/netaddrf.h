@@ -5,8 +5,6 @@
 
 #include <QWidget>
 
-#include <initializer_list>
-
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -63,7 +61,3 @@ int FindAdapterAddress();
 // The address as the window shows it: three digits with leading zeros.
 QString ThreeDigitText(int address);
 
-// Sends a frame built by its caller rather than by the request routines: the
-// body in TxFrame, its CRC after it, one port write; then collects the answer
-// into ResponseText until the line falls silent.
-void SendOwnFrame(std::initializer_list<int> body);
