@@ -4,6 +4,7 @@
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/requests.h"
+#include "modbus/service_steps.h"
 
 #include <QPoint>
 
@@ -30,8 +31,7 @@ bool SwitchToPassThrough() {
   Requests().SendOwnFrame({x.DeviceAddress, 0x06, 0x01, 0x75, 0x00, 0x01});
   x.ResponseStatus = AnswerStatus(x);
   if (x.ResponseStatus == kStatusNoAnswer || x.ResponseStatus == kStatusBadAnswer) {
-    boxes().Message(QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(x.DeviceAddress),
-                    BoxIcon::None, kMessagePos);
+    boxes().Message(NoAdapterText(), BoxIcon::None, kMessagePos);
     return false;
   }
   boxes().Message(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"), BoxIcon::None,

@@ -1,12 +1,12 @@
 #include "windows/koefforpotreb.h"
 
 #include "modbus/boxes.h"
-#include "modbus/delay.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/number_text.h"
 #include "modbus/params.h"
 #include "modbus/requests.h"
+#include "modbus/service_steps.h"
 #include "windows/keyfilter.h"
 #include "windows/paswkoefform.h"
 
@@ -29,10 +29,7 @@
 namespace {
 
 const QString kBoundsFile = QStringLiteral("tmp.dat");
-constexpr uint16_t kAddressRegister = 375;
-constexpr int kMinAnswer = 3;  // an answer's address, function and one byte more
 constexpr int kBoundDecimals = 2;
-constexpr int kTableDecimals = 4;
 
 // A push button whose text wraps onto several lines, as long captions need.
 class WrappingButton final : public QPushButton {
@@ -107,17 +104,6 @@ QGroupBox* ChannelGroup(const QString& title, QLineEdit*& at20, QLineEdit*& at4,
 
 void ReadIndexedParameter() { Requests().ReadParameter(0); }
 void Probe() { Requests().ReadParameter(1); }
-
-bool Answered() { return Exchange().ResponseText.size() >= kMinAnswer; }
-
-// The request, and once more after 50 ms when nothing usable came back.
-bool AnsweredWithRetry(const std::function<void()>& first, const std::function<void()>& retry) {
-  first();
-  if (Answered()) return true;
-  Delay(50);
-  retry();
-  return Answered();
-}
 
 [[noreturn]] void FileFailure(const QFile& file) {
   throw std::runtime_error(file.exists() ? "File access denied" : "File not found");
@@ -265,20 +251,14 @@ void TKoefForPotreb::ShowProgress(const QString& operation) {
   Panel2->show();
 }
 
-void TKoefForPotreb::ShowNoAnswer(QPoint pos) {
-  boxes().Message(QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") +
-                      QString::number(Exchange().DeviceAddress),
-                  BoxIcon::None, pos);
-}
-
 void TKoefForPotreb::ReadAndSaveBounds() {
   ExchangeGate::Scope exchange(Gate());
   if (!exchange) return;
   ExchangeState& state = Exchange();
   Params().ReadFailed = 0;
   state.ParamIndex = 1;
-  if (!AnsweredWithRetry(ReadIndexedParameter, Probe)) {
-    ShowNoAnswer(QPoint(230, 390));
+  if (!AnsweredWithRetry(ReadIndexedParameter, RetryPause::BeforeRetry, Probe)) {
+    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(230, 390));
     hide();
     return;
   }
@@ -303,8 +283,8 @@ void TKoefForPotreb::ReadButtonClick() {
   ZavodNEdit->clear();
   DataZapLabel->clear();
   Params().ReadFailed = 0;
-  if (!AnsweredWithRetry(Probe, Probe)) {
-    ShowNoAnswer(QPoint(180, 250));
+  if (!AnsweredWithRetry(Probe, RetryPause::BeforeRetry)) {
+    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(180, 250));
     return;
   }
   ReadParameters(nullptr, 50);
@@ -312,25 +292,15 @@ void TKoefForPotreb::ReadButtonClick() {
 }
 
 void TKoefForPotreb::ReadParameters(QFile* bounds, int pauseMs) {
-  ExchangeState& state = Exchange();
-  AdrEdit->setText(QString::number(static_cast<uint8_t>(state.ResponseText[0])));
+  AdrEdit->setText(QString::number(static_cast<uint8_t>(Exchange().ResponseText[0])));
   ShowProgress(QStringLiteral(" Чтение коэффициентов "));
-  state.ParamIndex = 1;
-  for (int i = 1; i <= kParamCount; ++i) {
-    ReadIndexedParameter();
-    if (state.ResponseStatus != kStatusAccepted) ReadIndexedParameter();
-    if (state.ResponseStatus != kStatusAccepted) {
-      boxes().Message(QStringLiteral("Сбой!"));
-      Params().ReadFailed = 1;
-      return;
-    }
-    const std::optional<QString> line = ShowParameter(i);
-    if (bounds && line) WriteLine(*bounds, *line);
-    if (i <= kFloatParamCount) Params().ParamText[i] = FixedText(state.ParamValue, kTableDecimals);
-    ProgressBar1->setValue(i * 100 / kParamCount);
-    Delay(pauseMs);
-    state.ParamIndex = i + 1;
-  }
+  ReadAllParameters(
+      [&](int i) {
+        const std::optional<QString> line = ShowParameter(i);
+        if (bounds && line) WriteLine(*bounds, *line);
+        ProgressBar1->setValue(i * 100 / kParamCount);
+      },
+      pauseMs);
 }
 
 std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
@@ -367,33 +337,21 @@ void TKoefForPotreb::WriteButtonClick() {
     return;
   }
   const int32_t address = StrToInt(AdrEdit->text());
-  // Any other value would leave the adapter at an address nobody can reach.
-  if (address < 1 || address > 247) {
-    boxes().Message(QStringLiteral("Адрес должен быть от 1 до 247"));
+  if (!IsAdapterAddress(address)) {
+    boxes().Message(kAddressRangeText);
     AdrEdit->setFocus();
     return;
   }
-  const auto setAddress = [address] { Requests().WriteSingleRegister(kAddressRegister, address); };
-  if (!Acknowledged(setAddress)) return;
+  const QPoint noAnswerAt(406, 444);
+  if (!WriteAddressRegister(address, noAnswerAt)) return;
   ShowProgress(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-  ExchangeState& state = Exchange();
-  state.DeviceAddress = static_cast<uint8_t>(address);
-  state.ParamIndex = 1;
+  Exchange().DeviceAddress = static_cast<uint8_t>(address);
+  Exchange().ParamIndex = 1;
   if (!BuildBoundsImage()) return;
-  for (int k = 1; k <= kParamCount; ++k) {
-    if (!Acknowledged([] { Requests().WriteParameter(); })) return;
-    state.ParamIndex = k + 1;
-    ProgressBar1->setValue(k * 100 / kParamCount);
-    Delay(50);
-  }
+  const auto written = [this](int k) { ProgressBar1->setValue(k * 100 / kParamCount); };
+  if (!WriteAllParameters(written, noAnswerAt)) return;
   Panel2->hide();
   AdrEdit->setFocus();
-}
-
-bool TKoefForPotreb::Acknowledged(const std::function<void()>& request) {
-  if (AnsweredWithRetry(request, request)) return true;
-  boxes().Message(QStringLiteral("Нет ответа"), BoxIcon::None, QPoint(406, 444));
-  return false;
 }
 
 void TKoefForPotreb::IschodButtonClick() {

@@ -76,8 +76,6 @@ class TKoefForPotreb : public QWidget {
   void AllowWrite();
   void ShowProgress(const QString& operation);
 
-  // "No answer from the adapter at DeviceAddress", at the read's position.
-  void ShowNoAnswer(QPoint pos);
   // After the first answer: its address into AdrEdit, then parameters 1..16
   // into the window (and the bound lines into `bounds` when given), pausing
   // `pauseMs` after each; stops at "Сбой!".
@@ -85,9 +83,6 @@ class TKoefForPotreb : public QWidget {
   // The window's part of parameter i just read: the tmp.dat line it gives.
   std::optional<QString> ShowParameter(int i);
   void FinishRead();
-  // A write request acknowledged by three bytes or more, tried twice;
-  // "Нет ответа" when it is not.
-  bool Acknowledged(const std::function<void()>& request);
 
   bool writeAllowed_ = false;
 };

@@ -6,6 +6,7 @@
 #include "modbus/exchange_state.h"
 #include "modbus/number_text.h"
 #include "modbus/requests.h"
+#include "modbus/service_steps.h"
 #include "windows/keyfilter.h"
 
 #include <QAction>
@@ -23,7 +24,6 @@ namespace {
 
 const QString kNoAnswer = QStringLiteral("Нет ответа от адаптера");
 const QString kWaiting = QStringLiteral("Подождите секунд ..  20 ");
-const QString kOutOfRange = QStringLiteral("Адрес должен быть от 1 до 247");
 
 constexpr int kFirstAddress = 1;
 constexpr int kLastAddress = 247;  // the highest unicast Modbus address
@@ -192,8 +192,8 @@ bool TNetAddrF::WriteNewAddress() {
   const int32_t address = StrToInt(MaskEdit1->displayText().trimmed());
   // Address 0 and 248 and above cannot be polled again: an adapter given one
   // would be lost to the tool.
-  if (address < kFirstAddress || address > kLastAddress) {
-    boxes().Message(kOutOfRange);
+  if (!IsAdapterAddress(address)) {
+    boxes().Message(kAddressRangeText);
     return false;
   }
   Exchange().DeviceAddress = static_cast<uint8_t>(address);

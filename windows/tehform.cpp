@@ -1,12 +1,12 @@
 #include "windows/tehform.h"
 
 #include "modbus/boxes.h"
-#include "modbus/delay.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/number_text.h"
 #include "modbus/params.h"
 #include "modbus/requests.h"
+#include "modbus/service_steps.h"
 #include "windows/coeffile.h"
 #include "windows/keyfilter.h"
 #include "windows/koefforpotreb.h"
@@ -43,11 +43,7 @@ const QString kDeviceDateCaption = QStringLiteral("Дата записи коэ�
 const QString kFileDateCaption = QStringLiteral("Дата записи коэф в файл");
 const QString kReadStatus = QStringLiteral(" Чтение коэффициентов ");
 const QString kWriteStatus = QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!");
-const QString kNoAdapter = QStringLiteral("Нет ответа от ТЛ-8 с адресом  00");
-const QString kNoAnswer = QStringLiteral("Нет ответа");
-const QString kReadFailure = QStringLiteral("Сбой!");
 const QString kSaveQuestion = QStringLiteral("Сохранить данные на диске?");
-const QString kAddressRange = QStringLiteral("Адрес должен быть от 1 до 247");
 const QString kFileFilter = QStringLiteral("текстовые (*.dat)");
 const QString kFileSuffix = QStringLiteral("dat");
 
@@ -55,41 +51,6 @@ const QString kFileSuffix = QStringLiteral("dat");
 const CoefFileFields kInitialFields{
     QStringLiteral("1"), QString(), QStringLiteral("0101001"),
     {"1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"}};
-
-constexpr uint16_t kAddressRegister = 375;
-constexpr int kMinAddress = 1;
-constexpr int kMaxAddress = 247;
-
-bool Answered() { return Exchange().ResponseText.size() >= 3; }
-
-enum class RetryPause { BeforeRetry, AfterRetry };
-
-// Sends once more when fewer than 3 bytes came back. The probe pauses after
-// its second try, the writes before it.
-bool AnsweredWithRetry(const std::function<void()>& send, RetryPause pause) {
-  send();
-  if (Answered()) return true;
-  if (pause == RetryPause::BeforeRetry) Delay(50);
-  send();
-  if (pause == RetryPause::AfterRetry) Delay(50);
-  return Answered();
-}
-
-bool ReadParameterWithRetry() {
-  Requests().ReadParameter(0);
-  if (Exchange().ResponseStatus != kStatusAccepted) Requests().ReadParameter(0);
-  return Exchange().ResponseStatus == kStatusAccepted;
-}
-
-// The new address goes into the adapter's address register at its old address.
-bool WriteAddressRegister(int32_t address) {
-  const auto send = [address] {
-    Requests().WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address));
-  };
-  if (AnsweredWithRetry(send, RetryPause::BeforeRetry)) return true;
-  boxes().Message(kNoAnswer, BoxIcon::None, QPoint(406, 444));
-  return false;
-}
 
 }  // namespace
 
@@ -254,7 +215,6 @@ void TTehForm::ShowParameter(int index) {
   switch (ParamInfoOf(index).kind) {
     case ParamKind::Float:
       KoefEdits()[index - 1]->setText(ParamShownText(index, x.ParamValue));
-      Params().ParamText[index] = ParamTableText(index, x.ParamValue);
       break;
     case ParamKind::SerialNumber:
       ZavodEdit->setText(SerialNumberText(x.SerialNumber));
@@ -275,7 +235,6 @@ void TTehForm::ShowParameter(int index) {
 void TTehForm::ReadButtonClick() {
   ExchangeGate::Scope exchange(Gate());
   if (!exchange) return;
-  ExchangeState& x = Exchange();
   Params().ReadFailed = 0;
   ShowDeviceDateCaption();
   DataLabel->clear();
@@ -283,25 +242,18 @@ void TTehForm::ReadButtonClick() {
   AdrEdit->clear();
 
   if (!AnsweredWithRetry([] { Requests().ReadParameter(1); }, RetryPause::AfterRetry)) {
-    boxes().Message(kNoAdapter + QString::number(x.DeviceAddress), BoxIcon::None,
-                    QPoint(230, 390));
+    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(230, 390));
     close();
     return;
   }
 
   ShowPanel(kReadStatus);
-  x.ParamIndex = 1;
-  for (int i = 1; i <= kParamCount; ++i) {
-    if (!ReadParameterWithRetry()) {
-      boxes().Message(kReadFailure);
-      Params().ReadFailed = 1;
-      break;
-    }
-    ShowParameter(i);
-    ShowProgress(i);
-    Delay(50);
-    ++x.ParamIndex;
-  }
+  ReadAllParameters(
+      [this](int i) {
+        ShowParameter(i);
+        ShowProgress(i);
+      },
+      50);
   Panel1->hide();
 
   ChecksumVerify();
@@ -319,8 +271,8 @@ void TTehForm::WriteButtonClick() {
   // Checked before anything is saved or asked: a file or a password for an
   // address the adapter cannot take would only have to be thrown away.
   const int32_t address = StrToInt(AdrEdit->text());
-  if (address < kMinAddress || address > kMaxAddress) {
-    boxes().Message(kAddressRange);
+  if (!IsAdapterAddress(address)) {
+    boxes().Message(kAddressRangeText);
     return;
   }
   if (!SaveFileIfAsked()) return;
@@ -330,12 +282,14 @@ void TTehForm::WriteButtonClick() {
     Panel1->hide();
     return;
   }
-  if (!WriteAddressRegister(address)) return;
+  if (!WriteAddressRegister(address, QPoint(406, 444))) return;
 
   ShowPanel(kWriteStatus);
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
   Exchange().ParamIndex = 1;
-  if (!BuildKoefImage() || !WriteAllParameters()) return;  // the panel shows where it stopped
+  const auto written = [this](int i) { ShowProgress(i); };
+  // The panel stays to show where a failed write stopped.
+  if (!BuildKoefImage() || !WriteAllParameters(written, QPoint(392, 470))) return;
   Panel1->hide();
 }
 
@@ -347,19 +301,6 @@ bool TTehForm::SaveFileIfAsked() {
   if (!name) return true;  // cancelled: the write goes on without a file
   if (name->isEmpty()) return false;
   SaveCoefFile(*name, FileFields());
-  return true;
-}
-
-bool TTehForm::WriteAllParameters() {
-  for (int i = 1; i <= kParamCount; ++i) {
-    if (!AnsweredWithRetry([] { Requests().WriteParameter(); }, RetryPause::BeforeRetry)) {
-      boxes().Message(kNoAnswer, BoxIcon::None, QPoint(392, 470));
-      return false;
-    }
-    ++Exchange().ParamIndex;
-    ShowProgress(i);
-    Delay(50);
-  }
   return true;
 }
 

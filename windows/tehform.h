@@ -107,7 +107,6 @@ class TTehForm : public QWidget {
   void ShowProgress(int parametersDone);
   void ShowParameter(int index);
   bool SaveFileIfAsked();
-  bool WriteAllParameters();
 
   CoefFileFields FileFields() const;
   void ShowFileFields(const CoefFileFields& fields);
