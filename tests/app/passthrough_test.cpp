@@ -11,6 +11,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +21,6 @@ namespace {
 
 const QString kSwitched = QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
 const QString kNoAnswer = QStringLiteral("Нет ответа от ТЛ-8 с адресом  00");
-
-std::string WithCrc(std::string body) {
-  ExchangeState crc;
-  std::copy(body.begin(), body.end(), crc.TxFrame.begin());
-  const uint16_t value = crc.ModbusCrc16(static_cast<int>(body.size()));
-  return body + char(value & 0xFF) + char(value >> 8);
-}
 
 std::string Swapped(std::string frame) {
   std::swap(frame[frame.size() - 2], frame[frame.size() - 1]);

@@ -7,6 +7,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
@@ -24,20 +25,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 namespace {
-
-// The adapter's float as it lies in its memory, made here independently of
-// the tool's encoder: IEEE binary32, low half first, lowest bit cleared.
-std::array<uint8_t, 4> DeviceFloat(float value) {
-  uint32_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  bits &= ~1u;
-  return {uint8_t(bits >> 8), uint8_t(bits), uint8_t(bits >> 24), uint8_t(bits >> 16)};
-}
 
 void TypePassword(ScriptedBoxes& boxes, const QString& word) {
   boxes.AnswerDialog([word](QDialog& dialog) {
@@ -45,13 +34,6 @@ void TypePassword(ScriptedBoxes& boxes, const QString& word) {
     gate.PaswKoefEdit->setText(word);
     gate.Button1->click();
   });
-}
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
@@ -84,14 +66,14 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     Tl8Form->N4->trigger();
     EXPECT_TRUE(KoefForPotreb->isEnabled());
     EXPECT_EQ(KoefForPotreb->Canal2_20->text(), QStringLiteral("85.00"));
-    EXPECT_EQ(FileText(workDir.filePath("tmp.dat").toStdString()),
+    EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat").toStdString()),
               "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
 
     // A changed bound goes into the adapter behind the unlock word.
     KoefForPotreb->Canal1_20->setText(QStringLiteral("1234.5"));
     TypePassword(boxes, QStringLiteral("Rumel"));
     KoefForPotreb->WriteButton->click();
-    EXPECT_EQ(sim.state().param(1), DeviceFloat(1234.5f));
+    EXPECT_EQ(sim.state().param(1), AdapterFloatBytes(1234.5f));
 
     // The calibration window reads what the bounds window wrote.
     TypePassword(boxes, QStringLiteral("Rumel"));
@@ -111,14 +93,14 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     TehForm->WriteButton->click();
 
     const tl8test::SimState state = sim.state();
-    EXPECT_EQ(state.param(1), DeviceFloat(1234.5f));
-    EXPECT_EQ(state.param(3), DeviceFloat(16.5f));
-    EXPECT_EQ(state.param(5), DeviceFloat(190.0f));  // channel 2 is kept plus 100
-    EXPECT_EQ(state.param(6), DeviceFloat(60.0f));
+    EXPECT_EQ(state.param(1), AdapterFloatBytes(1234.5f));
+    EXPECT_EQ(state.param(3), AdapterFloatBytes(16.5f));
+    EXPECT_EQ(state.param(5), AdapterFloatBytes(190.0f));  // channel 2 is kept plus 100
+    EXPECT_EQ(state.param(6), AdapterFloatBytes(60.0f));
     EXPECT_EQ(state.param(13), (std::array<uint8_t, 4>{0x40, 0xE2, 0x01, 0x00}));
     EXPECT_EQ(state.param(15), (std::array<uint8_t, 4>{0x00, 0x01, 0x00, 0x00}));
-    EXPECT_NE(FileText(sim.statePath()).find("checksum: matches parameters 1..15"), std::string::npos);
-    const std::string saved = FileText(savedFile.toStdString());
+    EXPECT_TRUE(state.checksumMatches());
+    const std::string saved = FileBytes(savedFile.toStdString());
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 15);
     EXPECT_NE(saved.find("\r\n123456\r\n1234.50\r\n630.00\r\n16.5\r\n"), std::string::npos) << saved;
 

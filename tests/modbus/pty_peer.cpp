@@ -72,16 +72,6 @@ void PtyPeer::Answer(const std::string& frame) {
   }
 }
 
-// A reference CRC of its own: answers may be longer than the tool's frame buffer.
-std::string WithCrc(const std::string& bytes) {
-  uint16_t crc = 0xFFFF;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) ? 0xA001 : 0);
-  }
-  return bytes + char(crc & 0xFF) + char(crc >> 8);
-}
-
 std::string Bytes(const std::string& hex) {
   std::istringstream in(hex);
   std::string bytes;

@@ -42,8 +42,6 @@ class PtyPeer {
   std::thread thread_;
 };
 
-// The bytes followed by their CRC-16/MODBUS, low byte first.
-std::string WithCrc(const std::string& bytes);
 // "01 03 00" <-> bytes.
 std::string Bytes(const std::string& hex);
 std::string Hex(const std::string& bytes);

@@ -8,6 +8,7 @@
 #include "serial/comport.h"
 #include "tests/modbus/pty_peer.h"
 #include "tests/support/scripted_boxes.h"
+#include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>
 

@@ -8,17 +8,6 @@
 
 namespace tl8test {
 
-Bytes withCrc(Bytes frame) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::uint8_t byte : frame) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) ? 0xA001 : 0);
-  }
-  frame.push_back(crc & 0xFF);
-  frame.push_back(crc >> 8);
-  return frame;
-}
-
 RawLine::RawLine(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
   if (fd_ < 0) throw std::runtime_error("cannot open " + path);
   termios settings{};

@@ -12,9 +12,6 @@ namespace tl8test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The frame with its CRC-16/MODBUS appended, low byte first.
-Bytes withCrc(Bytes frame);
-
 class RawLine {
  public:
   explicit RawLine(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "tests/sim/raw_line.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -38,34 +39,35 @@ std::string hex(const Bytes& data) {
 
 std::string hex(const std::array<std::uint8_t, 4>& data) { return hex(Bytes(data.begin(), data.end())); }
 
-Bytes probe(int address) { return withCrc({std::uint8_t(address), 3, 0, 0, 0, 7}); }
+Bytes probe(int address) { return WithCrc(Bytes{std::uint8_t(address), 3, 0, 0, 0, 7}); }
 
 Bytes readParam(int address, int index) {
   const int reg = 255 + 2 * index;
-  return withCrc({std::uint8_t(address), 3, std::uint8_t(reg >> 8), std::uint8_t(reg), 0, 2});
+  return WithCrc(Bytes{std::uint8_t(address), 3, std::uint8_t(reg >> 8), std::uint8_t(reg), 0, 2});
 }
 
 Bytes writeParam(int address, int index, const std::string& data) {
   const int reg = 255 + 2 * index;
   Bytes frame = {std::uint8_t(address), 16, std::uint8_t(reg >> 8), std::uint8_t(reg), 0, 2, 4};
   for (std::uint8_t byte : bytes(data)) frame.push_back(byte);
-  return withCrc(frame);
+  return WithCrc(frame);
 }
 
 Bytes writeRegister(int address, int reg, int value) {
-  return withCrc({std::uint8_t(address), 6, std::uint8_t(reg >> 8), std::uint8_t(reg),
-                  std::uint8_t(value >> 8), std::uint8_t(value)});
+  return WithCrc(Bytes{std::uint8_t(address), 6, std::uint8_t(reg >> 8), std::uint8_t(reg),
+                       std::uint8_t(value >> 8), std::uint8_t(value)});
 }
 
 // The answer to a parameter read: address, 03, byte count 4, the data, CRC.
 std::string paramAnswer(int address, const std::string& data) {
   Bytes frame = {std::uint8_t(address), 3, 4};
   for (std::uint8_t byte : bytes(data)) frame.push_back(byte);
-  return hex(withCrc(frame));
+  return hex(WithCrc(frame));
 }
 
 std::string exceptionAnswer(int address, int function, int code) {
-  return hex(withCrc({std::uint8_t(address), std::uint8_t(function | 0x80), std::uint8_t(code)}));
+  return hex(
+      WithCrc(Bytes{std::uint8_t(address), std::uint8_t(function | 0x80), std::uint8_t(code)}));
 }
 
 std::vector<SimJournalEntry> entriesOf(const SimProcess& sim, const std::string& direction) {
@@ -88,7 +90,7 @@ TEST(SimLine, ProbeIsAnsweredWithFourteenBytesPacedAtLineSpeed) {
   EXPECT_EQ(answer[0], 1);
   EXPECT_EQ(answer[1], 3);
   EXPECT_EQ(answer[2], 14);
-  EXPECT_EQ(hex(withCrc(Bytes(answer.begin(), answer.end() - 2))), hex(answer));
+  EXPECT_EQ(hex(WithCrc(Bytes(answer.begin(), answer.end() - 2))), hex(answer));
   // 19 bytes at 9600 bit/s alone take 19.8 ms; an instant pty answer would not.
   EXPECT_GE(elapsed, 20ms);
 
@@ -125,12 +127,7 @@ TEST(SimMemory, FactorySetHasInitialValuesAndMatchingChecksum) {
   const int dateWord = (today.tm_year + 1900 - 1980) << 9 | (today.tm_mon + 1) << 5 | today.tm_mday;
   EXPECT_EQ(state.param(14)[2] | state.param(14)[3] << 8, dateWord);
 
-  Bytes image(3, 0);
-  for (int index = 1; index <= 15; ++index)
-    image.insert(image.end(), state.param(index).begin(), state.param(index).end());
-  image.insert(image.end(), {0xFF, 0x00});
-  const Bytes checked = withCrc(image);
-  EXPECT_EQ(hex(state.param(16)), hex(Bytes(checked.end() - 4, checked.end())));
+  EXPECT_EQ(hex(state.param(16)), hex(state.expectedChecksum()));
 
   // What the file says is what the line says.
   RawLine line(sim.port());
@@ -143,12 +140,12 @@ TEST(SimMemory, ParameterWriteReachesStateFileReadsBackAndSurvivesRestart) {
     RawLine line(sim.port());
     // The state file has the write by the time its answer is in.
     EXPECT_EQ(hex(line.exchange(writeParam(1, 5, "00 00 42 F0"), 300, 8)),
-              hex(withCrc(bytes("01 10 01 09 00 02"))));
+              hex(WithCrc(bytes("01 10 01 09 00 02"))));
     EXPECT_EQ(hex(sim.state().param(5)), "00 00 42 F0");
     EXPECT_EQ(hex(line.exchange(readParam(1, 5))), paramAnswer(1, "00 00 42 F0"));
     // A read of one register inside the parameter block is served too.
-    EXPECT_EQ(hex(line.exchange(withCrc(bytes("01 03 01 0A 00 01")))),
-              hex(withCrc(bytes("01 03 02 42 F0"))));
+    EXPECT_EQ(hex(line.exchange(WithCrc(bytes("01 03 01 0A 00 01")))),
+              hex(WithCrc(bytes("01 03 02 42 F0"))));
     EXPECT_EQ(line.exchange(writeRegister(1, 375, 7)).size(), 8u);
   }
   ASSERT_EQ(sim.stop(), 0);
@@ -211,7 +208,7 @@ TEST(SimProtocol, UnservedRequestsGetStandardExceptionAnswers) {
   SimProcess sim;
   RawLine line(sim.port());
   for (const Case& c : cases)
-    EXPECT_EQ(hex(line.exchange(withCrc(bytes(c.request)))), exceptionAnswer(1, c.function, c.code))
+    EXPECT_EQ(hex(line.exchange(WithCrc(bytes(c.request)))), exceptionAnswer(1, c.function, c.code))
         << c.request;
   EXPECT_EQ(hex(sim.state().param(1)), "80 00 44 7C");
 }
@@ -256,9 +253,9 @@ TEST(SimFaults, EachKindSpoilsOnlyTheFirstAnswer) {
       {"badcrc", inverted()},
       {"badcrc:swap", swapped()},
       {"truncate:5", hex(Bytes(goodBytes.begin(), goodBytes.begin() + 5))},
-      {"short:3", hex(withCrc(bytes("01 03 04")))},
+      {"short:3", hex(WithCrc(bytes("01 03 04")))},
       {"exception:4", exceptionAnswer(1, 3, 4)},
-      {"oversize:2", hex(withCrc(bytes("01 03 06 80 00 44 1D 00 00")))},
+      {"oversize:2", hex(WithCrc(bytes("01 03 06 80 00 44 1D 00 00")))},
   };
   for (const Case& c : cases) {
     SimProcess sim({"--fault", c.fault + ",first=1"});
@@ -351,8 +348,7 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
       EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
     }
   }
-  std::ifstream kept(regular);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me\n");
+  EXPECT_EQ(FileBytes(regular), "keep me\n");
 }
 
 }  // namespace

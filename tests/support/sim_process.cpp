@@ -1,5 +1,7 @@
 #include "tests/support/sim_process.h"
 
+#include "tests/support/test_data.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -91,6 +93,17 @@ std::uint8_t hexByte(const std::string& word, const std::string& where) {
 }
 
 }  // namespace
+
+std::array<std::uint8_t, 4> SimState::expectedChecksum() const {
+  std::vector<std::uint8_t> image(3, 0);
+  for (int index = 1; index <= 15; ++index)
+    image.insert(image.end(), param(index).begin(), param(index).end());
+  image.insert(image.end(), {0xFF, 0x00});
+  const std::vector<std::uint8_t> checked = WithCrc(image);
+  std::array<std::uint8_t, 4> expected{};
+  std::copy(checked.end() - 4, checked.end(), expected.begin());
+  return expected;
+}
 
 SimState loadSimState(const std::string& path) {
   std::ifstream in(path);

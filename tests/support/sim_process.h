@@ -29,6 +29,10 @@ struct SimState {
   std::array<std::array<std::uint8_t, 4>, 16> params{};  // [0] = parameter 1, line order
 
   const std::array<std::uint8_t, 4>& param(int index) const { return params.at(index - 1); }
+  // Parameter 16 as it must be for parameters 1..15: FF 00 and the CRC-16/MODBUS
+  // (the tests' own) of three zero bytes, parameters 1..15 and FF 00.
+  std::array<std::uint8_t, 4> expectedChecksum() const;
+  bool checksumMatches() const { return param(16) == expectedChecksum(); }
 };
 
 // Throws std::runtime_error when the file cannot be read or parsed.

@@ -3,6 +3,8 @@
 
 #include "windows/coeffile.h"
 
+#include "tests/support/test_data.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -18,17 +20,6 @@ CoefFileFields SampleFields() {
            "200.00", "1.50", "1.5E-3", ""}};
 }
 
-QByteArray FileContent(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
-
 TEST(CoefFile, FifteenWindows1251LinesWithCrLfThatReadBack) {
   const CoefFileFields fields = SampleFields();
   const QByteArray expected =
@@ -41,7 +32,7 @@ TEST(CoefFile, FifteenWindows1251LinesWithCrLfThatReadBack) {
   QTemporaryDir dir;
   const QString path = dir.filePath("coef.dat");
   SaveCoefFile(path, fields);
-  EXPECT_EQ(FileContent(path), expected);
+  EXPECT_EQ(FileBytes(path), expected);
   EXPECT_EQ(LoadCoefFile(path), fields);
 }
 
@@ -116,7 +107,7 @@ TEST(CoefFile, FailedSaveKeepsWhatWasThere) {
           << failure.what();
     }
   }
-  EXPECT_EQ(FileContent(longName), "old content");
+  EXPECT_EQ(FileBytes(longName), "old content");
   EXPECT_TRUE(QFileInfo(dir.filePath("folder.dat")).isDir());
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 2)
       << "a temporary copy was left behind";

@@ -10,6 +10,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
 #include "windows/paswkoefform.h"
 
 #include <gtest/gtest.h>
@@ -26,9 +27,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <bit>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -36,20 +35,6 @@ using tl8test::SimJournalEntry;
 using Bytes4 = std::array<std::uint8_t, 4>;
 
 const QString kTmpDat = QStringLiteral("tmp.dat");
-
-// The adapter's float as it travels: binary32, low half first, lowest bit clear.
-Bytes4 DeviceBytes(float value) {
-  const auto bits = std::bit_cast<std::uint32_t>(value);
-  return {std::uint8_t(bits >> 8), std::uint8_t(bits & 0xFE), std::uint8_t(bits >> 24),
-          std::uint8_t(bits >> 16)};
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 int RegisterOf(const SimJournalEntry& frame) { return frame.bytes.at(2) << 8 | frame.bytes.at(3); }
 
@@ -130,16 +115,6 @@ class BoundsWindow : public ::testing::Test {
             window.Canal2_4,  window.Canal3_20, window.Canal3_4};
   }
 
-  static QByteArray TmpDat() {
-    QFile file(kTmpDat);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-  }
-  static void WriteTmpDat(const QByteArray& content) {
-    QFile file(kTmpDat);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-  }
-
   QApplication& app = TestApp();  // before any widget
   QTemporaryDir workDir;
   QString previousDir;
@@ -160,12 +135,13 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
   EXPECT_EQ(window.AdrEdit->text(), "1");
   // The date as the simulator itself describes its stamp.
-  const QString state = QString::fromStdString(ReadText(sim->statePath()));
+  const QString state = QString::fromStdString(FileBytes(sim->statePath()));
   const auto stamp = QRegularExpression(R"(date of the last write (\S+))").match(state);
   ASSERT_TRUE(stamp.hasMatch());
   EXPECT_EQ(window.DataZapLabel->text(), stamp.captured(1));
   // Lines 7 and 8 repeat parameter 12, the last float read.
-  EXPECT_EQ(TmpDat(), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+  EXPECT_EQ(FileBytes(kTmpDat),
+            "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
   EXPECT_EQ(Params().ParamText[3], "16.0000");
   EXPECT_EQ(Params().ParamText[5], "85.0000");
   EXPECT_EQ(Params().ReadFailed, 0);
@@ -198,7 +174,7 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
     SCOPED_TRACE(c.name);
     Connect(c.args);
     Exchange().DeviceAddress = c.address;
-    WriteTmpDat("old\r\n");
+    WriteFile(kTmpDat, "old\r\n");
     boxes.Clear();
     window.show();
     window.ReadAndSaveBounds();
@@ -210,7 +186,7 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
     EXPECT_FALSE(window.isEnabled());
     EXPECT_FALSE(window.WriteButton->isEnabled());
     EXPECT_EQ(window.AdrEdit->text(), "");
-    EXPECT_EQ(TmpDat(), "old\r\n");
+    EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
     EXPECT_EQ(Received().size(), 2u);  // the parameter read and the probe
   }
 }
@@ -225,7 +201,7 @@ TEST_F(BoundsWindow, FailureMidReadKeepsTheLinesWrittenSoFar) {
   EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
   EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
   EXPECT_EQ(Params().ReadFailed, 1);
-  EXPECT_EQ(TmpDat(), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n");
+  EXPECT_EQ(FileBytes(kTmpDat), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n");
   EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "7.00", "8.00"}));
   EXPECT_TRUE(window.WriteButton->isEnabled());
   EXPECT_TRUE(window.isEnabled());
@@ -248,9 +224,9 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
   for (int reg : ParameterRegisters()) expected.push_back(reg);
   EXPECT_EQ(RegistersOf(Received()), expected);
 
-  WriteTmpDat("old\r\n");
+  WriteFile(kTmpDat, "old\r\n");
   window.ReadButton->click();
-  EXPECT_EQ(TmpDat(), "old\r\n");
+  EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
   EXPECT_TRUE(boxes.Shown().empty());
 
   // Nobody at the address: the fields of the adapter are emptied first, the
@@ -265,7 +241,7 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
   EXPECT_EQ(window.ZavodNEdit->text(), "");
   EXPECT_EQ(window.DataZapLabel->text(), "");
   EXPECT_EQ(window.Canal2_20->text(), "85.00");
-  EXPECT_EQ(TmpDat(), "old\r\n");
+  EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
 }
 
 TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
@@ -273,10 +249,10 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   const std::string adapter = workDir.filePath("adapter.txt").toStdString();
   {
     tl8test::SimProcess factory;
-    const Bytes4 p3 = DeviceBytes(16.123456f);
+    const Bytes4 p3 = AdapterFloatBytes(16.123456f);
     char line[64];
     std::snprintf(line, sizeof line, "p3   %02X %02X %02X %02X", p3[0], p3[1], p3[2], p3[3]);
-    std::string text = ReadText(factory.statePath());
+    std::string text = FileBytes(factory.statePath());
     const size_t at = text.find("p3 ");
     ASSERT_NE(at, std::string::npos);
     text.replace(at, text.find('#', at) - at, std::string(line) + "  ");
@@ -304,16 +280,15 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   const tl8test::SimState state = sim->state();
   EXPECT_EQ(state.address, 5);
   EXPECT_EQ(Exchange().DeviceAddress, 5);
-  EXPECT_EQ(state.param(1), DeviceBytes(1010));
-  EXPECT_EQ(state.param(2), DeviceBytes(-3.25f));
-  EXPECT_EQ(state.param(3), DeviceBytes(16.1235f));
-  EXPECT_EQ(state.param(4), DeviceBytes(4));
-  EXPECT_EQ(state.param(5), DeviceBytes(120.5f));  // channel 2 plus 100
-  EXPECT_EQ(state.param(6), DeviceBytes(60));      // -40.00 shown, 60 kept
+  EXPECT_EQ(state.param(1), AdapterFloatBytes(1010));
+  EXPECT_EQ(state.param(2), AdapterFloatBytes(-3.25f));
+  EXPECT_EQ(state.param(3), AdapterFloatBytes(16.1235f));
+  EXPECT_EQ(state.param(4), AdapterFloatBytes(4));
+  EXPECT_EQ(state.param(5), AdapterFloatBytes(120.5f));  // channel 2 plus 100
+  EXPECT_EQ(state.param(6), AdapterFloatBytes(60));      // -40.00 shown, 60 kept
   EXPECT_EQ(state.param(13), Bytes4({0x40, 0xE2, 0x01, 0x00}));  // 123456
   EXPECT_EQ(state.param(15), Bytes4({0x00, 0x05, 0x00, 0x00}));
-  const std::string stateText = ReadText(sim->statePath());
-  EXPECT_NE(stateText.find("checksum: matches parameters 1..15"), std::string::npos);
+  EXPECT_TRUE(state.checksumMatches());
   EXPECT_EQ(window.DataZapLabel->text(), " ");
   EXPECT_FALSE(window.Panel2->isVisible());
 
@@ -341,7 +316,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   window.ZavodNEdit->setText("101001");
   window.AdrEdit->setText("1");
   for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
-  WriteTmpDat("1.5\r\n2.5\n-3\r\n");
+  WriteFile(kTmpDat, "1.5\r\n2.5\n-3\r\n");
   window.show();
   window.setEnabled(true);
   window.IschodButton->click();

@@ -12,6 +12,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
 
@@ -19,7 +20,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,7 +28,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <bit>
 #include <memory>
 
 namespace {
@@ -40,25 +39,6 @@ const QStringList kInitialCoefficients = {"1010", "630", "16", "4",   "85", "-40
                                           "16",   "4",   "200", "1.5", "16", "4"};
 const std::vector<int> kProgress = {0, 6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
 
-// The adapter's float: IEEE binary32 with its low half first on the line.
-float StoredFloat(const std::array<uint8_t, 4>& d) {
-  return std::bit_cast<float>(uint32_t(d[2]) << 24 | uint32_t(d[3]) << 16 | uint32_t(d[0]) << 8 | d[1]);
-}
-
-uint32_t StoredLsbFirst(const std::array<uint8_t, 4>& d) {
-  return d[0] | d[1] << 8 | d[2] << 16 | uint32_t(d[3]) << 24;
-}
-
-// Whether parameter 16 holds the CRC of the 65 checksummed bytes.
-bool ChecksumMatches(const tl8test::SimState& state) {
-  ExchangeState crc;
-  int slot = 3;  // three zero bytes first
-  for (int i = 1; i <= 16; ++i)
-    for (uint8_t byte : state.param(i)) crc.TxFrame[slot++] = byte;
-  const uint16_t value = crc.ModbusCrc16(65);
-  return state.param(16)[2] == (value & 0xFF) && state.param(16)[3] == value >> 8;
-}
-
 // One frame the adapters took in: address, function, first register.
 struct Request {
   int address, function, reg;
@@ -67,17 +47,6 @@ struct Request {
 
 std::ostream& operator<<(std::ostream& out, const Request& r) {
   return out << "{addr " << r.address << ", fn " << r.function << ", reg " << r.reg << "}";
-}
-
-QByteArray FileContent(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
 }
 
 class TehFormTest : public ::testing::Test {
@@ -271,11 +240,11 @@ TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
   EXPECT_EQ(Received(), FullWrite(1, 1));
   const tl8test::SimState state = sim->state();
   const float expected[12] = {1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
-  for (int i = 1; i <= 12; ++i) EXPECT_EQ(StoredFloat(state.param(i)), expected[i - 1]) << i;
-  EXPECT_EQ(StoredLsbFirst(state.param(13)), 101001u);
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(AdapterFloat(state.param(i)), expected[i - 1]) << i;
+  EXPECT_EQ(LsbFirstValue(state.param(13)), 101001u);
   EXPECT_EQ(state.param(15), (std::array<uint8_t, 4>{0, 1, 0, 0}));
   EXPECT_EQ(state.address, 1);
-  EXPECT_TRUE(ChecksumMatches(state));
+  EXPECT_TRUE(state.checksumMatches());
   EXPECT_EQ(progress, kProgress);
   EXPECT_FALSE(form->Panel1->isVisible());
   EXPECT_TRUE(form->DataLabel->text().isEmpty());
@@ -369,7 +338,7 @@ TEST_F(TehFormTest, SavedFileLoadsBackAndARefusedPasswordSendsNothing) {
   EXPECT_TRUE(Received().empty());
   EXPECT_FALSE(form->Panel1->isVisible());
 
-  const QList<QByteArray> lines = FileContent(path).split('\n');
+  const QList<QByteArray> lines = FileBytes(path).split('\n');
   ASSERT_EQ(lines.size(), 16) << "fifteen lines, each ended by CR LF";
   EXPECT_EQ(lines[0], "1\r");
   EXPECT_EQ(lines[2], "\xC7\xE0\xE2-7\r") << "Windows-1251";
@@ -421,7 +390,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
   EXPECT_TRUE(boxes.Shown()[2].text.startsWith("Cannot save \"" + path + "\": "))
       << boxes.Shown()[2].text.toStdString();
-  EXPECT_EQ(FileContent(path), "old content");
+  EXPECT_EQ(FileBytes(path), "old content");
   EXPECT_TRUE(Received().empty());
   EXPECT_FALSE(Gate().Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
