@@ -54,15 +54,12 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N3->menuAction()->setVisible(false);
   BindRequests(&ComPort);
 
-  const auto onClick = [this](QAction* item, void (TTl8Form::*handler)()) {
-    connect(item, &QAction::triggered, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
-  };
-  onClick(N2, &TTl8Form::N2Click);
-  onClick(N8, &TTl8Form::N8Click);
-  onClick(N4, &TTl8Form::N4Click);
-  onClick(N7, &TTl8Form::N7Click);
-  onClick(N5, &TTl8Form::N5Click);
-  onClick(N6, &TTl8Form::N6Click);
+  ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
+  ConnectHandler(N8, &QAction::triggered, this, &TTl8Form::N8Click);
+  ConnectHandler(N4, &QAction::triggered, this, &TTl8Form::N4Click);
+  ConnectHandler(N7, &QAction::triggered, this, &TTl8Form::N7Click);
+  ConnectHandler(N5, &QAction::triggered, this, &TTl8Form::N5Click);
+  ConnectHandler(N6, &QAction::triggered, this, &TTl8Form::N6Click);
   // While an exchange runs, nothing may start another one or switch the port.
   connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);

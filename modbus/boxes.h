@@ -5,6 +5,7 @@
 // tests install a scripted one that records what was shown and answers it.
 // Widget-free, so the data logic can ask through it too.
 
+#include <QObject>
 #include <QPoint>
 #include <QString>
 
@@ -69,3 +70,13 @@ void ReportError(const std::exception& failure);
 // shown by the standard error report. Every handler of the tool goes through
 // here.
 void RunHandler(const std::function<void()>& handler);
+
+// Connects a signal to one of the receiver's event handlers, run through
+// RunHandler.
+template <typename Sender, typename Signal, typename Receiver>
+void ConnectHandler(Sender* sender, Signal signal, Receiver* receiver,
+                    void (Receiver::*handler)()) {
+  QObject::connect(sender, signal, receiver, [receiver, handler] {
+    RunHandler([receiver, handler] { (receiver->*handler)(); });
+  });
+}

@@ -60,7 +60,7 @@ const PropertyBinding& BindingOf(TComProperty property) {
 void SetPortLister(TPortLister lister) { PortLister() = std::move(lister); }
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
-  connect(this, &QComboBox::activated, this, [this] { RunHandler([this] { ItemChosen(); }); });
+  ConnectHandler(this, &QComboBox::activated, this, &TComComboBox::ItemChosen);
 }
 
 void TComComboBox::SetComPort(TCustomComPort* port) {

@@ -208,13 +208,9 @@ void TKoefForPotreb::BuildControls() {
 }
 
 void TKoefForPotreb::ConnectHandlers() {
-  const auto handle = [this](QPushButton* button, void (TKoefForPotreb::*handler)()) {
-    connect(button, &QPushButton::clicked, this,
-            [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
-  };
-  handle(ReadButton, &TKoefForPotreb::ReadButtonClick);
-  handle(WriteButton, &TKoefForPotreb::WriteButtonClick);
-  handle(IschodButton, &TKoefForPotreb::IschodButtonClick);
+  ConnectHandler(ReadButton, &QPushButton::clicked, this, &TKoefForPotreb::ReadButtonClick);
+  ConnectHandler(WriteButton, &QPushButton::clicked, this, &TKoefForPotreb::WriteButtonClick);
+  ConnectHandler(IschodButton, &QPushButton::clicked, this, &TKoefForPotreb::IschodButtonClick);
   for (const BoundBox& box : BoundBoxes()) FilterKeys(box.edit, NumberKey);
   FilterKeys(ZavodNEdit, DigitKey);
   connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });

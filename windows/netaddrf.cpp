@@ -115,9 +115,9 @@ TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
   ShowReceivAddr(false);
   SetVisible({MaskEdit1, BtWritA, BtClose, BtFindA}, false);
 
-  connect(BtFindA, &QPushButton::clicked, this, [this] { RunHandler([this] { BtFindAClick(); }); });
-  connect(BtWritA, &QPushButton::clicked, this, [this] { RunHandler([this] { BtWritAClick(); }); });
-  connect(BtClose, &QPushButton::clicked, this, [this] { RunHandler([this] { BtCloseClick(); }); });
+  ConnectHandler(BtFindA, &QPushButton::clicked, this, &TNetAddrF::BtFindAClick);
+  ConnectHandler(BtWritA, &QPushButton::clicked, this, &TNetAddrF::BtWritAClick);
+  ConnectHandler(BtClose, &QPushButton::clicked, this, &TNetAddrF::BtCloseClick);
   FilterKeys(MaskEdit1, [this](QChar key) {
     RunHandler([this, key] { MaskEdit1KeyPress(key); });
     return key;

@@ -32,7 +32,7 @@ TPaswKoefForm::TPaswKoefForm(QWidget* parent)
   layout->setSizeConstraint(QLayout::SetFixedSize);
   setTabOrder(PaswKoefEdit, Button1);
 
-  connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
+  ConnectHandler(Button1, &QPushButton::clicked, this, &TPaswKoefForm::Button1Click);
 }
 
 void TPaswKoefForm::showEvent(QShowEvent* event) {

@@ -76,11 +76,10 @@ TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(CreateButtonRow());
   layout->addWidget(CreatePanel());
 
-  connect(ReadButton, &QPushButton::clicked, this, [this] { RunHandler([this] { ReadButtonClick(); }); });
-  connect(WriteButton, &QPushButton::clicked, this, [this] { RunHandler([this] { WriteButtonClick(); }); });
-  connect(NachButton, &QPushButton::clicked, this, [this] { RunHandler([this] { NachButtonClick(); }); });
-  connect(ReadFileButton, &QPushButton::clicked, this,
-          [this] { RunHandler([this] { ReadFileButtonClick(); }); });
+  ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
+  ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
+  ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
+  ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);
   connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
 
   UpdateControls();
