@@ -4,6 +4,7 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/exchange_state.h"
+#include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
@@ -27,14 +28,6 @@
 #include <array>
 
 namespace {
-
-void TypePassword(ScriptedBoxes& boxes, const QString& word) {
-  boxes.AnswerDialog([word](QDialog& dialog) {
-    auto& gate = dynamic_cast<TPaswKoefForm&>(dialog);
-    gate.PaswKoefEdit->setText(word);
-    gate.Button1->click();
-  });
-}
 
 TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   TestApp();
@@ -71,12 +64,12 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
 
     // A changed bound goes into the adapter behind the unlock word.
     KoefForPotreb->Canal1_20->setText(QStringLiteral("1234.5"));
-    TypePassword(boxes, QStringLiteral("Rumel"));
+    AnswerPassword(boxes, QStringLiteral("Rumel"));
     KoefForPotreb->WriteButton->click();
     EXPECT_EQ(sim.state().param(1), AdapterFloatBytes(1234.5f));
 
     // The calibration window reads what the bounds window wrote.
-    TypePassword(boxes, QStringLiteral("Rumel"));
+    AnswerPassword(boxes, QStringLiteral("Rumel"));
     Tl8Form->N5->trigger();
     ASSERT_TRUE(TehForm->isVisible());
     EXPECT_EQ(TehForm->KoefEdit1->text(), QStringLiteral("1234.50"));
@@ -89,7 +82,7 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     const QString savedFile = workDir.filePath(QStringLiteral("123456.dat"));
     boxes.AnswerQuestion(BoxAnswer::Yes);
     boxes.AnswerFile(savedFile);
-    TypePassword(boxes, QStringLiteral("Pelmar"));
+    AnswerPassword(boxes, QStringLiteral("Pelmar"));
     TehForm->WriteButton->click();
 
     const tl8test::SimState state = sim.state();

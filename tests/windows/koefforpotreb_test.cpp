@@ -7,6 +7,7 @@
 #include "modbus/params.h"
 #include "modbus/requests.h"
 #include "serial/comport.h"
+#include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
@@ -97,13 +98,7 @@ class BoundsWindow : public ::testing::Test {
     return frames;
   }
 
-  void AnswerPassword(const QString& word) {
-    boxes.AnswerDialog([word](QDialog& dialog) {
-      auto& form = static_cast<TPaswKoefForm&>(dialog);
-      form.PaswKoefEdit->setText(word);
-      form.Button1->click();
-    });
-  }
+  void AnswerPassword(const QString& word) { ::AnswerPassword(boxes, word); }
 
   QStringList BoundTexts() const {
     QStringList texts;

@@ -9,6 +9,7 @@
 #include "modbus/params.h"
 #include "modbus/requests.h"
 #include "serial/comport.h"
+#include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_process.h"
@@ -91,13 +92,7 @@ class TehFormTest : public ::testing::Test {
     form->setEnabled(true);
   }
 
-  void AnswerPassword(const QString& word) {
-    boxes.AnswerDialog([word](QDialog& dialog) {
-      auto& gate = dynamic_cast<TPaswKoefForm&>(dialog);
-      gate.PaswKoefEdit->setText(word);
-      gate.Button1->click();
-    });
-  }
+  void AnswerPassword(const QString& word) { ::AnswerPassword(boxes, word); }
 
   // A write as the user does it: no file, the right password.
   void WriteWithoutFile() {
