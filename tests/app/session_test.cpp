@@ -3,6 +3,7 @@
 // read, edit, save and write, and the pass-through command that ends the tool.
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
+#include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
@@ -108,6 +109,29 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     if (box.kind == ShownBox::Message) texts.push_back(box.text);
   EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Адаптер переведен в режим побайтовой трансляции")});
   QDir::setCurrent(previousDir);
+}
+
+TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
+  TestApp();
+  QTemporaryDir workDir;
+  const std::string missingPort = workDir.filePath(QStringLiteral("no-such-port")).toStdString();
+  ScriptedBoxes boxes;
+  boxes.OnShow([&](const ShownBox& box) {
+    if (box.kind == ShownBox::Question) Tl8Form->ComPort.SetPort(missingPort);
+  });
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  ToolWindows windows;
+  ASSERT_FALSE(Tl8Form->ComPort.Connected());
+  boxes.Clear();
+
+  Tl8Form->N8->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(boxes.Shown()[0].caption, QStringLiteral("Tl8v05"));
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
+      << boxes.Shown()[0].text.toStdString();
+  EXPECT_FALSE(Tl8Form->N3->menuAction()->isVisible());
+  EXPECT_FALSE(Gate().Busy());
 }
 
 }  // namespace
