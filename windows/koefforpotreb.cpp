@@ -9,16 +9,15 @@
 #include "modbus/service_steps.h"
 #include "windows/keyfilter.h"
 #include "windows/paswkoefform.h"
+#include "windows/progresspanel.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -163,22 +162,10 @@ void TKoefForPotreb::BuildControls() {
   IschodButton =
       new WrappingButton(QStringLiteral("Прочитать  значения границ из файла tmp"), this);
 
-  Panel2 = new QFrame(this);
-  Panel2->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  Label8 = new QLabel(QStringLiteral("          "), Panel2);
-  Label8->setStyleSheet(QStringLiteral("font-weight: bold;"));
-  ProgressBar1 = new QProgressBar(Panel2);
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  ProgressBar1->setAccessibleName(QStringLiteral("Ход операции"));
-  auto* panel = new QHBoxLayout(Panel2);
-  panel->addWidget(Label8);
-  panel->addWidget(ProgressBar1, 1);
-  // The window keeps its size when the panel comes and goes.
-  QSizePolicy panelPolicy = Panel2->sizePolicy();
-  panelPolicy.setRetainSizeWhenHidden(true);
-  Panel2->setSizePolicy(panelPolicy);
-  Panel2->hide();
+  Panel2 = new ProgressPanel(this);
+  Label8 = Panel2->Status;
+  Label8->setText(QStringLiteral("          "));
+  ProgressBar1 = Panel2->Bar;
 
   auto* header = new QGridLayout;
   header->addWidget(Label1, 0, 0, Qt::AlignRight);
@@ -241,12 +228,6 @@ void TKoefForPotreb::AllowWrite() {
   UpdateButtons();
 }
 
-void TKoefForPotreb::ShowProgress(const QString& operation) {
-  Label8->setText(operation);
-  ProgressBar1->setValue(0);
-  Panel2->show();
-}
-
 void TKoefForPotreb::ReadAndSaveBounds() {
   ExchangeGate::Scope exchange(Gate());
   if (!exchange) return;
@@ -289,12 +270,12 @@ void TKoefForPotreb::ReadButtonClick() {
 
 void TKoefForPotreb::ReadParameters(QFile* bounds, int pauseMs) {
   AdrEdit->setText(QString::number(static_cast<uint8_t>(Exchange().ResponseText[0])));
-  ShowProgress(QStringLiteral(" Чтение коэффициентов "));
+  Panel2->Start(QStringLiteral(" Чтение коэффициентов "));
   ReadAllParameters(
       [&](int i) {
         const std::optional<QString> line = ShowParameter(i);
         if (bounds && line) WriteLine(*bounds, *line);
-        ProgressBar1->setValue(i * 100 / kParamCount);
+        Panel2->ShowParametersDone(i);
       },
       pauseMs);
 }
@@ -340,11 +321,11 @@ void TKoefForPotreb::WriteButtonClick() {
   }
   const QPoint noAnswerAt(406, 444);
   if (!WriteAddressRegister(address, noAnswerAt)) return;
-  ShowProgress(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
+  Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
   Exchange().ParamIndex = 1;
   if (!BuildBoundsImage()) return;
-  const auto written = [this](int k) { ProgressBar1->setValue(k * 100 / kParamCount); };
+  const auto written = [this](int k) { Panel2->ShowParametersDone(k); };
   if (!WriteAllParameters(written, noAnswerAt)) return;
   Panel2->hide();
   AdrEdit->setFocus();

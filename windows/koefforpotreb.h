@@ -10,8 +10,8 @@
 #include <functional>
 #include <optional>
 
+class ProgressPanel;
 class QFile;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -42,7 +42,7 @@ class TKoefForPotreb : public QWidget {
   QPushButton* ReadButton;
   QPushButton* WriteButton;
   QPushButton* IschodButton;
-  QFrame* Panel2;
+  ProgressPanel* Panel2;
   QLabel* Label8;
   QProgressBar* ProgressBar1;
 
@@ -74,7 +74,6 @@ class TKoefForPotreb : public QWidget {
   // The buttons rest while any exchange runs, then follow their own rules.
   void UpdateButtons();
   void AllowWrite();
-  void ShowProgress(const QString& operation);
 
   // After the first answer: its address into AdrEdit, then parameters 1..16
   // into the window (and the bound lines into `bounds` when given), pausing

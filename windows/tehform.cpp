@@ -11,14 +11,13 @@
 #include "windows/keyfilter.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
+#include "windows/progresspanel.h"
 
-#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -74,7 +73,10 @@ TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addLayout(channels);
   layout->addWidget(CreateDeviceRow());
   layout->addWidget(CreateButtonRow());
-  layout->addWidget(CreatePanel());
+  Panel1 = new ProgressPanel(this);
+  Label20 = Panel1->Status;
+  ProgressBar1 = Panel1->Bar;
+  layout->addWidget(Panel1);
 
   ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
@@ -154,23 +156,6 @@ QWidget* TTehForm::CreateButtonRow() {
   return row;
 }
 
-QWidget* TTehForm::CreatePanel() {
-  Panel1 = new QFrame(this);
-  Panel1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  Label20 = new QLabel(Panel1);
-  ProgressBar1 = new QProgressBar(Panel1);
-  ProgressBar1->setRange(0, 100);
-  auto* layout = new QVBoxLayout(Panel1);
-  layout->addWidget(Label20);
-  layout->addWidget(ProgressBar1);
-  // The window keeps its size when the panel comes and goes.
-  QSizePolicy policy = Panel1->sizePolicy();
-  policy.setRetainSizeWhenHidden(true);
-  Panel1->setSizePolicy(policy);
-  Panel1->hide();
-  return Panel1;
-}
-
 std::array<QLineEdit*, 12> TTehForm::KoefEdits() const {
   return {KoefEdit1, KoefEdit2, KoefEdit3, KoefEdit4, Edit21, Edit22,
           Edit23,    Edit24,    Edit31,    Edit32,    Edit33, Edit34};
@@ -198,16 +183,6 @@ void TTehForm::AllowWrite() {
 }
 
 void TTehForm::ShowDeviceDateCaption() { GroupBox4->setTitle(kDeviceDateCaption); }
-
-void TTehForm::ShowPanel(const QString& status) {
-  Label20->setText(status);
-  ProgressBar1->setValue(0);
-  Panel1->show();
-}
-
-void TTehForm::ShowProgress(int parametersDone) {
-  ProgressBar1->setValue(parametersDone * 100 / kParamCount);
-}
 
 void TTehForm::ShowParameter(int index) {
   const ExchangeState& x = Exchange();
@@ -246,11 +221,11 @@ void TTehForm::ReadButtonClick() {
     return;
   }
 
-  ShowPanel(kReadStatus);
+  Panel1->Start(kReadStatus);
   ReadAllParameters(
       [this](int i) {
         ShowParameter(i);
-        ShowProgress(i);
+        Panel1->ShowParametersDone(i);
       },
       50);
   Panel1->hide();
@@ -283,10 +258,10 @@ void TTehForm::WriteButtonClick() {
   }
   if (!WriteAddressRegister(address, QPoint(406, 444))) return;
 
-  ShowPanel(kWriteStatus);
+  Panel1->Start(kWriteStatus);
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
   Exchange().ParamIndex = 1;
-  const auto written = [this](int i) { ShowProgress(i); };
+  const auto written = [this](int i) { Panel1->ShowParametersDone(i); };
   // The panel stays to show where a failed write stopped.
   if (!BuildKoefImage() || !WriteAllParameters(written, QPoint(392, 470))) return;
   Panel1->hide();

@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-class QFrame;
+class ProgressPanel;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -66,7 +66,7 @@ class TTehForm : public QWidget {
   QPushButton* WriteButton;
   QPushButton* ReadFileButton;
   QPushButton* NachButton;
-  QFrame* Panel1;  // progress of a read or write
+  ProgressPanel* Panel1;  // progress of a read or write
   QLabel* Label20;
   QProgressBar* ProgressBar1;
 
@@ -93,7 +93,6 @@ class TTehForm : public QWidget {
                         const std::array<QLineEdit**, 4>& edits);
   QWidget* CreateDeviceRow();
   QWidget* CreateButtonRow();
-  QWidget* CreatePanel();
 
   // The fourteen fields a write takes its data from.
   std::array<QLineEdit*, 14> DataFields() const;
@@ -103,8 +102,6 @@ class TTehForm : public QWidget {
   void AllowWrite();
 
   void ShowDeviceDateCaption();
-  void ShowPanel(const QString& status);
-  void ShowProgress(int parametersDone);
   void ShowParameter(int index);
   bool SaveFileIfAsked();
 

@@ -1,6 +1,7 @@
 // The bounds window against the simulated adapter: its reads, tmp.dat, the
 // write behind the password, the key filters and one exchange at a time.
 #include "windows/koefforpotreb.h"
+#include "windows/progresspanel.h"
 
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"

@@ -2,6 +2,7 @@
 // read, what goes over the line on a write, and its coefficient files.
 
 #include "windows/tehform.h"
+#include "windows/progresspanel.h"
 
 #include "modbus/boxes.h"
 #include "modbus/exchange_gate.h"
