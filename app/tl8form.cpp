@@ -52,6 +52,7 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N5 = N3->addAction(QStringLiteral("Технолог.режим"));
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
+  // Every window sends its requests and collects their answers through this port.
   BindRequests(&ComPort);
 
   ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
@@ -102,8 +103,6 @@ void TTl8Form::OpenComport() {
                     QStringLiteral("Неудача при открытии порта"));
   }
 }
-
-void TTl8Form::ReadDataModbus() { Requests().ReadDataModbus(); }
 
 // A fresh dialog each time, so that the port list is read again.
 void TTl8Form::N2Click() {

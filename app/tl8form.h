@@ -26,9 +26,6 @@ class TTl8Form : public QMainWindow {
   // leaves the port closed.
   void OpenComport();
 
-  // Collects one answer from ComPort until the line has been silent for 80 ms.
-  void ReadDataModbus();
-
   // The event that ends a port wait early; null until the port was opened.
   TComStopEvent* StopEvent() const { return StopEvent_.get(); }
 
