@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace sim {
@@ -22,30 +23,30 @@ const char* const kUsage =
 
 namespace {
 
-int address(const std::string& text) {
+// The whole text as a number within [low, high], or nothing.
+template <typename Number, typename Parse>
+std::optional<Number> WholeNumber(const std::string& text, Parse parse, Number low, Number high) {
   std::size_t used = 0;
-  int value = 0;
+  Number value{};
   try {
-    value = std::stoi(text, &used);
+    value = parse(text, &used);
   } catch (const std::exception&) {
-    used = 0;
+    return std::nullopt;
   }
-  if (used == 0 || used != text.size() || value < 1 || value > 247)
-    throw std::invalid_argument("bad address \"" + text + "\": expected 1..247");
+  if (used != text.size() || value < low || value > high) return std::nullopt;
   return value;
 }
 
+int address(const std::string& text) {
+  const auto parse = [](const std::string& t, std::size_t* used) { return std::stoi(t, used); };
+  if (const auto value = WholeNumber(text, parse, 1, 247)) return *value;
+  throw std::invalid_argument("bad address \"" + text + "\": expected 1..247");
+}
+
 double milliseconds(const std::string& text) {
-  std::size_t used = 0;
-  double value = -1;
-  try {
-    value = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || value < 0 || value > 10000)
-    throw std::invalid_argument("bad --turnaround \"" + text + "\": expected 0..10000 ms");
-  return value;
+  const auto parse = [](const std::string& t, std::size_t* used) { return std::stod(t, used); };
+  if (const auto value = WholeNumber(text, parse, 0.0, 10000.0)) return *value;
+  throw std::invalid_argument("bad --turnaround \"" + text + "\": expected 0..10000 ms");
 }
 
 AdapterOption extraAdapter(const std::string& text) {
