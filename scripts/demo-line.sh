@@ -9,7 +9,12 @@ demo_sudo=()
 start_demo_line() {  # state file, journal file
   DEMO_PORT=""
   for n in 1 2 3 4 5 6 7 8 9; do
-    if [ ! -e "/dev/COM$n" ] || [ -L "/dev/COM$n" ]; then DEMO_PORT="COM$n"; break; fi
+    # Free: nothing there, or a dangling link left by an earlier run. A live
+    # link may be the user's own link to a real converter and is left alone.
+    if [ ! -e "/dev/COM$n" ]; then
+      DEMO_PORT="COM$n"; break
+    fi
+    echo "/dev/COM$n is in use ($(readlink "/dev/COM$n" 2>/dev/null || echo 'not a link')); trying the next one." >&2
   done
   demo_out=$(mktemp)
   build/bin/tl8sim --state "$1" --journal "$2" >"$demo_out" &
@@ -28,5 +33,8 @@ start_demo_line() {  # state file, journal file
 stop_demo_line() {
   kill "$demo_sim_pid" 2>/dev/null || true
   wait "$demo_sim_pid" 2>/dev/null || true
-  if [ -n "${demo_link:-}" ]; then "${demo_sudo[@]}" rm -f "$demo_link"; fi
+  # Only our own link: someone may have pointed the name elsewhere meanwhile.
+  if [ -n "${demo_link:-}" ] && [ "$(readlink "$demo_link")" = "$DEMO_PTY" ]; then
+    "${demo_sudo[@]}" rm -f "$demo_link"
+  fi
 }

@@ -52,7 +52,8 @@ std::vector<Adapter> loadAdapters(const std::vector<AdapterOption>& options) {
 }
 
 // A symbolic link to the terminal, such as /dev/COM1 where the tool looks by
-// default. A stale link is replaced; anything else at the path is kept.
+// default. Only a dangling link is replaced: a live one may be the user's own
+// link to a real converter, and anything else at the path is kept too.
 class Link {
  public:
   Link(std::string path, const std::string& target) : path_(std::move(path)), target_(target) {
@@ -61,6 +62,10 @@ class Link {
     if (lstat(path_.c_str(), &info) == 0) {
       if (!S_ISLNK(info.st_mode))
         throw std::runtime_error("refusing to replace " + path_ + ": not a symbolic link");
+      struct stat target {};
+      if (stat(path_.c_str(), &target) == 0)
+        throw std::runtime_error("refusing to replace " + path_ + ": a live link to " +
+                                 std::filesystem::read_symlink(path_).string());
       unlink(path_.c_str());
     }
     if (symlink(target_.c_str(), path_.c_str()) != 0)

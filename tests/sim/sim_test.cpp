@@ -328,6 +328,9 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
   std::ofstream(regular) << "keep me\n";
   const std::string broken = holder.path("broken.txt");
   std::ofstream(broken) << "address 1\np1 80 00 44\n";
+  // A user's own link to a real converter: never taken over.
+  const std::string live = holder.path("COM1");
+  std::filesystem::create_symlink(regular, live);
   struct Case {
     std::vector<std::string> args;
     std::string reason;
@@ -338,6 +341,7 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
       {{"--fault", "late:10,nth=2,every=3"}, "only one of nth, every, first"},
       {{"--adapter", "1"}, "two adapters at address 1"},
       {{"--link", regular}, "refusing to replace " + regular},
+      {{"--link", live}, "refusing to replace " + live + ": a live link to " + regular},
       {{"--state", broken}, "line 2: expected four hex bytes"},
   };
   for (const Case& c : cases) {
@@ -349,6 +353,7 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
     }
   }
   EXPECT_EQ(FileBytes(regular), "keep me\n");
+  EXPECT_EQ(std::filesystem::read_symlink(live), regular);
 }
 
 }  // namespace
