@@ -1,0 +1,216 @@
+// The main window's menu (captions, order, the rules that hide and disable
+// items), the order in which the tool creates its windows, the Qt box layer
+// as the user sees it, and the pass-through command on a closed port.
+#include "app/tl8form.h"
+#include "app/toolwindows.h"
+#include "modbus/exchange_gate.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "serial/veskcomsetupfrm.h"
+#include "windows/koefforpotreb.h"
+#include "windows/netaddrf.h"
+#include "windows/paswkoefform.h"
+#include "windows/qtboxes.h"
+#include "windows/tehform.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+struct MenuEntry {
+  QString caption;
+  bool visible;
+  bool enabled;
+};
+
+// The menu bar and its menus as the user sees them, top to bottom.
+std::vector<MenuEntry> MenuEntries(QMainWindow& window) {
+  std::vector<MenuEntry> entries;
+  for (QAction* top : window.menuBar()->actions()) {
+    entries.push_back({top->text(), top->isVisible(), top->isEnabled()});
+    if (QMenu* menu = top->menu())
+      for (QAction* item : menu->actions())
+        entries.push_back({QStringLiteral("  ") + item->text(), item->isVisible(), item->isEnabled()});
+  }
+  return entries;
+}
+
+std::vector<QString> Captions(const std::vector<MenuEntry>& entries) {
+  std::vector<QString> captions;
+  for (const MenuEntry& entry : entries) captions.push_back(entry.caption);
+  return captions;
+}
+
+// The captions of the entries for which `pick` holds.
+std::vector<QString> CaptionsWhere(QMainWindow& window, const std::function<bool(const MenuEntry&)>& pick) {
+  std::vector<QString> captions;
+  for (const MenuEntry& entry : MenuEntries(window))
+    if (pick(entry)) captions.push_back(entry.caption);
+  return captions;
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override { TestApp(); }
+
+  // Starts the tool's windows; the jumper question is answered `answer` with
+  // the port pointed at a name that cannot open, so nothing real is touched.
+  void Start(BoxAnswer answer) {
+    boxes.OnShow([this](const ShownBox& box) {
+      if (box.kind == ShownBox::Question) Tl8Form->ComPort.SetPort(missingPort);
+    });
+    boxes.AnswerQuestion(answer);
+    windows = std::make_unique<ToolWindows>();
+    boxes.Clear();
+  }
+
+  QTemporaryDir dir;
+  const std::string missingPort = dir.filePath(QStringLiteral("no-such-port")).toStdString();
+  ScriptedBoxes boxes;
+  std::unique_ptr<ToolWindows> windows;
+};
+
+TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
+  Start(BoxAnswer::Yes);
+  const std::vector<QString> all = {
+      QStringLiteral("Настройки"),        QStringLiteral("  Настройка порта"),
+      QStringLiteral("  Настройка адреса"), QStringLiteral("Режим работы"),
+      QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
+      QStringLiteral("  Технолог.режим"),   QStringLiteral("Выход")};
+  EXPECT_EQ(Captions(MenuEntries(*Tl8Form)), all);
+  const auto hidden = [](const MenuEntry& e) { return !e.visible; };
+  // Qt reports a hidden item as disabled too; only shown ones count here.
+  const auto disabled = [](const MenuEntry& e) { return e.visible && !e.enabled; };
+  EXPECT_EQ(CaptionsWhere(*Tl8Form, hidden), std::vector<QString>{QStringLiteral("Режим работы")});
+  EXPECT_TRUE(CaptionsWhere(*Tl8Form, disabled).empty());
+
+  Tl8Form->N3->menuAction()->setVisible(true);  // as after an address search
+  {
+    // While an exchange runs, nothing may start another one or change the
+    // port; leaving the tool stays possible.
+    ExchangeGate::Scope exchange(Gate());
+    ASSERT_TRUE(exchange);
+    EXPECT_EQ(CaptionsWhere(*Tl8Form, disabled),
+              (std::vector<QString>{QStringLiteral("  Настройка порта"), QStringLiteral("  Настройка адреса"),
+                                    QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
+                                    QStringLiteral("  Технолог.режим")}));
+  }
+  EXPECT_TRUE(CaptionsWhere(*Tl8Form, disabled).empty());
+}
+
+TEST_F(MainWindow, AnythingButYesLeavesOnlyTheExit) {
+  Start(BoxAnswer::Closed);
+  const auto shown = [](const MenuEntry& e) { return e.visible && !e.caption.startsWith(' '); };
+  EXPECT_EQ(CaptionsWhere(*Tl8Form, shown), std::vector<QString>{QStringLiteral("Выход")});
+}
+
+// Records the tool's own windows in the order Qt polishes them, which is the
+// order they were constructed in (each construction posts its polish request).
+class WindowOrder final : public QObject {
+ public:
+  std::vector<QString> order;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::PolishRequest && object->isWidgetType() &&
+        static_cast<QWidget*>(object)->isWindow()) {
+      const QString name = QString::fromLatin1(object->metaObject()->className());
+      if (name.startsWith('T') && std::find(order.begin(), order.end(), name) == order.end())
+        order.push_back(name);
+    }
+    return false;
+  }
+};
+
+TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
+  WindowOrder recorder;
+  qApp->installEventFilter(&recorder);
+  std::vector<bool> othersExistWhileAsked;
+  boxes.OnShow([&](const ShownBox& box) {
+    if (box.kind != ShownBox::Question) return;
+    Tl8Form->ComPort.SetPort(missingPort);
+    othersExistWhileAsked = {VeskComSetupFrm != nullptr, KoefForPotreb != nullptr,
+                             PaswKoefForm != nullptr, TehForm != nullptr, NetAddrF != nullptr};
+  });
+  boxes.AnswerQuestion(BoxAnswer::No);
+  windows = std::make_unique<ToolWindows>();
+  QCoreApplication::processEvents();
+  qApp->removeEventFilter(&recorder);
+
+  EXPECT_EQ(othersExistWhileAsked, std::vector<bool>(5, false));
+  EXPECT_EQ(recorder.order,
+            (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
+                                  "TTehForm", "TNetAddrF"}));
+}
+
+TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {
+  Start(BoxAnswer::Yes);
+  ASSERT_FALSE(Tl8Form->ComPort.Connected());
+  Tl8Form->N3->menuAction()->setVisible(true);
+  Tl8Form->N7->trigger();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
+      << boxes.Shown()[0].text.toStdString();
+  EXPECT_TRUE(Tl8Form->isVisible());
+  EXPECT_FALSE(Gate().Busy());
+}
+
+// What the user sees of one box of the real Qt layer, read while it is open.
+struct SeenBox {
+  QString caption, text;
+  QPoint pos;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  std::vector<QString> buttons;
+};
+
+// Reads the modal box as soon as it is open, then presses its button `press`.
+SeenBox SeeAndPress(const std::function<void()>& show, QMessageBox::StandardButton press) {
+  SeenBox seen;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen = {box->windowTitle(), box->text(), box->pos(), box->icon(), {}};
+    for (QAbstractButton* button : box->buttons()) seen.buttons.push_back(button->text());
+    std::sort(seen.buttons.begin(), seen.buttons.end());
+    box->button(press)->click();
+  });
+  show();
+  return seen;
+}
+
+TEST(QtBoxLayer, MessageAndQuestionShowTheirCaptionTextButtonsAndPlace) {
+  TestApp();
+  QtBoxes qt;
+  const SeenBox message = SeeAndPress(
+      [&] { qt.Message(QStringLiteral("первая\rвторая"), BoxIcon::Error, QPoint(374, 390),
+                       QStringLiteral("Неудача при открытии порта")); },
+      QMessageBox::Ok);
+  EXPECT_EQ(message.caption, QStringLiteral("Неудача при открытии порта"));
+  EXPECT_EQ(message.text, QStringLiteral("первая\nвторая"));
+  EXPECT_EQ(message.pos, QPoint(374, 390));
+  EXPECT_EQ(message.icon, QMessageBox::Critical);
+  EXPECT_EQ(message.buttons, std::vector<QString>{QStringLiteral("OK")});
+
+  BoxAnswer answer = BoxAnswer::Closed;
+  const SeenBox question = SeeAndPress(
+      [&] { answer = qt.Question(QStringLiteral("Продолжим ?"), QPoint(180, 250)); }, QMessageBox::Yes);
+  EXPECT_EQ(question.caption, QStringLiteral("Tl8v05"));
+  EXPECT_EQ(question.pos, QPoint(180, 250));
+  EXPECT_EQ(question.icon, QMessageBox::NoIcon);
+  EXPECT_EQ(question.buttons, (std::vector<QString>{QStringLiteral("&No"), QStringLiteral("&Yes")}));
+  EXPECT_EQ(answer, BoxAnswer::Yes);
+}
+
+}  // namespace
