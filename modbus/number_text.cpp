@@ -32,7 +32,8 @@ Decimal Exact(double value) {
   const std::string_view text(buffer, end - buffer);  // "d.ddd...e+XX"
   const size_t e = text.find('e');
   int exponent = 0;
-  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
+  const char* digits = text.data() + e + (text[e + 1] == '+' ? 2 : 1);
+  std::from_chars(digits, text.data() + text.size(), exponent);
   return {std::signbit(value), std::string(1, text[0]).append(text.substr(2, e - 2)), exponent + 1};
 }
 

@@ -7,7 +7,9 @@ void BoundsFile::AddLine(const QString& line) { file_.Append(line.toLatin1() + "
 void BoundsFile::Finish() { file_.Commit(); }
 
 std::array<QString, kBoundsInFile> LoadBoundsFile(const QString& path) {
-  const QList<QByteArray> lines = ReadFirstLines(path, kBoundsInFile, {.loneCrEndsLine = false, .ctrlZEndsFile = false});
+  // A CR alone is text here, and Ctrl-Z nothing special.
+  const QList<QByteArray> lines =
+      ReadFirstLines(path, kBoundsInFile, {.loneCrEndsLine = false, .ctrlZEndsFile = false});
   std::array<QString, kBoundsInFile> bounds;
   for (qsizetype i = 0; i < lines.size(); ++i) bounds[i] = QString::fromLatin1(lines[i]);
   return bounds;
