@@ -4,19 +4,80 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <locale.h>
+#include <string>
+#include <string_view>
 
 namespace {
 
 constexpr int kSignificantDigits = 7;
+// Every double's decimal expansion ends within this many significant digits.
+constexpr int kExactDigits = 767;
 
-// printf and strtod follow the process locale, which may use ","; the
-// separator here is always ".".
-QString Printed(double value, std::chars_format format, int precision) {
-  char buffer[64];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision).ptr;
-  return QString::fromLatin1(buffer, end - buffer);
+// |value| = 0.digits x 10^point, exactly.
+struct Decimal {
+  bool negative;
+  std::string digits;
+  int point;  // digits before the decimal point; may be <= 0
+};
+
+// printf and strtod follow the process locale, which may use ","; to_chars
+// does not, and with enough digits it writes the binary value exactly.
+Decimal Exact(double value) {
+  char buffer[kExactDigits + 16];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                 std::chars_format::scientific, kExactDigits - 1).ptr;
+  const std::string_view text(buffer, end - buffer);  // "d.ddd...e+XX"
+  const size_t e = text.find('e');
+  int exponent = 0;
+  const char* digits = text.data() + e + (text[e + 1] == '+' ? 2 : 1);
+  std::from_chars(digits, text.data() + text.size(), exponent);
+  return {std::signbit(value), std::string(1, text[0]).append(text.substr(2, e - 2)), exponent + 1};
+}
+
+// Keeps the first `keep` digits. The expansion being exact, a first dropped
+// digit of 5 or more means half a unit or more: rounding away from zero there
+// takes exact ties away from zero too (0.125 -> 0.13), where printf would
+// round them to even.
+void RoundTo(Decimal& d, int keep) {
+  if (keep >= static_cast<int>(d.digits.size())) return;
+  const bool up = keep >= 0 && d.digits[keep] >= '5';
+  d.digits.resize(std::max(keep, 0));
+  if (!up) return;
+  int i = static_cast<int>(d.digits.size()) - 1;
+  while (i >= 0 && d.digits[i] == '9') d.digits[i--] = '0';
+  if (i >= 0) {
+    ++d.digits[i];
+  } else {
+    d.digits.insert(0, 1, '1');
+    ++d.point;
+  }
+}
+
+char DigitAt(const Decimal& d, int k) {
+  return k >= 0 && k < static_cast<int>(d.digits.size()) ? d.digits[k] : '0';
+}
+
+QString Fixed(const Decimal& d, int places) {
+  std::string text = d.negative ? "-" : "";
+  if (d.point <= 0) text += '0';
+  for (int k = 0; k < d.point; ++k) text += DigitAt(d, k);
+  if (places > 0) text += '.';
+  for (int k = d.point; k < d.point + places; ++k) text += DigitAt(d, k);
+  return QString::fromLatin1(text);
+}
+
+// "d.ddddddE+XX" from seven significant digits.
+QString Scientific(const Decimal& d) {
+  std::string text = d.negative ? "-" : "";
+  text += DigitAt(d, 0);
+  text += '.';
+  for (int k = 1; k < kSignificantDigits; ++k) text += DigitAt(d, k);
+  const int exponent = d.point - 1;
+  return QString::fromLatin1(text) + QStringLiteral("E%1%2").arg(exponent < 0 ? '-' : '+').arg(
+                                         std::abs(exponent), 2, 10, QChar(u'0'));
 }
 
 bool AllZeroDigits(const QString& text) {
@@ -28,11 +89,14 @@ bool AllZeroDigits(const QString& text) {
 }  // namespace
 
 QString FixedText(double value, int decimals) {
-  const QString rounded = Printed(value, std::chars_format::scientific, kSignificantDigits - 1);
-  const int exponent = rounded.mid(rounded.indexOf('e') + 1).toInt();
-  const int places = std::min(decimals, kSignificantDigits - 1 - exponent);
-  if (places < 0) return QString(rounded).replace('e', 'E');
-  QString text = Printed(value, std::chars_format::fixed, places);
+  const Decimal exact = Exact(value);
+  Decimal significant = exact;
+  RoundTo(significant, kSignificantDigits);
+  const int places = std::min(decimals, kSignificantDigits - significant.point);
+  if (places < 0) return Scientific(significant);
+  Decimal rounded = exact;
+  RoundTo(rounded, rounded.point + places);
+  QString text = Fixed(rounded, places);
   if (places < decimals) text += QString(places == 0 ? "." : "") + QString(decimals - places, '0');
   if (text.startsWith('-') && AllZeroDigits(text)) text.remove(0, 1);
   return text;

@@ -15,7 +15,9 @@ class EConvertError : public std::runtime_error {
 };
 
 // The value rounded once, to 7 significant digits or to `decimals` places,
-// whichever is coarser, and written with exactly `decimals` places, e.g.
+// whichever is coarser, half away from zero (a binary value exactly halfway,
+// such as 0.125, goes up in magnitude: "0.13", "-0.13"), and written with
+// exactly `decimals` places, e.g.
 // FixedText(1234.56789, 4) == "1234.5680". A value whose rounded integer part
 // has more than 7 digits is written as 7 significant digits with an exponent
 // of at least two digits: "1.234568E+10", "-1.000000E+07". A negative value

@@ -1,9 +1,8 @@
 #include "windows/coeffile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "windows/textfile.h"
 
-#include <stdexcept>
+#include <QBuffer>
 
 namespace {
 
@@ -36,27 +35,8 @@ char ToByte(char16_t c) {
   return '?';
 }
 
-constexpr char kCtrlZ = 0x1A;
-
-std::runtime_error FileError(const char* action, const QString& path, const QString& reason) {
-  return std::runtime_error(
-      QStringLiteral("Cannot %1 \"%2\": %3").arg(QLatin1String(action), path, reason).toStdString());
-}
-
-// The file's lines, without their ends; a last line without an end counts.
-QList<QByteArray> Lines(QByteArray bytes) {
-  if (const qsizetype end = bytes.indexOf(kCtrlZ); end >= 0) bytes.truncate(end);
-  QList<QByteArray> lines;
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
-    lines.append(bytes.mid(start, i - start));
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < bytes.size()) lines.append(bytes.mid(start));
-  return lines;
-}
+// A line ends at CR LF, a lone LF or a lone CR; Ctrl-Z ends the file.
+constexpr LineRules kCoefLines{.loneCrEndsLine = true, .ctrlZEndsFile = true};
 
 // The fifteen fields in file order.
 template <class Fields>
@@ -65,6 +45,14 @@ auto InFileOrder(Fields& fields) {
                                                               &fields.SerialNumber};
   for (size_t i = 0; i < fields.Coefficients.size(); ++i) order[3 + i] = &fields.Coefficients[i];
   return order;
+}
+
+CoefFileFields FieldsOf(const QList<QByteArray>& lines) {
+  CoefFileFields fields;
+  const auto order = InFileOrder(fields);
+  for (qsizetype i = 0; i < lines.size() && i < kCoefFileLines; ++i)
+    *order[i] = FromWindows1251(lines[i]);
+  return fields;
 }
 
 }  // namespace
@@ -95,25 +83,18 @@ QByteArray CoefFileBytes(const CoefFileFields& fields) {
 }
 
 CoefFileFields ParseCoefFile(const QByteArray& bytes) {
-  CoefFileFields fields;
-  const QList<QByteArray> lines = Lines(bytes);
-  const auto order = InFileOrder(fields);
-  for (qsizetype i = 0; i < lines.size() && i < kCoefFileLines; ++i)
-    *order[i] = FromWindows1251(lines[i]);
-  return fields;
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  return FieldsOf(ReadFirstLines(buffer, kCoefFileLines, kCoefLines));
 }
 
 void SaveCoefFile(const QString& path, const CoefFileFields& fields) {
-  QSaveFile file(path);
-  const QByteArray bytes = CoefFileBytes(fields);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    throw FileError("save", path, file.errorString());
+  FileReplacement file(path, QStringLiteral("save"));
+  file.Append(CoefFileBytes(fields));
+  file.Commit();
 }
 
 CoefFileFields LoadCoefFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) throw FileError("read", path, file.errorString());
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) throw FileError("read", path, file.errorString());
-  return ParseCoefFile(bytes);
+  return FieldsOf(ReadFirstLines(path, kCoefFileLines, kCoefLines));
 }

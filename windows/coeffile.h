@@ -34,13 +34,14 @@ QByteArray CoefFileBytes(const CoefFileFields& fields);
 
 // Lines end at CR LF, a lone LF or a lone CR; a Ctrl-Z byte ends the file.
 // Lines are taken by position only: missing ones give empty fields, those
-// after the fifteenth are ignored.
+// after the fifteenth are not read, and a line longer than kLongestLine is cut
+// there (textfile.h).
 CoefFileFields ParseCoefFile(const QByteArray& bytes);
 
-// Writes a copy beside the file and puts it in the file's place only when it
-// is complete, so a failed save leaves an existing file as it was. Throws
-// std::runtime_error naming the file and the reason.
+// Replaces the file whole or not at all (FileReplacement, textfile.h). Throws
+// EFileError "Cannot save ...".
 void SaveCoefFile(const QString& path, const CoefFileFields& fields);
 
-// Throws std::runtime_error naming the file and the reason.
+// Reads only the file's first fifteen lines; refuses anything that is not a
+// regular file. Throws EFileError "Cannot read ...".
 CoefFileFields LoadCoefFile(const QString& path);

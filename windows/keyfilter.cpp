@@ -3,10 +3,17 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace {
 
 constexpr QChar kBackspace(8);
+
+// Keys whose text is a control character but which type nothing: Tab moves
+// the focus, Delete deletes.
+bool IsEditingKey(int key) {
+  return key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Delete;
+}
 
 class KeyFilter final : public QObject {
  public:
@@ -17,11 +24,10 @@ class KeyFilter final : public QObject {
     if (watched != edit_ || event->type() != QEvent::KeyPress) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const QString text = key->text();
-    // Tab moves the focus; it is no character typed into the box.
-    if (text.size() != 1 || key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+    if (text.size() != 1 || IsEditingKey(key->key())) return false;
     const std::optional<QChar> passed = rule_(text[0]);
     if (passed == text[0]) return false;  // the box handles the key itself
-    if (passed) edit_->insert(QString(*passed));
+    if (passed && !edit_->isReadOnly()) edit_->insert(QString(*passed));
     return true;
   }
 
@@ -38,6 +44,10 @@ bool IsExponentLetter(QChar c) {
 
 void FilterKeys(QLineEdit* edit, KeyRule rule) {
   edit->installEventFilter(new KeyFilter(edit, std::move(rule)));
+}
+
+void ButtonsTakeEnter(QWidget* window) {
+  for (QPushButton* button : window->findChildren<QPushButton*>()) button->setAutoDefault(true);
 }
 
 std::optional<QChar> NumberKey(QChar typed) {

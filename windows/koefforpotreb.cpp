@@ -7,12 +7,12 @@
 #include "modbus/params.h"
 #include "modbus/requests.h"
 #include "modbus/service_steps.h"
+#include "windows/boundsfile.h"
 #include "windows/keyfilter.h"
 #include "windows/paswkoefform.h"
 #include "windows/progresspanel.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,11 +23,8 @@
 #include <QStylePainter>
 #include <QVBoxLayout>
 
-#include <stdexcept>
-
 namespace {
 
-const QString kBoundsFile = QStringLiteral("tmp.dat");
 constexpr int kBoundDecimals = 2;
 
 // A push button whose text wraps onto several lines, as long captions need.
@@ -104,29 +101,12 @@ QGroupBox* ChannelGroup(const QString& title, QLineEdit*& at20, QLineEdit*& at4,
 void ReadIndexedParameter() { Requests().ReadParameter(0); }
 void Probe() { Requests().ReadParameter(1); }
 
-[[noreturn]] void FileFailure(const QFile& file) {
-  throw std::runtime_error(file.exists() ? "File access denied" : "File not found");
-}
-
-void WriteLine(QFile& file, const QString& line) {
-  const QByteArray bytes = line.toLatin1() + "\r\n";
-  // Flushed at once: a read that stops half-way leaves the lines so far.
-  if (file.write(bytes) != bytes.size() || !file.flush())
-    throw std::runtime_error("File write error");
-}
-
-// A line of tmp.dat without its CR LF or lone LF; empty past the end.
-QString ReadLine(QFile& file) {
-  QByteArray line = file.readLine();
-  if (line.endsWith('\n')) line.chop(line.endsWith("\r\n") ? 2 : 1);
-  return QString::fromLatin1(line);
-}
-
 }  // namespace
 
 TKoefForPotreb::TKoefForPotreb(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Режим  изменения  границ  параметров ТЛ-8К"));
   BuildControls();
+  ButtonsTakeEnter(this);
   ConnectHandlers();
   UpdateButtons();
   setEnabled(false);
@@ -151,7 +131,9 @@ void TKoefForPotreb::BuildControls() {
 
   GroupBox4 = new QGroupBox(QStringLiteral("Дата записи коэф в ТЛ-8К"), this);
   DataZapLabel = new QLabel(GroupBox4);
-  DataZapLabel->setAccessibleName(GroupBox4->title());
+  // Its text, the date, is its accessible name, announced when it changes;
+  // the group's title says what the date is.
+  DataZapLabel->setAccessibleDescription(GroupBox4->title());
   const QString widestDate = QStringLiteral("00/00/0000(00:00:00)");
   DataZapLabel->setMinimumWidth(fontMetrics().horizontalAdvance(widestDate));
   (new QVBoxLayout(GroupBox4))->addWidget(DataZapLabel);
@@ -246,11 +228,11 @@ void TKoefForPotreb::ReadAndSaveBounds() {
     hide();
     return;
   }
-  QFile bounds(kBoundsFile);
-  if (!bounds.open(QIODevice::WriteOnly | QIODevice::Truncate)) FileFailure(bounds);
-  ReadParameters(&bounds, 100);
-  bounds.close();
+  BoundsFile bounds;
+  const bool complete = ReadParameters(&bounds, 100);
   FinishRead();
+  // Only a read that got through replaces the bounds kept by the last one.
+  if (complete) bounds.Finish();
 }
 
 void TKoefForPotreb::ReadButtonClick() {
@@ -268,13 +250,13 @@ void TKoefForPotreb::ReadButtonClick() {
   FinishRead();
 }
 
-void TKoefForPotreb::ReadParameters(QFile* bounds, int pauseMs) {
+bool TKoefForPotreb::ReadParameters(BoundsFile* bounds, int pauseMs) {
   AdrEdit->setText(QString::number(static_cast<uint8_t>(Exchange().ResponseText[0])));
   Panel2->Start(QStringLiteral(" Чтение коэффициентов "));
-  ReadAllParameters(
+  return ReadAllParameters(
       [&](int i) {
         const std::optional<QString> line = ShowParameter(i);
-        if (bounds && line) WriteLine(*bounds, *line);
+        if (bounds && line) bounds->AddLine(*line);
         Panel2->ShowParametersDone(i);
       },
       pauseMs);
@@ -332,10 +314,9 @@ void TKoefForPotreb::WriteButtonClick() {
 }
 
 void TKoefForPotreb::IschodButtonClick() {
-  QFile bounds(kBoundsFile);
-  if (!bounds.open(QIODevice::ReadOnly)) FileFailure(bounds);
-  for (const BoundBox& box : BoundBoxes()) box.edit->setText(ReadLine(bounds));
-  bounds.close();
+  const auto lines = LoadBoundsFile();
+  const auto bounds = BoundBoxes();
+  for (size_t i = 0; i < bounds.size(); ++i) bounds[i].edit->setText(lines[i]);
   AllowWrite();
   AdrEdit->setFocus();
 }

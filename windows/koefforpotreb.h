@@ -10,8 +10,8 @@
 #include <functional>
 #include <optional>
 
+class BoundsFile;
 class ProgressPanel;
-class QFile;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -77,8 +77,8 @@ class TKoefForPotreb : public QWidget {
 
   // After the first answer: its address into AdrEdit, then parameters 1..16
   // into the window (and the bound lines into `bounds` when given), pausing
-  // `pauseMs` after each; stops at "Сбой!".
-  void ReadParameters(QFile* bounds, int pauseMs);
+  // `pauseMs` after each; stops at "Сбой!": false.
+  bool ReadParameters(BoundsFile* bounds, int pauseMs);
   // The window's part of parameter i just read: the tmp.dat line it gives.
   std::optional<QString> ShowParameter(int i);
   void FinishRead();

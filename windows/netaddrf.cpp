@@ -112,6 +112,9 @@ TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
     control->setSizePolicy(policy);
   }
 
+  // The field's Enter moves the focus to "Записать адр", so that a second
+  // Enter writes.
+  ButtonsTakeEnter(this);
   ShowReceivAddr(false);
   SetVisible({MaskEdit1, BtWritA, BtClose, BtFindA}, false);
 

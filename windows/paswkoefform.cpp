@@ -10,7 +10,10 @@
 TPaswKoefForm::TPaswKoefForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-  setWindowTitle(QString());
+  // No title: an empty one would make Qt give the window system the
+  // application's name instead. A single blank is sent as it is and shows
+  // as nothing.
+  setWindowTitle(QStringLiteral(" "));
 
   PaswKoefLabel = new QLabel(QStringLiteral("Введите кодовое слово - пароль"), this);
   PaswKoefLabel->setStyleSheet(QStringLiteral("font-weight: bold; color: navy;"));
@@ -19,6 +22,7 @@ TPaswKoefForm::TPaswKoefForm(QWidget* parent)
   PaswKoefEdit->setEchoMode(QLineEdit::Password);
   PaswKoefEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
   PaswKoefEdit->setAccessibleName(PaswKoefLabel->text());
+  setAccessibleName(PaswKoefLabel->text());  // the blank title names nothing
   PaswKoefLabel->setBuddy(PaswKoefEdit);
 
   Button1 = new QPushButton(QStringLiteral("Ok"), this);

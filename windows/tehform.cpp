@@ -77,6 +77,7 @@ TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   Label20 = Panel1->Status;
   ProgressBar1 = Panel1->Bar;
   layout->addWidget(Panel1);
+  ButtonsTakeEnter(this);
 
   ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
@@ -127,6 +128,7 @@ QWidget* TTehForm::CreateDeviceRow() {
   GroupBox4 = new QGroupBox(QStringLiteral("Дата записи коэф в ТЛ-8К "), row);
   DataLabel = new QLabel(QStringLiteral("DataLabel"), GroupBox4);
   DataLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  DataLabel->setAccessibleDescription(GroupBox4->title());
   (new QVBoxLayout(GroupBox4))->addWidget(DataLabel);
 
   auto* fields = new QGridLayout;
@@ -182,7 +184,13 @@ void TTehForm::AllowWrite() {
   UpdateControls();
 }
 
-void TTehForm::ShowDeviceDateCaption() { GroupBox4->setTitle(kDeviceDateCaption); }
+void TTehForm::ShowDeviceDateCaption() { ShowDateCaption(kDeviceDateCaption); }
+
+void TTehForm::ShowDateCaption(const QString& caption) {
+  GroupBox4->setTitle(caption);
+  // The label's text, the date, is its accessible name; this says whose.
+  DataLabel->setAccessibleDescription(caption);
+}
 
 void TTehForm::ShowParameter(int index) {
   const ExchangeState& x = Exchange();
@@ -301,7 +309,7 @@ void TTehForm::ReadFileButtonClick() {
   const std::optional<QString> name = boxes().OpenFileName(QString());
   if (!name || name->isEmpty()) return;
   ShowFileFields(LoadCoefFile(*name));
-  GroupBox4->setTitle(kFileDateCaption);
+  ShowDateCaption(kFileDateCaption);
 }
 
 CoefFileFields TTehForm::FileFields() const {

@@ -102,6 +102,7 @@ class TTehForm : public QWidget {
   void AllowWrite();
 
   void ShowDeviceDateCaption();
+  void ShowDateCaption(const QString& caption);
   void ShowParameter(int index);
   bool SaveFileIfAsked();
 

@@ -353,3 +353,29 @@ TEST_F(ParamImageTest, ChecksumVerifyOfTheBytesReadBack) {
 }
 
 }  // namespace
+
+// A binary value exactly halfway goes away from zero; one that only looks
+// halfway in decimal rounds as its binary value lies.
+TEST(NumberText, ExactTiesRoundAwayFromZero) {
+  const struct {
+    double value;
+    int decimals;
+    const char* text;
+  } cases[] = {
+      {0.125, 2, "0.13"},
+      {-0.125, 2, "-0.13"},
+      {0.375, 2, "0.38"},
+      {2.5e-1 + 1.0, 2, "1.25"},                 // no tie at all
+      {std::nextafter(0.125, 0.0), 2, "0.12"},   // just below the tie
+      {0.145, 2, "0.14"},                        // binary 0.14499999...
+      {0.135, 2, "0.14"},                        // binary 0.13500000...01
+      {0.03125, 4, "0.0313"},                    // the 4-decimal form of ParamText
+      {-0.03125, 4, "-0.0313"},
+      {-0.00005, 4, "-0.0001"},                  // binary -0.0000500000000000000024
+      {1234562.5, 2, "1234563.00"},              // the tie at the seventh digit
+      {999.99995, 4, "1000.0000"},
+      {12345625.0, 2, "1.234563E+07"},           // exponent form, same rule
+      {-9999999.5, 2, "-1.000000E+07"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FixedText(c.value, c.decimals), QString(c.text)) << c.value;
+}

@@ -1,16 +1,25 @@
-// The coefficient file: its bytes, its lenient reading and a save that never
-// destroys the file it replaces.
+// The tool's text files: the coefficient file's bytes and lenient reading,
+// tmp.dat's lines, reads that take no more than the lines they need, saves
+// that never destroy the file they replace, and failures that say why.
 
+#include "windows/boundsfile.h"
 #include "windows/coeffile.h"
+#include "windows/textfile.h"
 
+#include "tests/support/file_faults.h"
 #include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
 #include <QTemporaryDir>
+
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -51,6 +60,10 @@ TEST(CoefFile, ReadingTakesLinesByPositionOnly) {
        "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n", "1", "2", "3", "4", "15"},
       {"nothing trimmed", " 1 \r\n\t2\r\n", " 1 ", "\t2", "", "", ""},
       {"empty file", "", "", "", "", "", ""},
+      {"an overlong line is cut, the next keeps its place",
+       QByteArray(5000, '7') + "\r\n2\r\n", QString(kLongestLine, '7'), "2", "", "", ""},
+      {"CR LF split between two reads", QByteArray(64 * 1024 - 1, 'a') + "\r\n2\r\n",
+       QString(kLongestLine, 'a'), "2", "", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -88,41 +101,172 @@ TEST(CoefFile, DateLineFromTheLocalClock) {
             QStringLiteral("05/03/2024(21:07:01)"));
 }
 
-// Failures that even root cannot bypass: a name at the length limit leaves no
-// room for the copy beside it, and a directory cannot be replaced by a file.
-TEST(CoefFile, FailedSaveKeepsWhatWasThere) {
-  QTemporaryDir dir;
-  const QString longName = dir.filePath(QString(251, u'a') + ".dat");  // 255 characters
-  WriteFile(longName, "old content");
-  ASSERT_TRUE(QDir(dir.path()).mkdir("folder.dat"));
-  ASSERT_TRUE(QFile::exists(longName));
-
-  for (const QString& path : {longName, dir.filePath("folder.dat")}) {
-    SCOPED_TRACE(path.toStdString());
-    try {
-      SaveCoefFile(path, SampleFields());
-      ADD_FAILURE() << "the save did not fail";
-    } catch (const std::runtime_error& failure) {
-      EXPECT_TRUE(QString::fromUtf8(failure.what()).startsWith("Cannot save \"" + path + "\": "))
-          << failure.what();
-    }
+// The message of the file error the attempt ends with.
+std::string FailureOf(const std::function<void()>& attempt) {
+  try {
+    attempt();
+  } catch (const EFileError& failure) {
+    return failure.what();
   }
-  EXPECT_EQ(FileBytes(longName), "old content");
-  EXPECT_TRUE(QFileInfo(dir.filePath("folder.dat")).isDir());
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 2)
-      << "a temporary copy was left behind";
+  return "succeeded";
+}
+
+void MakeWritableForAll(const QString& path) {
+  ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0666), 0);
+}
+
+// The text the user is shown for that failure.
+std::string Failure(const char* action, const QString& path, const char* reason) {
+  return "Cannot " + std::string(action) + " \"" + path.toStdString() + "\": " + reason;
 }
 
 TEST(CoefFile, MissingFileIsReported) {
   QTemporaryDir dir;
   const QString path = dir.filePath("none.dat");
-  try {
-    LoadCoefFile(path);
-    ADD_FAILURE() << "a missing file was read";
-  } catch (const std::runtime_error& failure) {
-    EXPECT_EQ(QString::fromUtf8(failure.what()),
-              "Cannot read \"" + path + "\": No such file or directory");
+  EXPECT_EQ(FailureOf([&] { LoadCoefFile(path); }), Failure("read", path, "No such file or directory"));
+}
+
+TEST(BoundsFile, SixLinesWholeAndUnconverted) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("tmp.dat");
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    std::array<QString, 6> bounds;
+  } cases[] = {
+      {"as written", "1.00\r\n-2.50\r\n3\r\n4\r\n5\r\n6\r\n7.00\r\n7.00\r\n",
+       {"1.00", "-2.50", "3", "4", "5", "6"}},
+      {"LF alone ends a line, CR alone does not", "1\n2\r3\r\n", {"1", "2\r3", "", "", "", ""}},
+      {"nothing trimmed, no Ctrl-Z rule", " 1 \r\n2\x1A\r\n", {" 1 ", "2\x1A", "", "", "", ""}},
+      {"empty", "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(path, c.bytes);
+    EXPECT_EQ(LoadBoundsFile(path), c.bounds);
   }
+
+  BoundsFile file(path);
+  for (const char* line : {"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50", "4.00", "4.00"})
+    file.AddLine(line);
+  EXPECT_EQ(FileBytes(path), "") << "nothing replaced before the read has got through";
+  file.Finish();
+  EXPECT_EQ(FileBytes(path),
+            "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+}
+
+// A file of many megabytes is read only as far as its wanted lines go (one
+// chunk at most), however its lines end.
+TEST(TextFile, ReadingStopsOnceTheWantedLinesAreIn) {
+  const QByteArray rest(4 << 20, 'x');
+  const struct {
+    const char* name;
+    QByteArray head;
+    int count;
+    LineRules rules;
+    qsizetype lines;
+  } cases[] = {
+      {"fifteen lines", QByteArray("1\r\n").repeated(15), 15, {true, true}, 15},
+      {"Ctrl-Z", "1\r\n2\x1A", 15, {true, true}, 2},
+      {"six lines of tmp.dat", QByteArray("1\r\n").repeated(6), 6, {false, false}, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QBuffer buffer;
+    buffer.setData(c.head + rest);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ReadFirstLines(buffer, c.count, c.rules).size(), c.lines);
+    EXPECT_LE(buffer.pos(), 64 * 1024);
+  }
+}
+
+// Something that is not a regular file is refused before it is opened: a
+// FIFO would block the opening for good, /dev/zero would never end.
+TEST(TextFile, OnlyRegularFilesAreReadOrReplaced) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("fifo.dat");
+  ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0644), 0);
+  const QString folder = dir.filePath("folder.dat");
+  ASSERT_TRUE(QDir().mkdir(folder));
+
+  for (const QString& path : {fifo, folder, QStringLiteral("/dev/zero")}) {
+    SCOPED_TRACE(path.toStdString());
+    EXPECT_EQ(FailureOf([&] { LoadCoefFile(path); }), Failure("read", path, "Not a regular file"));
+    EXPECT_EQ(FailureOf([&] { LoadBoundsFile(path); }), Failure("read", path, "Not a regular file"));
+  }
+  for (const QString& path : {fifo, folder}) {
+    SCOPED_TRACE(path.toStdString());
+    EXPECT_EQ(FailureOf([&] { SaveCoefFile(path, SampleFields()); }),
+              Failure("save", path, "Not a regular file"));
+    EXPECT_EQ(FailureOf([&] { BoundsFile file(path); }), Failure("write", path, "Not a regular file"));
+  }
+  EXPECT_TRUE(QFileInfo(folder).isDir());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(), 2)
+      << "a copy was left behind";
+}
+
+// A full disk: the copy beside the file cannot be written whole, and the old
+// file stays as it was, without a leftover copy.
+TEST(TextFile, AFullDiskKeepsTheOldFile) {
+  TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  const QString coef = disk.FilePath("coef.dat");
+  const QString bounds = disk.FilePath("tmp.dat");
+  WriteFile(coef, "old coefficients");
+  WriteFile(bounds, "old bounds\r\n");
+  disk.Fill();
+
+  EXPECT_EQ(FailureOf([&] { SaveCoefFile(coef, SampleFields()); }),
+            Failure("save", coef, "No space left on device"));
+  EXPECT_EQ(FailureOf([&] {
+              BoundsFile file(bounds);
+              file.AddLine("1.00");
+              file.Finish();
+            }),
+            Failure("write", bounds, "No space left on device"));
+  EXPECT_EQ(FileBytes(coef), "old coefficients");
+  EXPECT_EQ(FileBytes(bounds), "old bounds\r\n");
+  EXPECT_EQ(QDir(disk.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 3);
+}
+
+// Where no copy can be made beside the file but the file itself is writable,
+// it is overwritten in place and cut to its new length.
+TEST(TextFile, WithoutRoomForACopyTheFileIsWrittenInPlace) {
+  // A folder that takes no new file from its user, holding a file it may write.
+  const QByteArray expected = CoefFileBytes(SampleFields());
+  const QByteArray longer(3 * expected.size(), 'o');
+  TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  const QString path = disk.FilePath("coef.dat");
+  WriteFile(path, longer);
+  MakeWritableForAll(path);
+  {
+    AsOrdinaryUser user;
+    if (!user.Active()) GTEST_SKIP() << "switching the file-system user is not permitted here";
+    EXPECT_EQ(FailureOf([&] { BoundsFile file(disk.FilePath("tmp.dat")); }),
+              Failure("write", disk.FilePath("tmp.dat"), "Permission denied"))
+        << "no file, no room in the folder: the folder's reason";
+    SaveCoefFile(path, SampleFields());
+  }
+  EXPECT_EQ(FileBytes(path), expected);
+  EXPECT_EQ(QDir(disk.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
+}
+
+TEST(TextFile, AFailedWriteInPlaceSaysTheOldContentMayBeLost) {
+  TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  const QString path = disk.FilePath("coef.dat");
+  WriteFile(path, "old");
+  MakeWritableForAll(path);
+  disk.Fill();
+  CoefFileFields big = SampleFields();
+  big.Coefficients[0] = QString(6000, '1');  // needs a second page
+  AsOrdinaryUser user;
+  if (!user.Active()) GTEST_SKIP() << "switching the file-system user is not permitted here";
+  EXPECT_EQ(FailureOf([&] { SaveCoefFile(path, big); }),
+            Failure("save", path,
+                    "No space left on device; the file was being overwritten in place, its old "
+                    "content may be lost"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "modbus/params.h"
 #include "modbus/requests.h"
 #include "serial/comport.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -30,6 +32,8 @@
 #include <QTimer>
 
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -187,23 +191,32 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   }
 }
 
-TEST_F(BoundsWindow, FailureMidReadKeepsTheLinesWrittenSoFar) {
-  Connect({"--fault", "silent,reg=273"});  // parameter 9 never answers
-  window.Canal3_20->setText("7.00");
-  window.Canal3_4->setText("8.00");
-  OpenFromTheMenu();
+// The new tmp.dat replaces the old one only once its read has got through:
+// the lines of a failed read are of no use for loading.
+TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
+  for (const char* fault : {"silent,reg=273", "badcrc,reg=273"}) {  // parameter 9
+    SCOPED_TRACE(fault);
+    Connect({"--fault", fault});
+    WriteFile(kTmpDat, "old\r\n");
+    boxes.Clear();
+    window.Canal3_20->setText("7.00");
+    window.Canal3_4->setText("8.00");
+    OpenFromTheMenu();
 
-  ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
-  EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
-  EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
-  EXPECT_EQ(Params().ReadFailed, 1);
-  EXPECT_EQ(FileBytes(kTmpDat), "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n");
-  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "7.00", "8.00"}));
-  EXPECT_TRUE(window.WriteButton->isEnabled());
-  EXPECT_TRUE(window.isEnabled());
-  EXPECT_FALSE(window.Panel2->isVisible());
-  const std::vector<int> registers = RegistersOf(Received());
-  EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
+    ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
+    EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
+    EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
+    EXPECT_EQ(Params().ReadFailed, 1);
+    EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
+    EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
+        << "the new copy was left behind";
+    EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "7.00", "8.00"}));
+    EXPECT_TRUE(window.WriteButton->isEnabled());
+    EXPECT_TRUE(window.isEnabled());
+    EXPECT_FALSE(window.Panel2->isVisible());
+    const std::vector<int> registers = RegistersOf(Received());
+    EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
+  }
 }
 
 TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
@@ -335,7 +348,7 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   window.Canal1_20->setText("1.00");
   RunHandler([this] { window.IschodButtonClick(); });  // no tmp.dat
   ASSERT_EQ(boxes.Shown().size(), 1u);
-  EXPECT_EQ(boxes.Shown()[0].text, "File not found.");
+  EXPECT_EQ(boxes.Shown()[0].text, "Cannot read \"tmp.dat\": No such file or directory.");
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_EQ(window.Canal1_20->text(), "1.00");
   EXPECT_FALSE(window.WriteButton->isEnabled());
@@ -347,7 +360,7 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   window.show();
   RunHandler([this] { window.ReadAndSaveBounds(); });
   ASSERT_EQ(boxes.Shown().size(), 1u);
-  EXPECT_EQ(boxes.Shown()[0].text, "File access denied.");
+  EXPECT_EQ(boxes.Shown()[0].text, "Cannot write \"tmp.dat\": Not a regular file.");
   EXPECT_FALSE(window.isEnabled());
   EXPECT_FALSE(window.WriteButton->isEnabled());
   EXPECT_FALSE(window.Panel2->isVisible());
@@ -447,6 +460,135 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   EXPECT_TRUE(window.ReadButton->isEnabled());
   EXPECT_TRUE(window.WriteButton->isEnabled());
   EXPECT_TRUE(window.IschodButton->isEnabled());
+}
+
+const QByteArray kFreshTmpDat = "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n";
+
+TEST_F(BoundsWindow, AFullDiskKeepsThePreviousTmpDat) {
+  TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  Connect();
+  ASSERT_TRUE(QDir::setCurrent(disk.Path()));
+  WriteFile(kTmpDat, "old\r\n");
+  disk.Fill();
+  RunHandler([this] { OpenFromTheMenu(); });
+  QDir::setCurrent(workDir.path());
+
+  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": No space left on device."});
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(FileBytes(disk.FilePath(kTmpDat)), "old\r\n");
+  // The read itself got through and shows what it read.
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_TRUE(window.isEnabled());
+  EXPECT_TRUE(window.WriteButton->isEnabled());
+}
+
+// A folder that takes no new file from an ordinary user: the system's reason
+// when there is no tmp.dat; a tmp.dat the user may write is rewritten whole.
+TEST_F(BoundsWindow, InAClosedFolderOnlyAWritableTmpDatIsRewritten) {
+  TinyDisk disk;  // root's folder, mode 755
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  Connect();
+  ASSERT_TRUE(QDir::setCurrent(disk.Path()));
+  {
+    AsOrdinaryUser user;
+    if (!user.Active()) GTEST_SKIP() << "switching the file-system user is not permitted here";
+    window.show();
+    RunHandler([this] { window.ReadAndSaveBounds(); });
+  }
+  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": Permission denied."});
+  EXPECT_FALSE(window.isEnabled());
+  EXPECT_EQ(window.AdrEdit->text(), "");
+  EXPECT_EQ(Received().size(), 1u) << "nothing read after the first answer";
+  EXPECT_FALSE(QFile::exists(kTmpDat));
+
+  WriteFile(kTmpDat, QByteArray(200, 'o'));
+  ASSERT_EQ(chmod(qPrintable(kTmpDat), 0666), 0);
+  boxes.Clear();
+  {
+    AsOrdinaryUser user;
+    OpenFromTheMenu();
+  }
+  EXPECT_TRUE(boxes.Shown().empty());
+  EXPECT_EQ(FileBytes(kTmpDat), kFreshTmpDat);
+  EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat});
+  QDir::setCurrent(workDir.path());
+}
+
+// Refused before it is opened: a FIFO would freeze the tool, /dev/zero would
+// never end.
+TEST_F(BoundsWindow, LoadingATmpDatThatIsNoRegularFileIsRefused) {
+  const std::vector<std::function<bool()>> makers = {
+      [] { return mkfifo(qPrintable(kTmpDat), 0644) == 0; },
+      [] { return QFile::link("/dev/zero", kTmpDat); },
+  };
+  window.Canal1_20->setText("1.00");
+  for (const auto& make : makers) {
+    QFile::remove(kTmpDat);
+    ASSERT_TRUE(make());
+    boxes.Clear();
+    RunHandler([this] { window.IschodButtonClick(); });
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Cannot read \"tmp.dat\": Not a regular file."});
+    EXPECT_EQ(window.Canal1_20->text(), "1.00");
+    EXPECT_FALSE(window.WriteButton->isEnabled());
+  }
+}
+
+// Keys as X11 delivers them: Delete carries DEL (also on the keypad),
+// Backspace BS, cursor keys no text.
+void PressKey(QWidget* target, int key, const QString& text, Qt::KeyboardModifiers modifiers = {}) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+  QApplication::sendEvent(target, &press);
+}
+
+TEST_F(BoundsWindow, EditingKeysWorkInTheFilteredBoxes) {
+  window.setEnabled(true);
+  for (QLineEdit* box : {window.Canal1_20, window.ZavodNEdit}) {
+    SCOPED_TRACE(box->accessibleName().toStdString());
+    box->setText("1234");
+    PressKey(box, Qt::Key_Home, {});
+    PressKey(box, Qt::Key_Delete, "\x7f");
+    EXPECT_EQ(box->text(), "234");
+    PressKey(box, Qt::Key_Right, {});
+    PressKey(box, Qt::Key_Delete, "\x7f", Qt::KeypadModifier);
+    EXPECT_EQ(box->text(), "24");
+    PressKey(box, Qt::Key_End, {});
+    PressKey(box, Qt::Key_Backspace, "\b");
+    EXPECT_EQ(box->text(), "2");
+  }
+}
+
+TEST_F(BoundsWindow, FocusedButtonsTakeEnter) {
+  // Enter on the focused load button loads tmp.dat.
+  WriteFile(kTmpDat, kFreshTmpDat);
+  window.show();
+  window.setEnabled(true);
+  PressKey(window.IschodButton, Qt::Key_Return, "\r");
+  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+
+  // Every button, with either Enter key.
+  for (QPushButton* button : window.findChildren<QPushButton*>()) {
+    SCOPED_TRACE(button->text().toStdString());
+    button->setEnabled(true);
+    QObject::disconnect(button, &QPushButton::clicked, nullptr, nullptr);
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    PressKey(button, Qt::Key_Return, "\r");
+    PressKey(button, Qt::Key_Enter, "\r", Qt::KeypadModifier);
+    EXPECT_EQ(clicks, 2);
+  }
+}
+
+// The date is the label's accessible name, so a screen reader reads it and
+// hears when it changes; the group's title says what the date is.
+TEST_F(BoundsWindow, TheWriteDateReachesAccessibility) {
+  QAccessibleInterface* label = QAccessible::queryAccessibleInterface(window.DataZapLabel);
+  ASSERT_NE(label, nullptr);
+  for (const QString& date : {QStringLiteral("01/02/2024(10:20:30)"), QStringLiteral(" ")}) {
+    window.DataZapLabel->setText(date);
+    EXPECT_EQ(label->text(QAccessible::Name), date);
+    EXPECT_EQ(label->text(QAccessible::Description), "Дата записи коэф в ТЛ-8К");
+  }
 }
 
 }  // namespace

@@ -324,4 +324,25 @@ TEST_F(AddressWindow, FieldCheckReportsDigitsWithAGapAndLeavesThem) {
   EXPECT_EQ(window->focusWidget(), window->MaskEdit1);
 }
 
+// The field's Enter moves the focus to "Записать адр" so that a second Enter
+// writes the address.
+TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
+  StartSimulator({"--address", "1"});
+  window->TaskManager();
+  ASSERT_EQ(Exchange().DeviceAddress, 1);
+  const Bytes broadcast{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5};
+
+  window->MaskEdit1->clear();
+  window->MaskEdit1->setFocus();
+  Type(window->MaskEdit1, "33\r");
+  ASSERT_EQ(window->focusWidget(), window->BtWritA);
+  EXPECT_NE(Received().back(), broadcast) << "the first Enter only moves the focus";
+
+  Type(window->focusWidget(), "\r");
+  EXPECT_EQ(Received().back(), broadcast);
+  EXPECT_EQ(sim->state().address, 33);
+  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
 }  // namespace

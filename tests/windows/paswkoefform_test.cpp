@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QWindow>
 
 namespace {
 
@@ -99,8 +100,18 @@ TEST_F(PasswordGate, ShowsStarsAndNamesItsField) {
                                                   gate.PaswKoefEdit),
             '*');
   EXPECT_EQ(gate.PaswKoefEdit->accessibleName(), QStringLiteral("Введите кодовое слово - пароль"));
-  EXPECT_TRUE(gate.windowTitle().isEmpty());
+  EXPECT_EQ(gate.accessibleName(), QStringLiteral("Введите кодовое слово - пароль"));
   EXPECT_TRUE(gate.Button1->isDefault());
+}
+
+// For an empty title Qt gives the window system the application's name, which
+// the title bar would show; a blank is sent as it is and shows nothing.
+TEST_F(PasswordGate, TheTitleBarShowsNothing) {
+  gate.winId();  // the native window, as showing it would make it
+  ASSERT_NE(gate.windowHandle(), nullptr);
+  const QString sent = gate.windowHandle()->title();
+  EXPECT_FALSE(sent.isEmpty());
+  EXPECT_TRUE(sent.trimmed().isEmpty()) << sent.toStdString();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "modbus/params.h"
 #include "modbus/requests.h"
 #include "serial/comport.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -31,6 +33,8 @@
 #include <QTemporaryDir>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -438,6 +442,127 @@ TEST_F(TehFormTest, CoefficientEditsFilterTheirKeys) {
     type(unfiltered, keys);
     EXPECT_EQ(unfiltered->text(), keys);
   }
+}
+
+// Keys as X11 delivers them: Delete carries DEL (on the keypad too),
+// Backspace BS, cursor keys no text. A read-only box (as during an exchange)
+// takes no character, a replaced one neither.
+TEST_F(TehFormTest, EditingKeysWorkAndReadOnlyBoxesTakeNothing) {
+  form->show();
+  form->setEnabled(true);
+  const struct {
+    const char* name;
+    int cursor;
+    int key;
+    QString text;
+    Qt::KeyboardModifiers modifiers;
+    bool readOnly;
+    QString after;
+    int cursorAfter;
+  } cases[] = {
+      {"Delete", 0, Qt::Key_Delete, "\x7f", {}, false, "2.5", 0},
+      {"keypad Delete", 0, Qt::Key_Delete, "\x7f", Qt::KeypadModifier, false, "2.5", 0},
+      {"Delete without text", 0, Qt::Key_Delete, "", {}, false, "2.5", 0},
+      {"Backspace", 4, Qt::Key_Backspace, "\b", {}, false, "12.", 3},
+      {"Home", 4, Qt::Key_Home, "", {}, false, "12.5", 0},
+      {"End", 0, Qt::Key_End, "", {}, false, "12.5", 4},
+      {"Left", 4, Qt::Key_Left, "", {}, false, "12.5", 3},
+      {"Right", 0, Qt::Key_Right, "", {}, false, "12.5", 1},
+      {"comma", 4, Qt::Key_Comma, ",", {}, false, "12.5.", 5},
+      {"read-only: comma", 4, Qt::Key_Comma, ",", {}, true, "12.5", 4},
+      {"read-only: Cyrillic e", 4, Qt::Key_unknown, "е", {}, true, "12.5", 4},
+      {"read-only: e", 4, Qt::Key_E, "e", {}, true, "12.5", 4},
+      {"read-only: digit", 4, Qt::Key_1, "1", {}, true, "12.5", 4},
+      {"read-only: Delete", 0, Qt::Key_Delete, "\x7f", {}, true, "12.5", 0},
+  };
+  for (QLineEdit* edit : form->KoefEdits()) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(edit->accessibleName().toStdString() + ": " + c.name);
+      edit->setReadOnly(c.readOnly);
+      edit->setText("12.5");
+      edit->setCursorPosition(c.cursor);
+      QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, c.text);
+      QApplication::sendEvent(edit, &press);
+      EXPECT_EQ(edit->text(), c.after);
+      EXPECT_EQ(edit->cursorPosition(), c.cursorAfter);
+    }
+    edit->setReadOnly(false);
+  }
+}
+
+// A disk that fills up during the save: the old file stays, the standard
+// report says why, and neither the password nor the adapter is asked.
+TEST_F(TehFormTest, AFullDiskKeepsTheOldFileAndSendsNothing) {
+  TinyDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+  StartAdapter();
+  form->NachButtonClick();
+  const QString path = disk.FilePath("coef.dat");
+  WriteFile(path, "old content");
+  disk.Fill();
+
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  boxes.AnswerFile(path);
+  RunHandler([this] { form->WriteButtonClick(); });
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::Question, ShownBox::SaveFile, ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
+  EXPECT_EQ(boxes.Shown()[2].text, "Cannot save \"" + path + "\": No space left on device.");
+  EXPECT_EQ(FileBytes(path), "old content");
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(Gate().Busy());
+}
+
+// Refused before it is opened: a FIFO would freeze the tool for good,
+// /dev/zero would never end.
+TEST_F(TehFormTest, LoadingSomethingThatIsNoRegularFileIsRefused) {
+  const QString fifo = files.filePath("fifo.dat");
+  ASSERT_EQ(mkfifo(qPrintable(fifo), 0644), 0);
+  for (const QString& path : {fifo, QStringLiteral("/dev/zero")}) {
+    SCOPED_TRACE(path.toStdString());
+    form->NachButtonClick();
+    boxes.Clear();
+    boxes.AnswerFile(path);
+    RunHandler([this] { form->ReadFileButtonClick(); });
+    ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::OpenFile, ShownBox::Message}));
+    EXPECT_EQ(boxes.Shown()[1].text, "Cannot read \"" + path + "\": Not a regular file.");
+    EXPECT_EQ(Coefficients(), kInitialCoefficients);
+    EXPECT_TRUE(form->AdrEdit->text().isEmpty() && form->ZavodEdit->text().isEmpty());
+  }
+}
+
+TEST_F(TehFormTest, FocusedButtonsTakeEnter) {
+  form->show();
+  form->setEnabled(true);
+  for (QPushButton* button : form->findChildren<QPushButton*>()) {
+    SCOPED_TRACE(button->text().toStdString());
+    button->setEnabled(true);
+    QObject::disconnect(button, &QPushButton::clicked, nullptr, nullptr);
+    int clicks = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, "\r");
+      QApplication::sendEvent(button, &press);
+    }
+    EXPECT_EQ(clicks, 2);
+  }
+}
+
+// The date is the label's accessible name, so a screen reader reads it and
+// hears it change; the group's title, which says whose date it is, is its
+// description.
+TEST_F(TehFormTest, TheWriteDateReachesAccessibility) {
+  const QString path = files.filePath("dated.dat");
+  WriteFile(path, "7\r\n01/02/2024(10:20:30)\r\n");
+  boxes.AnswerFile(path);
+  form->ReadFileButtonClick();
+  QAccessibleInterface* label = QAccessible::queryAccessibleInterface(form->DataLabel);
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(QAccessible::Name), "01/02/2024(10:20:30)");
+  EXPECT_EQ(label->text(QAccessible::Description), "Дата записи коэф в файл");
+
+  form->NachButtonClick();
+  EXPECT_EQ(label->text(QAccessible::Description), "Дата записи коэф в ТЛ-8К");
 }
 
 }  // namespace
