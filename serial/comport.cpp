@@ -237,14 +237,14 @@ void TCustomComPort::ApplyStep(TApplyStep step) {
   switch (step) {
     case asBuffer:
       if (int error = comdev::SetBuffers(device, buffer_.InputSize(), buffer_.OutputSize()))
-        throw EComPort(ceSetupFailed, error);
+        Fail(ceSetupFailed, error);
       break;
     case asLine:
-      if (int error = comdev::SetLine(device, LineOf(*this))) throw EComPort(ceSetStateFailed, error);
+      if (int error = comdev::SetLine(device, LineOf(*this))) Fail(ceSetStateFailed, error);
       break;
     case asTimeouts:
       if (int error = comdev::SetTimeouts(device, TimeoutsOf(timeouts_)))
-        throw EComPort(ceSetTimeoutsFailed, error);
+        Fail(ceSetTimeoutsFailed, error);
       break;
   }
 }
@@ -258,6 +258,15 @@ comdev::Device& TCustomComPort::RequireDevice(int errorCode) const {
   if (!device_) throw EComPort(errorCode, comdev::kInvalidDevice);
   return *device_;
 }
+
+// A device whose line is gone is closed before its failure goes on, so the
+// port reads as closed and the next opening starts afresh with the name.
+void TCustomComPort::Fail(int errorCode, int systemError) {
+  if (device_ && comdev::LineLost(*device_, systemError)) device_.reset();
+  throw EComPort(errorCode, systemError);
+}
+
+bool TCustomComPort::Connected() const { return device_ && !comdev::LineLost(*device_, 0); }
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
@@ -276,6 +285,7 @@ void TCustomComPort::SetDiscardNull(bool value) { Change(discardNull_, value, as
 
 void TCustomComPort::OpenPort() {
   if (Connected()) return;
+  device_.reset();  // a device whose line is gone, if any
   comdev::DevicePtr device;
   if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
   device_ = std::move(device);
@@ -288,7 +298,7 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!Connected()) return;
+  if (!device_) return;  // a device whose line is gone is closed too
   if (int error = comdev::CloseDevice(device_)) throw EComPort(cePurgeFailed, error);
 }
 
@@ -301,14 +311,14 @@ int TCustomComPort::WriteBytes(const void* buffer, int count) {
   comdev::Device& device = RequireDevice(ceWriteFailed);
   int written = 0;
   if (int error = comdev::Write(device, buffer, std::max(count, 0), written))
-    throw EComPort(ceWriteFailed, error);
+    Fail(ceWriteFailed, error);
   return written;
 }
 
 int TCustomComPort::PendingInputCount() {
   comdev::Device& device = RequireDevice(ceClearErrorFailed);
   int count = 0;
-  if (int error = comdev::PendingInput(device, count)) throw EComPort(ceClearErrorFailed, error);
+  if (int error = comdev::PendingInput(device, count)) Fail(ceClearErrorFailed, error);
   return count;
 }
 
@@ -316,14 +326,14 @@ std::string TCustomComPort::ReadBytes(int count) {
   if (count <= 0) return {};
   comdev::Device& device = RequireDevice(ceReadFailed);
   std::string received;
-  if (int error = comdev::Read(device, count, received)) throw EComPort(ceReadFailed, error);
+  if (int error = comdev::Read(device, count, received)) Fail(ceReadFailed, error);
   return received;
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
   comdev::Device& device = RequireDevice(ceWaitFailed);
   if (int error = comdev::WaitForEvent(device, events, stopEvent, timeoutMs))
-    throw EComPort(ceWaitFailed, error);
+    Fail(ceWaitFailed, error);
 }
 
 void TCustomComPort::SaveSettings(const std::string& keyPath) {

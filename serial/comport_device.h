@@ -57,6 +57,10 @@ struct TimeoutSettings {
 extern const int kInvalidDevice;
 
 int OpenDevice(const std::string& port, DevicePtr& device);
+// Whether the device's line is gone for good (hung up, unplugged), judged by
+// the device itself and by `error`, what an operation on it just returned (0
+// for none). Such a device stays useless until the name is opened again.
+bool LineLost(const Device& device, int error);
 // Aborts pending transfers, then closes. On failure the device stays open.
 int CloseDevice(DevicePtr& device);
 int SetBuffers(Device& device, int inputSize, int outputSize);
@@ -66,7 +70,8 @@ int Write(Device& device, const void* buffer, int count, int& written);
 int Read(Device& device, int count, std::string& received);
 int PendingInput(Device& device, int& count);
 // Waits for `events`, the stop event or the timeout; `events` becomes the
-// events that occurred (empty on timeout or stop).
+// events that occurred (empty on timeout or stop). A failure leaves `events`
+// as it was.
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
 
 // Puts port names in the order the port list shows them: without regard to

@@ -367,6 +367,14 @@ int OpenDevice(const std::string& port, DevicePtr& device) {
   return 0;
 }
 
+bool LineLost(const Device& device, int error) {
+  // A hung-up tty answers EIO to everything and never recovers; ENXIO and
+  // ENODEV come from a driver whose hardware is gone.
+  if (error == EIO || error == ENXIO || error == ENODEV) return true;
+  pollfd pfd{device.fd, 0, 0};
+  return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (kHangUp | POLLNVAL)) != 0;
+}
+
 int CloseDevice(DevicePtr& device) {
   // Transfers never outlive a call here, so there is nothing to abort.
   device.reset();
@@ -466,10 +474,9 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
                    {stop ? static_cast<int>(stop->Handle()) : -1, POLLIN, 0}};
   const Deadline deadline = timeoutMs < 0 ? Deadline() : After(static_cast<std::uint64_t>(timeoutMs));
   int ready = 0;
-  const int error = PollUntil(fds, 2, deadline, ready);
-  events = {};
-  if (error) return error;
+  if (int error = PollUntil(fds, 2, deadline, ready)) return error;
   if (fds[0].revents & (kHangUp | POLLNVAL)) return EIO;
+  events = {};
   if (fds[0].revents & POLLIN) events.insert(evRxChar);
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -255,26 +256,87 @@ TEST(SerialPort, ClosedPortOperationsFailAsOnAnInvalidDevice) {
   EXPECT_EQ(port.ReadBytes(0), "");  // touches no device
 }
 
-// The far end goes away (a USB converter pulled out): every operation fails
-// with its own message instead of waiting or reporting nothing forever.
-TEST_F(OpenPty, VanishedPeerFailsEveryOperationAtOnce) {
-  pty.CloseMaster();
-  TComEvents events{evRxChar};
-  const std::pair<std::function<void()>, std::string> rows[] = {
-      {[&] { port.WaitForEvent(events, nullptr, 10000); }, "WaitForEvent method failed (win error code: 5)"},
-      {[&] { port.ReadBytes(10); }, "ReadFile function failed (win error code: 5)"},
-      {[&] { port.WriteBytes("abc", 3); }, "WriteFile function failed (win error code: 5)"},
-      {[&] { port.PendingInputCount(); }, "ClearCommError function failed (win error code: 5)"},
-      {[&] { port.SetBaudRate(br19200); }, "SetCommState function failed (win error code: 5)"},
+// The far end goes away (a USB converter pulled out): the port reads as
+// closed at once, and every operation fails with its own message instead of
+// waiting or reporting nothing forever; the failure closes the device, so
+// the next operation meets a closed port.
+TEST(SerialPort, VanishedPeerFailsTheOperationAndClosesThePort) {
+  const std::pair<std::function<void(TCustomComPort&)>, std::string> rows[] = {
+      {[](auto& p) { TComEvents e{evRxChar}; p.WaitForEvent(e, nullptr, 10000); }, "WaitForEvent method failed"},
+      {[](auto& p) { p.ReadBytes(10); }, "ReadFile function failed"},
+      {[](auto& p) { p.WriteBytes("abc", 3); }, "WriteFile function failed"},
+      {[](auto& p) { p.PendingInputCount(); }, "ClearCommError function failed"},
   };
-  for (const auto& [operation, message] : rows) {
+  for (const auto& [operation, text] : rows) {
+    SCOPED_TRACE(text);
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
+    pty.CloseMaster();
+    EXPECT_FALSE(port.Connected());
     std::string failure;
-    EXPECT_LT(TimeOf([&] { failure = FailureOf(operation); }), kHang) << message;
-    EXPECT_EQ(failure, message);
+    EXPECT_LT(TimeOf([&] { failure = FailureOf([&] { operation(port); }); }), kHang);
+    EXPECT_EQ(failure, text + " (win error code: 5)");
+    EXPECT_EQ(FailureOf([&] { operation(port); }), text + " (win error code: 9)");
+    EXPECT_FALSE(port.Connected());
   }
-  EXPECT_TRUE(port.Connected());  // a failure leaves the state where it was
+}
+
+// A setting changed after the line was lost is only stored: it reaches the
+// device at the next opening.
+TEST(SerialPort, SettingsOfALostLineWaitForTheNextOpening) {
+  PtyPair pty;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
+  pty.CloseMaster();
+  port.SetBaudRate(br19200);
+  EXPECT_EQ(port.AppliedCount(asLine), 1);
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
+}
+
+// Unplugged and plugged in again: the name (here a link, as /dev/COM1 would
+// be) leads to a new device, and opening the port again reaches it, with no
+// explicit close in between.
+TEST(SerialPort, OpeningAgainAfterALostLineReachesTheNewDevice) {
+  const std::string link = ::testing::TempDir() + "tl8-replug-" + std::to_string(getpid());
+  auto first = std::make_unique<PtyPair>();
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);
+  TComPort port;
+  port.SetPort(link);
+  port.OpenPort();
+  first.reset();  // the converter is pulled out
+
+  PtyPair second;
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(second.SlavePath().c_str(), link.c_str()), 0);
+  EXPECT_FALSE(port.Connected());
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected());
+  port.WriteBytes("ok", 2);
+  EXPECT_EQ(second.Read(2000, 2), "ok");
+  unlink(link.c_str());
+}
+
+// A failed wait leaves the caller's events as they were, so a caller that
+// goes on with them meets the failure at its next step.
+TEST(SerialPort, FailedWaitKeepsTheEventSet) {
+  PtyPair pty;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
+  pty.CloseMaster();
+  const TComEvents before{evRxChar, evCTS};
+  TComEvents events = before;
+  EXPECT_EQ(FailureOf([&] { port.WaitForEvent(events, nullptr, 100); }),
+            "WaitForEvent method failed (win error code: 5)");
+  EXPECT_EQ(events, before);
+  EXPECT_EQ(FailureOf([&] { port.WaitForEvent(events, nullptr, 100); }),
+            "WaitForEvent method failed (win error code: 9)");
+  EXPECT_EQ(events, before);
 }
 
 // The line settings as the device holds them after the port pushed them.
