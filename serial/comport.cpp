@@ -5,7 +5,6 @@
 
 #include "serial/comport_device.h"
 
-#include <QSettings>
 #include <QVariant>
 
 #include <algorithm>
@@ -88,15 +87,15 @@ comdev::TimeoutSettings TimeoutsOf(const TComTimeouts& timeouts) {
 
 // --- Saving -----------------------------------------------------------------
 
-void StoreText(QSettings& store, const char* name, const std::string& text) {
-  store.setValue(QLatin1String(name), QString::fromStdString(text));
+void StoreText(comdev::SettingsValues& store, const char* name, const std::string& text) {
+  store.emplace_back(QLatin1String(name), QString::fromStdString(text));
 }
 
-void StoreInt(QSettings& store, const char* name, int value) {
-  store.setValue(QLatin1String(name), QVariant(static_cast<qint32>(value)));
+void StoreInt(comdev::SettingsValues& store, const char* name, int value) {
+  store.emplace_back(QLatin1String(name), QVariant(static_cast<qint32>(value)));
 }
 
-void StoreLine(QSettings& store, const TCustomComPort& port) {
+void StoreLine(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "Port", port.Port());
   StoreText(store, "BaudRate", BaudRateToStr(port.BaudRate()));
   if (port.BaudRate() == brCustom) StoreInt(store, "CustomBaudRate", port.CustomBaudRate());
@@ -106,23 +105,23 @@ void StoreLine(QSettings& store, const TCustomComPort& port) {
   StoreText(store, "FlowControl", FlowControlToStr(port.FlowControl().FlowControl()));
 }
 
-void StoreOther(QSettings& store, const TCustomComPort& port) {
+void StoreOther(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "EventChar", CharToStr(port.EventChar()));
   StoreText(store, "DiscardNull", BoolToStr(port.DiscardNull()));
 }
 
-void StoreParity(QSettings& store, const TCustomComPort& port) {
+void StoreParity(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "Parity.Check", BoolToStr(port.Parity().Check()));
   StoreText(store, "Parity.Replace", BoolToStr(port.Parity().Replace()));
   StoreText(store, "Parity.ReplaceChar", CharToStr(port.Parity().ReplaceChar()));
 }
 
-void StoreBuffer(QSettings& store, const TCustomComPort& port) {
+void StoreBuffer(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreInt(store, "Buffer.OutputSize", port.Buffer().OutputSize());
   StoreInt(store, "Buffer.InputSize", port.Buffer().InputSize());
 }
 
-void StoreTimeouts(QSettings& store, const TCustomComPort& port) {
+void StoreTimeouts(comdev::SettingsValues& store, const TCustomComPort& port) {
   const TComTimeouts& t = port.Timeouts();
   StoreInt(store, "Timeouts.ReadInterval", t.ReadInterval());
   StoreInt(store, "Timeouts.ReadTotalConstant", t.ReadTotalConstant());
@@ -131,7 +130,7 @@ void StoreTimeouts(QSettings& store, const TCustomComPort& port) {
   StoreInt(store, "Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier());
 }
 
-void StoreFlow(QSettings& store, const TCustomComPort& port) {
+void StoreFlow(comdev::SettingsValues& store, const TCustomComPort& port) {
   const TComFlowControl& f = port.FlowControl();
   StoreText(store, "FlowControl.ControlRTS", RTSToStr(f.ControlRTS()));
   StoreText(store, "FlowControl.ControlDTR", DTRToStr(f.ControlDTR()));
@@ -148,7 +147,7 @@ void StoreFlow(QSettings& store, const TCustomComPort& port) {
 // The groups in the order they are written.
 struct GroupWriter {
   TStoredGroup group;
-  void (*store)(QSettings&, const TCustomComPort&);
+  void (*store)(comdev::SettingsValues&, const TCustomComPort&);
 };
 constexpr GroupWriter kGroupWriters[] = {
     {sgLine, StoreLine},         {sgOther, StoreOther}, {sgParity, StoreParity},
@@ -344,14 +343,12 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   if (key.empty() || key.back() != '\\') key += '\\';
   key += name_;
   const bool machineRoot = SameText(keyPath.substr(0, slash), "HKEY_LOCAL_MACHINE");
-  const std::unique_ptr<QSettings> store =
-      comdev::OpenSettingsKey(machineRoot, QString::fromStdString(key));
-  if (!store) throw EComPort(ceStoreFailed);
+  comdev::SettingsValues values;
   for (const GroupWriter& writer : kGroupWriters) {
-    if (storedGroups_.contains(writer.group)) writer.store(*store, *this);
+    if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  store->sync();
-  if (store->status() != QSettings::NoError) throw EComPort(ceStoreFailed);
+  if (!comdev::StoreSettings(machineRoot, QString::fromStdString(key), values))
+    throw EComPort(ceStoreFailed);
 }
 
 // --- Texts ------------------------------------------------------------------

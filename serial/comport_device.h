@@ -7,10 +7,12 @@
 #include "serial/comport.h"
 
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QSettings;
@@ -81,5 +83,13 @@ void SortPortNames(std::vector<std::string>& ports);
 // The per-user (or machine-wide) settings store opened at `key` (segments
 // separated by "\"). Null when the store cannot be opened.
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key);
+
+// Named values in the order they are written: texts (QString) and 32-bit
+// integers (qint32).
+using SettingsValues = std::vector<std::pair<QString, QVariant>>;
+
+// Writes `values` at `key` of the per-user (or machine-wide) store. True only
+// when the store then really holds every one of them.
+bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values);
 
 }  // namespace comdev

@@ -6,6 +6,8 @@
 
 #include "serial/comport_device.h"
 
+#include <QFile>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QLibraryInfo>
 #include <QSettings>
@@ -278,7 +280,11 @@ bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
     for (const QString& line : lines) out << line << '\n';
     out << '\n';
   }
-  return out.status() == QTextStream::Ok;
+  out.flush();
+  // A file keeps what it was given in its own buffer: a full disk shows only
+  // when that goes out, and the old file must stay unless it does.
+  auto* file = qobject_cast<QFileDevice*>(&device);
+  return out.status() == QTextStream::Ok && (!file || file->flush());
 }
 
 QSettings::Format TypedSettingsFormat() {
@@ -481,6 +487,32 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
   return 0;
 }
 
+namespace {
+
+std::optional<SettingsLocation> LocationOf(bool machineRoot, const QString& key) {
+  const QString configDir = machineRoot
+                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  SettingsLocation location = SettingsLocationOf(configDir, key);
+  if (configDir.isEmpty() || location.file.isEmpty()) return std::nullopt;
+  return location;
+}
+
+// Read from the disk, not through QSettings, whose cache of the file can
+// outlive what is really there.
+bool FileHolds(const SettingsLocation& location, const SettingsValues& values) {
+  QFile file(location.file);
+  QSettings::SettingsMap stored;
+  if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
+  const QString prefix = location.group.isEmpty() ? QString() : location.group + '/';
+  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
+    const QVariant found = stored.value(prefix + named.first);
+    return found.typeId() == named.second.typeId() && found == named.second;
+  });
+}
+
+}  // namespace
+
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
   QStringList segments = key.split('\\', Qt::SkipEmptyParts);
   if (!segments.isEmpty() && segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
@@ -492,14 +524,26 @@ SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key
 }
 
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
-  const QString configDir = machineRoot
-                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
-                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  const SettingsLocation location = SettingsLocationOf(configDir, key);
-  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
-  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
-  if (!location.group.isEmpty()) store->beginGroup(location.group);
+  const std::optional<SettingsLocation> location = LocationOf(machineRoot, key);
+  if (!location) return nullptr;
+  auto store = std::make_unique<QSettings>(location->file, TypedSettingsFormat());
+  if (!location->group.isEmpty()) store->beginGroup(location->group);
   return store;
+}
+
+bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
+  const std::optional<SettingsLocation> location = LocationOf(machineRoot, key);
+  if (!location) return false;
+  {
+    QSettings store(location->file, TypedSettingsFormat());
+    if (!location->group.isEmpty()) store.beginGroup(location->group);
+    for (const auto& [name, value] : values) store.setValue(name, value);
+    store.sync();
+    if (store.status() == QSettings::AccessError) return false;
+  }
+  // A file that could not be parsed is rewritten all the same, but its format
+  // error then hides how the writing went; the file itself tells.
+  return FileHolds(*location, values);
 }
 
 }  // namespace comdev
