@@ -30,6 +30,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -138,9 +139,10 @@ int SetHandshakeLines(int fd, const comdev::LineSettings& line) {
 
 // --- Port list --------------------------------------------------------------
 
-// serial8250 registers every possible UART slot; only slots with a chip
-// behind them report a type.
-bool IsRealUart(const std::string& devicePath) {
+// Asks the driver about the chip behind a port: the last resort, for a
+// kernel whose sysfs does not tell. The port is opened without waiting for
+// the carrier, and nothing is set on it.
+bool ProbedUart(const std::string& devicePath) {
   const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   serial_struct info{};
@@ -160,6 +162,23 @@ int ForEachEntry(const std::string& dir, Visit visit) {
   return error.value();
 }
 
+// The serial core's word on the chip behind a port (its "type" attribute, 0
+// for none); nothing when the kernel does not give it.
+std::optional<int> UartType(const std::filesystem::path& ttyEntry) {
+  std::ifstream in(ttyEntry / "type");
+  int type = 0;
+  if (!(in >> type)) return std::nullopt;
+  return type;
+}
+
+// serial8250 registers every possible UART slot, with or without a chip
+// behind it. Opening a slot to find out would pulse the modem lines of a
+// real UART, so the port's sysfs entry decides wherever it can.
+bool HasChip(const std::filesystem::path& ttyEntry, const std::string& driver, const std::string& devicePath) {
+  if (const std::optional<int> type = UartType(ttyEntry)) return *type != PORT_UNKNOWN;
+  return driver != "serial8250" || ProbedUart(devicePath);
+}
+
 int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
                   std::vector<std::string>& ports) {
   return ForEachEntry(ttyClassDir, [&](const std::filesystem::path& entry) {
@@ -167,8 +186,7 @@ int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
     const auto driver = std::filesystem::read_symlink(entry / "device" / "driver", noDriver);
     if (noDriver) return;  // a virtual terminal, not a port
     const std::string name = entry.filename();
-    if (driver.filename() == "serial8250" && !IsRealUart(devDir + "/" + name)) return;
-    ports.push_back(name);
+    if (HasChip(entry, driver.filename(), devDir + "/" + name)) ports.push_back(name);
   });
 }
 
