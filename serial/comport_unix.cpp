@@ -22,6 +22,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,8 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -40,6 +43,7 @@ namespace comdev {
 struct Device {
   int fd;
   TimeoutSettings timeouts;
+  std::string lockFile;  // the UUCP lock file this device made, if any
 };
 
 }  // namespace comdev
@@ -215,6 +219,55 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// --- UUCP lock files -----------------------------------------------------------
+// Serial programs that take no flock still keep out of each other's way with
+// a file LCK..<device> holding the owner's PID as ten ASCII digits and a
+// newline.
+
+// The process a lock file names; 0 when its content names none.
+pid_t LockHolder(const std::string& content) {
+  long pid = 0;
+  const char* at = content.data();
+  const char* end = at + content.size();
+  while (at < end && *at == ' ') ++at;
+  const auto [next, error] = std::from_chars(at, end, pid);
+  const bool whole = next == end || *next == '\n';
+  return error == std::errc() && whole && pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// Another user's process answers EPERM: alive all the same.
+bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
+// The file's content, or nothing when there is no such file.
+std::optional<std::string> ReadLockFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LockContent(pid_t pid) {
+  char text[16];
+  const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+  return std::string(text, static_cast<size_t>(length));
+}
+
+// Makes the lock file whole under a private name, then links it in place:
+// another program never sees it half-written, and of two at once only one
+// link succeeds (EEXIST for the other). Returns 0 or errno.
+int CreateLockFile(const std::string& dir, const std::string& path) {
+  std::string temporary = dir + "/LTMP.XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  const std::string content = LockContent(::getpid());
+  const bool written = ::fchmod(fd, 0644) == 0 &&
+                       ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  int error = written ? 0 : errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) error = errno;
+  ::unlink(temporary.c_str());
+  return error;
+}
+
 // --- Settings file ----------------------------------------------------------
 // QSettings' INI files read every value back as text; this format keeps the
 // text/32-bit-integer distinction the settings store promises:
@@ -357,7 +410,46 @@ void DeviceCloser::operator()(Device* device) const noexcept {
   // anybody else holds the device open; the next opener must find it free.
   ::ioctl(device->fd, TIOCNXCL);
   ::close(device->fd);
+  ReleaseLockFile(device->lockFile);
   delete device;
+}
+
+int LockName(const std::string& devicePath, std::string& name) {
+  char resolved[PATH_MAX];
+  if (!::realpath(devicePath.c_str(), resolved)) return errno;
+  name = std::filesystem::path(resolved).filename();
+  return 0;
+}
+
+std::string LockDirectory() {
+  for (const char* dir : {"/run/lock", "/var/lock"}) {
+    struct stat info {};
+    if (::stat(dir, &info) == 0 && S_ISDIR(info.st_mode)) return dir;
+  }
+  return {};
+}
+
+int TakeLockFile(const std::string& dir, const std::string& name, std::string& taken) {
+  taken.clear();
+  const std::string path = dir + "/LCK.." + name;
+  // A second round only after another opener made the file between our look and our link.
+  for (int round = 0; round < 2; ++round) {
+    if (const std::optional<std::string> content = ReadLockFile(path)) {
+      if (ProcessAlive(LockHolder(*content))) return EBUSY;
+      // Stale: its owner is gone. One we may not remove leaves us without a file.
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return 0;
+    }
+    const int error = CreateLockFile(dir, path);
+    if (error == 0) taken = path;
+    if (error != EEXIST) return 0;  // made, or the directory takes no files: flock and TIOCEXCL still guard
+  }
+  return EBUSY;
+}
+
+void ReleaseLockFile(const std::string& path) {
+  // Only while it is still ours: a stale-lock remover may have replaced it.
+  if (path.empty() || ReadLockFile(path) != LockContent(::getpid())) return;
+  ::unlink(path.c_str());
 }
 
 std::string DevicePath(const std::string& port, const std::string& devDir) {
@@ -379,15 +471,22 @@ int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
 
 int OpenDevice(const std::string& port, DevicePtr& device) {
   const std::string path = DevicePath(port, "/dev");
+  // Other serial programs lock the device itself, whatever link led here.
+  std::string name;
+  if (int error = LockName(path, name)) return error;
+  std::string lockFile;
+  if (const std::string dir = LockDirectory(); !dir.empty()) {
+    if (int error = TakeLockFile(dir, name, lockFile)) return error;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  // Root passes TIOCEXCL, so the lock is what keeps a second process out.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  // Root passes TIOCEXCL, so flock is what keeps a second process of ours out.
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
     const int error = errno;
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
+    ReleaseLockFile(lockFile);
     return error;
   }
-  device.reset(new Device{fd, {}});
+  device.reset(new Device{fd, {}, lockFile});
   return 0;
 }
 

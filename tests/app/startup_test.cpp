@@ -2,6 +2,7 @@
 // menu that is left for each answer.
 #include "app/tl8form.h"
 #include "modbus/exchange_state.h"
+#include "serial/comport_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -11,7 +12,12 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCoreApplication>
@@ -94,6 +100,32 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
   holder.ClosePort();
   form->OpenComport();
   EXPECT_TRUE(form->ComPort.Connected());
+}
+
+// Another serial program that takes no flock but keeps the usual lock file
+// holds the port: the same box, and the port opens once that program is gone.
+TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
+  const std::string lockDir = comdev::LockDirectory();
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
+  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(line.SlavePath()).filename().string();
+  const pid_t other = fork();
+  if (other == 0) {
+    pause();
+    _exit(0);
+  }
+  std::ofstream(lockFile) << std::string(10 - std::to_string(other).size(), ' ') << other << '\n';
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  form->Show();
+  kill(other, SIGKILL);
+  waitpid(other, nullptr, 0);
+  EXPECT_FALSE(form->ComPort.Connected());
+  ASSERT_EQ(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[1].caption, QStringLiteral("Неудача при открытии порта"));
+
+  form->OpenComport();
+  EXPECT_TRUE(form->ComPort.Connected());
+  form.reset();
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
 TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {

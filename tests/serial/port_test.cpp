@@ -2,6 +2,7 @@
 // the line through the master side.
 
 #include "serial/comport.h"
+#include "serial/comport_unix.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -197,11 +203,8 @@ TEST_F(OpenPty, WaitForEventEndsOnTimeoutStopOrData) {
   EXPECT_TRUE(events.empty());
 }
 
-// A busy device: root passes TIOCEXCL and meets the lock (EAGAIN), anybody
-// else is stopped by TIOCEXCL already (EBUSY).
-std::string Refusal() {
-  return "Unable to open com port (win error code: " + std::to_string(geteuid() == 0 ? EAGAIN : EBUSY) + ")";
-}
+// A busy device: its holder's UUCP lock file names a live process.
+std::string Refusal() { return "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")"; }
 
 // What a second opener in another process (root included) is told.
 std::string OpenInChild(const std::string& device) {
@@ -213,6 +216,7 @@ std::string OpenInChild(const std::string& device) {
     TComPort other;
     other.SetPort(device);
     const std::string result = FailureOf([&] { other.OpenPort(); });
+    other.ClosePort();  // _exit runs no destructor
     [[maybe_unused]] ssize_t n = write(fds[1], result.data(), result.size());
     _exit(0);
   }
@@ -514,6 +518,148 @@ TEST(SerialPort, DestroyingAnOpenPortFreesTheDevice) {
     EXPECT_EQ(OpenInChild(pty.SlavePath()), Refusal());
   }
   EXPECT_EQ(OpenInChild(pty.SlavePath()), "no failure");
+}
+
+// --- UUCP lock files -----------------------------------------------------------
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LockText(long pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10ld\n", pid);
+  return text;
+}
+
+// A process that lives until the object goes.
+class LiveProcess {
+ public:
+  LiveProcess() : pid_(fork()) {
+    if (pid_ == 0) {
+      pause();
+      _exit(0);
+    }
+  }
+  ~LiveProcess() { End(); }
+  void End() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
+class LockDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tl8-lock-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    file = dir + "/LCK..ttyUSB0";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::string dir, file;
+};
+
+TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
+  LiveProcess other;
+  struct Row {
+    const char* what;
+    std::optional<std::string> before;  // none: no lock file
+    int result;
+  };
+  const Row rows[] = {
+      {"no lock", std::nullopt, 0},
+      {"a live process", LockText(other.Pid()), EBUSY},
+      {"this process", LockText(getpid()), EBUSY},
+      {"without padding", std::to_string(other.Pid()) + "\n", EBUSY},
+      {"a process that is gone", LockText(99999999), 0},
+      {"no process named", "garbage\n", 0},
+      {"empty", "", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove(file);
+    if (row.before) std::ofstream(file, std::ios::binary) << *row.before;
+    std::string taken = "stale";
+    EXPECT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), row.result);
+    if (row.result == 0) {
+      EXPECT_EQ(taken, file);
+      EXPECT_EQ(FileText(file), LockText(getpid()));  // ten digits and a newline
+      EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms(0644));
+      comdev::ReleaseLockFile(taken);
+      EXPECT_FALSE(std::filesystem::exists(file));
+    } else {
+      EXPECT_EQ(taken, "");
+      EXPECT_EQ(FileText(file), *row.before);
+    }
+  }
+  EXPECT_EQ(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());  // no temporary left
+}
+
+TEST_F(LockDir, ReleaseLeavesALockThatIsNoLongerOurs) {
+  std::string taken;
+  ASSERT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), 0);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << LockText(1);
+  comdev::ReleaseLockFile(taken);
+  EXPECT_EQ(FileText(file), LockText(1));
+}
+
+// Where no lock file can be made, the port still opens: flock and TIOCEXCL guard it.
+TEST_F(LockDir, ADirectoryThatTakesNoFileLeavesNoLock) {
+  const std::string notADirectory = dir + "/plain";
+  std::ofstream(notADirectory) << "";
+  std::string taken = "stale";
+  EXPECT_EQ(comdev::TakeLockFile(notADirectory, "ttyUSB0", taken), 0);
+  EXPECT_EQ(taken, "");
+}
+
+// Other programs lock the device itself, whatever link the user named.
+TEST_F(LockDir, TheLockIsNamedAfterTheDeviceALinkLeadsTo) {
+  PtyPair pty;
+  const std::string device = std::filesystem::path(pty.SlavePath()).filename();
+  const std::string link = dir + "/COM1", chained = dir + "/COM2";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink(link.c_str(), chained.c_str()), 0);
+  for (const std::string& path : {pty.SlavePath(), link, chained}) {
+    std::string name;
+    EXPECT_EQ(comdev::LockName(path, name), 0) << path;
+    EXPECT_EQ(name, device) << path;
+  }
+  std::string name;
+  EXPECT_EQ(comdev::LockName(dir + "/missing", name), ENOENT);
+}
+
+// The port honours the lock file of another serial program that takes no
+// flock, takes the device over once that program is gone, and leaves no lock
+// file behind when it closes.
+TEST(SerialPort, HonoursAndMakesTheSystemsLockFile) {
+  const std::string lockDir = comdev::LockDirectory();
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
+  PtyPair pty;
+  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(pty.SlavePath()).filename().string();
+  LiveProcess other;
+  std::ofstream(lockFile) << LockText(other.Pid());
+
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  EXPECT_EQ(FailureOf([&] { port.OpenPort(); }), Refusal());
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(FileText(lockFile), LockText(other.Pid()));
+
+  other.End();
+  port.OpenPort();
+  EXPECT_EQ(FileText(lockFile), LockText(getpid()));
+  EXPECT_EQ(OpenInChild(pty.SlavePath()), Refusal());
+  port.ClosePort();
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
 }  // namespace
