@@ -8,6 +8,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <sched.h>
 #include <unistd.h>
 

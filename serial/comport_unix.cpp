@@ -606,22 +606,13 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
 
 namespace {
 
-std::optional<SettingsLocation> LocationOf(bool machineRoot, const QString& key) {
-  const QString configDir = machineRoot
-                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
-                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  SettingsLocation location = SettingsLocationOf(configDir, key);
-  if (configDir.isEmpty() || location.file.isEmpty()) return std::nullopt;
-  return location;
-}
-
 // Read from the disk, not through QSettings, whose cache of the file can
 // outlive what is really there.
-bool FileHolds(const SettingsLocation& location, const SettingsValues& values) {
-  QFile file(location.file);
+bool FileHolds(const QString& path, const QString& group, const SettingsValues& values) {
+  QFile file(path);
   QSettings::SettingsMap stored;
   if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
-  const QString prefix = location.group.isEmpty() ? QString() : location.group + '/';
+  const QString prefix = group.isEmpty() ? QString() : group + '/';
   return std::all_of(values.begin(), values.end(), [&](const auto& named) {
     const QVariant found = stored.value(prefix + named.first);
     return found.typeId() == named.second.typeId() && found == named.second;
@@ -641,26 +632,25 @@ SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key
 }
 
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
-  const std::optional<SettingsLocation> location = LocationOf(machineRoot, key);
-  if (!location) return nullptr;
-  auto store = std::make_unique<QSettings>(location->file, TypedSettingsFormat());
-  if (!location->group.isEmpty()) store->beginGroup(location->group);
+  const QString configDir = machineRoot
+                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const SettingsLocation location = SettingsLocationOf(configDir, key);
+  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
+  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
+  if (!location.group.isEmpty()) store->beginGroup(location.group);
   return store;
 }
 
 bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
-  const std::optional<SettingsLocation> location = LocationOf(machineRoot, key);
-  if (!location) return false;
-  {
-    QSettings store(location->file, TypedSettingsFormat());
-    if (!location->group.isEmpty()) store.beginGroup(location->group);
-    for (const auto& [name, value] : values) store.setValue(name, value);
-    store.sync();
-    if (store.status() == QSettings::AccessError) return false;
-  }
+  const std::unique_ptr<QSettings> store = OpenSettingsKey(machineRoot, key);
+  if (!store) return false;
+  for (const auto& [name, value] : values) store->setValue(name, value);
+  store->sync();
+  if (store->status() == QSettings::AccessError) return false;
   // A file that could not be parsed is rewritten all the same, but its format
   // error then hides how the writing went; the file itself tells.
-  return FileHolds(*location, values);
+  return FileHolds(store->fileName(), store->group(), values);
 }
 
 }  // namespace comdev
