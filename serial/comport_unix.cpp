@@ -178,7 +178,8 @@ std::optional<int> UartType(const std::filesystem::path& ttyEntry) {
 // serial8250 registers every possible UART slot, with or without a chip
 // behind it. Opening a slot to find out would pulse the modem lines of a
 // real UART, so the port's sysfs entry decides wherever it can.
-bool HasChip(const std::filesystem::path& ttyEntry, const std::string& driver, const std::string& devicePath) {
+bool HasChip(const std::filesystem::path& ttyEntry, const std::string& driver,
+             const std::string& devicePath) {
   if (const std::optional<int> type = UartType(ttyEntry)) return *type != PORT_UNKNOWN;
   return driver != "serial8250" || ProbedUart(devicePath);
 }
