@@ -8,20 +8,38 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+
 std::atomic<TComStopEvent*> currentStopEvent{nullptr};
+// Handlers between their first and last look at currentStopEvent; a stop
+// event may be destroyed only once none of them can still hold it.
+std::atomic<int> handlersRunning{0};
 int wakeFds[2] = {-1, -1};  // self-pipe from the signal handler to the UI thread
-std::function<void()> stopAction;
+std::function<void()> stopAction;  // touched on the UI thread only
+bool installed = false;
+struct sigaction previousActions[std::size(kStopSignals)];
 
 void OnSignal(int) {
   const int savedErrno = errno;
+  handlersRunning.fetch_add(1);
   if (TComStopEvent* stopEvent = currentStopEvent.load()) stopEvent->Signal();
+  handlersRunning.fetch_sub(1);
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = write(wakeFds[1], &byte, 1);
   errno = savedErrno;
+}
+
+// Replaces the event the handler signals and returns once no handler on
+// another thread can still be using the previous one.
+void SwapStopEvent(TComStopEvent* stopEvent) {
+  currentStopEvent.store(stopEvent);
+  while (handlersRunning.load() != 0) sched_yield();
 }
 
 void RunStopActionOnUiThread() {
@@ -42,12 +60,22 @@ void CreateWakePipeOnce() {
 
 void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop) {
   CreateWakePipeOnce();
-  currentStopEvent.store(stopEvent);
+  SwapStopEvent(stopEvent);
   stopAction = std::move(onStop);
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &action, installed ? nullptr : &previousActions[i]);
+  installed = true;
+}
+
+void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
+  if (!installed || stopEvent != currentStopEvent.load()) return;
+  for (size_t i = 0; i < std::size(kStopSignals); ++i)
+    sigaction(kStopSignals[i], &previousActions[i], nullptr);
+  installed = false;
+  SwapStopEvent(nullptr);
+  stopAction = nullptr;
 }

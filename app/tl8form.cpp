@@ -67,7 +67,11 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   });
 }
 
-TTl8Form::~TTl8Form() { BindRequests(nullptr); }
+TTl8Form::~TTl8Form() {
+  // The stop event and this window go next; a later stop request must not reach them.
+  UnregisterConsoleHandler(StopEvent_.get());
+  BindRequests(nullptr);
+}
 
 void TTl8Form::Show() {
   if (!Shown_) {

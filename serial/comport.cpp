@@ -5,7 +5,6 @@
 
 #include "serial/comport_device.h"
 
-#include <QSettings>
 #include <QVariant>
 
 #include <algorithm>
@@ -88,15 +87,15 @@ comdev::TimeoutSettings TimeoutsOf(const TComTimeouts& timeouts) {
 
 // --- Saving -----------------------------------------------------------------
 
-void StoreText(QSettings& store, const char* name, const std::string& text) {
-  store.setValue(QLatin1String(name), QString::fromStdString(text));
+void StoreText(comdev::SettingsValues& store, const char* name, const std::string& text) {
+  store.emplace_back(QLatin1String(name), QString::fromStdString(text));
 }
 
-void StoreInt(QSettings& store, const char* name, int value) {
-  store.setValue(QLatin1String(name), QVariant(static_cast<qint32>(value)));
+void StoreInt(comdev::SettingsValues& store, const char* name, int value) {
+  store.emplace_back(QLatin1String(name), QVariant(static_cast<qint32>(value)));
 }
 
-void StoreLine(QSettings& store, const TCustomComPort& port) {
+void StoreLine(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "Port", port.Port());
   StoreText(store, "BaudRate", BaudRateToStr(port.BaudRate()));
   if (port.BaudRate() == brCustom) StoreInt(store, "CustomBaudRate", port.CustomBaudRate());
@@ -106,23 +105,23 @@ void StoreLine(QSettings& store, const TCustomComPort& port) {
   StoreText(store, "FlowControl", FlowControlToStr(port.FlowControl().FlowControl()));
 }
 
-void StoreOther(QSettings& store, const TCustomComPort& port) {
+void StoreOther(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "EventChar", CharToStr(port.EventChar()));
   StoreText(store, "DiscardNull", BoolToStr(port.DiscardNull()));
 }
 
-void StoreParity(QSettings& store, const TCustomComPort& port) {
+void StoreParity(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "Parity.Check", BoolToStr(port.Parity().Check()));
   StoreText(store, "Parity.Replace", BoolToStr(port.Parity().Replace()));
   StoreText(store, "Parity.ReplaceChar", CharToStr(port.Parity().ReplaceChar()));
 }
 
-void StoreBuffer(QSettings& store, const TCustomComPort& port) {
+void StoreBuffer(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreInt(store, "Buffer.OutputSize", port.Buffer().OutputSize());
   StoreInt(store, "Buffer.InputSize", port.Buffer().InputSize());
 }
 
-void StoreTimeouts(QSettings& store, const TCustomComPort& port) {
+void StoreTimeouts(comdev::SettingsValues& store, const TCustomComPort& port) {
   const TComTimeouts& t = port.Timeouts();
   StoreInt(store, "Timeouts.ReadInterval", t.ReadInterval());
   StoreInt(store, "Timeouts.ReadTotalConstant", t.ReadTotalConstant());
@@ -131,7 +130,7 @@ void StoreTimeouts(QSettings& store, const TCustomComPort& port) {
   StoreInt(store, "Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier());
 }
 
-void StoreFlow(QSettings& store, const TCustomComPort& port) {
+void StoreFlow(comdev::SettingsValues& store, const TCustomComPort& port) {
   const TComFlowControl& f = port.FlowControl();
   StoreText(store, "FlowControl.ControlRTS", RTSToStr(f.ControlRTS()));
   StoreText(store, "FlowControl.ControlDTR", DTRToStr(f.ControlDTR()));
@@ -148,7 +147,7 @@ void StoreFlow(QSettings& store, const TCustomComPort& port) {
 // The groups in the order they are written.
 struct GroupWriter {
   TStoredGroup group;
-  void (*store)(QSettings&, const TCustomComPort&);
+  void (*store)(comdev::SettingsValues&, const TCustomComPort&);
 };
 constexpr GroupWriter kGroupWriters[] = {
     {sgLine, StoreLine},         {sgOther, StoreOther}, {sgParity, StoreParity},
@@ -237,14 +236,14 @@ void TCustomComPort::ApplyStep(TApplyStep step) {
   switch (step) {
     case asBuffer:
       if (int error = comdev::SetBuffers(device, buffer_.InputSize(), buffer_.OutputSize()))
-        throw EComPort(ceSetupFailed, error);
+        Fail(ceSetupFailed, error);
       break;
     case asLine:
-      if (int error = comdev::SetLine(device, LineOf(*this))) throw EComPort(ceSetStateFailed, error);
+      if (int error = comdev::SetLine(device, LineOf(*this))) Fail(ceSetStateFailed, error);
       break;
     case asTimeouts:
       if (int error = comdev::SetTimeouts(device, TimeoutsOf(timeouts_)))
-        throw EComPort(ceSetTimeoutsFailed, error);
+        Fail(ceSetTimeoutsFailed, error);
       break;
   }
 }
@@ -258,6 +257,15 @@ comdev::Device& TCustomComPort::RequireDevice(int errorCode) const {
   if (!device_) throw EComPort(errorCode, comdev::kInvalidDevice);
   return *device_;
 }
+
+// A device whose line is gone is closed before its failure goes on, so the
+// port reads as closed and the next opening starts afresh with the name.
+void TCustomComPort::Fail(int errorCode, int systemError) {
+  if (device_ && comdev::LineLost(*device_, systemError)) device_.reset();
+  throw EComPort(errorCode, systemError);
+}
+
+bool TCustomComPort::Connected() const { return device_ && !comdev::LineLost(*device_, 0); }
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
@@ -276,6 +284,7 @@ void TCustomComPort::SetDiscardNull(bool value) { Change(discardNull_, value, as
 
 void TCustomComPort::OpenPort() {
   if (Connected()) return;
+  device_.reset();  // a device whose line is gone, if any
   comdev::DevicePtr device;
   if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
   device_ = std::move(device);
@@ -288,7 +297,7 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!Connected()) return;
+  if (!device_) return;  // a device whose line is gone is closed too
   if (int error = comdev::CloseDevice(device_)) throw EComPort(cePurgeFailed, error);
 }
 
@@ -301,14 +310,14 @@ int TCustomComPort::WriteBytes(const void* buffer, int count) {
   comdev::Device& device = RequireDevice(ceWriteFailed);
   int written = 0;
   if (int error = comdev::Write(device, buffer, std::max(count, 0), written))
-    throw EComPort(ceWriteFailed, error);
+    Fail(ceWriteFailed, error);
   return written;
 }
 
 int TCustomComPort::PendingInputCount() {
   comdev::Device& device = RequireDevice(ceClearErrorFailed);
   int count = 0;
-  if (int error = comdev::PendingInput(device, count)) throw EComPort(ceClearErrorFailed, error);
+  if (int error = comdev::PendingInput(device, count)) Fail(ceClearErrorFailed, error);
   return count;
 }
 
@@ -316,14 +325,14 @@ std::string TCustomComPort::ReadBytes(int count) {
   if (count <= 0) return {};
   comdev::Device& device = RequireDevice(ceReadFailed);
   std::string received;
-  if (int error = comdev::Read(device, count, received)) throw EComPort(ceReadFailed, error);
+  if (int error = comdev::Read(device, count, received)) Fail(ceReadFailed, error);
   return received;
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
   comdev::Device& device = RequireDevice(ceWaitFailed);
   if (int error = comdev::WaitForEvent(device, events, stopEvent, timeoutMs))
-    throw EComPort(ceWaitFailed, error);
+    Fail(ceWaitFailed, error);
 }
 
 void TCustomComPort::SaveSettings(const std::string& keyPath) {
@@ -334,14 +343,12 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   if (key.empty() || key.back() != '\\') key += '\\';
   key += name_;
   const bool machineRoot = SameText(keyPath.substr(0, slash), "HKEY_LOCAL_MACHINE");
-  const std::unique_ptr<QSettings> store =
-      comdev::OpenSettingsKey(machineRoot, QString::fromStdString(key));
-  if (!store) throw EComPort(ceStoreFailed);
+  comdev::SettingsValues values;
   for (const GroupWriter& writer : kGroupWriters) {
-    if (storedGroups_.contains(writer.group)) writer.store(*store, *this);
+    if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  store->sync();
-  if (store->status() != QSettings::NoError) throw EComPort(ceStoreFailed);
+  if (!comdev::StoreSettings(machineRoot, QString::fromStdString(key), values))
+    throw EComPort(ceStoreFailed);
 }
 
 // --- Texts ------------------------------------------------------------------

@@ -260,9 +260,13 @@ class TCustomComPort {
   TStoredGroups StoredGroups() const { return storedGroups_; }
   void SetStoredGroups(TStoredGroups value) { storedGroups_ = value; }
 
+  // Opening also replaces a device whose line is gone (see Connected).
   void OpenPort();
   void ClosePort();
-  bool Connected() const { return device_ != nullptr; }
+  // False once the device's line is gone (hung up, a USB converter pulled
+  // out) even before an operation failed on it: only opening the name again
+  // can bring such a line back.
+  bool Connected() const;
 
   void BeginSettingsUpdate() { ++updateDepth_; }
   void EndSettingsUpdate();
@@ -275,7 +279,8 @@ class TCustomComPort {
   // Up to `count` bytes, ended early by the read timeouts.
   std::string ReadBytes(int count);
   // Waits for one of `events`, the stop event or the timeout (ms; negative:
-  // no limit); leaves in `events` what occurred, empty on timeout or stop.
+  // no limit); leaves in `events` what occurred, empty on timeout or stop. A
+  // failure leaves `events` untouched.
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs);
   // Writes the groups in StoredGroups under keyPath + "\" + Name().
   void SaveSettings(const std::string& keyPath);
@@ -295,6 +300,7 @@ class TCustomComPort {
   void ApplyAll();
   void ApplyStep(TApplyStep step);
   comdev::Device& RequireDevice(int errorCode) const;
+  [[noreturn]] void Fail(int errorCode, int systemError);
 
   std::string name_;
   std::string port_ = "COM1";

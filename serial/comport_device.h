@@ -7,10 +7,12 @@
 #include "serial/comport.h"
 
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QSettings;
@@ -57,6 +59,10 @@ struct TimeoutSettings {
 extern const int kInvalidDevice;
 
 int OpenDevice(const std::string& port, DevicePtr& device);
+// Whether the device's line is gone for good (hung up, unplugged), judged by
+// the device itself and by `error`, what an operation on it just returned (0
+// for none). Such a device stays useless until the name is opened again.
+bool LineLost(const Device& device, int error);
 // Aborts pending transfers, then closes. On failure the device stays open.
 int CloseDevice(DevicePtr& device);
 int SetBuffers(Device& device, int inputSize, int outputSize);
@@ -66,7 +72,8 @@ int Write(Device& device, const void* buffer, int count, int& written);
 int Read(Device& device, int count, std::string& received);
 int PendingInput(Device& device, int& count);
 // Waits for `events`, the stop event or the timeout; `events` becomes the
-// events that occurred (empty on timeout or stop).
+// events that occurred (empty on timeout or stop). A failure leaves `events`
+// as it was.
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
 
 // Puts port names in the order the port list shows them: without regard to
@@ -76,5 +83,13 @@ void SortPortNames(std::vector<std::string>& ports);
 // The per-user (or machine-wide) settings store opened at `key` (segments
 // separated by "\"). Null when the store cannot be opened.
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key);
+
+// Named values in the order they are written: texts (QString) and 32-bit
+// integers (qint32).
+using SettingsValues = std::vector<std::pair<QString, QVariant>>;
+
+// Writes `values` at `key` of the per-user (or machine-wide) store. True only
+// when the store then really holds every one of them.
+bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values);
 
 }  // namespace comdev

@@ -6,6 +6,8 @@
 
 #include "serial/comport_device.h"
 
+#include <QFile>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QLibraryInfo>
 #include <QSettings>
@@ -20,6 +22,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +30,10 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <system_error>
@@ -37,6 +43,7 @@ namespace comdev {
 struct Device {
   int fd;
   TimeoutSettings timeouts;
+  std::string lockFile;  // the UUCP lock file this device made, if any
 };
 
 }  // namespace comdev
@@ -136,9 +143,10 @@ int SetHandshakeLines(int fd, const comdev::LineSettings& line) {
 
 // --- Port list --------------------------------------------------------------
 
-// serial8250 registers every possible UART slot; only slots with a chip
-// behind them report a type.
-bool IsRealUart(const std::string& devicePath) {
+// Asks the driver about the chip behind a port: the last resort, for a
+// kernel whose sysfs does not tell. The port is opened without waiting for
+// the carrier, and nothing is set on it.
+bool ProbedUart(const std::string& devicePath) {
   const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   serial_struct info{};
@@ -158,6 +166,24 @@ int ForEachEntry(const std::string& dir, Visit visit) {
   return error.value();
 }
 
+// The serial core's word on the chip behind a port (its "type" attribute, 0
+// for none); nothing when the kernel does not give it.
+std::optional<int> UartType(const std::filesystem::path& ttyEntry) {
+  std::ifstream in(ttyEntry / "type");
+  int type = 0;
+  if (!(in >> type)) return std::nullopt;
+  return type;
+}
+
+// serial8250 registers every possible UART slot, with or without a chip
+// behind it. Opening a slot to find out would pulse the modem lines of a
+// real UART, so the port's sysfs entry decides wherever it can.
+bool HasChip(const std::filesystem::path& ttyEntry, const std::string& driver,
+             const std::string& devicePath) {
+  if (const std::optional<int> type = UartType(ttyEntry)) return *type != PORT_UNKNOWN;
+  return driver != "serial8250" || ProbedUart(devicePath);
+}
+
 int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
                   std::vector<std::string>& ports) {
   return ForEachEntry(ttyClassDir, [&](const std::filesystem::path& entry) {
@@ -165,8 +191,7 @@ int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
     const auto driver = std::filesystem::read_symlink(entry / "device" / "driver", noDriver);
     if (noDriver) return;  // a virtual terminal, not a port
     const std::string name = entry.filename();
-    if (driver.filename() == "serial8250" && !IsRealUart(devDir + "/" + name)) return;
-    ports.push_back(name);
+    if (HasChip(entry, driver.filename(), devDir + "/" + name)) ports.push_back(name);
   });
 }
 
@@ -193,6 +218,55 @@ int ComNumber(const std::string& port) {
 bool Exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
+}
+
+// --- UUCP lock files -----------------------------------------------------------
+// Serial programs that take no flock still keep out of each other's way with
+// a file LCK..<device> holding the owner's PID as ten ASCII digits and a
+// newline.
+
+// The process a lock file names; 0 when its content names none.
+pid_t LockHolder(const std::string& content) {
+  long pid = 0;
+  const char* at = content.data();
+  const char* end = at + content.size();
+  while (at < end && *at == ' ') ++at;
+  const auto [next, error] = std::from_chars(at, end, pid);
+  const bool whole = next == end || *next == '\n';
+  return error == std::errc() && whole && pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// Another user's process answers EPERM: alive all the same.
+bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
+// The file's content, or nothing when there is no such file.
+std::optional<std::string> ReadLockFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LockContent(pid_t pid) {
+  char text[16];
+  const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+  return std::string(text, static_cast<size_t>(length));
+}
+
+// Makes the lock file whole under a private name, then links it in place:
+// another program never sees it half-written, and of two at once only one
+// link succeeds (EEXIST for the other). Returns 0 or errno.
+int CreateLockFile(const std::string& dir, const std::string& path) {
+  std::string temporary = dir + "/LTMP.XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  const std::string content = LockContent(::getpid());
+  const bool written = ::fchmod(fd, 0644) == 0 &&
+                       ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  int error = written ? 0 : errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) error = errno;
+  ::unlink(temporary.c_str());
+  return error;
 }
 
 // --- Settings file ----------------------------------------------------------
@@ -278,7 +352,11 @@ bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
     for (const QString& line : lines) out << line << '\n';
     out << '\n';
   }
-  return out.status() == QTextStream::Ok;
+  out.flush();
+  // A file keeps what it was given in its own buffer: a full disk shows only
+  // when that goes out, and the old file must stay unless it does.
+  auto* file = qobject_cast<QFileDevice*>(&device);
+  return out.status() == QTextStream::Ok && (!file || file->flush());
 }
 
 QSettings::Format TypedSettingsFormat() {
@@ -333,7 +411,46 @@ void DeviceCloser::operator()(Device* device) const noexcept {
   // anybody else holds the device open; the next opener must find it free.
   ::ioctl(device->fd, TIOCNXCL);
   ::close(device->fd);
+  ReleaseLockFile(device->lockFile);
   delete device;
+}
+
+int LockName(const std::string& devicePath, std::string& name) {
+  char resolved[PATH_MAX];
+  if (!::realpath(devicePath.c_str(), resolved)) return errno;
+  name = std::filesystem::path(resolved).filename();
+  return 0;
+}
+
+std::string LockDirectory() {
+  for (const char* dir : {"/run/lock", "/var/lock"}) {
+    struct stat info {};
+    if (::stat(dir, &info) == 0 && S_ISDIR(info.st_mode)) return dir;
+  }
+  return {};
+}
+
+int TakeLockFile(const std::string& dir, const std::string& name, std::string& taken) {
+  taken.clear();
+  const std::string path = dir + "/LCK.." + name;
+  // A second round only after another opener made the file between our look and our link.
+  for (int round = 0; round < 2; ++round) {
+    if (const std::optional<std::string> content = ReadLockFile(path)) {
+      if (ProcessAlive(LockHolder(*content))) return EBUSY;
+      // Stale: its owner is gone. One we may not remove leaves us without a file.
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return 0;
+    }
+    const int error = CreateLockFile(dir, path);
+    if (error == 0) taken = path;
+    if (error != EEXIST) return 0;  // made, or the directory takes no files: flock and TIOCEXCL still guard
+  }
+  return EBUSY;
+}
+
+void ReleaseLockFile(const std::string& path) {
+  // Only while it is still ours: a stale-lock remover may have replaced it.
+  if (path.empty() || ReadLockFile(path) != LockContent(::getpid())) return;
+  ::unlink(path.c_str());
 }
 
 std::string DevicePath(const std::string& port, const std::string& devDir) {
@@ -355,16 +472,31 @@ int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
 
 int OpenDevice(const std::string& port, DevicePtr& device) {
   const std::string path = DevicePath(port, "/dev");
+  // Other serial programs lock the device itself, whatever link led here.
+  std::string name;
+  if (int error = LockName(path, name)) return error;
+  std::string lockFile;
+  if (const std::string dir = LockDirectory(); !dir.empty()) {
+    if (int error = TakeLockFile(dir, name, lockFile)) return error;
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  // Root passes TIOCEXCL, so the lock is what keeps a second process out.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  // Root passes TIOCEXCL, so flock is what keeps a second process of ours out.
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
     const int error = errno;
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
+    ReleaseLockFile(lockFile);
     return error;
   }
-  device.reset(new Device{fd, {}});
+  device.reset(new Device{fd, {}, lockFile});
   return 0;
+}
+
+bool LineLost(const Device& device, int error) {
+  // A hung-up tty answers EIO to everything and never recovers; ENXIO and
+  // ENODEV come from a driver whose hardware is gone.
+  if (error == EIO || error == ENXIO || error == ENODEV) return true;
+  pollfd pfd{device.fd, 0, 0};
+  return ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (kHangUp | POLLNVAL)) != 0;
 }
 
 int CloseDevice(DevicePtr& device) {
@@ -466,13 +598,29 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
                    {stop ? static_cast<int>(stop->Handle()) : -1, POLLIN, 0}};
   const Deadline deadline = timeoutMs < 0 ? Deadline() : After(static_cast<std::uint64_t>(timeoutMs));
   int ready = 0;
-  const int error = PollUntil(fds, 2, deadline, ready);
-  events = {};
-  if (error) return error;
+  if (int error = PollUntil(fds, 2, deadline, ready)) return error;
   if (fds[0].revents & (kHangUp | POLLNVAL)) return EIO;
+  events = {};
   if (fds[0].revents & POLLIN) events.insert(evRxChar);
   return 0;
 }
+
+namespace {
+
+// Read from the disk, not through QSettings, whose cache of the file can
+// outlive what is really there.
+bool FileHolds(const QString& path, const QString& group, const SettingsValues& values) {
+  QFile file(path);
+  QSettings::SettingsMap stored;
+  if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
+  const QString prefix = group.isEmpty() ? QString() : group + '/';
+  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
+    const QVariant found = stored.value(prefix + named.first);
+    return found.typeId() == named.second.typeId() && found == named.second;
+  });
+}
+
+}  // namespace
 
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
   QStringList segments = key.split('\\', Qt::SkipEmptyParts);
@@ -493,6 +641,17 @@ std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key)
   auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
   if (!location.group.isEmpty()) store->beginGroup(location.group);
   return store;
+}
+
+bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
+  const std::unique_ptr<QSettings> store = OpenSettingsKey(machineRoot, key);
+  if (!store) return false;
+  for (const auto& [name, value] : values) store->setValue(name, value);
+  store->sync();
+  if (store->status() == QSettings::AccessError) return false;
+  // A file that could not be parsed is rewritten all the same, but its format
+  // error then hides how the writing went; the file itself tells.
+  return FileHolds(store->fileName(), store->group(), values);
 }
 
 }  // namespace comdev

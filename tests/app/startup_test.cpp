@@ -2,6 +2,7 @@
 // menu that is left for each answer.
 #include "app/tl8form.h"
 #include "modbus/exchange_state.h"
+#include "serial/comport_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -9,7 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCoreApplication>
@@ -94,6 +102,32 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
   EXPECT_TRUE(form->ComPort.Connected());
 }
 
+// Another serial program that takes no flock but keeps the usual lock file
+// holds the port: the same box, and the port opens once that program is gone.
+TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
+  const std::string lockDir = comdev::LockDirectory();
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
+  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(line.SlavePath()).filename().string();
+  const pid_t other = fork();
+  if (other == 0) {
+    pause();
+    _exit(0);
+  }
+  std::ofstream(lockFile) << std::string(10 - std::to_string(other).size(), ' ') << other << '\n';
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  form->Show();
+  kill(other, SIGKILL);
+  waitpid(other, nullptr, 0);
+  EXPECT_FALSE(form->ComPort.Connected());
+  ASSERT_EQ(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[1].caption, QStringLiteral("Неудача при открытии порта"));
+
+  form->OpenComport();
+  EXPECT_TRUE(form->ComPort.Connected());
+  form.reset();
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
+}
+
 TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
   for (BoxAnswer answer : {BoxAnswer::No, BoxAnswer::Closed}) {
     TTl8Form declined;
@@ -142,6 +176,82 @@ TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_FALSE(running.isVisible()) << "signal " << signal;
   }
+}
+
+// Stands in for whatever the process did on a stop request before the tool
+// registered its handler: counts the requests instead of ending the test.
+class CountingStopRequests {
+ public:
+  CountingStopRequests() {
+    count = 0;
+    struct sigaction counting {};
+    counting.sa_handler = [](int) { count.fetch_add(1); };
+    sigemptyset(&counting.sa_mask);
+    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &counting, &saved_[i]);
+  }
+  ~CountingStopRequests() {
+    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+  }
+  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+  static inline std::atomic<int> count{0};
+
+ private:
+  struct sigaction saved_[2];
+};
+
+// Once the main window is gone, its stop event and its close action are too:
+// a stop request then gets what it had before the tool (under the address
+// sanitizer a handler left behind is a use after free).
+TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
+  CountingStopRequests previous;
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  form->Show();
+  ASSERT_TRUE(form->ComPort.Connected());
+  raise(SIGTERM);
+  EXPECT_EQ(CountingStopRequests::count, 0);  // the tool's handler took it
+  EXPECT_TRUE(form->StopEvent()->IsSignalled());
+  form.reset();
+  for (int signal : CountingStopRequests::kSignals) raise(signal);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(CountingStopRequests::count, 2);
+
+  // A window that never registered leaves another window's registration alone.
+  TTl8Form registered;
+  registered.ComPort.SetPort(line.SlavePath());
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  registered.Show();
+  { TTl8Form declined; }
+  raise(SIGINT);
+  EXPECT_TRUE(registered.StopEvent()->IsSignalled());
+  EXPECT_EQ(CountingStopRequests::count, 2);
+  QCoreApplication::processEvents();  // no stop request left over for a later window
+}
+
+// Stop requests keep arriving on another thread while main windows come and
+// go (and each opening replaces the stop event): none may reach a stop event
+// that is being destroyed.
+TEST_F(Startup, StopRequestsDuringTeardownTouchNothingDestroyed) {
+  CountingStopRequests previous;
+  std::atomic<bool> done{false};
+  std::thread requests([&] {
+    while (!done) raise(SIGINT);  // handled on this thread
+  });
+  for (int round = 0; round < 30; ++round) {
+    TTl8Form running;
+    running.ComPort.SetPort(line.SlavePath());
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    running.Show();
+    ASSERT_TRUE(running.ComPort.Connected());
+    running.ComPort.ClosePort();
+    running.OpenComport();  // a fresh stop event replaces the first
+    ASSERT_TRUE(running.ComPort.Connected());
+  }
+  done = true;
+  requests.join();
+  QCoreApplication::processEvents();  // no stop request left over for a later window
+  const int before = CountingStopRequests::count;
+  raise(SIGINT);
+  EXPECT_EQ(CountingStopRequests::count, before + 1);
 }
 
 }  // namespace

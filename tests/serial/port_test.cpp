@@ -2,6 +2,7 @@
 // the line through the master side.
 
 #include "serial/comport.h"
+#include "serial/comport_unix.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -196,11 +203,8 @@ TEST_F(OpenPty, WaitForEventEndsOnTimeoutStopOrData) {
   EXPECT_TRUE(events.empty());
 }
 
-// A busy device: root passes TIOCEXCL and meets the lock (EAGAIN), anybody
-// else is stopped by TIOCEXCL already (EBUSY).
-std::string Refusal() {
-  return "Unable to open com port (win error code: " + std::to_string(geteuid() == 0 ? EAGAIN : EBUSY) + ")";
-}
+// A busy device: its holder's UUCP lock file names a live process.
+std::string Refusal() { return "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")"; }
 
 // What a second opener in another process (root included) is told.
 std::string OpenInChild(const std::string& device) {
@@ -212,6 +216,7 @@ std::string OpenInChild(const std::string& device) {
     TComPort other;
     other.SetPort(device);
     const std::string result = FailureOf([&] { other.OpenPort(); });
+    other.ClosePort();  // _exit runs no destructor
     [[maybe_unused]] ssize_t n = write(fds[1], result.data(), result.size());
     _exit(0);
   }
@@ -255,26 +260,87 @@ TEST(SerialPort, ClosedPortOperationsFailAsOnAnInvalidDevice) {
   EXPECT_EQ(port.ReadBytes(0), "");  // touches no device
 }
 
-// The far end goes away (a USB converter pulled out): every operation fails
-// with its own message instead of waiting or reporting nothing forever.
-TEST_F(OpenPty, VanishedPeerFailsEveryOperationAtOnce) {
-  pty.CloseMaster();
-  TComEvents events{evRxChar};
-  const std::pair<std::function<void()>, std::string> rows[] = {
-      {[&] { port.WaitForEvent(events, nullptr, 10000); }, "WaitForEvent method failed (win error code: 5)"},
-      {[&] { port.ReadBytes(10); }, "ReadFile function failed (win error code: 5)"},
-      {[&] { port.WriteBytes("abc", 3); }, "WriteFile function failed (win error code: 5)"},
-      {[&] { port.PendingInputCount(); }, "ClearCommError function failed (win error code: 5)"},
-      {[&] { port.SetBaudRate(br19200); }, "SetCommState function failed (win error code: 5)"},
+// The far end goes away (a USB converter pulled out): the port reads as
+// closed at once, and every operation fails with its own message instead of
+// waiting or reporting nothing forever; the failure closes the device, so
+// the next operation meets a closed port.
+TEST(SerialPort, VanishedPeerFailsTheOperationAndClosesThePort) {
+  const std::pair<std::function<void(TCustomComPort&)>, std::string> rows[] = {
+      {[](auto& p) { TComEvents e{evRxChar}; p.WaitForEvent(e, nullptr, 10000); }, "WaitForEvent method failed"},
+      {[](auto& p) { p.ReadBytes(10); }, "ReadFile function failed"},
+      {[](auto& p) { p.WriteBytes("abc", 3); }, "WriteFile function failed"},
+      {[](auto& p) { p.PendingInputCount(); }, "ClearCommError function failed"},
   };
-  for (const auto& [operation, message] : rows) {
+  for (const auto& [operation, text] : rows) {
+    SCOPED_TRACE(text);
+    PtyPair pty;
+    TComPort port;
+    port.SetPort(pty.SlavePath());
+    port.OpenPort();
+    pty.CloseMaster();
+    EXPECT_FALSE(port.Connected());
     std::string failure;
-    EXPECT_LT(TimeOf([&] { failure = FailureOf(operation); }), kHang) << message;
-    EXPECT_EQ(failure, message);
+    EXPECT_LT(TimeOf([&] { failure = FailureOf([&] { operation(port); }); }), kHang);
+    EXPECT_EQ(failure, text + " (win error code: 5)");
+    EXPECT_EQ(FailureOf([&] { operation(port); }), text + " (win error code: 9)");
+    EXPECT_FALSE(port.Connected());
   }
-  EXPECT_TRUE(port.Connected());  // a failure leaves the state where it was
+}
+
+// A setting changed after the line was lost is only stored: it reaches the
+// device at the next opening.
+TEST(SerialPort, SettingsOfALostLineWaitForTheNextOpening) {
+  PtyPair pty;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
+  pty.CloseMaster();
+  port.SetBaudRate(br19200);
+  EXPECT_EQ(port.AppliedCount(asLine), 1);
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
+}
+
+// Unplugged and plugged in again: the name (here a link, as /dev/COM1 would
+// be) leads to a new device, and opening the port again reaches it, with no
+// explicit close in between.
+TEST(SerialPort, OpeningAgainAfterALostLineReachesTheNewDevice) {
+  const std::string link = ::testing::TempDir() + "tl8-replug-" + std::to_string(getpid());
+  auto first = std::make_unique<PtyPair>();
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);
+  TComPort port;
+  port.SetPort(link);
+  port.OpenPort();
+  first.reset();  // the converter is pulled out
+
+  PtyPair second;
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(second.SlavePath().c_str(), link.c_str()), 0);
+  EXPECT_FALSE(port.Connected());
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected());
+  port.WriteBytes("ok", 2);
+  EXPECT_EQ(second.Read(2000, 2), "ok");
+  unlink(link.c_str());
+}
+
+// A failed wait leaves the caller's events as they were, so a caller that
+// goes on with them meets the failure at its next step.
+TEST(SerialPort, FailedWaitKeepsTheEventSet) {
+  PtyPair pty;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
+  pty.CloseMaster();
+  const TComEvents before{evRxChar, evCTS};
+  TComEvents events = before;
+  EXPECT_EQ(FailureOf([&] { port.WaitForEvent(events, nullptr, 100); }),
+            "WaitForEvent method failed (win error code: 5)");
+  EXPECT_EQ(events, before);
+  EXPECT_EQ(FailureOf([&] { port.WaitForEvent(events, nullptr, 100); }),
+            "WaitForEvent method failed (win error code: 9)");
+  EXPECT_EQ(events, before);
 }
 
 // The line settings as the device holds them after the port pushed them.
@@ -452,6 +518,148 @@ TEST(SerialPort, DestroyingAnOpenPortFreesTheDevice) {
     EXPECT_EQ(OpenInChild(pty.SlavePath()), Refusal());
   }
   EXPECT_EQ(OpenInChild(pty.SlavePath()), "no failure");
+}
+
+// --- UUCP lock files -----------------------------------------------------------
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string LockText(long pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10ld\n", pid);
+  return text;
+}
+
+// A process that lives until the object goes.
+class LiveProcess {
+ public:
+  LiveProcess() : pid_(fork()) {
+    if (pid_ == 0) {
+      pause();
+      _exit(0);
+    }
+  }
+  ~LiveProcess() { End(); }
+  void End() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_;
+};
+
+class LockDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tl8-lock-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    file = dir + "/LCK..ttyUSB0";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::string dir, file;
+};
+
+TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
+  LiveProcess other;
+  struct Row {
+    const char* what;
+    std::optional<std::string> before;  // none: no lock file
+    int result;
+  };
+  const Row rows[] = {
+      {"no lock", std::nullopt, 0},
+      {"a live process", LockText(other.Pid()), EBUSY},
+      {"this process", LockText(getpid()), EBUSY},
+      {"without padding", std::to_string(other.Pid()) + "\n", EBUSY},
+      {"a process that is gone", LockText(99999999), 0},
+      {"no process named", "garbage\n", 0},
+      {"empty", "", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove(file);
+    if (row.before) std::ofstream(file, std::ios::binary) << *row.before;
+    std::string taken = "stale";
+    EXPECT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), row.result);
+    if (row.result == 0) {
+      EXPECT_EQ(taken, file);
+      EXPECT_EQ(FileText(file), LockText(getpid()));  // ten digits and a newline
+      EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms(0644));
+      comdev::ReleaseLockFile(taken);
+      EXPECT_FALSE(std::filesystem::exists(file));
+    } else {
+      EXPECT_EQ(taken, "");
+      EXPECT_EQ(FileText(file), *row.before);
+    }
+  }
+  EXPECT_EQ(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());  // no temporary left
+}
+
+TEST_F(LockDir, ReleaseLeavesALockThatIsNoLongerOurs) {
+  std::string taken;
+  ASSERT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), 0);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << LockText(1);
+  comdev::ReleaseLockFile(taken);
+  EXPECT_EQ(FileText(file), LockText(1));
+}
+
+// Where no lock file can be made, the port still opens: flock and TIOCEXCL guard it.
+TEST_F(LockDir, ADirectoryThatTakesNoFileLeavesNoLock) {
+  const std::string notADirectory = dir + "/plain";
+  std::ofstream(notADirectory) << "";
+  std::string taken = "stale";
+  EXPECT_EQ(comdev::TakeLockFile(notADirectory, "ttyUSB0", taken), 0);
+  EXPECT_EQ(taken, "");
+}
+
+// Other programs lock the device itself, whatever link the user named.
+TEST_F(LockDir, TheLockIsNamedAfterTheDeviceALinkLeadsTo) {
+  PtyPair pty;
+  const std::string device = std::filesystem::path(pty.SlavePath()).filename();
+  const std::string link = dir + "/COM1", chained = dir + "/COM2";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink(link.c_str(), chained.c_str()), 0);
+  for (const std::string& path : {pty.SlavePath(), link, chained}) {
+    std::string name;
+    EXPECT_EQ(comdev::LockName(path, name), 0) << path;
+    EXPECT_EQ(name, device) << path;
+  }
+  std::string name;
+  EXPECT_EQ(comdev::LockName(dir + "/missing", name), ENOENT);
+}
+
+// The port honours the lock file of another serial program that takes no
+// flock, takes the device over once that program is gone, and leaves no lock
+// file behind when it closes.
+TEST(SerialPort, HonoursAndMakesTheSystemsLockFile) {
+  const std::string lockDir = comdev::LockDirectory();
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
+  PtyPair pty;
+  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(pty.SlavePath()).filename().string();
+  LiveProcess other;
+  std::ofstream(lockFile) << LockText(other.Pid());
+
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  EXPECT_EQ(FailureOf([&] { port.OpenPort(); }), Refusal());
+  EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(FileText(lockFile), LockText(other.Pid()));
+
+  other.End();
+  port.OpenPort();
+  EXPECT_EQ(FileText(lockFile), LockText(getpid()));
+  EXPECT_EQ(OpenInChild(pty.SlavePath()), Refusal());
+  port.ClosePort();
+  EXPECT_FALSE(std::filesystem::exists(lockFile));
 }
 
 }  // namespace

@@ -233,7 +233,7 @@ TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {
   holder.OpenPort();
   const std::string vanished = (configDir / "vanished-port").string();
   listed.push_back(vanished);
-  const std::pair<std::string, int> cases[] = {{lineB.SlavePath(), EWOULDBLOCK}, {vanished, ENOENT}};
+  const std::pair<std::string, int> cases[] = {{lineB.SlavePath(), EBUSY}, {vanished, ENOENT}};  // EBUSY: the holder's lock file
 
   for (const auto& [target, code] : cases) {
     SCOPED_TRACE(target);
@@ -271,6 +271,18 @@ TEST_F(PortDialog, SavingFailureIsReportedAndTheOpeningSkipped) {
   EXPECT_EQ(boxes.Shown()[1].icon, BoxIcon::Error);
   EXPECT_EQ(openCalls, 0);
   EXPECT_FALSE(port.Connected());
+}
+
+// A settings file that cannot be read is rewritten: the settings are
+// stored, so nothing is reported and the port opens.
+TEST_F(PortDialog, AnUnreadableSettingsFileIsRewrittenAndThePortOpened) {
+  fs::create_directories(configDir / "Kavrion");
+  std::ofstream(configDir / "Kavrion" / "ZELK.conf") << "not a settings line\n";
+  RunDialog(ClickOk);
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Настройка порта"});
+  EXPECT_EQ(openCalls, 1);
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(SavedValues().size(), 28u);
 }
 
 TEST_F(PortDialog, ShowsTheLineSettingsInRussianAndHandsBackTheirOwnTexts) {

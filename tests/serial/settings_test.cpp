@@ -7,10 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -156,6 +163,73 @@ TEST_F(SaveSettings, FailuresSayFailedToStoreSettings) {
   std::ofstream(plainFile) << "x";
   setenv("XDG_CONFIG_HOME", plainFile.c_str(), 1);
   EXPECT_EQ(failure(kKeyPath), failed);
+}
+
+// A settings file that cannot be read is replaced by the values saved now,
+// and that is a success: the settings are stored.
+TEST_F(SaveSettings, AFileThatCannotBeReadIsRewrittenWithoutAFailure) {
+  const std::string unreadable[] = {
+      "garbage line\n",
+      "[Comport Settings\\ComPort]\n\"Port\"=dword:zz\n",
+      "[Comport Settings\\ComPort]\n\"Port\"=\"unterminated\n",
+  };
+  for (const std::string& content : unreadable) {
+    SCOPED_TRACE(content);
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+    TComPort port;
+    port.SetPort("COM5");
+    EXPECT_NO_THROW(port.SaveSettings(kKeyPath));
+    const Values values = ValuesIn(file, "Comport Settings\\ComPort");
+    EXPECT_EQ(values.size(), 6u);
+    EXPECT_EQ(values.count("Port") ? values.at("Port") : "", "\"COM5\"");
+  }
+}
+
+// Runs `body` in a child process whose config directory is a tiny file
+// system that the test fills up; returns the child's exit code, or -1 when
+// no such file system can be made here (it takes the right to mount).
+int WithFullDisk(const fs::path& dir, const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=8k") != 0)
+      _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 100) return -1;
+  return WEXITSTATUS(status);
+}
+
+// A full disk: the write is refused, the old file stays as it was, and the
+// failure is reported, never a success.
+TEST_F(SaveSettings, AFullDiskKeepsTheOldFileAndFails) {
+  const int result = WithFullDisk(configDir, [&] {
+    fs::create_directories(file.parent_path());
+    TComPort old;
+    old.SetPort("COM7");
+    old.SaveSettings(kKeyPath);
+    const std::string before = [&] { std::ifstream in(file); return std::string(std::istreambuf_iterator<char>(in), {}); }();
+    std::ofstream(configDir / "filler") << std::string(16 * 1024, 'x');  // takes what is left
+    struct statvfs space {};
+    if (statvfs(configDir.c_str(), &space) != 0 || space.f_bavail != 0) return 4;
+    TComPort port;
+    port.SetStoredGroups({sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther});
+    int code = 0;
+    try {
+      port.SaveSettings(kKeyPath);
+      code = 1;  // a success over a full disk
+    } catch (const EComPort& error) {
+      if (std::string(error.what()) != "Failed to store settings") code = 2;
+    }
+    std::ifstream in(file);
+    if (std::string(std::istreambuf_iterator<char>(in), {}) != before) code = 3;
+    return code;
+  });
+  if (result < 0) GTEST_SKIP() << "no private tmpfs can be mounted here";
+  EXPECT_EQ(result, 0) << "1: success reported, 2: another message, 3: old file changed, 4: disk not full";
 }
 
 TEST(SettingsLocation, KeySegmentsNameTheFileThenTheGroup) {

@@ -1,0 +1,127 @@
+// The converter pulled out and plugged in again while the tool runs: the
+// simulated adapter is stopped and started anew on the same link name, and
+// the tool, through its real windows, reaches it again without a restart.
+
+#include "app/tl8form.h"
+#include "app/toolwindows.h"
+#include "modbus/exchange_state.h"
+#include "modbus/requests.h"
+#include "serial/veskcomsetupfrm.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "tests/support/sim_process.h"
+#include "windows/koefforpotreb.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+class Replug : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApp();
+    ASSERT_TRUE(workDir.isValid());
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(workDir.path());  // tmp.dat goes here
+    Exchange() = ExchangeState{};
+    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+    boxes.OnShow([this](const ShownBox& box) {
+      if (box.kind == ShownBox::Question && Tl8Form && !Tl8Form->ComPort.Connected())
+        Tl8Form->ComPort.SetPort(link);
+    });
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    windows = std::make_unique<ToolWindows>();
+  }
+  void TearDown() override {
+    windows.reset();
+    sim.reset();
+    QDir::setCurrent(previousDir);
+  }
+
+  // The converter is pulled out (the adapter's end of the line goes away)
+  // and plugged in again: the same name now leads to a new line.
+  void PullOut() { sim.reset(); }
+  void PlugIn() { sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link}); }
+
+  // "Изм.границ пар-ров": true when the bounds came from the adapter.
+  bool ReadBounds() {
+    boxes.Clear();
+    KoefForPotreb->Canal2_20->clear();
+    Tl8Form->N4->trigger();
+    KoefForPotreb->hide();
+    return KoefForPotreb->Canal2_20->text() == QStringLiteral("85.00") && boxes.Shown().empty();
+  }
+
+  void PortSetupOk() {
+    boxes.AnswerDialog([](QDialog& dialog) { static_cast<TVeskComSetupFrm&>(dialog).Button1->click(); });
+    Tl8Form->N2->trigger();
+  }
+
+  QTemporaryDir workDir;
+  QString previousDir;
+  const std::string link = workDir.filePath("COM1").toStdString();
+  ScriptedBoxes boxes;
+  std::unique_ptr<tl8test::SimProcess> sim;
+  std::unique_ptr<ToolWindows> windows;
+};
+
+TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
+  ASSERT_TRUE(Tl8Form->ComPort.Connected());
+  ASSERT_TRUE(ReadBounds());
+
+  PullOut();
+  EXPECT_FALSE(Tl8Form->ComPort.Connected());
+  EXPECT_FALSE(ReadBounds());
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
+
+  PlugIn();
+  PortSetupOk();
+  EXPECT_TRUE(Tl8Form->ComPort.Connected());
+  EXPECT_TRUE(ReadBounds()) << boxes.Texts().size();
+}
+
+// Nothing was sent while the converter was out: the loss is seen all the same.
+TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
+  ASSERT_TRUE(ReadBounds());
+  PullOut();
+  PlugIn();
+  boxes.Clear();
+  PortSetupOk();
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].kind, ShownBox::Dialog);  // and no error after it
+  EXPECT_TRUE(ReadBounds());
+
+  PullOut();
+  PlugIn();
+  Tl8Form->OpenComport();
+  EXPECT_TRUE(ReadBounds());
+}
+
+// The line drops while an answer is being collected (here before its first
+// wait, so that no timing decides): the failed wait leaves the collection
+// going on with what it waited for, so the next step reports the failure
+// instead of taking the silence for "no answer".
+TEST(LineLoss, DuringCollectionIsReported) {
+  PtyPair pty;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
+  ModbusRequests requests(port);
+  pty.CloseMaster();
+  EXPECT_THROW(requests.ReadDataModbus(), EComPort);
+  EXPECT_FALSE(port.Connected());
+}
+
+}  // namespace
