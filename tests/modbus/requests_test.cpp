@@ -175,22 +175,32 @@ TEST_F(RequestsTest, ParameterReadResults) {
   }
 }
 
-TEST_F(RequestsTest, InputLeftFromEarlierRequestsIsDroppedBeforeEachRequest) {
-  const std::string late = WithCrc(Bytes("01 03 04 00 00 40 80"));   // 4.0
-  const std::string timely = WithCrc(Bytes("01 03 04 00 00 3F 80")); // 1.0
-  int frames = 0;
-  peer.SetResponder([&frames, late, timely](const std::string&) {
-    return std::vector<Burst>{{++frames == 1 ? 140 : 5, frames == 1 ? late : timely}};
-  });
+TEST_F(RequestsTest, InputLeftFromEarlierRequestsNeverCountsForTheNextOne) {
+  const std::string four = WithCrc(Bytes("01 03 04 00 00 40 80"));
+  const std::string one = WithCrc(Bytes("01 03 04 00 00 3F 80"));
   exchange.ParamIndex = 1;
+
+  // Bytes that came in between requests are dropped before the next one.
+  peer.SetResponder(AnswerEachWith({{5, one}}));
   requests.ReadParameter(0);
-  EXPECT_EQ(exchange.ResponseStatus, 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));  // the late answer is in meanwhile
-  peer.Write(Bytes("55 AA"));  // and some line noise
+  ASSERT_EQ(exchange.ResponseStatus, 0);
+  peer.Write(four + Bytes("55 AA"));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   requests.ReadParameter(0);
+  EXPECT_EQ(exchange.ResponseText, one);
+
+  // An answer later than its read's collection, coming only once the next
+  // read is on its way, is dropped too: after a read without an answer the
+  // next request waits for the line to fall quiet.
+  int frames = 0;
+  peer.SetResponder([&frames, four, one](const std::string&) {
+    return std::vector<Burst>{++frames == 1 ? Burst{140, four} : Burst{5, one}};
+  });
+  requests.ReadParameter(0);
+  EXPECT_EQ(exchange.ResponseStatus, 1);
+  requests.ReadParameter(0);
   EXPECT_EQ(exchange.ResponseStatus, 0);
-  EXPECT_EQ(exchange.ResponseText, timely);
+  EXPECT_EQ(exchange.ResponseText, one);
   EXPECT_EQ(exchange.ParamValue, 1.0);
 }
 
