@@ -196,8 +196,9 @@ void ModbusRequests::ReadDataModbus() {
   int reads = 0;
   do {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
     try {
-      port_.WaitForEvent(events, stopEvent_, static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs)));
+      port_.WaitForEvent(events, stopEvent_, waitMs);
     } catch (const EComPort&) {
       // A failed wait counts as whatever the set held before.
     }
