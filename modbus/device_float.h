@@ -20,7 +20,12 @@ class EFloatOverflow : public std::runtime_error {
 // infinities). Exponent fields 254 and 255 throw EFloatOverflow.
 double DeviceFloatToDouble(uint8_t w0, uint8_t w1, uint8_t w2, uint8_t w3);
 
-// Rounds through a 40-bit-mantissa real (range 2^-128 to below 2^127:
-// larger throws EFloatOverflow, smaller becomes 0), then to the nearest
-// binary32 (ties to even), and clears bit 0 of the pattern.
+// Rounds through a 40-bit-mantissa real (magnitudes below 2^-128 become 0),
+// then to the nearest binary32 (ties to even), and clears bit 0 of the
+// pattern. The range is the decoder's, so whatever is written reads back: a
+// magnitude whose binary32 reaches 2^127 (exponent field 254) throws
+// EFloatOverflow. The largest writable magnitude is therefore
+// (2 - 2^-23) * 2^126 = 1.70141173e38, shown as "1.701412E+38"; from the
+// midway point to 2^127, 1.70141178e38, up everything is refused, the shown
+// "1.701412E+38" included (it rounds to 2^127), so it cannot be written back.
 DeviceFloatBytes DoubleToDeviceFloat(double value);

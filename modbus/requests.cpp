@@ -6,6 +6,7 @@
 #include "serial/comport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -14,11 +15,31 @@ namespace {
 constexpr int kCollectPolls = 300;
 constexpr int kMaxReads = 300;
 constexpr int kSilenceMs = 80;
+// An answer starts within the 80 ms and takes about 10 ms at 9600 bit/s; a
+// line that never falls silent is given no more than this in all.
+constexpr int kCollectLimitMs = kSilenceMs + 40;
+// A read's answer does not tell which request it answers. After a read went
+// without a usable answer, its answer may still be on the way: the next
+// request waits until the line has been quiet this long, dropping what comes,
+// so that an answer up to about 270 ms late is never taken for a later one's.
+constexpr int kQuietMs = 150;
+constexpr int kQuietLimitMs = 3 * kQuietMs;  // a line that never falls quiet
 // Address, function, byte count, the four data bytes and the CRC.
 constexpr size_t kParameterAnswerLength = 9;
+// A write's answer echoes its address, function, register and value or count.
+constexpr size_t kEchoedBytes = 6;
+constexpr size_t kWriteAnswerLength = kEchoedBytes + 2;
 
 constexpr int High(uint16_t value) { return value >> 8; }
 constexpr int Low(uint16_t value) { return value & 0xFF; }
+
+// The first `count` bytes of the frame just sent, before an answer check
+// overwrites TxFrame.
+std::string SentBytes(const ExchangeState& exchange, size_t count) {
+  std::string bytes;
+  for (size_t i = 0; i < count; ++i) bytes += static_cast<char>(exchange.TxFrame[i]);
+  return bytes;
+}
 
 std::unique_ptr<ModbusRequests>& BoundRequests() {
   static std::unique_ptr<ModbusRequests> requests;
@@ -30,7 +51,31 @@ std::unique_ptr<ModbusRequests>& BoundRequests() {
 ModbusRequests::ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params)
     : port_(port), exchange_(exchange), params_(params) {}
 
+bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
+
+void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
+
+void ModbusRequests::LetLineFallQuiet() {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kQuietLimitMs);
+  TComEvents events;
+  do {
+    DropPendingInput();
+    events = {evRxChar};
+    port_.WaitForEvent(events, stopEvent_, kQuietMs);
+  } while (events.contains(evRxChar) && Clock::now() < end);
+}
+
 void ModbusRequests::SendFrame() {
+  // A closed port is left to the write, which reports it.
+  if (port_.Connected()) {
+    if (readInDoubt_) LetLineFallQuiet();
+    DropPendingInput();
+  }
+  readInDoubt_ = false;
+  // Checked right before the write: at most the frame already on its way
+  // goes out after a stop request.
+  if (StopRequested()) throw EStopRequested();
   std::array<uint8_t, ExchangeState::kFrameSlots> buffer{};
   const int length = std::clamp(exchange_.FrameLength, 0, ExchangeState::kFrameSlots);
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
@@ -50,9 +95,11 @@ void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
 
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, 0x06, High(reg), Low(reg), High(value), Low(value)});
+  const std::string request = SentBytes(exchange_, kEchoedBytes);
   Delay(50);
   CollectResponse();
   Delay(10);
+  CheckWriteAnswer(request);
 }
 
 void ModbusRequests::WriteParameter() {
@@ -60,9 +107,26 @@ void ModbusRequests::WriteParameter() {
   const auto data = params_.ParamImage.begin() + ParamByteOffset(exchange_.ParamIndex);
   Send({exchange_.DeviceAddress, 0x10, High(reg), Low(reg), 0x00, 0x02, 0x04, data[0], data[1],
         data[2], data[3]});
+  const std::string request = SentBytes(exchange_, kEchoedBytes);
   Delay(80);
   CollectResponse();
   Delay(20);
+  CheckWriteAnswer(request);
+}
+
+void ModbusRequests::CheckWriteAnswer(const std::string& request) {
+  ExchangeState& x = exchange_;
+  const std::string& answer = x.ResponseText;
+  if (answer.size() < 3)
+    x.ResponseStatus = kStatusNoAnswer;
+  else if (!x.ResponseCrcMatches())
+    x.ResponseStatus = kStatusBadAnswer;
+  else if (answer[1] & 0x80)
+    x.ResponseStatus = kStatusRefused;
+  else if (answer.size() == kWriteAnswerLength && answer.compare(0, kEchoedBytes, request) == 0)
+    x.ResponseStatus = kStatusAccepted;
+  else
+    x.ResponseStatus = kStatusBadAnswer;
 }
 
 void ModbusRequests::ReadParameter(int32_t mode) {
@@ -74,10 +138,12 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     CollectResponse();
     Delay(20);
     CheckParameterAnswer(rawOffset);
+    readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, 0x03, 0x00, 0x00, 0x00, 0x07});
     Delay(50);
     CollectResponse();
+    readInDoubt_ = exchange_.ResponseText.size() < 3;
   }
 }
 
@@ -94,7 +160,14 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
     x.ResponseStatus = kStatusBadAnswer;
     return;
   }
-  if (byte(1) & 0x80) return;  // an exception answer decodes nothing
+  if (byte(0) != x.DeviceAddress || (byte(1) & 0x7F) != 0x03) {  // not an answer to this read
+    x.ResponseStatus = kStatusBadAnswer;
+    return;
+  }
+  if (byte(1) & 0x80) {  // an exception answer: the adapter refused, nothing to decode
+    x.ResponseStatus = kStatusRefused;
+    return;
+  }
   if (answer.size() < kParameterAnswerLength) {
     x.ResponseStatus = kStatusBadAnswer;
     return;
@@ -116,12 +189,16 @@ void ModbusRequests::CollectResponse() {
 }
 
 void ModbusRequests::ReadDataModbus() {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kCollectLimitMs);
   exchange_.ResponseText.clear();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
     try {
-      port_.WaitForEvent(events, stopEvent_, kSilenceMs);
+      port_.WaitForEvent(events, stopEvent_, waitMs);
     } catch (const EComPort&) {
       // A failed wait counts as whatever the set held before.
     }
@@ -129,7 +206,7 @@ void ModbusRequests::ReadDataModbus() {
       exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
       ++reads;
     }
-  } while (!events.empty() && reads < kMaxReads);
+  } while (!events.empty() && reads < kMaxReads && Clock::now() < end);
 }
 
 void BindRequests(TCustomComPort* port) {

@@ -1,39 +1,59 @@
 #pragma once
 // The Modbus RTU requests the tool sends to the adapter and the two loops that
 // collect its answers. Each request builds its frame in the exchange state,
-// sends it in one port write, waits its fixed delays, collects what arrived
-// and leaves the results in the exchange state; none of them returns a value
-// or retries. Port errors are not caught here.
+// drops whatever still waits at the port (a late answer to an earlier
+// request), sends the frame in one port write, waits its fixed delays,
+// collects what arrived and leaves the results in the exchange state; none of
+// them returns a value or retries. Port errors are not caught here.
 
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 
 #include <cstdint>
 #include <initializer_list>
+#include <stdexcept>
+#include <string>
 
 class TCustomComPort;
 class TComStopEvent;
+
+// The tool was asked to stop (the stop event is signalled): no frame is sent
+// any more, so every loop of requests ends at its next request.
+class EStopRequested : public std::runtime_error {
+ public:
+  EStopRequested() : std::runtime_error("Stopped on request") {}
+};
 
 class ModbusRequests {
  public:
   ModbusRequests(TCustomComPort& port, ExchangeState& exchange = Exchange(),
                  ParamData& params = Params());
 
-  // The event that ends ReadDataModbus's waits early; may be null.
+  // The event that ends ReadDataModbus's waits early and, once signalled,
+  // keeps every further frame off the line; may be null.
   void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
 
+  // The writes set ResponseStatus: accepted only for the echo of the
+  // request's first six bytes (address, function, register, value or count)
+  // with a correct CRC; an exception answer is refused; anything else of 3
+  // bytes or more is a bad answer.
   // Function 6 to DeviceAddress: 50 ms, collect, 10 ms.
   void WriteSingleRegister(uint16_t reg, uint16_t value);
   // Function 16 of parameter ParamIndex from its four ParamImage bytes:
   // 80 ms, collect, 20 ms.
   void WriteParameter();
   // Mode 0: function 3 of parameter ParamIndex, 100 ms, collect, 20 ms, then
-  // ResponseStatus and the decoded values. Mode 1: the probe, function 3 of the
-  // seven registers from 0, 50 ms, collect, no check. Other modes: nothing.
+  // ResponseStatus and the decoded values (only an answer from DeviceAddress
+  // with function 3 is taken; an exception answer is refused and decodes
+  // nothing). Mode 1: the probe, function 3 of the seven registers
+  // from 0, 50 ms, collect, no check. Other modes: nothing.
   void ReadParameter(int32_t mode);
 
-  // The first FrameLength slots of TxFrame, in one port write. For the
-  // frames that callers build themselves (see ExchangeState::AppendCrc).
+  // Drops what waits at the port (after a read without a usable answer, what
+  // arrives until the line falls quiet too), then writes the first
+  // FrameLength slots of TxFrame in one port write. For the frames that callers build themselves
+  // (see ExchangeState::AppendCrc). Throws EStopRequested, sending nothing,
+  // once the stop event is signalled.
   void SendFrame();
 
   // A frame its caller composes (the address search and write, the
@@ -43,20 +63,29 @@ class ModbusRequests {
 
   // 300 polls in a row of what is waiting at the port, without waiting.
   void CollectResponse();
-  // Collects until 80 ms pass without a byte (or 300 reads); needs no delay
-  // before it. The waits block without handling events; errors of the wait
-  // itself are ignored.
+  // Collects until 80 ms pass without a byte, 300 reads or 120 ms in all,
+  // whichever comes first (a line that never falls silent costs no more);
+  // needs no delay before it. The waits block without handling events; errors
+  // of the wait itself are ignored.
   void ReadDataModbus();
 
  private:
   // Puts the frame body into TxFrame, appends the CRC and sends it.
   void Send(std::initializer_list<int> body);
+  bool StopRequested() const;
+  void DropPendingInput();
+  // Drops what arrives until the line has been quiet for a while (bounded in
+  // time for a line that never falls quiet).
+  void LetLineFallQuiet();
   void CheckParameterAnswer(int rawOffset);
+  // `request`: the first six bytes of the write that was sent.
+  void CheckWriteAnswer(const std::string& request);
 
   TCustomComPort& port_;
   ExchangeState& exchange_;
   ParamData& params_;
   TComStopEvent* stopEvent_ = nullptr;
+  bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
 };
 
 // The process-wide requests, bound by the main window to its port. Requests()

@@ -19,8 +19,24 @@ bool ReadParameterWithRetry() {
   return Exchange().ResponseStatus == kStatusAccepted;
 }
 
+// Sends, and when the answer is not `usable` sends `retry` (the same request
+// when empty) once more, pausing 50 ms before or after the second try.
+bool TriedTwice(const std::function<void()>& send, bool (*usable)(), RetryPause pause,
+                const std::function<void()>& retry) {
+  send();
+  if (usable()) return true;
+  if (pause == RetryPause::BeforeRetry) Delay(kPauseMs);
+  (retry ? retry : send)();
+  if (pause == RetryPause::AfterRetry) Delay(kPauseMs);
+  return usable();
+}
+
+// Only the adapter's echo of the write counts; a refusal or a stranger's
+// answer is no answer to it.
+bool Acknowledged() { return Exchange().ResponseStatus == kStatusAccepted; }
+
 bool AcknowledgedOrSaySo(const std::function<void()>& send, QPoint noAnswerAt) {
-  if (AnsweredWithRetry(send, RetryPause::BeforeRetry)) return true;
+  if (TriedTwice(send, Acknowledged, RetryPause::BeforeRetry, {})) return true;
   boxes().Message(kNoAnswerText, BoxIcon::None, noAnswerAt);
   return false;
 }
@@ -39,12 +55,7 @@ bool Answered() { return Exchange().ResponseText.size() >= kShortestAnswer; }
 
 bool AnsweredWithRetry(const std::function<void()>& send, RetryPause pause,
                        const std::function<void()>& retry) {
-  send();
-  if (Answered()) return true;
-  if (pause == RetryPause::BeforeRetry) Delay(kPauseMs);
-  (retry ? retry : send)();
-  if (pause == RetryPause::AfterRetry) Delay(kPauseMs);
-  return Answered();
+  return TriedTwice(send, Answered, pause, retry);
 }
 
 bool ReadAllParameters(const std::function<void(int index)>& shown, int pauseMs) {
@@ -72,6 +83,7 @@ bool WriteAddressRegister(int32_t address, QPoint noAnswerAt) {
 
 bool WriteAllParameters(const std::function<void(int index)>& written, QPoint noAnswerAt) {
   ExchangeState& x = Exchange();
+  x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
     if (!AcknowledgedOrSaySo([] { Requests().WriteParameter(); }, noAnswerAt)) return false;
     x.ParamIndex = i + 1;

@@ -35,11 +35,11 @@ bool AnsweredWithRetry(const std::function<void()>& send, RetryPause pause,
 // read: false.
 bool ReadAllParameters(const std::function<void(int index)>& shown, int pauseMs);
 
-// Gives the adapter at DeviceAddress its new address (register 375); on no
-// answer, twice, shows "Нет ответа" at `noAnswerAt`.
+// Gives the adapter at DeviceAddress its new address (register 375); when the
+// adapter does not acknowledge it, twice, shows "Нет ответа" at `noAnswerAt`.
 bool WriteAddressRegister(int32_t address, QPoint noAnswerAt);
 
 // Writes parameters 1..16 from ParamImage, with `written(index)` and a 50 ms
-// pause after each; a parameter unanswered twice shows "Нет ответа" at
-// `noAnswerAt` and ends the write: false.
+// pause after each; a parameter the adapter does not acknowledge, twice,
+// shows "Нет ответа" at `noAnswerAt` and ends the write: false.
 bool WriteAllParameters(const std::function<void(int index)>& written, QPoint noAnswerAt);

@@ -301,12 +301,12 @@ void TKoefForPotreb::WriteButtonClick() {
     AdrEdit->setFocus();
     return;
   }
+  // Every value converts before the first frame goes out.
+  if (!BuildBoundsImage()) return;
   const QPoint noAnswerAt(406, 444);
   if (!WriteAddressRegister(address, noAnswerAt)) return;
   Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
-  Exchange().ParamIndex = 1;
-  if (!BuildBoundsImage()) return;
   const auto written = [this](int k) { Panel2->ShowParametersDone(k); };
   if (!WriteAllParameters(written, noAnswerAt)) return;
   Panel2->hide();

@@ -50,7 +50,8 @@ class TKoefForPotreb : public QWidget {
   void ReadAndSaveBounds();
   // The read on request: writes no file.
   void ReadButtonClick();
-  // Writes the address register, then all 16 parameters, behind the password.
+  // Behind the password: builds the image (nothing is sent unless every value
+  // converts), writes the address register, then all 16 parameters.
   void WriteButtonClick();
   // Loads the six bound boxes from tmp.dat.
   void IschodButtonClick();

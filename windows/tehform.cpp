@@ -205,8 +205,7 @@ void TTehForm::ShowParameter(int index) {
       DataLabel->setText(x.StampText);
       break;
     case ParamKind::Address:
-      // The address byte of the last accepted answer: an exception answer
-      // carries no data and leaves the previous one.
+      // The address byte of the answer just accepted.
       AdrEdit->setText(QString::number(Params().ParamRaw[ParamByteOffset(index) + 1]));
       break;
     case ParamKind::Checksum:
@@ -264,14 +263,15 @@ void TTehForm::WriteButtonClick() {
     Panel1->hide();
     return;
   }
+  // Every value converts before the first frame goes out.
+  if (!BuildKoefImage()) return;
   if (!WriteAddressRegister(address, QPoint(406, 444))) return;
 
   Panel1->Start(kWriteStatus);
   Exchange().DeviceAddress = static_cast<uint8_t>(address);
-  Exchange().ParamIndex = 1;
   const auto written = [this](int i) { Panel1->ShowParametersDone(i); };
   // The panel stays to show where a failed write stopped.
-  if (!BuildKoefImage() || !WriteAllParameters(written, QPoint(392, 470))) return;
+  if (!WriteAllParameters(written, QPoint(392, 470))) return;
   Panel1->hide();
 }
 

@@ -76,7 +76,8 @@ class TTehForm : public QWidget {
   // Reads all sixteen parameters from the adapter and shows them.
   void ReadButtonClick();
   // Optionally saves the coefficient file, then behind the write password
-  // gives the adapter the typed address and writes all sixteen parameters.
+  // builds the image (nothing is sent unless every value converts), gives the
+  // adapter the typed address and writes all sixteen parameters.
   void WriteButtonClick();
   // Fills the fields with the initial values of a new adapter.
   void NachButtonClick();

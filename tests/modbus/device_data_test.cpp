@@ -92,7 +92,8 @@ TEST(DeviceFloat, Encoding) {
       // Just below a tie: the 40-bit step rounds onto the tie, which then
       // goes to even (up); rounding straight to binary32 would go down.
       {1 + 3 * 0x1p-23 + 0x1p-24 - 0x1p-50, "00 04 3F 80"},
-      {0x1p127 * (1 - 0x1p-40), "00 00 7F 00"},      // largest accepted
+      {0x1p126 * (2 - 0x1p-23), "FF FE 7E FF"},      // largest kept (bit 0 cleared)
+      {0x1p126 * (2 - 0x1p-23) + 0x1p101, "FF FE 7E FF"},  // still rounds down to it
       {0x1p-128, "00 00 00 20"},                     // smallest kept, a binary32 subnormal
       {0x1p-129, "00 00 00 00"},                     // below the range: zero
       {-1e-45, "00 00 00 00"},
@@ -101,8 +102,11 @@ TEST(DeviceFloat, Encoding) {
 }
 
 TEST(DeviceFloat, EncodingOverflow) {
-  for (double value : {0x1p127, 0x1p127 * (1 - 0x1p-45), -1e39, 1e300, double(INFINITY),
-                       double(NAN)}) {
+  // From the midway point between the largest device float and 2^127 up, the
+  // binary32 would need the exponent field the decoder refuses.
+  for (double value : {0x1p127, 0x1p127 * (1 - 0x1p-45), 0x1p127 * (1 - 0x1p-40),
+                       0x1p126 * (2 - 0x1p-24), -0x1p126 * (2 - 0x1p-24), 1.70141183e38, -1e39,
+                       1e300, double(INFINITY), double(NAN)}) {
     EXPECT_THROW(DoubleToDeviceFloat(value), EFloatOverflow) << value;
   }
   try {
@@ -119,6 +123,19 @@ TEST(DeviceFloat, DecodingWithoutSpecialCases) {
   EXPECT_EQ(Decode("00 00 80 00"), -0x1p-127);                 // binary32 -0.0
   EXPECT_EQ(Decode("00 00 7E 80"), 0x1p126);
   EXPECT_EQ(Decode("FF FE 7E FF"), 0x1p126 * (2 - 0x1p-22));  // largest below the limit
+}
+
+// Whatever the tool shows of a device float it can write back, or refuses
+// before anything is sent; it never writes what it cannot read.
+TEST(DeviceFloat, ShownTopOfTheRangeIsWrittenBackOrRefused) {
+  const double largest = Decode("FF FE 7E FF");
+  const QString shown = FixedText(largest, 2);
+  EXPECT_EQ(shown, "1.701412E+38");
+  EXPECT_THROW(DoubleToDeviceFloat(*StrictToFloat(shown)), EFloatOverflow);
+  for (const char* text : {"1.701411E+38", "1.7014117E+38", "-1.7014117E38"}) {
+    const DeviceFloatBytes b = DoubleToDeviceFloat(*StrictToFloat(text));
+    EXPECT_NO_THROW(DeviceFloatToDouble(b[0], b[1], b[2], b[3])) << text;
+  }
 }
 
 TEST(DeviceFloat, DecodingOverflow) {

@@ -149,7 +149,10 @@ TEST_F(RequestsTest, ParameterReadResults) {
       {"swapped CRC", 1, {{5, Bytes("01 03 04 00 00 3F 80 BB 0F")}}, 5, {}, {}, {}, false},
       {"noise in front", 1, {{5, Bytes("FF 00") + WithCrc(Bytes("01 03 04 00 00 3F 80"))}}, 5, {},
        {}, {}, false},
-      {"exception", 1, {{5, WithCrc(Bytes("01 83 02"))}}, 0, {}, {}, {}, false},
+      {"exception", 1, {{5, WithCrc(Bytes("01 83 02"))}}, 2, {}, {}, {}, false},
+      {"another address", 1, {{5, WithCrc(Bytes("02 03 04 00 00 3F 80"))}}, 5, {}, {}, {}, false},
+      {"another function", 1, {{5, WithCrc(Bytes("01 04 04 00 00 3F 80"))}}, 5, {}, {}, {}, false},
+      {"another function's exception", 1, {{5, WithCrc(Bytes("01 90 04"))}}, 5, {}, {}, {}, false},
       {"too short for the data", 1, {{5, WithCrc(Bytes("01 03 02 00 00"))}}, 5, {}, {}, {}, false},
       {"oversize", 1, {{5, WithCrc(Bytes("01 03 FF") + std::string(100, '\x3F'))}}, 5, {}, {}, {},
        false},
@@ -175,19 +178,95 @@ TEST_F(RequestsTest, ParameterReadResults) {
   }
 }
 
-TEST_F(RequestsTest, LateAnswerSpoilsTheNextRead) {
-  const std::string answer = WithCrc(Bytes("01 03 04 00 00 3F 80"));
-  int frames = 0;
-  peer.SetResponder([&frames, answer](const std::string&) {
-    return std::vector<Burst>{{++frames == 1 ? 150 : 5, answer}};
-  });
+TEST_F(RequestsTest, InputLeftFromEarlierRequestsNeverCountsForTheNextOne) {
+  const std::string four = WithCrc(Bytes("01 03 04 00 00 40 80"));
+  const std::string one = WithCrc(Bytes("01 03 04 00 00 3F 80"));
   exchange.ParamIndex = 1;
+
+  // Bytes that came in between requests are dropped before the next one.
+  peer.SetResponder(AnswerEachWith({{5, one}}));
+  requests.ReadParameter(0);
+  ASSERT_EQ(exchange.ResponseStatus, 0);
+  peer.Write(four + Bytes("55 AA"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  requests.ReadParameter(0);
+  EXPECT_EQ(exchange.ResponseText, one);
+
+  // An answer later than its read's collection, coming only once the next
+  // read is on its way, is dropped too: after a read without an answer the
+  // next request waits for the line to fall quiet.
+  int frames = 0;
+  peer.SetResponder([&frames, four, one](const std::string&) {
+    return std::vector<Burst>{++frames == 1 ? Burst{140, four} : Burst{5, one}};
+  });
   requests.ReadParameter(0);
   EXPECT_EQ(exchange.ResponseStatus, 1);
-  EXPECT_EQ(exchange.ResponseText, "");
   requests.ReadParameter(0);
-  EXPECT_EQ(exchange.ResponseStatus, 5);
-  EXPECT_EQ(exchange.ResponseText, answer + answer);
+  EXPECT_EQ(exchange.ResponseStatus, 0);
+  EXPECT_EQ(exchange.ResponseText, one);
+  EXPECT_EQ(exchange.ParamValue, 1.0);
+}
+
+// A write counts as done only on the adapter's echo of it.
+TEST_F(RequestsTest, WriteAnswersJudged) {
+  const struct {
+    const char* name;
+    std::function<std::string(const std::string& request)> answer;
+    int32_t status;
+  } answers[] = {
+      {"echo", [](const std::string& r) { return WithCrc(r.substr(0, 6)); }, 0},
+      {"none", [](const std::string&) { return std::string(); }, 1},
+      {"exception", [](const std::string& r) { return WithCrc(r.substr(0, 1) + char(r[1] | 0x80) + '\x04'); }, 2},
+      {"swapped CRC",
+       [](const std::string& r) {
+         std::string a = WithCrc(r.substr(0, 6));
+         std::swap(a[6], a[7]);
+         return a;
+       },
+       5},
+      {"another address", [](const std::string& r) { return WithCrc('\x02' + r.substr(1, 5)); }, 5},
+      {"another function", [](const std::string& r) { return WithCrc(r.substr(0, 1) + '\x03' + r.substr(2, 4)); }, 5},
+      {"another register", [](const std::string& r) { return WithCrc(r.substr(0, 3) + '\x09' + r.substr(4, 2)); }, 5},
+      {"cut short with a good CRC", [](const std::string& r) { return WithCrc(r.substr(0, 3)); }, 5},
+      {"noise in front", [](const std::string& r) { return Bytes("FF") + WithCrc(r.substr(0, 6)); }, 5},
+  };
+  const struct {
+    const char* name;
+    std::function<void(RequestsTest&)> write;
+  } writes[] = {
+      {"function 6", [](RequestsTest& t) { t.requests.WriteSingleRegister(375, 5); }},
+      {"function 16",
+       [](RequestsTest& t) {
+         t.exchange.ParamIndex = 3;
+         t.requests.WriteParameter();
+       }},
+  };
+  for (const auto& w : writes) {
+    for (const auto& a : answers) {
+      SCOPED_TRACE(std::string(w.name) + ", " + a.name);
+      peer.SetResponder([&a](const std::string& frame) {
+        const std::string answer = a.answer(frame);
+        return answer.empty() ? std::vector<Burst>{} : std::vector<Burst>{{5, answer}};
+      });
+      exchange.ResponseStatus = -1;
+      w.write(*this);
+      EXPECT_EQ(exchange.ResponseStatus, a.status);
+    }
+  }
+}
+
+TEST_F(RequestsTest, NothingIsSentOnceTheStopEventIsSignalled) {
+  TComStopEvent stop;
+  requests.SetStopEvent(&stop);
+  requests.ReadParameter(1);  // not signalled yet: sent
+  stop.Signal();
+  const std::function<void()> requestsOfEveryKind[] = {
+      [this] { requests.ReadParameter(0); }, [this] { requests.ReadParameter(1); },
+      [this] { requests.WriteParameter(); }, [this] { requests.WriteSingleRegister(375, 1); },
+      [this] { requests.SendOwnFrame({1, 3, 1, 1, 0, 2}); }};
+  for (const auto& request : requestsOfEveryKind) EXPECT_THROW(request(), EStopRequested);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(peer.Frames().size(), 1u);
 }
 
 TEST_F(RequestsTest, UndecodableFloatEndsTheRead) {

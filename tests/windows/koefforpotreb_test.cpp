@@ -338,10 +338,8 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   window.WriteButtonClick();
   ASSERT_EQ(boxes.Texts().size(), 2u);
   EXPECT_EQ(boxes.Texts()[1], "Проверьте данные");
-  // The address register has been written; no parameter is.
-  const std::vector<SimJournalEntry> frames = Received();
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].bytes[1], 0x06);
+  // Nothing is sent, not even the address register.
+  EXPECT_TRUE(Received().empty());
 }
 
 TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
@@ -589,6 +587,67 @@ TEST_F(BoundsWindow, TheWriteDateReachesAccessibility) {
     EXPECT_EQ(label->text(QAccessible::Name), date);
     EXPECT_EQ(label->text(QAccessible::Description), "Дата записи коэф в ТЛ-8К");
   }
+}
+
+// Spoilt answers never show as bounds nor count as written: each ends in the
+// adapter's true values or in the window's failure message.
+TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
+  const QStringList old = {"1", "2", "3", "4", "5", "6"};
+  const struct {
+    const char* fault;
+    bool write;
+    QString message;
+    QStringList bounds;        // after the read on opening
+    std::vector<int> written;  // registers of the parameter writes
+  } cases[] = {
+      {"exception:4", false, "Сбой!", old, {}},
+      // Parameter 4's late answer is dropped, not shown as parameter 5.
+      {"late:200,fn=3,reg=263", false, "Сбой!", {"1010.00", "630.00", "3", "4", "5", "6"}, {}},
+      {"exception:4,fn=16,reg=259", true, "Нет ответа", {}, {257, 259, 259}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Connect({"--fault", c.fault});
+    const tl8test::SimState before = sim->state();
+    for (int i = 0; i < 6; ++i) BoundBoxes()[i]->setText(old[i]);
+    boxes.Clear();
+    if (c.write) {
+      for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+      window.ZavodNEdit->setText("101001");
+      window.AdrEdit->setText("1");
+      AnswerPassword("Rumel");
+      window.WriteButtonClick();
+      std::vector<int> written;
+      for (const SimJournalEntry& frame : Received())
+        if (frame.bytes[1] == 0x10) written.push_back(RegisterOf(frame));
+      EXPECT_EQ(written, c.written);
+      EXPECT_EQ(sim->state().param(2), before.param(2));
+      EXPECT_EQ(boxes.Shown().back().pos, QPoint(406, 444));
+    } else {
+      WriteFile(kTmpDat, "kept\r\n");
+      OpenFromTheMenu();
+      EXPECT_EQ(BoundTexts(), c.bounds);
+      // tmp.dat holds the old copy or lines of the values read, nothing else.
+      for (const QByteArray& line : FileBytes(kTmpDat).split('\n'))
+        if (!line.isEmpty()) EXPECT_TRUE(line == "kept\r" || c.bounds.contains(line.chopped(1))) << line.data();
+    }
+    EXPECT_EQ(boxes.Texts().back(), c.message);
+  }
+}
+
+TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
+  Connect();
+  for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+  for (QLineEdit* box : BoundBoxes()) box->setText("1");
+  window.Canal3_4->setText("1.701412E+38");  // the largest device float as shown
+  window.ZavodNEdit->setText("101001");
+  window.AdrEdit->setText("1");
+  AnswerPassword("Rumel");
+  RunHandler([this] { window.WriteButtonClick(); });
+  ASSERT_EQ(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(Gate().Busy());
 }
 
 }  // namespace

@@ -565,4 +565,61 @@ TEST_F(TehFormTest, TheWriteDateReachesAccessibility) {
   EXPECT_EQ(label->text(QAccessible::Description), "Дата записи коэф в ТЛ-8К");
 }
 
+// Spoilt answers never show as values nor count as written: each ends in the
+// adapter's true values or in the window's failure message.
+TEST_F(TehFormTest, SpoiltAnswersEndInTrueValuesOrAMessage) {
+  const struct {
+    const char* fault;
+    bool write;
+    std::vector<QString> messages;
+    QString shownP3, shownP4;   // after a read
+    std::vector<Request> sent;  // of a write
+  } cases[] = {
+      {"exception:4,fn=3,reg=261", false, {"Сбой!"}, "old", "old", {}},
+      // The late answer is dropped before the retry; the retry's own answer,
+      // late too, never shows as parameter 4.
+      {"late:200,fn=3,reg=261", false, {"Сбой!"}, "old", "old", {}},
+      {"exception:4,fn=16,reg=265", true, {"Нет ответа"}, {}, {},
+       {{1, 6, 375}, {1, 16, 257}, {1, 16, 259}, {1, 16, 261}, {1, 16, 263}, {1, 16, 265}, {1, 16, 265}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SetUp();
+    StartAdapter({"--fault", c.fault});
+    form->NachButtonClick();
+    form->KoefEdit3->setText("old");
+    form->KoefEdit4->setText("old");
+    if (c.write) {
+      form->KoefEdit3->setText("16");
+      form->KoefEdit4->setText("4");
+      WriteWithoutFile();
+      EXPECT_EQ(Received(), c.sent);
+    } else {
+      OpenAndRead();
+      EXPECT_EQ(form->KoefEdit3->text(), c.shownP3);
+      EXPECT_EQ(form->KoefEdit4->text(), c.shownP4);
+    }
+    std::vector<QString> messages;
+    for (const ShownBox& box : boxes.Shown())
+      if (box.kind == ShownBox::Message) messages.push_back(box.text);
+    EXPECT_EQ(messages, c.messages);
+    boxes.Clear();
+    sim.reset();
+  }
+}
+
+TEST_F(TehFormTest, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
+  StartAdapter();
+  form->NachButtonClick();
+  form->Edit33->setText("1.701412E+38");  // the largest device float as shown
+  boxes.AnswerQuestion(BoxAnswer::No);
+  AnswerPassword(kWritePassword);
+  RunHandler([this] { form->WriteButtonClick(); });
+  ASSERT_EQ(boxes.Shown().size(), 3u);
+  EXPECT_EQ(boxes.Shown()[2].text, "Floating point overflow.");
+  EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
+  EXPECT_TRUE(Received().empty());
+  EXPECT_FALSE(Gate().Busy());
+}
+
 }  // namespace
