@@ -49,6 +49,7 @@ void ReportError(const std::exception& failure) {
 void RunHandler(const std::function<void()>& handler) {
   try {
     handler();
+  } catch (const EHandlerStopped&) {
   } catch (const std::exception& failure) {
     ReportError(failure);
   }

@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 
 class QDialog;
 
@@ -66,9 +67,16 @@ void SetApplicationTitle(const QString& title);
 QString ErrorReportText(const std::exception& failure);
 void ReportError(const std::exception& failure);
 
+// Ends the running handler without a report: the tool was asked to stop and
+// is closing, so there is nothing left to tell the user.
+class EHandlerStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Runs an event handler; a failure that escapes it ends the handler and is
-// shown by the standard error report. Every handler of the tool goes through
-// here.
+// shown by the standard error report (EHandlerStopped only ends it). Every
+// handler of the tool goes through here.
 void RunHandler(const std::function<void()>& handler);
 
 // Connects a signal to one of the receiver's event handlers, run through

@@ -6,6 +6,7 @@
 // collects what arrived and leaves the results in the exchange state; none of
 // them returns a value or retries. Port errors are not caught here.
 
+#include "modbus/boxes.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 
@@ -18,10 +19,11 @@ class TCustomComPort;
 class TComStopEvent;
 
 // The tool was asked to stop (the stop event is signalled): no frame is sent
-// any more, so every loop of requests ends at its next request.
-class EStopRequested : public std::runtime_error {
+// any more, so every loop of requests ends at its next request, and its
+// handler ends without a report.
+class EStopRequested : public EHandlerStopped {
  public:
-  EStopRequested() : std::runtime_error("Stopped on request") {}
+  EStopRequested() : EHandlerStopped("Stopped on request") {}
 };
 
 class ModbusRequests {

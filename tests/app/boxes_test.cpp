@@ -1,5 +1,7 @@
 // The application title and the standard error report's text.
 #include "modbus/boxes.h"
+#include "modbus/requests.h"
+#include "tests/support/scripted_boxes.h"
 
 #include <gtest/gtest.h>
 
@@ -28,4 +30,21 @@ TEST(ErrorReport, AppendsFullStopOnlyAfterCharactersSortingAfterIt) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(ErrorReportText(std::runtime_error(c.message)), QString::fromUtf8(c.shown)) << c.message;
+}
+
+// A stop request ends the handler quietly: the tool is closing. Any other
+// failure reaches the standard report.
+TEST(RunHandler, ReportsFailuresButNotAStopRequest) {
+  ScriptedBoxes boxes;
+  bool after = false;
+  RunHandler([&] {
+    throw EStopRequested();
+    after = true;
+  });
+  EXPECT_TRUE(boxes.Shown().empty());
+  RunHandler([] { throw std::runtime_error("WriteFile function failed (win error code: 5)"); });
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(boxes.Shown()[0].text, QStringLiteral("WriteFile function failed (win error code: 5)"));
+  EXPECT_FALSE(after);
 }

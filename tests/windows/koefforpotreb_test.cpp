@@ -628,8 +628,10 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
       OpenFromTheMenu();
       EXPECT_EQ(BoundTexts(), c.bounds);
       // tmp.dat holds the old copy or lines of the values read, nothing else.
-      for (const QByteArray& line : FileBytes(kTmpDat).split('\n'))
-        if (!line.isEmpty()) EXPECT_TRUE(line == "kept\r" || c.bounds.contains(line.chopped(1))) << line.data();
+      for (const QByteArray& line : FileBytes(kTmpDat).split('\n')) {
+        if (line.isEmpty()) continue;
+        EXPECT_TRUE(line == "kept\r" || c.bounds.contains(line.chopped(1))) << line.data();
+      }
     }
     EXPECT_EQ(boxes.Texts().back(), c.message);
   }
