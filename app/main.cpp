@@ -3,7 +3,8 @@
 // message loop until the main window closes.
 
 #include "app/toolwindows.h"
-#include "modbus/boxes.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 #include "windows/qtboxes.h"
 
 #include <QApplication>
@@ -15,7 +16,8 @@ int main(int argc, char* argv[]) {
   SetBoxes(&qtBoxes);
   int result = 0;
   {
-    ToolWindows windows;
+    Session session;
+    ToolWindows windows(session);
     result = QApplication::exec();
   }
   SetBoxes(nullptr);

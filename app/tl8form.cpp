@@ -1,20 +1,17 @@
 #include "app/tl8form.h"
 
-#include "app/console.h"
 #include "app/passthrough.h"
-#include "modbus/boxes.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
-#include "modbus/requests.h"
+#include "modbus/session.h"
 #include "serial/veskcomsetupfrm.h"
+#include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/tehform.h"
-#include "windows/paswkoefform.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPointer>
 
 namespace {
 
@@ -29,7 +26,9 @@ QString OpenFailureText(const std::string& port) {
 
 }  // namespace
 
-TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
+TTl8Form::TTl8Form(Session& session, QWidget* parent)
+    : QMainWindow(parent), ComPort(session.ComPort), session_(session) {
+  setObjectName(QStringLiteral("Tl8Form"));
   setWindowTitle(QStringLiteral("Работа с ТЛ-8К  (Tl8v05)"));
   resize(480, 240);
 
@@ -52,8 +51,6 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   N5 = N3->addAction(QStringLiteral("Технолог.режим"));
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
-  // Every window sends its requests and collects their answers through this port.
-  BindRequests(&ComPort);
 
   ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
   ConnectHandler(N8, &QAction::triggered, this, &TTl8Form::N8Click);
@@ -62,16 +59,12 @@ TTl8Form::TTl8Form(QWidget* parent) : QMainWindow(parent) {
   ConnectHandler(N5, &QAction::triggered, this, &TTl8Form::N5Click);
   ConnectHandler(N6, &QAction::triggered, this, &TTl8Form::N6Click);
   // While an exchange runs, nothing may start another one or switch the port.
-  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
+  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
   });
 }
 
-TTl8Form::~TTl8Form() {
-  // The stop event and this window go next; a later stop request must not reach them.
-  UnregisterConsoleHandler(StopEvent_.get());
-  BindRequests(nullptr);
-}
+TComStopEvent* TTl8Form::StopEvent() const { return session_.StopEvent(); }
 
 void TTl8Form::Show() {
   if (!Shown_) {
@@ -87,17 +80,18 @@ void TTl8Form::FormShow() {
     return;
   }
   OpenComport();
-  PasswordMode = 0;
-  Exchange().DeviceAddress = 1;
+  session_.PasswordMode = 0;
+  session_.Exchange.DeviceAddress = 1;
 }
 
 void TTl8Form::OpenComport() {
   if (ComPort.Connected()) return;
   try {
-    auto stopEvent = std::make_unique<TComStopEvent>();
-    RegisterConsoleHandler(stopEvent.get(), [this] { close(); });
-    Requests().SetStopEvent(stopEvent.get());
-    StopEvent_ = std::move(stopEvent);
+    // A console stop request ends the tool as "Выход" does, while the
+    // window is there to close.
+    session_.RenewStopEvent([window = QPointer<TTl8Form>(this)] {
+      if (window) window->close();
+    });
     ComPort.SetEvents({});
     ComPort.FlowControl().SetControlDTR(dtrEnable);
     ComPort.FlowControl().SetControlRTS(rtsEnable);
@@ -114,28 +108,30 @@ void TTl8Form::N2Click() {
   dialog.ExecutePortSetup(ComPort, [this] { OpenComport(); });
 }
 
-void TTl8Form::N8Click() { NetAddrF->TaskManager(); }
+void TTl8Form::N8Click() { windows_.address->TaskManager(); }
 
 void TTl8Form::N4Click() {
-  KoefForPotreb->show();
-  KoefForPotreb->raise();
-  KoefForPotreb->activateWindow();
-  KoefForPotreb->ReadAndSaveBounds();
-  KoefForPotreb->setEnabled(true);
+  TKoefForPotreb* bounds = windows_.bounds;
+  bounds->show();
+  bounds->raise();
+  bounds->activateWindow();
+  bounds->ReadAndSaveBounds();
+  bounds->setEnabled(true);
 }
 
 void TTl8Form::N7Click() {
-  if (SwitchToPassThrough()) close();
+  if (SwitchToPassThrough(session_)) close();
 }
 
 void TTl8Form::N5Click() {
-  AskPassword(1);
-  if (UnlockGranted != 1) return;
-  TehForm->show();
-  TehForm->raise();
-  TehForm->activateWindow();
-  TehForm->ReadButtonClick();
-  TehForm->setEnabled(true);
+  session_.AskPassword(1);
+  if (session_.UnlockGranted != 1) return;
+  TTehForm* calibration = windows_.calibration;
+  calibration->show();
+  calibration->raise();
+  calibration->activateWindow();
+  calibration->ReadButtonClick();
+  calibration->setEnabled(true);
 }
 
 void TTl8Form::N6Click() { close(); }

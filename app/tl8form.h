@@ -1,22 +1,32 @@
 #pragma once
 // The main window: an empty window with the menu that starts every service
-// function. It owns the tool's one serial port.
+// function. The session's port is its port: it opens it, and the port
+// dialog changes it.
 
 #include "serial/comport.h"
 
 #include <QMainWindow>
 
-#include <memory>
-
 class QAction;
 class QMenu;
+class Session;
+class TKoefForPotreb;
+class TNetAddrF;
+class TTehForm;
 
 class TTl8Form : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TTl8Form(QWidget* parent = nullptr);
-  ~TTl8Form() override;
+  explicit TTl8Form(Session& session, QWidget* parent = nullptr);
+
+  // The windows its menu opens; created after it, so handed in afterwards.
+  struct ServiceWindows {
+    TNetAddrF* address = nullptr;
+    TKoefForPotreb* bounds = nullptr;
+    TTehForm* calibration = nullptr;
+  };
+  void SetServiceWindows(const ServiceWindows& windows) { windows_ = windows; }
 
   // Shows the window; the first showing asks the start-up question before the
   // window appears.
@@ -27,9 +37,9 @@ class TTl8Form : public QMainWindow {
   void OpenComport();
 
   // The event that ends a port wait early; null until the port was opened.
-  TComStopEvent* StopEvent() const { return StopEvent_.get(); }
+  TComStopEvent* StopEvent() const;
 
-  TComPort ComPort;
+  TComPort& ComPort;  // the session's
 
   QMenu* N1;    // "Настройки"
   QAction* N2;  // "Настройка порта"
@@ -52,9 +62,7 @@ class TTl8Form : public QMainWindow {
   void N5Click();
   void N6Click();
 
-  std::unique_ptr<TComStopEvent> StopEvent_;
+  Session& session_;
+  ServiceWindows windows_;
   bool Shown_ = false;
 };
-
-// The process-wide main window.
-inline TTl8Form* Tl8Form = nullptr;

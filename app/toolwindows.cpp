@@ -1,8 +1,8 @@
 #include "app/toolwindows.h"
 
 #include "app/tl8form.h"
-#include "modbus/boxes.h"
 #include "serial/veskcomsetupfrm.h"
+#include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
@@ -11,41 +11,33 @@
 #include <QAction>
 #include <QMenu>
 
-namespace {
-
-// Creates a window and publishes it under its process-wide name.
-template <typename Window, typename... Args>
-void Create(std::unique_ptr<Window>& owner, Window*& name, Args&&... args) {
-  owner = std::make_unique<Window>(std::forward<Args>(args)...);
-  name = owner.get();
-}
-
-template <typename Window>
-void Destroy(std::unique_ptr<Window>& owner, Window*& name) {
-  name = nullptr;
-  owner.reset();
-}
-
-}  // namespace
-
-ToolWindows::ToolWindows() {
-  Create(Tl8Form_, Tl8Form);
+ToolWindows::ToolWindows(Session& session) {
+  Tl8Form_ = std::make_unique<TTl8Form>(session);
   Tl8Form_->Show();
   // Never shown: the main window builds a fresh one for each use. Building it
   // reads the system's port list, whose failure is reported like any other.
-  RunHandler([this] { Create(VeskComSetupFrm_, VeskComSetupFrm); });
-  Create(KoefForPotreb_, KoefForPotreb);
-  Create(PaswKoefForm_, PaswKoefForm, Tl8Form_.get());
-  Create(TehForm_, TehForm);
-  Create(NetAddrF_, NetAddrF);
-  NetAddrF_->WorkMenu = Tl8Form_->N3->menuAction();
+  RunHandler([this] {
+    VeskComSetupFrm_ = std::make_unique<TVeskComSetupFrm>();
+    VeskComSetupFrm_->setObjectName(QStringLiteral("VeskComSetupFrm"));
+  });
+  KoefForPotreb_ = std::make_unique<TKoefForPotreb>(session);
+  PaswKoefForm_ = std::make_unique<TPaswKoefForm>(session, Tl8Form_.get());
+  TehForm_ = std::make_unique<TTehForm>(session);
+  NetAddrF_ = std::make_unique<TNetAddrF>(session);
+
+  Tl8Form_->SetServiceWindows({NetAddrF_.get(), KoefForPotreb_.get(), TehForm_.get()});
+  QObject::connect(NetAddrF_.get(), &TNetAddrF::WorkMenuVisible, Tl8Form_->N3->menuAction(),
+                   &QAction::setVisible);
+  // The bounds window may be used once the calibration window has read the adapter.
+  QObject::connect(TehForm_.get(), &TTehForm::AdapterRead, KoefForPotreb_.get(),
+                   [bounds = KoefForPotreb_.get()] { bounds->setEnabled(true); });
 }
 
 ToolWindows::~ToolWindows() {
-  Destroy(NetAddrF_, NetAddrF);
-  Destroy(TehForm_, TehForm);
-  Destroy(PaswKoefForm_, PaswKoefForm);
-  Destroy(KoefForPotreb_, KoefForPotreb);
-  Destroy(VeskComSetupFrm_, VeskComSetupFrm);
-  Destroy(Tl8Form_, Tl8Form);
+  NetAddrF_.reset();
+  TehForm_.reset();
+  PaswKoefForm_.reset();
+  KoefForPotreb_.reset();
+  VeskComSetupFrm_.reset();
+  Tl8Form_.reset();
 }

@@ -1,11 +1,13 @@
 #pragma once
-// Every window of the tool, created once in a fixed order (the main window
-// first, shown at once, so its start-up question comes before anything else)
-// and destroyed in the reverse order when the tool ends. Each is also
-// reachable by its process-wide object name.
+// Every window of the tool, created once for the session in a fixed order (the
+// main window first, shown at once, so its start-up question comes before
+// anything else) and destroyed in the reverse order when the tool ends. The
+// windows meet only here: each gets the session, and what one window does for
+// another is wired up here.
 
 #include <memory>
 
+class Session;
 class TTl8Form;
 class TVeskComSetupFrm;
 class TKoefForPotreb;
@@ -15,8 +17,15 @@ class TNetAddrF;
 
 class ToolWindows {
  public:
-  ToolWindows();
+  explicit ToolWindows(Session& session);
   ~ToolWindows();
+
+  TTl8Form* Tl8Form() const { return Tl8Form_.get(); }
+  TVeskComSetupFrm* VeskComSetupFrm() const { return VeskComSetupFrm_.get(); }
+  TKoefForPotreb* KoefForPotreb() const { return KoefForPotreb_.get(); }
+  TPaswKoefForm* PaswKoefForm() const { return PaswKoefForm_.get(); }
+  TTehForm* TehForm() const { return TehForm_.get(); }
+  TNetAddrF* NetAddrF() const { return NetAddrF_.get(); }
 
  private:
   std::unique_ptr<TTl8Form> Tl8Form_;

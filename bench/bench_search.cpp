@@ -3,11 +3,9 @@
 // millisecond, as a 9600 bit/s line carries them). Prints the wall time of the
 // whole search and per address.
 
-#include "modbus/exchange_state.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "modbus/service_steps.h"
+#include "modbus/session.h"
 #include "tests/support/pty_pair.h"
-#include "windows/netaddrf.h"
 
 #include <QCoreApplication>
 
@@ -37,21 +35,19 @@ void PlayFarEnd(int master, bool noisy, const std::atomic<bool>& done) {
 
 void Search(const char* line, bool noisy) {
   PtyPair pty;
-  TComPort port;
-  port.SetEvents({});
-  port.SetPort(pty.SlavePath());
-  port.OpenPort();
-  BindRequests(&port);
+  Session session;
+  session.ComPort.SetEvents({});
+  session.ComPort.SetPort(pty.SlavePath());
+  session.ComPort.OpenPort();
   std::atomic<bool> done{false};
   std::thread farEnd(PlayFarEnd, pty.Master(), noisy, std::cref(done));
 
   const auto start = std::chrono::steady_clock::now();
-  const int found = FindAdapterAddress();
+  const int found = FindAdapterAddress(session, [] {});
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   done = true;
   farEnd.join();
-  BindRequests(nullptr);
   std::printf("%-8s %9.2f %13.1f %6d\n", line, seconds, 1000 * seconds / kAddresses, found);
 }
 

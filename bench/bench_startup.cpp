@@ -5,7 +5,8 @@
 // Prints figures; asserts nothing.
 
 #include "app/toolwindows.h"
-#include "modbus/boxes.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 
 #include <QApplication>
 
@@ -61,7 +62,10 @@ int RunOnce(int argc, char* argv[]) {
   SetApplicationTitle(ApplicationTitleFromPath(QString::fromLocal8Bit(argv[0])));
   TimingBoxes boxes;
   SetBoxes(&boxes);
-  { ToolWindows windows; }
+  {
+    Session session;
+    ToolWindows windows(session);
+  }
   SetBoxes(nullptr);
   return 0;
 }

@@ -15,7 +15,3 @@ void ExchangeGate::SetBusy(bool busy) {
   emit BusyChanged(busy);
 }
 
-ExchangeGate& Gate() {
-  static ExchangeGate gate;
-  return gate;
-}

@@ -36,5 +36,3 @@ class ExchangeGate : public QObject {
   bool busy_ = false;
 };
 
-// The process-wide gate.
-ExchangeGate& Gate();

@@ -27,7 +27,3 @@ bool ExchangeState::ResponseCrcMatches() {
   return byte(length - 2) == (crc & 0xFF) && byte(length - 1) == (crc >> 8);
 }
 
-ExchangeState& Exchange() {
-  static ExchangeState state;
-  return state;
-}

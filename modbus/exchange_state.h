@@ -43,5 +43,3 @@ struct ExchangeState {
   bool ResponseCrcMatches();
 };
 
-// The process-wide exchange state of the tool.
-ExchangeState& Exchange();

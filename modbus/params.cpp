@@ -1,6 +1,5 @@
 #include "modbus/params.h"
 
-#include "modbus/boxes.h"
 #include "modbus/device_float.h"
 #include "modbus/number_text.h"
 #include "modbus/stamp.h"
@@ -58,8 +57,6 @@ bool IsFloatParam(int index) {
   return index >= 1 && index <= kParamCount && ParamInfoOf(index).kind == ParamKind::Float;
 }
 
-uint16_t ParamRegister(int index) { return static_cast<uint16_t>(255 + 2 * index); }
-
 int ParamByteOffset(int index) {
   const int offset = static_cast<uint16_t>(4 * index);
   if (offset + 3 >= ParamData::kImageSize) throw std::out_of_range("parameter index out of range");
@@ -75,19 +72,11 @@ QString ParamTableText(int index, double deviceValue) {
   return FixedText(deviceValue - ParamInfoOf(index).offset, 4);
 }
 
-ParamData& Params() {
-  static ParamData data;
-  return data;
-}
-
 bool BuildParamImage(const ImageTexts& texts, ParamData& params, ExchangeState& exchange) {
   params.ParamImage.fill(0);
   const auto serial = StrictToInt(texts.SerialNumber);
   const auto address = StrictToInt(texts.Address);
-  if (!EncodeFloats(texts, params) || !serial || !address) {
-    boxes().Message("Проверьте данные");
-    return false;
-  }
+  if (!EncodeFloats(texts, params) || !serial || !address) return false;
   auto& image = params.ParamImage;
   PutLittleEndian(image, ParamByteOffset(13), static_cast<uint32_t>(*serial));
   PutLittleEndian(image, ParamByteOffset(14), MakeStamp(texts.Moment));
@@ -100,11 +89,9 @@ bool BuildParamImage(const ImageTexts& texts, ParamData& params, ExchangeState& 
   return true;
 }
 
-void ChecksumVerify(const ParamData& params, ExchangeState& exchange) {
-  if (params.ReadFailed != 0) return;
+bool ChecksumVerify(const ParamData& params, ExchangeState& exchange) {
+  if (params.ReadFailed != 0) return true;
   const uint16_t crc = ImageCrc(params.ParamRaw, exchange);
-  if (params.ParamRaw[kChecksumOffset] == (crc & 0xFF) &&
-      params.ParamRaw[kChecksumOffset + 1] == (crc >> 8))
-    return;
-  boxes().Message("Ошибка ЦИК массива", BoxIcon::None, QPoint(386, 390));
+  return params.ParamRaw[kChecksumOffset] == (crc & 0xFF) &&
+         params.ParamRaw[kChecksumOffset + 1] == (crc >> 8);
 }

@@ -4,6 +4,7 @@
 // bytes it reads back.
 
 #include "modbus/exchange_state.h"
+#include "modbus/register_map.h"
 
 #include <QDateTime>
 #include <QString>
@@ -27,9 +28,6 @@ struct ParamInfo {
 const ParamInfo& ParamInfoOf(int index);
 bool IsFloatParam(int index);
 
-// First of the parameter's two registers: 255 + 2 * index, in 16 bits.
-uint16_t ParamRegister(int index);
-
 // Where the parameter's four bytes sit in ParamImage and ParamRaw
 // (4 * index); throws std::out_of_range when they would not fit.
 int ParamByteOffset(int index);
@@ -49,9 +47,6 @@ struct ParamData {
   int32_t ReadFailed = 0;  // 1 silences ChecksumVerify after a failed read-all
 };
 
-// The process-wide parameter data of the tool.
-ParamData& Params();
-
 // What a window hands to the image build.
 struct ImageTexts {
   std::map<int, QString> FloatFields;  // float parameter -> its field's text; the
@@ -63,13 +58,11 @@ struct ImageTexts {
 
 // Builds ParamImage from the texts: field texts go into ParamText first, the
 // twelve floats (5 and 6 plus 100), the serial number, the stamp, the address
-// byte, FF 00 and the CRC over offsets 1..65 (computed in TxFrame). A text
-// that does not convert shows "Проверьте данные" and returns false at once.
-// A float too large for the device throws EFloatOverflow.
-bool BuildParamImage(const ImageTexts& texts, ParamData& params = Params(),
-                     ExchangeState& exchange = Exchange());
+// byte, FF 00 and the CRC over offsets 1..65 (computed in TxFrame). False,
+// at once, when a text does not convert. A float too large for the device
+// throws EFloatOverflow.
+bool BuildParamImage(const ImageTexts& texts, ParamData& params, ExchangeState& exchange);
 
 // After a read of all parameters: unless ReadFailed, recomputes the CRC of
-// ParamRaw 1..65 (in TxFrame) and shows "Ошибка ЦИК массива" at (386, 390)
-// when offsets 66/67 do not hold it.
-void ChecksumVerify(const ParamData& params = Params(), ExchangeState& exchange = Exchange());
+// ParamRaw 1..65 (in TxFrame); false when offsets 66/67 do not hold it.
+bool ChecksumVerify(const ParamData& params, ExchangeState& exchange);

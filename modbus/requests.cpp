@@ -2,6 +2,7 @@
 
 #include "modbus/delay.h"
 #include "modbus/device_float.h"
+#include "modbus/register_map.h"
 #include "modbus/stamp.h"
 #include "serial/comport.h"
 
@@ -39,11 +40,6 @@ std::string SentBytes(const ExchangeState& exchange, size_t count) {
   std::string bytes;
   for (size_t i = 0; i < count; ++i) bytes += static_cast<char>(exchange.TxFrame[i]);
   return bytes;
-}
-
-std::unique_ptr<ModbusRequests>& BoundRequests() {
-  static std::unique_ptr<ModbusRequests> requests;
-  return requests;
 }
 
 }  // namespace
@@ -93,8 +89,23 @@ void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
   ReadDataModbus();
 }
 
+void ModbusRequests::SearchRead(int address) {
+  const uint16_t reg = ParamRegister(1);
+  SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
+}
+
+void ModbusRequests::BroadcastAddress(int address) {
+  SendOwnFrame({kBroadcastAddress, kWriteRegister, High(kAddressRegister), Low(kAddressRegister),
+                High(address), Low(address)});
+}
+
+void ModbusRequests::PassThroughCommand() {
+  SendOwnFrame({exchange_.DeviceAddress, kWriteRegister, High(kPassThroughRegister),
+                Low(kPassThroughRegister), 0x00, 0x01});
+}
+
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
-  Send({exchange_.DeviceAddress, 0x06, High(reg), Low(reg), High(value), Low(value)});
+  Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   Delay(50);
   CollectResponse();
@@ -105,8 +116,8 @@ void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
 void ModbusRequests::WriteParameter() {
   const uint16_t reg = ParamRegister(exchange_.ParamIndex);
   const auto data = params_.ParamImage.begin() + ParamByteOffset(exchange_.ParamIndex);
-  Send({exchange_.DeviceAddress, 0x10, High(reg), Low(reg), 0x00, 0x02, 0x04, data[0], data[1],
-        data[2], data[3]});
+  Send({exchange_.DeviceAddress, kWriteRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount,
+        2 * kParamRegisterCount, data[0], data[1], data[2], data[3]});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   Delay(80);
   CollectResponse();
@@ -121,7 +132,7 @@ void ModbusRequests::CheckWriteAnswer(const std::string& request) {
     x.ResponseStatus = kStatusNoAnswer;
   else if (!x.ResponseCrcMatches())
     x.ResponseStatus = kStatusBadAnswer;
-  else if (answer[1] & 0x80)
+  else if (answer[1] & kExceptionFlag)
     x.ResponseStatus = kStatusRefused;
   else if (answer.size() == kWriteAnswerLength && answer.compare(0, kEchoedBytes, request) == 0)
     x.ResponseStatus = kStatusAccepted;
@@ -133,14 +144,15 @@ void ModbusRequests::ReadParameter(int32_t mode) {
   if (mode == 0) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
-    Send({exchange_.DeviceAddress, 0x03, High(reg), Low(reg), 0x00, 0x02});
+    Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
     Delay(100);
     CollectResponse();
     Delay(20);
     CheckParameterAnswer(rawOffset);
     readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
   } else if (mode == 1) {
-    Send({exchange_.DeviceAddress, 0x03, 0x00, 0x00, 0x00, 0x07});
+    Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
+          kProbeRegisterCount});
     Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
@@ -160,11 +172,11 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
     x.ResponseStatus = kStatusBadAnswer;
     return;
   }
-  if (byte(0) != x.DeviceAddress || (byte(1) & 0x7F) != 0x03) {  // not an answer to this read
+  if (byte(0) != x.DeviceAddress || (byte(1) & ~kExceptionFlag) != kReadRegisters) {  // not an answer to this read
     x.ResponseStatus = kStatusBadAnswer;
     return;
   }
-  if (byte(1) & 0x80) {  // an exception answer: the adapter refused, nothing to decode
+  if (byte(1) & kExceptionFlag) {  // an exception answer: the adapter refused, nothing to decode
     x.ResponseStatus = kStatusRefused;
     return;
   }
@@ -209,11 +221,3 @@ void ModbusRequests::ReadDataModbus() {
   } while (!events.empty() && reads < kMaxReads && Clock::now() < end);
 }
 
-void BindRequests(TCustomComPort* port) {
-  BoundRequests() = port ? std::make_unique<ModbusRequests>(*port) : nullptr;
-}
-
-ModbusRequests& Requests() {
-  if (!BoundRequests()) throw std::logic_error("Modbus requests are not bound to a port");
-  return *BoundRequests();
-}

@@ -6,7 +6,6 @@
 // collects what arrived and leaves the results in the exchange state; none of
 // them returns a value or retries. Port errors are not caught here.
 
-#include "modbus/boxes.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 
@@ -14,22 +13,22 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 class TCustomComPort;
 class TComStopEvent;
 
 // The tool was asked to stop (the stop event is signalled): no frame is sent
-// any more, so every loop of requests ends at its next request, and its
-// handler ends without a report.
-class EStopRequested : public EHandlerStopped {
+// any more, so every loop of requests ends at its next request. It is an
+// operation_canceled error, which handlers end on without a report.
+class EStopRequested : public std::system_error {
  public:
-  EStopRequested() : EHandlerStopped("Stopped on request") {}
+  EStopRequested() : std::system_error(std::make_error_code(std::errc::operation_canceled), "Stopped on request") {}
 };
 
 class ModbusRequests {
  public:
-  ModbusRequests(TCustomComPort& port, ExchangeState& exchange = Exchange(),
-                 ParamData& params = Params());
+  ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params);
 
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
@@ -58,10 +57,17 @@ class ModbusRequests {
   // once the stop event is signalled.
   void SendFrame();
 
-  // A frame its caller composes (the address search and write, the
-  // pass-through command): the body and its CRC in TxFrame, one port write,
-  // then ReadDataModbus collects the answer until the line falls silent.
+  // A frame of its own: the body and its CRC in TxFrame, one port write, then
+  // ReadDataModbus collects the answer until the line falls silent.
   void SendOwnFrame(std::initializer_list<int> body);
+  // The frames of the address search, the address write and the pass-through
+  // command, sent that way: the read of parameter 1 from `address`;
+  void SearchRead(int address);
+  // the new address to register 375 of every adapter (broadcast: nobody
+  // answers, the collection only waits out the silence);
+  void BroadcastAddress(int address);
+  // 1 to register 373 of the adapter at DeviceAddress.
+  void PassThroughCommand();
 
   // 300 polls in a row of what is waiting at the port, without waiting.
   void CollectResponse();
@@ -90,7 +96,3 @@ class ModbusRequests {
   bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
 };
 
-// The process-wide requests, bound by the main window to its port. Requests()
-// throws std::logic_error before BindRequests; BindRequests(nullptr) unbinds.
-void BindRequests(TCustomComPort* port);
-ModbusRequests& Requests();

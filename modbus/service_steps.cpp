@@ -1,28 +1,24 @@
 #include "modbus/service_steps.h"
 
-#include "modbus/boxes.h"
 #include "modbus/delay.h"
-#include "modbus/exchange_state.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
+#include "modbus/register_map.h"
+#include "modbus/session.h"
 
 namespace {
 
-constexpr uint16_t kAddressRegister = 375;
-constexpr int32_t kFirstAdapterAddress = 1, kLastAdapterAddress = 247;
 constexpr size_t kShortestAnswer = 3;  // address, function and one byte more
 constexpr int kPauseMs = 50;  // before a retry and between written parameters
 
-bool ReadParameterWithRetry() {
-  Requests().ReadParameter(0);
-  if (Exchange().ResponseStatus != kStatusAccepted) Requests().ReadParameter(0);
-  return Exchange().ResponseStatus == kStatusAccepted;
+bool ReadParameterWithRetry(Session& s) {
+  s.Requests.ReadParameter(0);
+  if (s.Exchange.ResponseStatus != kStatusAccepted) s.Requests.ReadParameter(0);
+  return s.Exchange.ResponseStatus == kStatusAccepted;
 }
 
 // Sends, and when the answer is not `usable` sends `retry` (the same request
 // when empty) once more, pausing 50 ms before or after the second try.
-bool TriedTwice(const std::function<void()>& send, bool (*usable)(), RetryPause pause,
-                const std::function<void()>& retry) {
+bool TriedTwice(const std::function<void()>& send, const std::function<bool()>& usable,
+                RetryPause pause, const std::function<void()>& retry) {
   send();
   if (usable()) return true;
   if (pause == RetryPause::BeforeRetry) Delay(kPauseMs);
@@ -33,41 +29,30 @@ bool TriedTwice(const std::function<void()>& send, bool (*usable)(), RetryPause 
 
 // Only the adapter's echo of the write counts; a refusal or a stranger's
 // answer is no answer to it.
-bool Acknowledged() { return Exchange().ResponseStatus == kStatusAccepted; }
-
-bool AcknowledgedOrSaySo(const std::function<void()>& send, QPoint noAnswerAt) {
-  if (TriedTwice(send, Acknowledged, RetryPause::BeforeRetry, {})) return true;
-  boxes().Message(kNoAnswerText, BoxIcon::None, noAnswerAt);
-  return false;
+bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
+  return TriedTwice(
+      send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; }, RetryPause::BeforeRetry,
+      {});
 }
 
 }  // namespace
 
-QString NoAdapterText() {
-  return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(Exchange().DeviceAddress);
-}
+bool Answered(const Session& s) { return s.Exchange.ResponseText.size() >= kShortestAnswer; }
 
-bool IsAdapterAddress(int32_t address) {
-  return address >= kFirstAdapterAddress && address <= kLastAdapterAddress;
-}
-
-bool Answered() { return Exchange().ResponseText.size() >= kShortestAnswer; }
-
-bool AnsweredWithRetry(const std::function<void()>& send, RetryPause pause,
+bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause pause,
                        const std::function<void()>& retry) {
-  return TriedTwice(send, Answered, pause, retry);
+  return TriedTwice(send, [&s] { return Answered(s); }, pause, retry);
 }
 
-bool ReadAllParameters(const std::function<void(int index)>& shown, int pauseMs) {
-  ExchangeState& x = Exchange();
+bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, int pauseMs) {
+  ExchangeState& x = s.Exchange;
   x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
-    if (!ReadParameterWithRetry()) {
-      boxes().Message(QStringLiteral("Сбой!"));
-      Params().ReadFailed = 1;
+    if (!ReadParameterWithRetry(s)) {
+      s.Params.ReadFailed = 1;
       return false;
     }
-    if (IsFloatParam(i)) Params().ParamText[i] = ParamTableText(i, x.ParamValue);
+    if (IsFloatParam(i)) s.Params.ParamText[i] = ParamTableText(i, x.ParamValue);
     shown(i);
     Delay(pauseMs);
     x.ParamIndex = i + 1;
@@ -75,20 +60,53 @@ bool ReadAllParameters(const std::function<void(int index)>& shown, int pauseMs)
   return true;
 }
 
-bool WriteAddressRegister(int32_t address, QPoint noAnswerAt) {
-  return AcknowledgedOrSaySo(
-      [address] { Requests().WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address)); },
-      noAnswerAt);
+bool WriteAddressRegister(Session& s, int32_t address) {
+  return AcknowledgedTwice(
+      s, [&s, address] { s.Requests.WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address)); });
 }
 
-bool WriteAllParameters(const std::function<void(int index)>& written, QPoint noAnswerAt) {
-  ExchangeState& x = Exchange();
+bool WriteAllParameters(Session& s, const std::function<void(int index)>& written) {
+  ExchangeState& x = s.Exchange;
   x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
-    if (!AcknowledgedOrSaySo([] { Requests().WriteParameter(); }, noAnswerAt)) return false;
+    if (!AcknowledgedTwice(s, [&s] { s.Requests.WriteParameter(); })) return false;
     x.ParamIndex = i + 1;
     written(i);
     Delay(kPauseMs);
   }
   return true;
+}
+
+int FindAdapterAddress(Session& s, const std::function<void()>& between) {
+  ExchangeState& x = s.Exchange;
+  for (int address = kFirstAdapterAddress; address <= kLastAdapterAddress; ++address) {
+    s.Requests.SearchRead(address);
+    // Nothing of the answer matters but who sent it and its CRC.
+    if (!x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&
+        x.ResponseCrcMatches())
+      return address;
+    between();
+  }
+  return 0;
+}
+
+void BroadcastNewAddress(Session& s, int32_t address) {
+  s.Exchange.DeviceAddress = static_cast<uint8_t>(address);
+  s.Requests.BroadcastAddress(address);
+  Delay(kPauseMs);
+}
+
+bool SwitchAdapterToPassThrough(Session& s) {
+  ExchangeState& x = s.Exchange;
+  s.Requests.PassThroughCommand();
+  const auto length = static_cast<int32_t>(x.ResponseText.size());
+  if (length < static_cast<int32_t>(kShortestAnswer))
+    x.ResponseStatus = kStatusNoAnswer;
+  else if (!x.ResponseCrcMatches())
+    x.ResponseStatus = kStatusBadAnswer;
+  else
+    x.ResponseStatus = length;
+  // A CRC-correct answer of 5 bytes thus reads as a mismatch: that is the
+  // length of an exception answer, which refuses the command.
+  return x.ResponseStatus != kStatusNoAnswer && x.ResponseStatus != kStatusBadAnswer;
 }

@@ -1,6 +1,6 @@
 #include "serial/comcombobox.h"
 
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 namespace {
 

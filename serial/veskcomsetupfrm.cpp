@@ -1,6 +1,6 @@
 #include "serial/veskcomsetupfrm.h"
 
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 #include <QCursor>
 #include <QGridLayout>

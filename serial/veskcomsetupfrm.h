@@ -63,6 +63,3 @@ class TVeskComSetupFrm : public QDialog {
   std::array<TComComboBox*, 6> Combos() const;
   void ShowChoiceTexts(const QStringList& parity, const QStringList& flowControl);
 };
-
-// The process-wide dialog built at start-up; "Настройка порта" uses a fresh one.
-inline TVeskComSetupFrm* VeskComSetupFrm = nullptr;

@@ -1,16 +1,13 @@
 #include "windows/koefforpotreb.h"
 
-#include "modbus/boxes.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
+#include "modbus/boundsfile.h"
 #include "modbus/number_text.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
 #include "modbus/service_steps.h"
-#include "windows/boundsfile.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 #include "windows/keyfilter.h"
-#include "windows/paswkoefform.h"
 #include "windows/progresspanel.h"
+#include "windows/servicetexts.h"
 
 #include <QDateTime>
 #include <QGridLayout>
@@ -98,12 +95,11 @@ QGroupBox* ChannelGroup(const QString& title, QLineEdit*& at20, QLineEdit*& at4,
   return group;
 }
 
-void ReadIndexedParameter() { Requests().ReadParameter(0); }
-void Probe() { Requests().ReadParameter(1); }
-
 }  // namespace
 
-TKoefForPotreb::TKoefForPotreb(QWidget* parent) : QWidget(parent, Qt::Window) {
+TKoefForPotreb::TKoefForPotreb(Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session) {
+  setObjectName(QStringLiteral("KoefForPotreb"));
   setWindowTitle(QStringLiteral("Режим  изменения  границ  параметров ТЛ-8К"));
   BuildControls();
   ButtonsTakeEnter(this);
@@ -182,7 +178,7 @@ void TKoefForPotreb::ConnectHandlers() {
   ConnectHandler(IschodButton, &QPushButton::clicked, this, &TKoefForPotreb::IschodButtonClick);
   for (const BoundBox& box : BoundBoxes()) FilterKeys(box.edit, NumberKey);
   FilterKeys(ZavodNEdit, DigitKey);
-  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
+  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
 }
 
 std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
@@ -199,7 +195,7 @@ QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
 void TKoefForPotreb::UpdateButtons() {
   // Loading tmp.dat waits too: it would change boxes a running exchange
   // fills or is about to write.
-  const bool idle = !Gate().Busy();
+  const bool idle = !session_.Gate.Busy();
   ReadButton->setEnabled(idle);
   IschodButton->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
@@ -211,13 +207,16 @@ void TKoefForPotreb::AllowWrite() {
 }
 
 void TKoefForPotreb::ReadAndSaveBounds() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
-  ExchangeState& state = Exchange();
-  Params().ReadFailed = 0;
+  ExchangeState& state = session_.Exchange;
+  session_.Params.ReadFailed = 0;
   state.ParamIndex = 1;
-  if (!AnsweredWithRetry(ReadIndexedParameter, RetryPause::BeforeRetry, Probe)) {
-    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(230, 390));
+  ModbusRequests& requests = session_.Requests;
+  if (!AnsweredWithRetry(
+          session_, [&requests] { requests.ReadParameter(0); }, RetryPause::BeforeRetry,
+          [&requests] { requests.ReadParameter(1); })) {
+    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(230, 390));
     hide();
     return;
   }
@@ -236,14 +235,14 @@ void TKoefForPotreb::ReadAndSaveBounds() {
 }
 
 void TKoefForPotreb::ReadButtonClick() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
   AdrEdit->clear();
   ZavodNEdit->clear();
   DataZapLabel->clear();
-  Params().ReadFailed = 0;
-  if (!AnsweredWithRetry(Probe, RetryPause::BeforeRetry)) {
-    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(180, 250));
+  session_.Params.ReadFailed = 0;
+  if (!AnsweredWithRetry(session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::BeforeRetry)) {
+    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(180, 250));
     return;
   }
   ReadParameters(nullptr, 50);
@@ -251,19 +250,22 @@ void TKoefForPotreb::ReadButtonClick() {
 }
 
 bool TKoefForPotreb::ReadParameters(BoundsFile* bounds, int pauseMs) {
-  AdrEdit->setText(QString::number(static_cast<uint8_t>(Exchange().ResponseText[0])));
+  AdrEdit->setText(QString::number(static_cast<uint8_t>(session_.Exchange.ResponseText[0])));
   Panel2->Start(QStringLiteral(" Чтение коэффициентов "));
-  return ReadAllParameters(
+  const bool complete = ReadAllParameters(
+      session_,
       [&](int i) {
         const std::optional<QString> line = ShowParameter(i);
         if (bounds && line) bounds->AddLine(*line);
         Panel2->ShowParametersDone(i);
       },
       pauseMs);
+  if (!complete) boxes().Message(kReadFailedText);
+  return complete;
 }
 
 std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
-  ExchangeState& state = Exchange();
+  ExchangeState& state = session_.Exchange;
   if (i == 13) ZavodNEdit->setText(SerialNumberText(state.SerialNumber));
   if (i == 14) DataZapLabel->setText(state.StampText);
   // Serial number and stamp reads decode no float: their lines repeat the
@@ -281,17 +283,17 @@ std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
 void TKoefForPotreb::FinishRead() {
   Panel2->hide();
   AllowWrite();
-  ChecksumVerify();
+  ChecksumVerify(session_);
   setEnabled(true);
   AdrEdit->setFocus();
 }
 
 void TKoefForPotreb::WriteButtonClick() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
   DataZapLabel->setText(QStringLiteral(" "));
-  AskPassword(1);
-  if (UnlockGranted != 1) {
+  session_.AskPassword(1);
+  if (session_.UnlockGranted != 1) {
     AdrEdit->setFocus();
     return;
   }
@@ -304,11 +306,11 @@ void TKoefForPotreb::WriteButtonClick() {
   // Every value converts before the first frame goes out.
   if (!BuildBoundsImage()) return;
   const QPoint noAnswerAt(406, 444);
-  if (!WriteAddressRegister(address, noAnswerAt)) return;
+  if (!AcknowledgedOrSaySo(WriteAddressRegister(session_, address), noAnswerAt)) return;
   Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-  Exchange().DeviceAddress = static_cast<uint8_t>(address);
+  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
   const auto written = [this](int k) { Panel2->ShowParametersDone(k); };
-  if (!WriteAllParameters(written, noAnswerAt)) return;
+  if (!AcknowledgedOrSaySo(WriteAllParameters(session_, written), noAnswerAt)) return;
   Panel2->hide();
   AdrEdit->setFocus();
 }
@@ -327,7 +329,5 @@ bool TKoefForPotreb::BuildBoundsImage() {
   texts.SerialNumber = ZavodNEdit->text();
   texts.Address = AdrEdit->text();
   texts.Moment = QDateTime::currentDateTime();
-  return BuildParamImage(texts);
+  return BuildImageOrSaySo(session_, texts);
 }
-
-void TKoefForPotreb::ChecksumVerify() { ::ChecksumVerify(); }

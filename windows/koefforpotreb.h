@@ -11,6 +11,7 @@
 #include <optional>
 
 class BoundsFile;
+class Session;
 class ProgressPanel;
 class QGroupBox;
 class QLabel;
@@ -22,7 +23,7 @@ class TKoefForPotreb : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TKoefForPotreb(QWidget* parent = nullptr);
+  explicit TKoefForPotreb(Session& session, QWidget* parent = nullptr);
 
   QLabel* Label1;
   QLineEdit* ZavodNEdit;
@@ -58,8 +59,6 @@ class TKoefForPotreb : public QWidget {
 
   // Builds the parameter image from the boxes; false after "Проверьте данные".
   bool BuildBoundsImage();
-  // Checks the checksum of the parameters just read.
-  void ChecksumVerify();
 
  private:
   struct BoundBox {
@@ -84,8 +83,6 @@ class TKoefForPotreb : public QWidget {
   std::optional<QString> ShowParameter(int i);
   void FinishRead();
 
+  Session& session_;
   bool writeAllowed_ = false;
 };
-
-// The process-wide instance, created at start-up.
-inline TKoefForPotreb* KoefForPotreb = nullptr;

@@ -1,15 +1,13 @@
 #include "windows/netaddrf.h"
 
-#include "modbus/boxes.h"
-#include "modbus/delay.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
 #include "modbus/number_text.h"
-#include "modbus/requests.h"
+#include "modbus/register_map.h"
 #include "modbus/service_steps.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 #include "windows/keyfilter.h"
+#include "windows/servicetexts.h"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -25,10 +23,6 @@ namespace {
 const QString kNoAnswer = QStringLiteral("Нет ответа от адаптера");
 const QString kWaiting = QStringLiteral("Подождите секунд ..  20 ");
 
-constexpr int kFirstAddress = 1;
-constexpr int kLastAddress = 247;  // the highest unicast Modbus address
-constexpr int kBroadcast = 0;
-constexpr int kAddressRegisterHigh = 0x01, kAddressRegisterLow = 0x77;  // register 375
 constexpr QChar kEnter(13);
 
 QLabel* BoldLabel(const QString& text) {
@@ -48,30 +42,12 @@ void FitThreeDigits(QLineEdit* edit) {
   edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
 }
 
-// Reads parameter 1 (registers 257, 258) from the address; whether an answer
-// came from it with a correct CRC. Nothing else of the answer matters.
-bool AnswersAt(int address) {
-  ExchangeState& x = Exchange();
-  Requests().SendOwnFrame({address, 0x03, 0x01, 0x01, 0x00, 0x02});
-  return !x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&
-         x.ResponseCrcMatches();
-}
-
 }  // namespace
-
-int FindAdapterAddress() {
-  for (int address = kFirstAddress; address <= kLastAddress; ++address) {
-    if (AnswersAt(address)) return address;
-    // Keeps the windows painted and the desktop assured the tool is alive,
-    // while the user can start nothing.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  }
-  return 0;
-}
 
 QString ThreeDigitText(int address) { return QStringLiteral("%1").arg(address, 3, 10, QChar(u'0')); }
 
-TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
+TNetAddrF::TNetAddrF(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
+  setObjectName(QStringLiteral("NetAddrF"));
   setWindowTitle(QStringLiteral("Перебор адресов (до ответа адаптера ТЛ-8)"));
 
   Label1 = BoldLabel(kNoAnswer);
@@ -125,7 +101,7 @@ TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
     RunHandler([this, key] { MaskEdit1KeyPress(key); });
     return key;
   });
-  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
+  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QPushButton* button : {BtWritA, BtClose, BtFindA}) button->setEnabled(!busy);
   });
 }
@@ -133,7 +109,7 @@ TNetAddrF::TNetAddrF(QWidget* parent) : QWidget(parent) {
 void TNetAddrF::TaskManager() {
   FormInitial();
   BtFindAClick();
-  if (WorkMenu) WorkMenu->setVisible(true);
+  emit WorkMenuVisible(true);
   MaskEdit1->setFocus();
 }
 
@@ -146,7 +122,7 @@ void TNetAddrF::FormInitial() {
 }
 
 void TNetAddrF::BtFindAClick() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
   ShowReceivAddr(false);
   Label1->setText(kWaiting);
@@ -154,7 +130,10 @@ void TNetAddrF::BtFindAClick() {
   BtClose->hide();
   RepaintNow();
 
-  if (const int address = FindAdapterAddress())
+  // Keeps the windows painted and the desktop assured the tool is alive,
+  // while the user can start nothing.
+  const auto repaint = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+  if (const int address = FindAdapterAddress(session_, repaint))
     ShowFound(address);
   else
     ShowNobody();
@@ -170,14 +149,14 @@ void TNetAddrF::ShowFound(int address) {
   ShowReceivAddr(true);
   ReceivAddr->setText(ThreeDigitText(address));
   MaskEdit1->setText(QString::number(address));
-  Exchange().DeviceAddress = static_cast<uint8_t>(address);
+  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
 }
 
 void TNetAddrF::ShowNobody() {
   Label1->setText(kNoAnswer);
   MaskEdit1->setText(QStringLiteral("1"));
-  Exchange().DeviceAddress = 1;
-  if (WorkMenu) WorkMenu->setVisible(false);
+  session_.Exchange.DeviceAddress = 1;
+  emit WorkMenuVisible(false);
 }
 
 void TNetAddrF::BtWritAClick() {
@@ -190,7 +169,7 @@ void TNetAddrF::BtWritAClick() {
 }
 
 bool TNetAddrF::WriteNewAddress() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return false;
   const int32_t address = StrToInt(MaskEdit1->displayText().trimmed());
   // Address 0 and 248 and above cannot be polled again: an adapter given one
@@ -199,11 +178,7 @@ bool TNetAddrF::WriteNewAddress() {
     boxes().Message(kAddressRangeText);
     return false;
   }
-  Exchange().DeviceAddress = static_cast<uint8_t>(address);
-  // Every adapter on the line takes a broadcast and none answers it; the
-  // collection only waits out the silence.
-  Requests().SendOwnFrame({kBroadcast, 0x06, kAddressRegisterHigh, kAddressRegisterLow, 0x00, address});
-  Delay(50);
+  BroadcastNewAddress(session_, address);
   return true;
 }
 
@@ -213,7 +188,7 @@ void TNetAddrF::MaskEdit1KeyPress(QChar key) {
   const QString content = MaskEdit1->displayText().trimmed();
   if (content.isEmpty()) return;
   const int32_t value = StrToInt(content);
-  if (value == 0 || value > kLastAddress)
+  if (value == 0 || value > kLastAdapterAddress)
     MaskEdit1->clear();
   else if (key == kEnter)
     BtWritA->setFocus();

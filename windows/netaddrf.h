@@ -5,16 +5,16 @@
 
 #include <QWidget>
 
-class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class Session;
 
 class TNetAddrF : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TNetAddrF(QWidget* parent = nullptr);
+  explicit TNetAddrF(Session& session, QWidget* parent = nullptr);
 
   QLabel* Label1;             // waiting text during the search, the no-answer verdict after it
   QLabel* ReceivAddrCaption;  // shows and hides with ReceivAddr
@@ -24,10 +24,6 @@ class TNetAddrF : public QWidget {
   QPushButton* BtWritA;
   QPushButton* BtClose;
   QPushButton* BtFindA;
-
-  // The main window's "Режим работы" menu, shown by every run of TaskManager
-  // and hidden by a search that finds nobody; may stay null.
-  QAction* WorkMenu = nullptr;
 
   // "Настройка адреса": shows the window, searches at once, then opens the
   // work menu whatever the search found.
@@ -49,16 +45,14 @@ class TNetAddrF : public QWidget {
   // Broadcasts the field's address to the adapter's address register; false
   // when nothing was sent.
   bool WriteNewAddress();
+
+  Session& session_;
+
+ signals:
+  // The main window's "Режим работы" menu: shown by every run of TaskManager
+  // and hidden by a search that finds nobody.
+  void WorkMenuVisible(bool visible);
 };
-
-// The process-wide address window.
-inline TNetAddrF* NetAddrF = nullptr;
-
-// The first address from 1 to 247 whose adapter answers the read of
-// parameter 1 in time with its own address and a correct CRC; 0 when none does.
-// Each address costs at most about 120 ms, however noisy the line; a stop
-// request ends the search (EStopRequested) before the next address is polled.
-int FindAdapterAddress();
 
 // The address as the window shows it: three digits with leading zeros.
 QString ThreeDigitText(int address);

@@ -1,15 +1,18 @@
 #include "windows/paswkoefform.h"
 
-#include "modbus/boxes.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TPaswKoefForm::TPaswKoefForm(QWidget* parent)
+TPaswKoefForm::TPaswKoefForm(Session& session, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      session_(session) {
+  setObjectName(QStringLiteral("PaswKoefForm"));
   // No title: an empty one would make Qt give the window system the
   // application's name instead. A single blank is sent as it is and shows
   // as nothing.
@@ -37,7 +40,10 @@ TPaswKoefForm::TPaswKoefForm(QWidget* parent)
   setTabOrder(PaswKoefEdit, Button1);
 
   ConnectHandler(Button1, &QPushButton::clicked, this, &TPaswKoefForm::Button1Click);
+  session_.SetPasswordPrompt(this, [this] { boxes().Exec(*this); });
 }
+
+TPaswKoefForm::~TPaswKoefForm() { session_.TakeBackPasswordPrompt(this); }
 
 void TPaswKoefForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -45,28 +51,24 @@ void TPaswKoefForm::showEvent(QShowEvent* event) {
 }
 
 void TPaswKoefForm::FormShow() {
-  UnlockGranted = 0;
-  WriteGranted = 0;
+  session_.UnlockGranted = 0;
+  session_.WriteGranted = 0;
   PaswKoefEdit->setFocus();
   PaswKoefEdit->clear();
 }
 
 void TPaswKoefForm::Button1Click() {
-  const bool unlockMode = PasswordMode == 1;
+  const bool unlockMode = session_.PasswordMode == 1;
   const QString typed = PaswKoefEdit->text();
   const bool right = typed == (unlockMode ? kUnlockPassword : kWritePassword);
-  // An unlock word never stays in the edit; a write word does, because the
-  // coefficient write reads it back.
+  // An unlock word never stays in the edit; a write word does until the
+  // dialog is shown again.
   if (unlockMode) PaswKoefEdit->clear();
   if (right) {
-    (unlockMode ? UnlockGranted : WriteGranted) = 1;
+    (unlockMode ? session_.UnlockGranted : session_.WriteGranted) = 1;
   } else {
     boxes().Message(QStringLiteral("Пароль введен неверно"), BoxIcon::None, QPoint(270, 215));
   }
   accept();
 }
 
-void AskPassword(int mode) {
-  PasswordMode = mode;
-  boxes().Exec(*PaswKoefForm);
-}

@@ -1,7 +1,8 @@
 #pragma once
 // The password gate: a small modal dialog that asks for a code word before the
-// tool opens or writes the device's calibration data. The caller sets
-// PasswordMode, shows the dialog and reads the grant flag afterwards.
+// tool opens or writes the device's calibration data. It is the session's
+// password prompt: a caller asks through Session::AskPassword and reads the
+// session's grant flags afterwards.
 
 #include <QDialog>
 
@@ -9,12 +10,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// 1: unlock request (compared with the unlock word); anything else: write
-// confirmation (compared with the write word).
-inline int PasswordMode = 0;
-inline int UnlockGranted = 0;  // 1 after the unlock word in unlock mode
-inline int WriteGranted = 0;   // 1 after the write word in write-confirmation mode
+class Session;
 
+// PasswordMode 1 compares with the unlock word, anything else with the write
+// word.
 inline const QString kUnlockPassword = QStringLiteral("Rumel");
 inline const QString kWritePassword = QStringLiteral("Pelmar");
 
@@ -22,7 +21,8 @@ class TPaswKoefForm : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TPaswKoefForm(QWidget* parent = nullptr);
+  explicit TPaswKoefForm(Session& session, QWidget* parent = nullptr);
+  ~TPaswKoefForm() override;
 
   QLabel* PaswKoefLabel;
   QLineEdit* PaswKoefEdit;
@@ -35,10 +35,6 @@ class TPaswKoefForm : public QDialog {
 
  private:
   void FormShow();
+
+  Session& session_;
 };
-
-// The process-wide instance, created at start-up.
-inline TPaswKoefForm* PaswKoefForm = nullptr;
-
-// Shows the gate modally in the given mode; the caller then reads the flags.
-void AskPassword(int mode);

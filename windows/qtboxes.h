@@ -1,7 +1,7 @@
 #pragma once
 // The tool's boxes on the screen: Qt message boxes and file dialogs.
 
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 class QtBoxes final : public Boxes {
  public:

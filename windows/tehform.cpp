@@ -1,17 +1,13 @@
 #include "windows/tehform.h"
 
-#include "modbus/boxes.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
+#include "modbus/coeffile.h"
 #include "modbus/number_text.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
 #include "modbus/service_steps.h"
-#include "windows/coeffile.h"
+#include "modbus/session.h"
+#include "ui/boxes.h"
 #include "windows/keyfilter.h"
-#include "windows/koefforpotreb.h"
-#include "windows/paswkoefform.h"
 #include "windows/progresspanel.h"
+#include "windows/servicetexts.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -53,7 +49,9 @@ const CoefFileFields kInitialFields{
 
 }  // namespace
 
-TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+TTehForm::TTehForm(Session& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session) {
+  setObjectName(QStringLiteral("TehForm"));
   setWindowTitle(QStringLiteral("Технолог.режим работы с коэффициентами ТЛ-8К"));
 
   CreateChannelBox(GroupBox1, kChannelCaptions[0],
@@ -83,7 +81,7 @@ TTehForm::TTehForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
   ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
   ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);
-  connect(&Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
+  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
 
   UpdateControls();
   setEnabled(false);
@@ -173,7 +171,7 @@ std::array<QLineEdit*, 14> TTehForm::DataFields() const {
 }
 
 void TTehForm::UpdateControls() {
-  const bool idle = !Gate().Busy();
+  const bool idle = !session_.Gate.Busy();
   for (QPushButton* button : {ReadButton, ReadFileButton, NachButton}) button->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
   for (QLineEdit* field : DataFields()) field->setReadOnly(!idle);
@@ -193,7 +191,7 @@ void TTehForm::ShowDateCaption(const QString& caption) {
 }
 
 void TTehForm::ShowParameter(int index) {
-  const ExchangeState& x = Exchange();
+  const ExchangeState& x = session_.Exchange;
   switch (ParamInfoOf(index).kind) {
     case ParamKind::Float:
       KoefEdits()[index - 1]->setText(ParamShownText(index, x.ParamValue));
@@ -206,7 +204,7 @@ void TTehForm::ShowParameter(int index) {
       break;
     case ParamKind::Address:
       // The address byte of the answer just accepted.
-      AdrEdit->setText(QString::number(Params().ParamRaw[ParamByteOffset(index) + 1]));
+      AdrEdit->setText(QString::number(session_.Params.ParamRaw[ParamByteOffset(index) + 1]));
       break;
     case ParamKind::Checksum:
       break;
@@ -214,40 +212,42 @@ void TTehForm::ShowParameter(int index) {
 }
 
 void TTehForm::ReadButtonClick() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
-  Params().ReadFailed = 0;
+  session_.Params.ReadFailed = 0;
   ShowDeviceDateCaption();
   DataLabel->clear();
   ZavodEdit->clear();
   AdrEdit->clear();
 
-  if (!AnsweredWithRetry([] { Requests().ReadParameter(1); }, RetryPause::AfterRetry)) {
-    boxes().Message(NoAdapterText(), BoxIcon::None, QPoint(230, 390));
+  if (!AnsweredWithRetry(session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::AfterRetry)) {
+    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(230, 390));
     close();
     return;
   }
 
   Panel1->Start(kReadStatus);
-  ReadAllParameters(
+  const bool complete = ReadAllParameters(
+      session_,
       [this](int i) {
         ShowParameter(i);
         Panel1->ShowParametersDone(i);
       },
       50);
+  if (!complete) boxes().Message(kReadFailedText);
   Panel1->hide();
 
-  ChecksumVerify();
-  if (KoefForPotreb) KoefForPotreb->setEnabled(true);
+  ChecksumVerify(session_);
+  emit AdapterRead();
   AllowWrite();
 }
 
 void TTehForm::WriteButtonClick() {
-  ExchangeGate::Scope exchange(Gate());
+  ExchangeGate::Scope exchange(session_.Gate);
   if (!exchange) return;
   ShowDeviceDateCaption();
   DataLabel->clear();
-  PasswordMode = 0;
+  session_.PasswordMode = 0;
 
   // Checked before anything is saved or asked: a file or a password for an
   // address the adapter cannot take would only have to be thrown away.
@@ -258,20 +258,20 @@ void TTehForm::WriteButtonClick() {
   }
   if (!SaveFileIfAsked()) return;
 
-  AskPassword(0);
-  if (PaswKoefForm->PaswKoefEdit->text() != kWritePassword || WriteGranted != 1) {
+  session_.AskPassword(0);
+  if (session_.WriteGranted != 1) {
     Panel1->hide();
     return;
   }
   // Every value converts before the first frame goes out.
   if (!BuildKoefImage()) return;
-  if (!WriteAddressRegister(address, QPoint(406, 444))) return;
+  if (!AcknowledgedOrSaySo(WriteAddressRegister(session_, address), QPoint(406, 444))) return;
 
   Panel1->Start(kWriteStatus);
-  Exchange().DeviceAddress = static_cast<uint8_t>(address);
+  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
   const auto written = [this](int i) { Panel1->ShowParametersDone(i); };
   // The panel stays to show where a failed write stopped.
-  if (!WriteAllParameters(written, QPoint(392, 470))) return;
+  if (!AcknowledgedOrSaySo(WriteAllParameters(session_, written), QPoint(392, 470))) return;
   Panel1->hide();
 }
 
@@ -293,7 +293,7 @@ bool TTehForm::BuildKoefImage() {
   texts.SerialNumber = ZavodEdit->text();
   texts.Address = AdrEdit->text();
   texts.Moment = QDateTime::currentDateTime();
-  return BuildParamImage(texts);
+  return BuildImageOrSaySo(session_, texts);
 }
 
 void TTehForm::NachButtonClick() {

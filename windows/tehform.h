@@ -15,13 +15,14 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class Session;
 struct CoefFileFields;
 
 class TTehForm : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TTehForm(QWidget* parent = nullptr);  // hidden and disabled
+  explicit TTehForm(Session& session, QWidget* parent = nullptr);  // hidden and disabled
 
   QGroupBox* GroupBox1;  // channel 1
   QLabel* KoefLabel1;
@@ -88,6 +89,10 @@ class TTehForm : public QWidget {
   // "Проверьте данные".
   bool BuildKoefImage();
 
+ signals:
+  // A read from the adapter has ended (the bounds window may be used from now on).
+  void AdapterRead();
+
  private:
   void CreateChannelBox(QGroupBox*& box, const QString& caption,
                         const std::array<QLabel**, 6>& labels,
@@ -110,8 +115,6 @@ class TTehForm : public QWidget {
   CoefFileFields FileFields() const;
   void ShowFileFields(const CoefFileFields& fields);
 
+  Session& session_;
   bool writeAllowed_ = false;  // set by a read from the adapter or the initial values
 };
-
-// The process-wide instance, created at start-up.
-inline TTehForm* TehForm = nullptr;

@@ -1,6 +1,7 @@
 // Every input field of every window carries an accessible name taken from its
 // label, so screen readers and UI automation can find it.
 #include "app/toolwindows.h"
+#include "modbus/session.h"
 #include "serial/veskcomsetupfrm.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -22,12 +23,14 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
   TestApp();
   ScriptedBoxes boxes;
   boxes.AnswerQuestion(BoxAnswer::No);  // no port is opened
-  ToolWindows windows;
+  Session session;
+  ToolWindows windows(session);
   SetPortLister([] { return std::vector<std::string>{"ttyS0", "ttyUSB0"}; });
   TVeskComSetupFrm portDialog;
   SetPortLister({});
 
-  const std::vector<QWidget*> all{KoefForPotreb, PaswKoefForm, TehForm, NetAddrF, &portDialog};
+  const std::vector<QWidget*> all{windows.KoefForPotreb(), windows.PaswKoefForm(), windows.TehForm(),
+                                  windows.NetAddrF(), &portDialog};
   for (QWidget* window : all) {
     QSet<QString> names;
     std::vector<QWidget*> fields;

@@ -1,5 +1,5 @@
 // The application title and the standard error report's text.
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 #include "modbus/requests.h"
 #include "tests/support/scripted_boxes.h"
 

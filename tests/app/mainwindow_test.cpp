@@ -3,6 +3,7 @@
 // as the user sees it, and the pass-through command on a closed port.
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
+#include "modbus/session.h"
 #include "modbus/exchange_gate.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -68,17 +69,20 @@ class MainWindow : public ::testing::Test {
   // the port pointed at a name that cannot open, so nothing real is touched.
   void Start(BoxAnswer answer) {
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question) Tl8Form->ComPort.SetPort(missingPort);
+      if (box.kind == ShownBox::Question) session.ComPort.SetPort(missingPort);
     });
     boxes.AnswerQuestion(answer);
-    windows = std::make_unique<ToolWindows>();
+    windows = std::make_unique<ToolWindows>(session);
+    main = windows->Tl8Form();
     boxes.Clear();
   }
 
   QTemporaryDir dir;
   const std::string missingPort = dir.filePath(QStringLiteral("no-such-port")).toStdString();
   ScriptedBoxes boxes;
+  Session session;
   std::unique_ptr<ToolWindows> windows;
+  TTl8Form* main = nullptr;
 };
 
 TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
@@ -88,31 +92,44 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
       QStringLiteral("  Настройка адреса"), QStringLiteral("Режим работы"),
       QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
       QStringLiteral("  Технолог.режим"),   QStringLiteral("Выход")};
-  EXPECT_EQ(Captions(MenuEntries(*Tl8Form)), all);
+  EXPECT_EQ(Captions(MenuEntries(*main)), all);
   const auto hidden = [](const MenuEntry& e) { return !e.visible; };
   // Qt reports a hidden item as disabled too; only shown ones count here.
   const auto disabled = [](const MenuEntry& e) { return e.visible && !e.enabled; };
-  EXPECT_EQ(CaptionsWhere(*Tl8Form, hidden), std::vector<QString>{QStringLiteral("Режим работы")});
-  EXPECT_TRUE(CaptionsWhere(*Tl8Form, disabled).empty());
+  EXPECT_EQ(CaptionsWhere(*main, hidden), std::vector<QString>{QStringLiteral("Режим работы")});
+  EXPECT_TRUE(CaptionsWhere(*main, disabled).empty());
 
-  Tl8Form->N3->menuAction()->setVisible(true);  // as after an address search
+  main->N3->menuAction()->setVisible(true);  // as after an address search
   {
     // While an exchange runs, nothing may start another one or change the
     // port; leaving the tool stays possible.
-    ExchangeGate::Scope exchange(Gate());
+    ExchangeGate::Scope exchange(session.Gate);
     ASSERT_TRUE(exchange);
-    EXPECT_EQ(CaptionsWhere(*Tl8Form, disabled),
+    EXPECT_EQ(CaptionsWhere(*main, disabled),
               (std::vector<QString>{QStringLiteral("  Настройка порта"), QStringLiteral("  Настройка адреса"),
                                     QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
                                     QStringLiteral("  Технолог.режим")}));
   }
-  EXPECT_TRUE(CaptionsWhere(*Tl8Form, disabled).empty());
+  EXPECT_TRUE(CaptionsWhere(*main, disabled).empty());
 }
 
 TEST_F(MainWindow, AnythingButYesLeavesOnlyTheExit) {
   Start(BoxAnswer::Closed);
   const auto shown = [](const MenuEntry& e) { return e.visible && !e.caption.startsWith(' '); };
-  EXPECT_EQ(CaptionsWhere(*Tl8Form, shown), std::vector<QString>{QStringLiteral("Выход")});
+  EXPECT_EQ(CaptionsWhere(*main, shown), std::vector<QString>{QStringLiteral("Выход")});
+}
+
+// What one window does for another goes through the signals wired up where
+// the windows are made.
+TEST_F(MainWindow, TheWindowsAreWiredToEachOther) {
+  Start(BoxAnswer::Yes);
+  ASSERT_FALSE(windows->KoefForPotreb()->isEnabled());
+  emit windows->TehForm()->AdapterRead();
+  EXPECT_TRUE(windows->KoefForPotreb()->isEnabled());
+  for (bool visible : {true, false}) {
+    emit windows->NetAddrF()->WorkMenuVisible(visible);
+    EXPECT_EQ(main->N3->menuAction()->isVisible(), visible);
+  }
 }
 
 // Records the tool's own windows in the order Qt polishes them, which is the
@@ -136,19 +153,20 @@ class WindowOrder final : public QObject {
 TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
   WindowOrder recorder;
   qApp->installEventFilter(&recorder);
-  std::vector<bool> othersExistWhileAsked;
+  std::vector<QString> windowsWhileAsked;
   boxes.OnShow([&](const ShownBox& box) {
     if (box.kind != ShownBox::Question) return;
-    Tl8Form->ComPort.SetPort(missingPort);
-    othersExistWhileAsked = {VeskComSetupFrm != nullptr, KoefForPotreb != nullptr,
-                             PaswKoefForm != nullptr, TehForm != nullptr, NetAddrF != nullptr};
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      const QString name = QString::fromLatin1(window->metaObject()->className());
+      if (name.startsWith('T')) windowsWhileAsked.push_back(name);  // not the menus
+    }
   });
   boxes.AnswerQuestion(BoxAnswer::No);
-  windows = std::make_unique<ToolWindows>();
+  windows = std::make_unique<ToolWindows>(session);
   QCoreApplication::processEvents();
   qApp->removeEventFilter(&recorder);
 
-  EXPECT_EQ(othersExistWhileAsked, std::vector<bool>(5, false));
+  EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
   EXPECT_EQ(recorder.order,
             (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
                                   "TTehForm", "TNetAddrF"}));
@@ -156,15 +174,15 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {
   Start(BoxAnswer::Yes);
-  ASSERT_FALSE(Tl8Form->ComPort.Connected());
-  Tl8Form->N3->menuAction()->setVisible(true);
-  Tl8Form->N7->trigger();
+  ASSERT_FALSE(main->ComPort.Connected());
+  main->N3->menuAction()->setVisible(true);
+  main->N7->trigger();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
-  EXPECT_TRUE(Tl8Form->isVisible());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_TRUE(main->isVisible());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 // What the user sees of one box of the real Qt layer, read while it is open.

@@ -3,10 +3,7 @@
 
 #include "app/passthrough.h"
 
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "modbus/session.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -38,16 +35,13 @@ std::string OversizeEndingInTheCrcOfTheBuffer() {
 class PassThrough : public ::testing::Test {
  protected:
   void SetUp() override {
-    Exchange() = ExchangeState{};
     Connect(line.SlavePath());
   }
-  void TearDown() override { BindRequests(nullptr); }
 
   void Connect(const std::string& path) {
     port.SetEvents({});
     port.SetPort(path);
     port.OpenPort();
-    BindRequests(&port);
   }
 
   // Runs the command while the other end of the line takes the 8-byte request
@@ -58,7 +52,7 @@ class PassThrough : public ::testing::Test {
       request = line.Read(2000, 8);
       if (!answer.empty()) line.Write(answer);
     });
-    ended = SwitchToPassThrough();
+    ended = SwitchToPassThrough(session);
     adapter.join();
     return request;
   }
@@ -66,7 +60,8 @@ class PassThrough : public ::testing::Test {
   QApplication& app = TestApp();
   ScriptedBoxes boxes;
   PtyPair line;
-  TComPort port;
+  Session session;
+  TComPort& port = session.ComPort;
 };
 
 TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
@@ -87,12 +82,12 @@ TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Exchange().DeviceAddress = 1;
+    session.Exchange.DeviceAddress = 1;
     boxes.Clear();
     bool ended = false;
     EXPECT_EQ(SwitchAnswering(c.answer, ended), request1);
     EXPECT_EQ(ended, c.ends);
-    EXPECT_EQ(Exchange().ResponseStatus, c.status);
+    EXPECT_EQ(session.Exchange.ResponseStatus, c.status);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     const ShownBox& box = boxes.Shown()[0];
     EXPECT_EQ(box.text, c.ends ? kSwitched : kNoAnswer + QStringLiteral("1"));
@@ -103,7 +98,7 @@ TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
 }
 
 TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
-  Exchange().DeviceAddress = 247;
+  session.Exchange.DeviceAddress = 247;
   bool ended = true;
   EXPECT_EQ(SwitchAnswering("", ended), std::string("\xF7\x06\x01\x75\x00\x01\x4C\xBA", 8));
   EXPECT_FALSE(ended);
@@ -111,8 +106,8 @@ TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
 }
 
 TEST_F(PassThrough, SendsNothingWhileAnotherExchangeRuns) {
-  ExchangeGate::Scope other(Gate());
-  EXPECT_FALSE(SwitchToPassThrough());
+  ExchangeGate::Scope other(session.Gate);
+  EXPECT_FALSE(SwitchToPassThrough(session));
   EXPECT_EQ(line.Read(150), "");
   EXPECT_TRUE(boxes.Shown().empty());
 }
@@ -120,14 +115,13 @@ TEST_F(PassThrough, SendsNothingWhileAnotherExchangeRuns) {
 TEST_F(PassThrough, TheSimulatedAdapterTakesTheCommandAndEchoesFromThenOn) {
   tl8test::SimProcess sim({"--address", "247"});
   Connect(sim.port());
-  Exchange().DeviceAddress = 247;
-  EXPECT_TRUE(SwitchToPassThrough());
+  session.Exchange.DeviceAddress = 247;
+  EXPECT_TRUE(SwitchToPassThrough(session));
   EXPECT_EQ(boxes.Texts(), std::vector<QString>{kSwitched});
   bool switched = false;
   for (const auto& entry : sim.journal())
     switched = switched || entry.note.find("pass-through") != std::string::npos;
   EXPECT_TRUE(switched);
-  BindRequests(nullptr);
   port.ClosePort();
 }
 

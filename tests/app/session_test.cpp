@@ -3,8 +3,7 @@
 // read, edit, save and write, and the pass-through command that ends the tool.
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
+#include "modbus/session.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -36,55 +35,55 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   QTemporaryDir workDir;
   const QString previousDir = QDir::currentPath();
   QDir::setCurrent(workDir.path());
-  Exchange() = ExchangeState{};
 
   ScriptedBoxes boxes;
+  Session session;
   // The engineer answers the jumper question with the converter on the
   // simulator's line.
   boxes.OnShow([&](const ShownBox& box) {
-    if (box.kind == ShownBox::Question && Tl8Form && !Tl8Form->ComPort.Connected())
-      Tl8Form->ComPort.SetPort(sim.port());
+    if (box.kind == ShownBox::Question && !session.ComPort.Connected())
+      session.ComPort.SetPort(sim.port());
   });
   boxes.AnswerQuestion(BoxAnswer::Yes);
   {
-    ToolWindows windows;
-    ASSERT_TRUE(Tl8Form->ComPort.Connected());
+    ToolWindows windows(session);
+    ASSERT_TRUE(windows.Tl8Form()->ComPort.Connected());
 
     // The address search finds the adapter and opens "Режим работы".
-    Tl8Form->N8->trigger();
-    EXPECT_EQ(NetAddrF->ReceivAddr->text(), QStringLiteral("001"));
-    EXPECT_TRUE(Tl8Form->N3->menuAction()->isVisible());
-    NetAddrF->BtClose->click();
+    windows.Tl8Form()->N8->trigger();
+    EXPECT_EQ(windows.NetAddrF()->ReceivAddr->text(), QStringLiteral("001"));
+    EXPECT_TRUE(windows.Tl8Form()->N3->menuAction()->isVisible());
+    windows.NetAddrF()->BtClose->click();
 
     // The bounds window reads the adapter and keeps the bounds in tmp.dat.
-    Tl8Form->N4->trigger();
-    EXPECT_TRUE(KoefForPotreb->isEnabled());
-    EXPECT_EQ(KoefForPotreb->Canal2_20->text(), QStringLiteral("85.00"));
+    windows.Tl8Form()->N4->trigger();
+    EXPECT_TRUE(windows.KoefForPotreb()->isEnabled());
+    EXPECT_EQ(windows.KoefForPotreb()->Canal2_20->text(), QStringLiteral("85.00"));
     EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat").toStdString()),
               "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
 
     // A changed bound goes into the adapter behind the unlock word.
-    KoefForPotreb->Canal1_20->setText(QStringLiteral("1234.5"));
+    windows.KoefForPotreb()->Canal1_20->setText(QStringLiteral("1234.5"));
     AnswerPassword(boxes, QStringLiteral("Rumel"));
-    KoefForPotreb->WriteButton->click();
+    windows.KoefForPotreb()->WriteButton->click();
     EXPECT_EQ(sim.state().param(1), AdapterFloatBytes(1234.5f));
 
     // The calibration window reads what the bounds window wrote.
     AnswerPassword(boxes, QStringLiteral("Rumel"));
-    Tl8Form->N5->trigger();
-    ASSERT_TRUE(TehForm->isVisible());
-    EXPECT_EQ(TehForm->KoefEdit1->text(), QStringLiteral("1234.50"));
-    EXPECT_EQ(TehForm->ZavodEdit->text(), QStringLiteral("0101001"));
+    windows.Tl8Form()->N5->trigger();
+    ASSERT_TRUE(windows.TehForm()->isVisible());
+    EXPECT_EQ(windows.TehForm()->KoefEdit1->text(), QStringLiteral("1234.50"));
+    EXPECT_EQ(windows.TehForm()->ZavodEdit->text(), QStringLiteral("0101001"));
 
     // Coefficients edited, saved to a file and written behind the write word.
-    TehForm->KoefEdit3->setText(QStringLiteral("16.5"));
-    TehForm->Edit21->setText(QStringLiteral("90"));
-    TehForm->ZavodEdit->setText(QStringLiteral("123456"));
+    windows.TehForm()->KoefEdit3->setText(QStringLiteral("16.5"));
+    windows.TehForm()->Edit21->setText(QStringLiteral("90"));
+    windows.TehForm()->ZavodEdit->setText(QStringLiteral("123456"));
     const QString savedFile = workDir.filePath(QStringLiteral("123456.dat"));
     boxes.AnswerQuestion(BoxAnswer::Yes);
     boxes.AnswerFile(savedFile);
     AnswerPassword(boxes, QStringLiteral("Pelmar"));
-    TehForm->WriteButton->click();
+    windows.TehForm()->WriteButton->click();
 
     const tl8test::SimState state = sim.state();
     EXPECT_EQ(state.param(1), AdapterFloatBytes(1234.5f));
@@ -99,8 +98,8 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     EXPECT_NE(saved.find("\r\n123456\r\n1234.50\r\n630.00\r\n16.5\r\n"), std::string::npos) << saved;
 
     // Pass-through: the adapter echoes, the tool says so and ends.
-    Tl8Form->N7->trigger();
-    EXPECT_FALSE(Tl8Form->isVisible());
+    windows.Tl8Form()->N7->trigger();
+    EXPECT_FALSE(windows.Tl8Form()->isVisible());
   }
   // Every box of the session, in order: the question, the save question and
   // the three password dialogs, and the pass-through verdict; no error at all.
@@ -116,22 +115,23 @@ TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
   QTemporaryDir workDir;
   const std::string missingPort = workDir.filePath(QStringLiteral("no-such-port")).toStdString();
   ScriptedBoxes boxes;
+  Session session;
   boxes.OnShow([&](const ShownBox& box) {
-    if (box.kind == ShownBox::Question) Tl8Form->ComPort.SetPort(missingPort);
+    if (box.kind == ShownBox::Question) session.ComPort.SetPort(missingPort);
   });
   boxes.AnswerQuestion(BoxAnswer::Yes);
-  ToolWindows windows;
-  ASSERT_FALSE(Tl8Form->ComPort.Connected());
+  ToolWindows windows(session);
+  ASSERT_FALSE(windows.Tl8Form()->ComPort.Connected());
   boxes.Clear();
 
-  Tl8Form->N8->trigger();
+  windows.Tl8Form()->N8->trigger();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_EQ(boxes.Shown()[0].caption, QStringLiteral("Tl8v05"));
   EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
-  EXPECT_FALSE(Tl8Form->N3->menuAction()->isVisible());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(windows.Tl8Form()->N3->menuAction()->isVisible());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // Start-up of the main window: the jumper question, opening the port, and the
 // menu that is left for each answer.
 #include "app/tl8form.h"
-#include "modbus/exchange_state.h"
+#include "modbus/session.h"
 #include "serial/comport_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "windows/paswkoefform.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +27,22 @@ namespace {
 const QString kQuestion = QStringLiteral(
     "   Перед работой с протоколом ICP CON нужна перемычка между \"Тест\" и \"GND\". Продолжим ? ");
 
+struct SessionHolder {
+  Session session;
+};
+
+// A main window with a session of its own, as the tool makes them; the window
+// goes first, then its session.
+struct MainWindow : SessionHolder, TTl8Form {
+  MainWindow() : TTl8Form(session) {}
+};
+
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     TestApp();
-    Exchange().DeviceAddress = 0;
-    PasswordMode = 7;
-    form = std::make_unique<TTl8Form>();
+    form = std::make_unique<MainWindow>();
+    form->session.PasswordMode = 7;
     form->ComPort.SetPort(line.SlavePath());  // never the real COM1
   }
 
@@ -42,7 +50,7 @@ class Startup : public ::testing::Test {
 
   PtyPair line;
   ScriptedBoxes boxes;
-  std::unique_ptr<TTl8Form> form;
+  std::unique_ptr<MainWindow> form;
 };
 
 TEST_F(Startup, AsksTheJumperQuestionAtItsPlaceBeforeTheWindowIsShown) {
@@ -71,8 +79,8 @@ TEST_F(Startup, YesOpensThePortWithDtrAndRtsRaisedAndSetsTheDefaults) {
   EXPECT_EQ(form->ComPort.FlowControl().ControlRTS(), rtsEnable);
   EXPECT_TRUE(form->ComPort.Events().empty());
   EXPECT_NE(form->StopEvent(), nullptr);
-  EXPECT_EQ(Exchange().DeviceAddress, 1);
-  EXPECT_EQ(PasswordMode, 0);
+  EXPECT_EQ(form->session.Exchange.DeviceAddress, 1);
+  EXPECT_EQ(form->session.PasswordMode, 0);
   EXPECT_TRUE(Visible(form->N1));
   EXPECT_FALSE(Visible(form->N3));
   EXPECT_EQ(boxes.Shown().size(), 1u);  // the question only
@@ -94,7 +102,7 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
   EXPECT_EQ(failure.text, QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
                               QString::fromStdString(line.SlavePath()) +
                               QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт."));
-  EXPECT_EQ(Exchange().DeviceAddress, 1);
+  EXPECT_EQ(form->session.Exchange.DeviceAddress, 1);
   EXPECT_TRUE(Visible(form->N1));
   // A second attempt, once the port is free, opens it with a fresh stop event.
   holder.ClosePort();
@@ -130,7 +138,7 @@ TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
 
 TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
   for (BoxAnswer answer : {BoxAnswer::No, BoxAnswer::Closed}) {
-    TTl8Form declined;
+    MainWindow declined;
     declined.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(answer);
     declined.Show();
@@ -138,7 +146,7 @@ TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
     EXPECT_FALSE(Visible(declined.N3));
     EXPECT_TRUE(declined.N6->isVisible());
     EXPECT_FALSE(declined.ComPort.Connected());
-    EXPECT_EQ(Exchange().DeviceAddress, 0);
+    EXPECT_EQ(declined.session.Exchange.DeviceAddress, 0);
   }
 }
 
@@ -164,7 +172,7 @@ TEST_F(Startup, ExitClosesTheWindowAndEndingTheToolClosesThePort) {
 
 TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
   for (int signal : {SIGINT, SIGTERM}) {
-    TTl8Form running;
+    MainWindow running;
     running.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(BoxAnswer::Yes);
     running.Show();
@@ -199,8 +207,8 @@ class CountingStopRequests {
   struct sigaction saved_[2];
 };
 
-// Once the main window is gone, its stop event and its close action are too:
-// a stop request then gets what it had before the tool (under the address
+// Once the main window and its session are gone, so are the stop event and
+// the close action: a stop request then gets what it had before the tool (under the address
 // sanitizer a handler left behind is a use after free).
 TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
   CountingStopRequests previous;
@@ -215,12 +223,12 @@ TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
   QCoreApplication::processEvents();
   EXPECT_EQ(CountingStopRequests::count, 2);
 
-  // A window that never registered leaves another window's registration alone.
-  TTl8Form registered;
+  // A session that never registered leaves another one's registration alone.
+  MainWindow registered;
   registered.ComPort.SetPort(line.SlavePath());
   boxes.AnswerQuestion(BoxAnswer::Yes);
   registered.Show();
-  { TTl8Form declined; }
+  { MainWindow declined; }
   raise(SIGINT);
   EXPECT_TRUE(registered.StopEvent()->IsSignalled());
   EXPECT_EQ(CountingStopRequests::count, 2);
@@ -237,7 +245,7 @@ TEST_F(Startup, StopRequestsDuringTeardownTouchNothingDestroyed) {
     while (!done) raise(SIGINT);  // handled on this thread
   });
   for (int round = 0; round < 30; ++round) {
-    TTl8Form running;
+    MainWindow running;
     running.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(BoxAnswer::Yes);
     running.Show();

@@ -4,14 +4,9 @@
 
 #include "modbus/service_steps.h"
 
-#include "modbus/exchange_state.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "modbus/session.h"
 #include "tests/modbus/pty_peer.h"
-#include "tests/support/scripted_boxes.h"
 #include "tests/support/test_data.h"
-#include "windows/netaddrf.h"
 
 #include <gtest/gtest.h>
 
@@ -31,25 +26,23 @@ std::vector<Burst> Adapter(const std::string& frame) {
 TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
   const struct {
     const char* name;
-    std::function<void()> loop;
+    std::function<void(Session&)> loop;
   } loops[] = {
       // Nobody answers at 1 here: the search polls address after address.
-      {"address search", [] { Exchange().DeviceAddress = 9; FindAdapterAddress(); }},
-      {"read of all parameters", [] { ReadAllParameters([](int) {}, 50); }},
-      {"write of all parameters", [] { WriteAllParameters([](int) {}, QPoint()); }},
+      {"address search", [](Session& s) { FindAdapterAddress(s, [] {}); }},
+      {"read of all parameters", [](Session& s) { ReadAllParameters(s, [](int) {}, 50); }},
+      {"write of all parameters", [](Session& s) { WriteAllParameters(s, [](int) {}); }},
   };
-  ScriptedBoxes boxes;
   for (const auto& c : loops) {
     SCOPED_TRACE(c.name);
     PtyPeer peer(std::string(c.name) == "address search" ? Responder() : Adapter);
-    TComPort port;
-    port.SetEvents({});
-    port.SetPort(peer.SlavePath());
-    port.OpenPort();
-    BindRequests(&port);
+    Session session;
+    session.ComPort.SetEvents({});
+    session.ComPort.SetPort(peer.SlavePath());
+    session.ComPort.OpenPort();
     TComStopEvent stop;
-    Requests().SetStopEvent(&stop);
-    Exchange().DeviceAddress = 1;
+    session.Requests.SetStopEvent(&stop);
+    session.Exchange.DeviceAddress = 1;
 
     size_t framesBeforeStop = 0;
     std::thread console([&] {
@@ -57,14 +50,12 @@ TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
       stop.Signal();
       framesBeforeStop = peer.Frames().size();
     });
-    EXPECT_THROW(c.loop(), EStopRequested);
+    EXPECT_THROW(c.loop(session), EStopRequested);
     console.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the last frame reaches the peer
 
     EXPECT_GE(framesBeforeStop, 2u) << "the loop ran before the stop";
     EXPECT_LE(peer.Frames().size(), framesBeforeStop + 1);
-    EXPECT_TRUE(boxes.Shown().empty());
-    BindRequests(nullptr);
   }
 }
 

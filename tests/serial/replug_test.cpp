@@ -4,8 +4,7 @@
 
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
-#include "modbus/exchange_state.h"
-#include "modbus/requests.h"
+#include "modbus/session.h"
 #include "serial/veskcomsetupfrm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
@@ -35,14 +34,13 @@ class Replug : public ::testing::Test {
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     QDir::setCurrent(workDir.path());  // tmp.dat goes here
-    Exchange() = ExchangeState{};
     sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question && Tl8Form && !Tl8Form->ComPort.Connected())
-        Tl8Form->ComPort.SetPort(link);
+      if (box.kind == ShownBox::Question && !session.ComPort.Connected())
+        session.ComPort.SetPort(link);
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
-    windows = std::make_unique<ToolWindows>();
+    windows = std::make_unique<ToolWindows>(session);
   }
   void TearDown() override {
     windows.reset();
@@ -58,15 +56,15 @@ class Replug : public ::testing::Test {
   // "Изм.границ пар-ров": true when the bounds came from the adapter.
   bool ReadBounds() {
     boxes.Clear();
-    KoefForPotreb->Canal2_20->clear();
-    Tl8Form->N4->trigger();
-    KoefForPotreb->hide();
-    return KoefForPotreb->Canal2_20->text() == QStringLiteral("85.00") && boxes.Shown().empty();
+    windows->KoefForPotreb()->Canal2_20->clear();
+    windows->Tl8Form()->N4->trigger();
+    windows->KoefForPotreb()->hide();
+    return windows->KoefForPotreb()->Canal2_20->text() == QStringLiteral("85.00") && boxes.Shown().empty();
   }
 
   void PortSetupOk() {
     boxes.AnswerDialog([](QDialog& dialog) { static_cast<TVeskComSetupFrm&>(dialog).Button1->click(); });
-    Tl8Form->N2->trigger();
+    windows->Tl8Form()->N2->trigger();
   }
 
   QTemporaryDir workDir;
@@ -74,21 +72,22 @@ class Replug : public ::testing::Test {
   const std::string link = workDir.filePath("COM1").toStdString();
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;
+  Session session;
   std::unique_ptr<ToolWindows> windows;
 };
 
 TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
-  ASSERT_TRUE(Tl8Form->ComPort.Connected());
+  ASSERT_TRUE(windows->Tl8Form()->ComPort.Connected());
   ASSERT_TRUE(ReadBounds());
 
   PullOut();
-  EXPECT_FALSE(Tl8Form->ComPort.Connected());
+  EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());
   EXPECT_FALSE(ReadBounds());
   EXPECT_EQ(boxes.Texts(), std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
 
   PlugIn();
   PortSetupOk();
-  EXPECT_TRUE(Tl8Form->ComPort.Connected());
+  EXPECT_TRUE(windows->Tl8Form()->ComPort.Connected());
   EXPECT_TRUE(ReadBounds()) << boxes.Texts().size();
 }
 
@@ -105,7 +104,7 @@ TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
 
   PullOut();
   PlugIn();
-  Tl8Form->OpenComport();
+  windows->Tl8Form()->OpenComport();
   EXPECT_TRUE(ReadBounds());
 }
 
@@ -118,7 +117,9 @@ TEST(LineLoss, DuringCollectionIsReported) {
   TComPort port;
   port.SetPort(pty.SlavePath());
   port.OpenPort();
-  ModbusRequests requests(port);
+  ExchangeState exchange;
+  ParamData params;
+  ModbusRequests requests(port, exchange, params);
   pty.CloseMaster();
   EXPECT_THROW(requests.ReadDataModbus(), EComPort);
   EXPECT_FALSE(port.Connected());

@@ -1,6 +1,6 @@
 #include "tests/support/qt_app.h"
 
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 #include <QApplication>
 

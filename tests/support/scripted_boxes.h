@@ -3,7 +3,7 @@
 // position) and answered from a script queued beforehand. A box that nobody
 // scripted fails the running test and gets the negative answer.
 
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 #include <deque>
 #include <functional>

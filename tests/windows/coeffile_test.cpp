@@ -2,9 +2,9 @@
 // tmp.dat's lines, reads that take no more than the lines they need, saves
 // that never destroy the file they replace, and failures that say why.
 
-#include "windows/boundsfile.h"
-#include "windows/coeffile.h"
-#include "windows/textfile.h"
+#include "modbus/boundsfile.h"
+#include "modbus/coeffile.h"
+#include "modbus/textfile.h"
 
 #include "tests/support/file_faults.h"
 #include "tests/support/test_data.h"

@@ -3,11 +3,7 @@
 #include "windows/koefforpotreb.h"
 #include "windows/progresspanel.h"
 
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "modbus/session.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
@@ -63,28 +59,17 @@ class BoundsWindow : public ::testing::Test {
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(workDir.path()));  // tmp.dat lands here
-    Exchange() = ExchangeState{};
-    Params() = ParamData{};
-    Exchange().DeviceAddress = 1;
-    PaswKoefForm = &password;
-    KoefForPotreb = &window;
+    session.Exchange.DeviceAddress = 1;
   }
 
-  void TearDown() override {
-    BindRequests(nullptr);
-    KoefForPotreb = nullptr;
-    PaswKoefForm = nullptr;
-    QDir::setCurrent(previousDir);
-  }
+  void TearDown() override { QDir::setCurrent(previousDir); }
 
   // Starts a simulated adapter and opens the line to it.
   void Connect(std::vector<std::string> args = {}) {
-    BindRequests(nullptr);
     port.ClosePort();
     sim = std::make_unique<tl8test::SimProcess>(std::move(args));
     port.SetPort(sim->port());
     port.OpenPort();
-    BindRequests(&port);
   }
 
   // What the main window's menu item does.
@@ -120,9 +105,10 @@ class BoundsWindow : public ::testing::Test {
   QString previousDir;
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;
-  TComPort port;
-  TPaswKoefForm password;
-  TKoefForPotreb window;
+  Session session;
+  TComPort& port = session.ComPort;
+  TPaswKoefForm password{session};
+  TKoefForPotreb window{session};
 };
 
 TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
@@ -142,9 +128,9 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   // Lines 7 and 8 repeat parameter 12, the last float read.
   EXPECT_EQ(FileBytes(kTmpDat),
             "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
-  EXPECT_EQ(Params().ParamText[3], "16.0000");
-  EXPECT_EQ(Params().ParamText[5], "85.0000");
-  EXPECT_EQ(Params().ReadFailed, 0);
+  EXPECT_EQ(session.Params.ParamText[3], "16.0000");
+  EXPECT_EQ(session.Params.ParamText[5], "85.0000");
+  EXPECT_EQ(session.Params.ReadFailed, 0);
 
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(window.isEnabled());
@@ -173,7 +159,7 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Connect(c.args);
-    Exchange().DeviceAddress = c.address;
+    session.Exchange.DeviceAddress = c.address;
     WriteFile(kTmpDat, "old\r\n");
     boxes.Clear();
     window.show();
@@ -206,7 +192,7 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
     EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
     EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
-    EXPECT_EQ(Params().ReadFailed, 1);
+    EXPECT_EQ(session.Params.ReadFailed, 1);
     EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
     EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
         << "the new copy was left behind";
@@ -240,7 +226,7 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
 
   // Nobody at the address: the fields of the adapter are emptied first, the
   // bounds stay and the window stays open.
-  Exchange().DeviceAddress = 17;
+  session.Exchange.DeviceAddress = 17;
   window.ReadButton->click();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Нет ответа от ТЛ-8 с адресом  0017");
@@ -273,7 +259,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Ошибка ЦИК массива");
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(386, 390));
-  EXPECT_EQ(Params().ParamText[3], "16.1235");
+  EXPECT_EQ(session.Params.ParamText[3], "16.1235");
   boxes.Clear();
   const size_t readFrames = Received().size();
 
@@ -288,7 +274,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_EQ(boxes.Shown()[0].kind, ShownBox::Dialog);
   const tl8test::SimState state = sim->state();
   EXPECT_EQ(state.address, 5);
-  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
   EXPECT_EQ(state.param(1), AdapterFloatBytes(1010));
   EXPECT_EQ(state.param(2), AdapterFloatBytes(-3.25f));
   EXPECT_EQ(state.param(3), AdapterFloatBytes(16.1235f));
@@ -324,7 +310,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   for (QLineEdit* box : BoundBoxes()) box->setText("9");
   window.ZavodNEdit->setText("101001");
   window.AdrEdit->setText("1");
-  for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
   WriteFile(kTmpDat, "1.5\r\n2.5\n-3\r\n");
   window.show();
   window.setEnabled(true);
@@ -363,7 +349,7 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   EXPECT_FALSE(window.WriteButton->isEnabled());
   EXPECT_FALSE(window.Panel2->isVisible());
   EXPECT_EQ(window.AdrEdit->text(), "");
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 void Type(QLineEdit* edit, QChar typed) {
@@ -424,7 +410,7 @@ TEST_F(BoundsWindow, RefusedWritesSendNothing) {
     EXPECT_EQ(boxes.Shown()[1].text, c.message);
     EXPECT_EQ(window.DataZapLabel->text(), " ");
     EXPECT_TRUE(Received().empty());
-    EXPECT_EQ(Exchange().DeviceAddress, 1);
+    EXPECT_EQ(session.Exchange.DeviceAddress, 1);
   }
 }
 
@@ -435,7 +421,7 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   bool tried = false;
   QTimer::singleShot(600, &window, [&] {
     tried = true;
-    EXPECT_TRUE(Gate().Busy());
+    EXPECT_TRUE(session.Gate.Busy());
     EXPECT_FALSE(window.ReadButton->isEnabled());
     EXPECT_FALSE(window.WriteButton->isEnabled());
     EXPECT_FALSE(window.IschodButton->isEnabled());
@@ -612,7 +598,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
     for (int i = 0; i < 6; ++i) BoundBoxes()[i]->setText(old[i]);
     boxes.Clear();
     if (c.write) {
-      for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+      for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
       window.ZavodNEdit->setText("101001");
       window.AdrEdit->setText("1");
       AnswerPassword("Rumel");
@@ -639,7 +625,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
 
 TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   Connect();
-  for (int i = 1; i <= 12; ++i) Params().ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
   for (QLineEdit* box : BoundBoxes()) box->setText("1");
   window.Canal3_4->setText("1.701412E+38");  // the largest device float as shown
   window.ZavodNEdit->setText("101001");
@@ -649,7 +635,7 @@ TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   ASSERT_EQ(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
   EXPECT_TRUE(Received().empty());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 }  // namespace

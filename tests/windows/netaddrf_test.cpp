@@ -4,10 +4,7 @@
 
 #include "windows/netaddrf.h"
 
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "modbus/session.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -36,23 +33,15 @@ const QString kWaiting = QStringLiteral("Подождите секунд ..  20 
 class AddressWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    Exchange() = ExchangeState{};
-    window = std::make_unique<TNetAddrF>();
-    NetAddrF = window.get();
-    window->WorkMenu = &workMenu;
+    window = std::make_unique<TNetAddrF>(session);
+    QObject::connect(window.get(), &TNetAddrF::WorkMenuVisible, &workMenu, &QAction::setVisible);
     workMenu.setVisible(false);
-  }
-
-  void TearDown() override {
-    NetAddrF = nullptr;
-    BindRequests(nullptr);
   }
 
   void Connect(const std::string& path) {
     port.SetEvents({});
     port.SetPort(path);
     port.OpenPort();
-    BindRequests(&port);
   }
 
   void StartSimulator(std::vector<std::string> args) {
@@ -86,7 +75,8 @@ class AddressWindow : public ::testing::Test {
   QApplication& app = TestApp();  // before any widget or action
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;  // outlives the port that talks to it
-  TComPort port;
+  Session session;
+  TComPort& port = session.ComPort;
   QAction workMenu;
   std::unique_ptr<TNetAddrF> window;
 };
@@ -117,11 +107,11 @@ class SearchFinds : public AddressWindow, public ::testing::WithParamInterface<S
 TEST_P(SearchFinds, TheFirstAddressWithAWellFormedAnswer) {
   const SearchCase& c = GetParam();
   StartSimulator(c.simulator);
-  Exchange().DeviceAddress = 200;
+  session.Exchange.DeviceAddress = 200;
 
   window->TaskManager();
 
-  EXPECT_EQ(Exchange().DeviceAddress, c.found);
+  EXPECT_EQ(session.Exchange.DeviceAddress, c.found);
   EXPECT_EQ(window->ReceivAddr->text(), QString::fromLatin1(c.shown));
   EXPECT_EQ(Field().trimmed(), QString::number(c.found));
   EXPECT_EQ(VisibleControls(), kAfterFound);
@@ -151,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   // The only adapter answers at the last address, but with a spoilt CRC.
   StartSimulator({"--address", "247", "--fault", "badcrc,addr=247"});
-  Exchange().DeviceAddress = 200;
+  session.Exchange.DeviceAddress = 200;
   workMenu.setVisible(true);
   std::vector<bool> menuVisibility;
   QObject::connect(&workMenu, &QAction::visibleChanged,
@@ -170,7 +160,7 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   EXPECT_EQ(duringSearch, Names{"Label1"});
   EXPECT_EQ(textDuringSearch, kWaiting);
   EXPECT_FALSE(buttonsEnabledDuringSearch);
-  EXPECT_EQ(Exchange().DeviceAddress, 1);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 1);
   EXPECT_EQ(VisibleControls(), kAfterNobody);
   EXPECT_EQ(window->Label1->text(), kNoAnswer);
   EXPECT_EQ(Field(), QStringLiteral("1  "));
@@ -185,7 +175,7 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE}));
   window->BtFindA->click();
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("005"));
-  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -200,14 +190,14 @@ TEST(ThreeDigitText, PadsWithLeadingZeros) {
 TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   StartSimulator({"--address", "1"});
   window->TaskManager();
-  ASSERT_EQ(Exchange().DeviceAddress, 1);
+  ASSERT_EQ(session.Exchange.DeviceAddress, 1);
 
   window->MaskEdit1->setText(QStringLiteral("33"));
   window->BtWritA->click();
 
   EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
   EXPECT_EQ(sim->state().address, 33);
-  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
   EXPECT_TRUE(window->ReceivAddr->text().isEmpty());
   Names afterWrite = kAfterFound;
   afterWrite.push_back("BtFindA");
@@ -216,7 +206,7 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
 
   window->BtFindA->click();
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("033"));
-  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -236,7 +226,7 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.field);
-    Exchange().DeviceAddress = 9;
+    session.Exchange.DeviceAddress = 9;
     boxes.Clear();
     window->MaskEdit1->setText(QString::fromLatin1(c.field));
     window->BtWritA->click();
@@ -244,21 +234,21 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
     EXPECT_EQ(boxes.Shown()[0].text, QString::fromUtf8(c.message));
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
     EXPECT_EQ(line.Read(150), "");
-    EXPECT_EQ(Exchange().DeviceAddress, 9);
+    EXPECT_EQ(session.Exchange.DeviceAddress, 9);
   }
 }
 
 TEST_F(AddressWindow, SearchAndWriteWaitWhileAnotherExchangeRuns) {
   PtyPair line;
   Connect(line.SlavePath());
-  ExchangeGate::Scope other(Gate());
+  ExchangeGate::Scope other(session.Gate);
   EXPECT_FALSE(window->BtWritA->isEnabled());
   EXPECT_FALSE(window->BtFindA->isEnabled());
   window->MaskEdit1->setText(QStringLiteral("5"));
   window->BtWritAClick();
   window->BtFindAClick();
   EXPECT_EQ(line.Read(150), "");
-  EXPECT_EQ(Exchange().DeviceAddress, 0);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 0);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -329,7 +319,7 @@ TEST_F(AddressWindow, FieldCheckReportsDigitsWithAGapAndLeavesThem) {
 TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
   StartSimulator({"--address", "1"});
   window->TaskManager();
-  ASSERT_EQ(Exchange().DeviceAddress, 1);
+  ASSERT_EQ(session.Exchange.DeviceAddress, 1);
   const Bytes broadcast{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5};
 
   window->MaskEdit1->clear();
@@ -341,7 +331,7 @@ TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
   Type(window->focusWidget(), "\r");
   EXPECT_EQ(Received().back(), broadcast);
   EXPECT_EQ(sim->state().address, 33);
-  EXPECT_EQ(Exchange().DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 

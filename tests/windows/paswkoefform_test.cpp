@@ -1,5 +1,6 @@
 // The password gate: which word opens which mode, what stays in the edit, and
 // how the dialog is answered and closed.
+#include "modbus/session.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/paswkoefform.h"
@@ -17,12 +18,6 @@ namespace {
 
 class PasswordGate : public ::testing::Test {
  protected:
-  void SetUp() override {
-    PaswKoefForm = &gate;
-    UnlockGranted = WriteGranted = 0;
-  }
-  void TearDown() override { PaswKoefForm = nullptr; }
-
   // Shows the gate in `mode`, types `word` and confirms it with Enter or "Ok".
   void Answer(int mode, const QString& word, bool withEnter = false) {
     boxes.AnswerDialog([&](QDialog&) {
@@ -34,7 +29,7 @@ class PasswordGate : public ::testing::Test {
         gate.Button1->click();
       }
     });
-    AskPassword(mode);
+    session.AskPassword(mode);
   }
 
   bool Refused() const {
@@ -46,7 +41,8 @@ class PasswordGate : public ::testing::Test {
 
   QApplication& app = TestApp();  // before any widget
   ScriptedBoxes boxes;
-  TPaswKoefForm gate;
+  Session session;
+  TPaswKoefForm gate{session};
 };
 
 TEST_F(PasswordGate, EachModeTakesOnlyItsOwnWordExactly) {
@@ -65,8 +61,8 @@ TEST_F(PasswordGate, EachModeTakesOnlyItsOwnWordExactly) {
     boxes.Clear();
     Answer(c.mode, QString::fromUtf8(c.word));
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << " word '" << c.word << "'");
-    EXPECT_EQ(UnlockGranted, c.unlock);
-    EXPECT_EQ(WriteGranted, c.write);
+    EXPECT_EQ(session.UnlockGranted, c.unlock);
+    EXPECT_EQ(session.WriteGranted, c.write);
     EXPECT_EQ(Refused(), c.unlock + c.write == 0);
     EXPECT_EQ(gate.PaswKoefEdit->text(), QString::fromUtf8(c.leftInEdit));
     EXPECT_FALSE(gate.isVisible());
@@ -75,22 +71,22 @@ TEST_F(PasswordGate, EachModeTakesOnlyItsOwnWordExactly) {
 
 TEST_F(PasswordGate, EnterPressesOk) {
   Answer(1, QStringLiteral("Rumel"), true);
-  EXPECT_EQ(UnlockGranted, 1);
+  EXPECT_EQ(session.UnlockGranted, 1);
   EXPECT_FALSE(gate.isVisible());
 }
 
 TEST_F(PasswordGate, TheCloseBoxRefusesSilentlyAndNoGrantOutlivesItsShowing) {
   Answer(1, QStringLiteral("Rumel"));
-  ASSERT_EQ(UnlockGranted, 1);
+  ASSERT_EQ(session.UnlockGranted, 1);
   boxes.Clear();
   boxes.AnswerDialog([&](QDialog& dialog) {
     EXPECT_TRUE(gate.PaswKoefEdit->text().isEmpty());
-    EXPECT_EQ(UnlockGranted, 0);  // cleared when shown
+    EXPECT_EQ(session.UnlockGranted, 0);  // cleared when shown
     gate.PaswKoefEdit->setText(QStringLiteral("Rumel"));
     dialog.close();
   });
-  AskPassword(1);
-  EXPECT_EQ(UnlockGranted, 0);
+  session.AskPassword(1);
+  EXPECT_EQ(session.UnlockGranted, 0);
   EXPECT_EQ(boxes.Shown().size(), 1u);  // the dialog itself, no message
 }
 

@@ -4,12 +4,8 @@
 #include "windows/tehform.h"
 #include "windows/progresspanel.h"
 
-#include "modbus/boxes.h"
-#include "modbus/exchange_gate.h"
-#include "modbus/exchange_state.h"
-#include "modbus/params.h"
-#include "modbus/requests.h"
-#include "serial/comport.h"
+#include "ui/boxes.h"
+#include "modbus/session.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
@@ -60,24 +56,11 @@ class TehFormTest : public ::testing::Test {
   TehFormTest() { TestApp(); }
 
   void SetUp() override {
-    Exchange() = ExchangeState{};
-    Params() = ParamData{};
-    PasswordMode = UnlockGranted = WriteGranted = 0;
-    password = std::make_unique<TPaswKoefForm>();
-    PaswKoefForm = password.get();
-    bounds = std::make_unique<TKoefForPotreb>();  // created disabled
-    KoefForPotreb = bounds.get();
-    form = std::make_unique<TTehForm>();
-    TehForm = form.get();
+    password = std::make_unique<TPaswKoefForm>(session);
+    form = std::make_unique<TTehForm>(session);
+    QObject::connect(form.get(), &TTehForm::AdapterRead, [this] { ++adapterReads; });
     QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged,
                      [this](int value) { progress.push_back(value); });
-  }
-
-  void TearDown() override {
-    BindRequests(nullptr);
-    TehForm = nullptr;
-    KoefForPotreb = nullptr;
-    PaswKoefForm = nullptr;
   }
 
   // The adapter on the line; the tool talks to address 1, as after start-up.
@@ -86,8 +69,7 @@ class TehFormTest : public ::testing::Test {
     port.SetEvents({});
     port.SetPort(sim->port());
     port.OpenPort();
-    BindRequests(&port);
-    Exchange().DeviceAddress = 1;
+    session.Exchange.DeviceAddress = 1;
   }
 
   // As the main menu opens the window.
@@ -139,10 +121,11 @@ class TehFormTest : public ::testing::Test {
 
   ScriptedBoxes boxes;
   std::unique_ptr<SimProcess> sim;
-  TComPort port;
+  Session session;
+  TComPort& port = session.ComPort;
   std::unique_ptr<TPaswKoefForm> password;
-  std::unique_ptr<TKoefForPotreb> bounds;
   std::unique_ptr<TTehForm> form;
+  int adapterReads = 0;  // reads that let the bounds window be used
   std::vector<int> progress;
   QTemporaryDir files;
 };
@@ -172,13 +155,13 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   const QDateTime stamp = QDateTime::fromString(form->DataLabel->text(), "dd/MM/yyyy(HH:mm:ss)");
   EXPECT_TRUE(stamp.isValid()) << form->DataLabel->text().toStdString();
   EXPECT_EQ(form->GroupBox4->title(), "Дата записи коэф в ТЛ-8К");
-  EXPECT_EQ(Params().ParamText[1], "1010.0000");
-  EXPECT_EQ(Params().ParamText[5], "85.0000");
-  EXPECT_EQ(Params().ParamText[10], "1.5000");
+  EXPECT_EQ(session.Params.ParamText[1], "1010.0000");
+  EXPECT_EQ(session.Params.ParamText[5], "85.0000");
+  EXPECT_EQ(session.Params.ParamText[10], "1.5000");
   EXPECT_EQ(progress, kProgress);
   EXPECT_TRUE(boxes.Shown().empty()) << "no failure and a matching checksum";
   EXPECT_FALSE(form->Panel1->isVisible());
-  EXPECT_TRUE(bounds->isEnabled());
+  EXPECT_EQ(adapterReads, 1);
 
   ASSERT_TRUE(midway);
   EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial || midway->editable);
@@ -203,7 +186,7 @@ TEST_F(TehFormTest, NoAdapterClosesTheWindow) {
   EXPECT_TRUE(form->ZavodEdit->text().isEmpty() && form->AdrEdit->text().isEmpty() &&
               form->DataLabel->text().isEmpty());
   EXPECT_FALSE(Usable(form->WriteButton));
-  EXPECT_FALSE(bounds->isEnabled());
+  EXPECT_EQ(adapterReads, 0);
   EXPECT_EQ(Received(), std::vector<Request>(2, Request{1, 3, 0})) << "the probe, twice";
 }
 
@@ -217,12 +200,12 @@ TEST_F(TehFormTest, ReadGivesUpOnAParameterThatFailsTwice) {
 
   ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Сбой!"});
   EXPECT_EQ(boxes.Shown()[0].pos, std::nullopt);
-  EXPECT_EQ(Params().ReadFailed, 1);
+  EXPECT_EQ(session.Params.ReadFailed, 1);
   EXPECT_EQ(form->KoefEdit1->text(), "1010.00");
   EXPECT_EQ(form->Edit21->text(), "old");
   EXPECT_EQ(progress.back(), 25);
   EXPECT_TRUE(Usable(form->WriteButton));
-  EXPECT_TRUE(bounds->isEnabled());
+  EXPECT_EQ(adapterReads, 1);
   EXPECT_FALSE(form->Panel1->isVisible());
 }
 
@@ -248,7 +231,7 @@ TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
   EXPECT_EQ(progress, kProgress);
   EXPECT_FALSE(form->Panel1->isVisible());
   EXPECT_TRUE(form->DataLabel->text().isEmpty());
-  EXPECT_EQ(PasswordMode, 0);
+  EXPECT_EQ(session.PasswordMode, 0);
 }
 
 TEST_F(TehFormTest, WrittenValuesReadBackInTheirForms) {
@@ -265,7 +248,7 @@ TEST_F(TehFormTest, WrittenValuesReadBackInTheirForms) {
   EXPECT_EQ(form->ZavodEdit->text(), "05");
   EXPECT_EQ(form->KoefEdit3->text(), "0.1000");
   EXPECT_EQ(form->Edit22->text(), "20.00");
-  EXPECT_EQ(Params().ParamText[6], "20.0000");
+  EXPECT_EQ(session.Params.ParamText[6], "20.0000");
   EXPECT_TRUE(boxes.Shown().empty()) << "the checksum written matches";
 }
 
@@ -277,7 +260,7 @@ TEST_F(TehFormTest, NewAddressGoesToTheOldOneAndParametersToTheNew) {
   WriteWithoutFile();
 
   EXPECT_EQ(Received(), FullWrite(1, 5));
-  EXPECT_EQ(Exchange().DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
   EXPECT_EQ(sim->state().address, 5);
   EXPECT_EQ(sim->state().param(15)[1], 5);
 }
@@ -308,7 +291,7 @@ TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
     EXPECT_EQ(boxes.Shown().back().text, "Нет ответа");
     EXPECT_EQ(boxes.Shown().back().pos, c.messageAt);
     EXPECT_EQ(Received(), c.sent);
-    EXPECT_EQ(Exchange().DeviceAddress, c.addressAfter);
+    EXPECT_EQ(session.Exchange.DeviceAddress, c.addressAfter);
     EXPECT_EQ(form->Panel1->isVisible(), c.panelShown);
     boxes.Clear();
     sim.reset();
@@ -392,7 +375,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
       << boxes.Shown()[2].text.toStdString();
   EXPECT_EQ(FileBytes(path), "old content");
   EXPECT_TRUE(Received().empty());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(session.Gate.Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
 }
 
@@ -510,7 +493,7 @@ TEST_F(TehFormTest, AFullDiskKeepsTheOldFileAndSendsNothing) {
   EXPECT_EQ(boxes.Shown()[2].text, "Cannot save \"" + path + "\": No space left on device.");
   EXPECT_EQ(FileBytes(path), "old content");
   EXPECT_TRUE(Received().empty());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 // Refused before it is opened: a FIFO would freeze the tool for good,
@@ -619,7 +602,7 @@ TEST_F(TehFormTest, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   EXPECT_EQ(boxes.Shown()[2].text, "Floating point overflow.");
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
   EXPECT_TRUE(Received().empty());
-  EXPECT_FALSE(Gate().Busy());
+  EXPECT_FALSE(session.Gate.Busy());
 }
 
 }  // namespace

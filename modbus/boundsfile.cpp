@@ -1,4 +1,4 @@
-#include "windows/boundsfile.h"
+#include "modbus/boundsfile.h"
 
 BoundsFile::BoundsFile(const QString& path) : file_(path, QStringLiteral("write")) {}
 

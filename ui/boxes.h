@@ -12,7 +12,6 @@
 #include <exception>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 
 class QDialog;
 
@@ -67,15 +66,10 @@ void SetApplicationTitle(const QString& title);
 QString ErrorReportText(const std::exception& failure);
 void ReportError(const std::exception& failure);
 
-// Ends the running handler without a report: the tool was asked to stop and
-// is closing, so there is nothing left to tell the user.
-class EHandlerStopped : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Runs an event handler; a failure that escapes it ends the handler and is
-// shown by the standard error report (EHandlerStopped only ends it). Every
+// shown by the standard error report. A std::system_error of
+// operation_canceled only ends it: the user asked the tool to stop, and it is
+// closing, so there is nothing left to tell. Every
 // handler of the tool goes through here.
 void RunHandler(const std::function<void()>& handler);
 

@@ -3,7 +3,7 @@
 // window, one line each in the order of the six bound boxes, then two more
 // lines; ASCII, every line ended by CR LF, in the current directory.
 
-#include "windows/textfile.h"
+#include "modbus/textfile.h"
 
 #include <QString>
 

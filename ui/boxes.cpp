@@ -1,6 +1,8 @@
-#include "modbus/boxes.h"
+#include "ui/boxes.h"
 
 #include <QFileInfo>
+
+#include <system_error>
 
 namespace {
 
@@ -49,7 +51,8 @@ void ReportError(const std::exception& failure) {
 void RunHandler(const std::function<void()>& handler) {
   try {
     handler();
-  } catch (const EHandlerStopped&) {
+  } catch (const std::system_error& failure) {
+    if (failure.code() != std::errc::operation_canceled) ReportError(failure);
   } catch (const std::exception& failure) {
     ReportError(failure);
   }

@@ -1,6 +1,6 @@
-#include "windows/coeffile.h"
+#include "modbus/coeffile.h"
 
-#include "windows/textfile.h"
+#include "modbus/textfile.h"
 
 #include <QBuffer>
 

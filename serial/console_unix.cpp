@@ -1,4 +1,4 @@
-#include "app/console.h"
+#include "serial/console.h"
 
 #include "serial/comport.h"
 

@@ -1,4 +1,4 @@
-#include "windows/textfile.h"
+#include "modbus/textfile.h"
 
 #include <QFileInfo>
 #include <QIODevice>

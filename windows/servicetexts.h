@@ -1,0 +1,28 @@
+#pragma once
+// What the service windows tell the user about an exchange, in the tool's own
+// words and places: the outcomes the exchange core returns, shown.
+
+#include <QPoint>
+#include <QString>
+
+
+class Session;
+struct ImageTexts;
+
+inline const QString kNoAnswerText = QStringLiteral("Нет ответа");
+inline const QString kAddressRangeText = QStringLiteral("Адрес должен быть от 1 до 247");
+inline const QString kReadFailedText = QStringLiteral("Сбой!");
+
+// "Нет ответа от ТЛ-8 с адресом  00" followed by the session's DeviceAddress.
+QString NoAdapterText(const Session& session);
+
+// Builds the session's ParamImage from the texts; false after
+// "Проверьте данные" when one does not convert.
+bool BuildImageOrSaySo(Session& session, const ImageTexts& texts);
+
+// After a read of all parameters: "Ошибка ЦИК массива" at (386, 390) when the
+// checksum read back does not match.
+void ChecksumVerify(Session& session);
+
+// A write step's outcome: true, or false after "Нет ответа" at `at`.
+bool AcknowledgedOrSaySo(bool acknowledged, QPoint at);
