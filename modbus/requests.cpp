@@ -1,6 +1,5 @@
 #include "modbus/requests.h"
 
-#include "modbus/delay.h"
 #include "modbus/device_float.h"
 #include "modbus/stamp.h"
 #include "serial/comport.h"
@@ -48,22 +47,22 @@ std::unique_ptr<ModbusRequests>& BoundRequests() {
 
 }  // namespace
 
-ModbusRequests::ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params)
-    : port_(port), exchange_(exchange), params_(params) {}
+ModbusRequests::ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
+                               ExchangeClock& clock)
+    : port_(port), exchange_(exchange), params_(params), clock_(clock) {}
 
 bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
 
 void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
 
 void ModbusRequests::LetLineFallQuiet() {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kQuietLimitMs);
+  const auto end = clock_.Now() + std::chrono::milliseconds(kQuietLimitMs);
   TComEvents events;
   do {
     DropPendingInput();
     events = {evRxChar};
     port_.WaitForEvent(events, stopEvent_, kQuietMs);
-  } while (events.contains(evRxChar) && Clock::now() < end);
+  } while (events.contains(evRxChar) && clock_.Now() < end);
 }
 
 void ModbusRequests::SendFrame() {
@@ -96,9 +95,9 @@ void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, 0x06, High(reg), Low(reg), High(value), Low(value)});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  Delay(50);
+  clock_.Delay(50);
   CollectResponse();
-  Delay(10);
+  clock_.Delay(10);
   CheckWriteAnswer(request);
 }
 
@@ -108,9 +107,9 @@ void ModbusRequests::WriteParameter() {
   Send({exchange_.DeviceAddress, 0x10, High(reg), Low(reg), 0x00, 0x02, 0x04, data[0], data[1],
         data[2], data[3]});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  Delay(80);
+  clock_.Delay(80);
   CollectResponse();
-  Delay(20);
+  clock_.Delay(20);
   CheckWriteAnswer(request);
 }
 
@@ -134,14 +133,14 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
     Send({exchange_.DeviceAddress, 0x03, High(reg), Low(reg), 0x00, 0x02});
-    Delay(100);
+    clock_.Delay(100);
     CollectResponse();
-    Delay(20);
+    clock_.Delay(20);
     CheckParameterAnswer(rawOffset);
     readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, 0x03, 0x00, 0x00, 0x00, 0x07});
-    Delay(50);
+    clock_.Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
   }
@@ -189,13 +188,12 @@ void ModbusRequests::CollectResponse() {
 }
 
 void ModbusRequests::ReadDataModbus() {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kCollectLimitMs);
+  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs);
   exchange_.ResponseText.clear();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
     const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
     try {
       port_.WaitForEvent(events, stopEvent_, waitMs);
@@ -206,7 +204,7 @@ void ModbusRequests::ReadDataModbus() {
       exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
       ++reads;
     }
-  } while (!events.empty() && reads < kMaxReads && Clock::now() < end);
+  } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
 }
 
 void BindRequests(TCustomComPort* port) {

@@ -7,6 +7,7 @@
 // them returns a value or retries. Port errors are not caught here.
 
 #include "modbus/boxes.h"
+#include "modbus/clock.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 
@@ -16,6 +17,7 @@
 #include <string>
 
 class TCustomComPort;
+class TComLink;
 class TComStopEvent;
 
 // The tool was asked to stop (the stop event is signalled): no frame is sent
@@ -28,8 +30,10 @@ class EStopRequested : public EHandlerStopped {
 
 class ModbusRequests {
  public:
-  ModbusRequests(TCustomComPort& port, ExchangeState& exchange = Exchange(),
-                 ParamData& params = Params());
+  // Every delay and time limit is taken from `clock`, which must be the one
+  // the link waits on.
+  ModbusRequests(TComLink& port, ExchangeState& exchange = Exchange(),
+                 ParamData& params = Params(), ExchangeClock& clock = TheSystemClock());
 
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
@@ -83,9 +87,10 @@ class ModbusRequests {
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);
 
-  TCustomComPort& port_;
+  TComLink& port_;
   ExchangeState& exchange_;
   ParamData& params_;
+  ExchangeClock& clock_;
   TComStopEvent* stopEvent_ = nullptr;
   bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
 };
