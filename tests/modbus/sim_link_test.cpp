@@ -29,6 +29,18 @@ constexpr double kCharMs = 10000.0 / 9600;
 constexpr double kGapMs = 3.5 * kCharMs;
 constexpr double kTurnaroundMs = 3;  // the simulator's default
 
+SimLinkSetup WithAdapters(std::vector<sim::Memory> adapters) {
+  SimLinkSetup setup;
+  setup.adapters = std::move(adapters);
+  return setup;
+}
+
+SimLinkSetup WithFault(const std::string& rule) {
+  SimLinkSetup setup;
+  setup.faults = {rule};
+  return setup;
+}
+
 double NowMs(const ExchangeClock& clock) { return Ms(clock.Now()).count(); }
 
 // The requests and their answers as the journal shows them, without the times.
@@ -114,7 +126,7 @@ TEST_F(SimLinkTest, SixteenReadsTakeTheirFixedDelaysInVirtualTime) {
 // the silence after the answer.
 TEST(SimLinkTiming, SearchProbesTakeTheLineTimeAndTheSilence) {
   VirtualClock clock;
-  SimLink line(clock, {.adapters = {FactoryAdapter(3)}});
+  SimLink line(clock, WithAdapters({FactoryAdapter(3)}));
   ExchangeState exchange;
   ParamData params;
   ModbusRequests search(line, exchange, params, clock);
@@ -134,7 +146,7 @@ struct FaultCase {
 
 class SimLinkFaultTest : public SimLinkTest, public ::testing::WithParamInterface<FaultCase> {
  public:
-  SimLinkFaultTest() : SimLinkTest({.faults = {GetParam().rule}}) {}
+  SimLinkFaultTest() : SimLinkTest(WithFault(GetParam().rule)) {}
 };
 
 // The simulator's faults reach the requests' answer checks.
@@ -162,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, SimLinkFaultTest,
 // which costs the quiet time after the late bytes on top of its own delays.
 TEST(SimLinkTiming, LateAnswerIsDroppedBeforeTheNextRead) {
   VirtualClock clock;
-  SimLink link(clock, {.faults = {"late:200,nth=1"}});
+  SimLink link(clock, WithFault("late:200,nth=1"));
   ExchangeState exchange;
   ParamData params;
   exchange.DeviceAddress = 1;
@@ -225,7 +237,7 @@ TEST_F(SimLinkTest, VanishedLineFailsLikeThePort) {
 // the pass-through command every byte comes back as it was sent.
 TEST(SimLinkAdapters, WriteReachesItsAdapterAndPassThroughEchoes) {
   VirtualClock clock;
-  SimLink link(clock, {.adapters = {FactoryAdapter(1), FactoryAdapter(7)}});
+  SimLink link(clock, WithAdapters({FactoryAdapter(1), FactoryAdapter(7)}));
   ExchangeState exchange;
   ParamData params;
   ModbusRequests requests(link, exchange, params, clock);
