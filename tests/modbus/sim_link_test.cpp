@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -65,6 +68,24 @@ std::vector<std::string> ProbeAndReads(ModbusRequests& requests, ExchangeState& 
     results.push_back(std::to_string(exchange.ResponseStatus) + ": " + Hex(exchange.ResponseText));
   }
   return results;
+}
+
+// The virtual Delay ends where the real one does, on the millisecond tick,
+// and handles what is pending on the way, as windows need it to repaint.
+TEST(VirtualClock, DelayHandlesPendingEventsAndEndsOnTheTick) {
+  int argc = 1;
+  char name[] = "modbus_simlink_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  VirtualClock clock;
+  clock.AdvanceTo(std::chrono::microseconds(2500));
+  int handled = 0;
+  QTimer::singleShot(0, [&handled] { ++handled; });
+  clock.Delay(0);
+  EXPECT_EQ(handled, 1);
+  EXPECT_DOUBLE_EQ(NowMs(clock), 3);
+  clock.Delay(20);
+  EXPECT_DOUBLE_EQ(NowMs(clock), 24);
 }
 
 class SimLinkTest : public ::testing::Test {
