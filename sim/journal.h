@@ -3,7 +3,7 @@
 // milliseconds since start, flushed at once so a test can read it any time.
 //
 //   12.345 RX 01 03 01 01 00 02 94 37 # adapter 1
-//   20.012 TX 01 03 04 80 00 44 7C 3A 25 # adapter 1
+//   20.012 TX 01 03 04 80 00 44 7C E1 12 # adapter 1
 //   31.400 RX 02 03 01 01 00 02 94 04 # ignored: other address
 //   40.001 -- adapter 1 now answers at 5
 
