@@ -31,6 +31,10 @@ bool EventLoopAvailable() {
 
 }  // namespace
 
+void ProcessPendingEvents() {
+  if (EventLoopAvailable()) QCoreApplication::processEvents();
+}
+
 void Delay(int32_t ms) {
   const int64_t startTick = TickOf(Clock::now());
   // The moment the tick first exceeds start + ms.

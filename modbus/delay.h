@@ -8,3 +8,7 @@
 // sleeps in the event loop between events rather than spinning. Without a
 // QCoreApplication it simply sleeps.
 void Delay(int32_t ms);
+
+// Handles the application's pending events once, without waiting for more;
+// nothing without a QCoreApplication or off its thread.
+void ProcessPendingEvents();

@@ -1,6 +1,5 @@
 #include "modbus/requests.h"
 
-#include "modbus/delay.h"
 #include "modbus/device_float.h"
 #include "modbus/register_map.h"
 #include "modbus/stamp.h"
@@ -44,22 +43,22 @@ std::string SentBytes(const ExchangeState& exchange, size_t count) {
 
 }  // namespace
 
-ModbusRequests::ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params)
-    : port_(port), exchange_(exchange), params_(params) {}
+ModbusRequests::ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
+                               ExchangeClock& clock)
+    : port_(port), exchange_(exchange), params_(params), clock_(clock) {}
 
 bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
 
 void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
 
 void ModbusRequests::LetLineFallQuiet() {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kQuietLimitMs);
+  const auto end = clock_.Now() + std::chrono::milliseconds(kQuietLimitMs);
   TComEvents events;
   do {
     DropPendingInput();
     events = {evRxChar};
     port_.WaitForEvent(events, stopEvent_, kQuietMs);
-  } while (events.contains(evRxChar) && Clock::now() < end);
+  } while (events.contains(evRxChar) && clock_.Now() < end);
 }
 
 void ModbusRequests::SendFrame() {
@@ -107,9 +106,9 @@ void ModbusRequests::PassThroughCommand() {
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  Delay(50);
+  clock_.Delay(50);
   CollectResponse();
-  Delay(10);
+  clock_.Delay(10);
   CheckWriteAnswer(request);
 }
 
@@ -119,9 +118,9 @@ void ModbusRequests::WriteParameter() {
   Send({exchange_.DeviceAddress, kWriteRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount,
         2 * kParamRegisterCount, data[0], data[1], data[2], data[3]});
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  Delay(80);
+  clock_.Delay(80);
   CollectResponse();
-  Delay(20);
+  clock_.Delay(20);
   CheckWriteAnswer(request);
 }
 
@@ -145,15 +144,15 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
     Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
-    Delay(100);
+    clock_.Delay(100);
     CollectResponse();
-    Delay(20);
+    clock_.Delay(20);
     CheckParameterAnswer(rawOffset);
     readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
           kProbeRegisterCount});
-    Delay(50);
+    clock_.Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
   }
@@ -201,13 +200,12 @@ void ModbusRequests::CollectResponse() {
 }
 
 void ModbusRequests::ReadDataModbus() {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(kCollectLimitMs);
+  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs);
   exchange_.ResponseText.clear();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
     const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
     try {
       port_.WaitForEvent(events, stopEvent_, waitMs);
@@ -218,6 +216,6 @@ void ModbusRequests::ReadDataModbus() {
       exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
       ++reads;
     }
-  } while (!events.empty() && reads < kMaxReads && Clock::now() < end);
+  } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
 }
 

@@ -6,6 +6,7 @@
 // collects what arrived and leaves the results in the exchange state; none of
 // them returns a value or retries. Port errors are not caught here.
 
+#include "modbus/clock.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 
@@ -15,7 +16,7 @@
 #include <string>
 #include <system_error>
 
-class TCustomComPort;
+class TComLink;
 class TComStopEvent;
 
 // The tool was asked to stop (the stop event is signalled): no frame is sent
@@ -28,7 +29,13 @@ class EStopRequested : public std::system_error {
 
 class ModbusRequests {
  public:
-  ModbusRequests(TCustomComPort& port, ExchangeState& exchange, ParamData& params);
+  // Every delay and time limit is taken from `clock`, which must be the one
+  // the link waits on.
+  ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
+                 ExchangeClock& clock = TheSystemClock());
+
+  // The clock every delay of the exchange steps is taken from too.
+  ExchangeClock& Clock() const { return clock_; }
 
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
@@ -89,9 +96,10 @@ class ModbusRequests {
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);
 
-  TCustomComPort& port_;
+  TComLink& port_;
   ExchangeState& exchange_;
   ParamData& params_;
+  ExchangeClock& clock_;
   TComStopEvent* stopEvent_ = nullptr;
   bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
 };

@@ -1,6 +1,5 @@
 #include "modbus/service_steps.h"
 
-#include "modbus/delay.h"
 #include "modbus/register_map.h"
 #include "modbus/session.h"
 
@@ -17,13 +16,13 @@ bool ReadParameterWithRetry(Session& s) {
 
 // Sends, and when the answer is not `usable` sends `retry` (the same request
 // when empty) once more, pausing 50 ms before or after the second try.
-bool TriedTwice(const std::function<void()>& send, const std::function<bool()>& usable,
+bool TriedTwice(Session& s, const std::function<void()>& send, const std::function<bool()>& usable,
                 RetryPause pause, const std::function<void()>& retry) {
   send();
   if (usable()) return true;
-  if (pause == RetryPause::BeforeRetry) Delay(kPauseMs);
+  if (pause == RetryPause::BeforeRetry) s.Requests.Clock().Delay(kPauseMs);
   (retry ? retry : send)();
-  if (pause == RetryPause::AfterRetry) Delay(kPauseMs);
+  if (pause == RetryPause::AfterRetry) s.Requests.Clock().Delay(kPauseMs);
   return usable();
 }
 
@@ -31,7 +30,7 @@ bool TriedTwice(const std::function<void()>& send, const std::function<bool()>& 
 // answer is no answer to it.
 bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
   return TriedTwice(
-      send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; }, RetryPause::BeforeRetry,
+      s, send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; }, RetryPause::BeforeRetry,
       {});
 }
 
@@ -41,7 +40,7 @@ bool Answered(const Session& s) { return s.Exchange.ResponseText.size() >= kShor
 
 bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause pause,
                        const std::function<void()>& retry) {
-  return TriedTwice(send, [&s] { return Answered(s); }, pause, retry);
+  return TriedTwice(s, send, [&s] { return Answered(s); }, pause, retry);
 }
 
 bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, int pauseMs) {
@@ -54,7 +53,7 @@ bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, 
     }
     if (IsFloatParam(i)) s.Params.ParamText[i] = ParamTableText(i, x.ParamValue);
     shown(i);
-    Delay(pauseMs);
+    s.Requests.Clock().Delay(pauseMs);
     x.ParamIndex = i + 1;
   }
   return true;
@@ -72,7 +71,7 @@ bool WriteAllParameters(Session& s, const std::function<void(int index)>& writte
     if (!AcknowledgedTwice(s, [&s] { s.Requests.WriteParameter(); })) return false;
     x.ParamIndex = i + 1;
     written(i);
-    Delay(kPauseMs);
+    s.Requests.Clock().Delay(kPauseMs);
   }
   return true;
 }
@@ -93,7 +92,7 @@ int FindAdapterAddress(Session& s, const std::function<void()>& between) {
 void BroadcastNewAddress(Session& s, int32_t address) {
   s.Exchange.DeviceAddress = static_cast<uint8_t>(address);
   s.Requests.BroadcastAddress(address);
-  Delay(kPauseMs);
+  s.Requests.Clock().Delay(kPauseMs);
 }
 
 bool SwitchAdapterToPassThrough(Session& s) {

@@ -2,7 +2,9 @@
 
 #include "serial/console.h"
 
-Session::Session() = default;
+Session::Session() : Requests(ComPort, Exchange, Params) {}
+
+Session::Session(TComLink& link, ExchangeClock& clock) : Requests(link, Exchange, Params, clock) {}
 
 Session::~Session() {
   // The stop event goes next; a later stop request must not reach it.

@@ -14,7 +14,10 @@
 
 class Session {
  public:
+  // Requests go through the session's own port on the system clock, or
+  // through `link` on `clock` (a simulated adapter on virtual time).
   Session();
+  Session(TComLink& link, ExchangeClock& clock);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -23,7 +26,7 @@ class Session {
   ExchangeState Exchange;
   ParamData Params;
   ExchangeGate Gate;  // one exchange at a time
-  ModbusRequests Requests{ComPort, Exchange, Params};
+  ModbusRequests Requests;
 
   // The password gate's request and result flags. PasswordMode 1 asks for
   // the unlock word, anything else for the write word.

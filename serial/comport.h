@@ -4,10 +4,10 @@
 // and reading them, and saving the settings to the per-user settings store.
 // Everything runs on the caller's thread; failures raise EComPort.
 
+#include "serial/link.h"
+
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,81 +21,12 @@ enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
 enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
-enum TComEvent {
-  evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
-};
 // The groups of settings SaveSettings writes.
 enum TStoredGroup { sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther };
 // The steps that push settings to an open device, in the order OpenPort runs them.
 enum TApplyStep { asBuffer, asLine, asTimeouts };
 
-// A small value-type set of one of the enums above.
-template <class E>
-class TEnumSet {
- public:
-  constexpr TEnumSet() = default;
-  constexpr TEnumSet(std::initializer_list<E> items) {
-    for (E item : items) insert(item);
-  }
-  constexpr bool contains(E item) const { return (bits_ & Bit(item)) != 0; }
-  constexpr void insert(E item) { bits_ |= Bit(item); }
-  constexpr void erase(E item) { bits_ &= ~Bit(item); }
-  constexpr bool empty() const { return bits_ == 0; }
-  constexpr bool operator==(const TEnumSet&) const = default;
-
- private:
-  static constexpr std::uint32_t Bit(E item) { return 1u << static_cast<unsigned>(item); }
-  std::uint32_t bits_ = 0;
-};
-
-using TComEvents = TEnumSet<TComEvent>;
 using TStoredGroups = TEnumSet<TStoredGroup>;
-
-// The component's error codes.
-enum TComErrorCode {
-  ceOpenFailed = 1,
-  ceWriteFailed = 2,
-  ceReadFailed = 3,
-  cePurgeFailed = 5,
-  ceSetStateFailed = 7,
-  ceSetTimeoutsFailed = 8,
-  ceSetupFailed = 9,
-  ceClearErrorFailed = 10,
-  ceStoreFailed = 16,
-  ceWaitFailed = 21,
-  ceRegistryError = 23,
-};
-
-// Message: the fixed text of the code, followed by " (win error code: N)"
-// when the system's error number N is known (errno on Linux).
-class EComPort : public std::runtime_error {
- public:
-  explicit EComPort(int code, int winCode = -1);
-  int Code() const { return code_; }
-  int WinCode() const { return winCode_; }  // -1 when there is none
-
- private:
-  int code_;
-  int winCode_;
-};
-
-// A manual-reset event that can end a WaitForEvent early. Not signalled when
-// created. Signal is async-signal-safe and may be called from any thread.
-class TComStopEvent {
- public:
-  TComStopEvent();
-  ~TComStopEvent();
-  TComStopEvent(const TComStopEvent&) = delete;
-  TComStopEvent& operator=(const TComStopEvent&) = delete;
-
-  void Signal() noexcept;
-  void Reset();
-  bool IsSignalled() const;
-  std::intptr_t Handle() const { return handle_; }  // what the platform waits on
-
- private:
-  std::intptr_t handle_;
-};
 
 namespace comdev {
 struct Device;  // the open device, defined by the platform layer
@@ -219,10 +150,10 @@ class TComBuffer {
   int outputSize_ = 1024;
 };
 
-class TCustomComPort {
+class TCustomComPort : public TComLink {
  public:
   explicit TCustomComPort(std::string name = "ComPort");
-  virtual ~TCustomComPort();  // closes the port
+  ~TCustomComPort() override;  // closes the port
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
 
@@ -266,22 +197,22 @@ class TCustomComPort {
   // False once the device's line is gone (hung up, a USB converter pulled
   // out) even before an operation failed on it: only opening the name again
   // can bring such a line back.
-  bool Connected() const;
+  bool Connected() const override;
 
   void BeginSettingsUpdate() { ++updateDepth_; }
   void EndSettingsUpdate();
   int UpdateDepth() const { return updateDepth_; }
 
   // Returns the number of bytes written; fewer when the write timeouts run out.
-  int WriteBytes(const void* buffer, int count);
+  int WriteBytes(const void* buffer, int count) override;
   // Received bytes waiting to be read.
-  int PendingInputCount();
+  int PendingInputCount() override;
   // Up to `count` bytes, ended early by the read timeouts.
-  std::string ReadBytes(int count);
+  std::string ReadBytes(int count) override;
   // Waits for one of `events`, the stop event or the timeout (ms; negative:
   // no limit); leaves in `events` what occurred, empty on timeout or stop. A
   // failure leaves `events` untouched.
-  void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs);
+  void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   // Writes the groups in StoredGroups under keyPath + "\" + Name().
   void SaveSettings(const std::string& keyPath);
 

@@ -25,6 +25,7 @@ class Adapter {
 
   int address() const { return memory_.address; }
   const std::string& statePath() const { return statePath_; }
+  const Memory& memory() const { return memory_; }
 
   // Carries out a request (function code and data, without address and CRC)
   // and returns the answer in the same form. Every write reaches the state

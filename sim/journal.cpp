@@ -5,22 +5,36 @@
 namespace sim {
 
 Journal::Journal(const std::string& path) {
+  now_ = [start = std::chrono::steady_clock::now()] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
   if (path.empty()) return;
   file_ = std::fopen(path.c_str(), "w");
   if (!file_) throw std::runtime_error("cannot write journal " + path);
 }
+
+Journal::Journal(TimeSource now) : inMemory_(true), now_(std::move(now)) {}
 
 Journal::~Journal() {
   if (file_) std::fclose(file_);
 }
 
 void Journal::write(const char* direction, const Bytes& bytes, const std::string& note) {
-  if (!file_) return;
-  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
-  std::fprintf(file_, "%.3f %s", ms, direction);
-  for (std::uint8_t byte : bytes) std::fprintf(file_, " %02X", byte);
-  if (!note.empty()) std::fprintf(file_, bytes.empty() ? " %s" : " # %s", note.c_str());
-  std::fputc('\n', file_);
+  if (!file_ && !inMemory_) return;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f %s", now_(), direction);
+  std::string line = text;
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(text, sizeof text, " %02X", byte);
+    line += text;
+  }
+  if (!note.empty()) line += (bytes.empty() ? " " : " # ") + note;
+  if (inMemory_) {
+    lines_.push_back(std::move(line));
+    return;
+  }
+  std::fprintf(file_, "%s\n", line.c_str());
   std::fflush(file_);
 }
 

@@ -1,5 +1,7 @@
 #include "line.h"
 
+#include "timing.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -14,9 +16,6 @@
 namespace sim {
 namespace {
 
-// One character at 9600 bit/s: start bit, 8 data bits, stop bit.
-constexpr auto kCharacterTime = std::chrono::nanoseconds(10'000'000'000LL / 9600);
-constexpr auto kFrameGap = kCharacterTime * 7 / 2;
 constexpr auto kRetryAfterError = std::chrono::milliseconds(10);
 
 [[noreturn]] void systemFailure(const std::string& what) {

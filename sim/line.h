@@ -5,7 +5,7 @@
 // character time apart. Every wait also watches for SIGINT, SIGTERM and SIGHUP,
 // which end the simulator.
 
-#include "crc.h"
+#include "output.h"
 
 #include <chrono>
 #include <cstdint>
@@ -16,7 +16,7 @@ namespace sim {
 
 using Clock = std::chrono::steady_clock;
 
-class Line {
+class Line : public Output {
  public:
   // Throws std::runtime_error when no pseudo-terminal can be made.
   Line();
@@ -35,10 +35,10 @@ class Line {
   std::optional<Bytes> receiveBytes();
 
   // Waits the given time; false when a stop signal came meanwhile.
-  bool pause(double ms);
+  bool pause(double ms) override;
 
   // Sends the bytes a character time apart; false when a stop signal came.
-  bool send(const Bytes& bytes);
+  bool send(const Bytes& bytes) override;
 
  private:
   enum class Wake { Data, Timeout, Stop };

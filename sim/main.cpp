@@ -1,6 +1,7 @@
 // tl8sim: simulated TL-8K adapters on a pseudo-terminal, for tests, the demo
 // and for learning the tool without a device. See README.md.
 
+#include "line.h"
 #include "options.h"
 #include "simulator.h"
 #include "state_file.h"
@@ -84,6 +85,18 @@ class Link {
   std::string target_;
 };
 
+// Hands each request (in pass-through, each run of bytes) to the simulator
+// until a stop signal.
+void serveLine(Line& line, Simulator& simulator, Journal& journal) {
+  simulator.announce(line.path());
+  bool running = true;
+  while (running) {
+    const auto bytes = simulator.passThrough() ? line.receiveBytes() : line.receiveFrame();
+    running = bytes && simulator.serve(*bytes);
+  }
+  journal.event("stopped");
+}
+
 int simulate(const Options& options) {
   std::vector<Adapter> adapters = loadAdapters(options.adapters);
   Line line;
@@ -91,7 +104,8 @@ int simulate(const Options& options) {
   Journal journal(options.journal);
   std::printf("%s\n", line.path().c_str());
   std::fflush(stdout);
-  Simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs).run();
+  Simulator simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs);
+  serveLine(line, simulator, journal);
   return 0;
 }
 

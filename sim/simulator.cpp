@@ -14,24 +14,22 @@ bool isWrite(std::uint8_t function) { return function == 6 || function == 16; }
 
 }  // namespace
 
-Simulator::Simulator(Line& line, Journal& journal, std::vector<Adapter> adapters,
+Simulator::Simulator(Output& output, Journal& journal, std::vector<Adapter> adapters,
                      std::vector<FaultRule> faults, double turnaroundMs)
-    : line_(line),
+    : output_(output),
       journal_(journal),
       adapters_(std::move(adapters)),
       faults_(std::move(faults)),
       turnaroundMs_(turnaroundMs) {}
 
-void Simulator::run() {
+void Simulator::announce(const std::string& where) {
   for (const Adapter& adapter : adapters_)
-    journal_.event("adapter " + std::to_string(adapter.address()) + " on " + line_.path() +
+    journal_.event("adapter " + std::to_string(adapter.address()) + " on " + where +
                    (adapter.statePath().empty() ? "" : ", state " + adapter.statePath()));
-  bool running = true;
-  while (running) {
-    const auto bytes = passThrough_ ? line_.receiveBytes() : line_.receiveFrame();
-    running = bytes && (passThrough_ ? echo(*bytes) : serveFrame(*bytes));
-  }
-  journal_.event("stopped");
+}
+
+bool Simulator::serve(const Bytes& received) {
+  return passThrough_ ? echo(received) : serveFrame(received);
 }
 
 const char* Simulator::whyIgnored(const Bytes& frame) {
@@ -83,10 +81,10 @@ bool Simulator::answer(Adapter& adapter, const Bytes& frame) {
   if (out.silent) {
     journal_.event("no answer from adapter " + std::to_string(adapter.address()) + ": " + out.note);
   } else {
-    running = line_.pause(turnaroundMs_ + out.extraDelayMs);
+    running = output_.pause(turnaroundMs_ + out.extraDelayMs);
     if (running) {
       journal_.sent(out.frame, out.note);
-      running = line_.send(out.frame);
+      running = output_.send(out.frame);
     }
   }
   finish(adapter);
@@ -107,7 +105,7 @@ void Simulator::finish(Adapter& adapter) {
 bool Simulator::echo(const Bytes& bytes) {
   journal_.received(bytes, "pass-through");
   journal_.sent(bytes, "echo");
-  return line_.send(bytes);
+  return output_.send(bytes);
 }
 
 }  // namespace sim

@@ -1,25 +1,37 @@
 #pragma once
-// The line with its adapters: takes each request off the line, lets the
-// addressed adapter (or, for a broadcast, every adapter) serve it, and sends
-// the answer, spoiled by the fault rules that hit it. After a pass-through
-// command the line only echoes bytes until the simulator ends.
+// The adapters on a line: each request that comes off the line goes to the
+// addressed adapter (or, for a broadcast, to every adapter), and its answer,
+// spoiled by the fault rules that hit it, goes out after the turnaround.
+// After a pass-through command the line only echoes bytes. Whoever carries
+// the line (the pseudo-terminal loop, a simulated link in a test) hands the
+// requests in and takes the answers from the output.
 
 #include "adapter.h"
 #include "faults.h"
 #include "journal.h"
-#include "line.h"
+#include "output.h"
 
+#include <string>
 #include <vector>
 
 namespace sim {
 
 class Simulator {
  public:
-  Simulator(Line& line, Journal& journal, std::vector<Adapter> adapters,
+  Simulator(Output& output, Journal& journal, std::vector<Adapter> adapters,
             std::vector<FaultRule> faults, double turnaroundMs);
 
-  // Runs until a stop signal.
-  void run();
+  // Journals which adapters listen on the line named `where`.
+  void announce(const std::string& where);
+
+  // Serves what came off the line: a whole request (the bytes up to a
+  // 3.5-character silence) or, in pass-through, whatever bytes came. False
+  // when the output was told to stop meanwhile.
+  bool serve(const Bytes& received);
+
+  // From now on every byte is echoed: the line hands bytes in as they come.
+  bool passThrough() const { return passThrough_; }
+  const std::vector<Adapter>& adapters() const { return adapters_; }
 
  private:
   bool serveFrame(const Bytes& frame);
@@ -29,7 +41,7 @@ class Simulator {
   bool echo(const Bytes& bytes);
   static const char* whyIgnored(const Bytes& frame);
 
-  Line& line_;
+  Output& output_;
   Journal& journal_;
   std::vector<Adapter> adapters_;
   std::vector<FaultRule> faults_;

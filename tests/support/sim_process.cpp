@@ -135,6 +135,10 @@ SimState loadSimState(const std::string& path) {
 
 std::vector<SimJournalEntry> loadSimJournal(const std::string& path) {
   std::ifstream in(path);
+  return readSimJournal(in, path);
+}
+
+std::vector<SimJournalEntry> readSimJournal(std::istream& in, const std::string& where) {
   std::vector<SimJournalEntry> entries;
   std::string text;
   while (std::getline(in, text)) {
@@ -143,7 +147,7 @@ std::vector<SimJournalEntry> loadSimJournal(const std::string& path) {
     if (!(words >> entry.ms >> entry.direction)) continue;
     std::string word;
     while (entry.direction != "--" && words >> word && word != "#")
-      entry.bytes.push_back(hexByte(word, path));
+      entry.bytes.push_back(hexByte(word, where));
     std::getline(words >> std::ws, entry.note);
     entries.push_back(std::move(entry));
   }

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -47,6 +48,8 @@ struct SimJournalEntry {
 };
 
 std::vector<SimJournalEntry> loadSimJournal(const std::string& path);
+// The same from a stream; `where` names it in errors.
+std::vector<SimJournalEntry> readSimJournal(std::istream& in, const std::string& where);
 
 class SimProcess {
  public:

@@ -1,0 +1,103 @@
+#pragma once
+// The line the Modbus requests talk over: writing, the count of received
+// bytes waiting, reading them and waiting for a received character. The
+// serial port component implements it on a device; the tests also run the
+// requests over an in-process simulated adapter. Failures of every operation
+// raise EComPort with the component's texts, so a caller handles a lost
+// device the same way whatever carries the line.
+
+#include <cstdint>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+
+enum TComEvent {
+  evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+};
+
+// A small value-type set of one of the enums (the events here, the port's
+// stored groups).
+template <class E>
+class TEnumSet {
+ public:
+  constexpr TEnumSet() = default;
+  constexpr TEnumSet(std::initializer_list<E> items) {
+    for (E item : items) insert(item);
+  }
+  constexpr bool contains(E item) const { return (bits_ & Bit(item)) != 0; }
+  constexpr void insert(E item) { bits_ |= Bit(item); }
+  constexpr void erase(E item) { bits_ &= ~Bit(item); }
+  constexpr bool empty() const { return bits_ == 0; }
+  constexpr bool operator==(const TEnumSet&) const = default;
+
+ private:
+  static constexpr std::uint32_t Bit(E item) { return 1u << static_cast<unsigned>(item); }
+  std::uint32_t bits_ = 0;
+};
+
+using TComEvents = TEnumSet<TComEvent>;
+
+// The component's error codes.
+enum TComErrorCode {
+  ceOpenFailed = 1,
+  ceWriteFailed = 2,
+  ceReadFailed = 3,
+  cePurgeFailed = 5,
+  ceSetStateFailed = 7,
+  ceSetTimeoutsFailed = 8,
+  ceSetupFailed = 9,
+  ceClearErrorFailed = 10,
+  ceStoreFailed = 16,
+  ceWaitFailed = 21,
+  ceRegistryError = 23,
+};
+
+// Message: the fixed text of the code, followed by " (win error code: N)"
+// when the system's error number N is known (errno on Linux).
+class EComPort : public std::runtime_error {
+ public:
+  explicit EComPort(int code, int winCode = -1);
+  int Code() const { return code_; }
+  int WinCode() const { return winCode_; }  // -1 when there is none
+
+ private:
+  int code_;
+  int winCode_;
+};
+
+// A manual-reset event that can end a WaitForEvent early. Not signalled when
+// created. Signal is async-signal-safe and may be called from any thread.
+class TComStopEvent {
+ public:
+  TComStopEvent();
+  ~TComStopEvent();
+  TComStopEvent(const TComStopEvent&) = delete;
+  TComStopEvent& operator=(const TComStopEvent&) = delete;
+
+  void Signal() noexcept;
+  void Reset();
+  bool IsSignalled() const;
+  std::intptr_t Handle() const { return handle_; }  // what the platform waits on
+
+ private:
+  std::intptr_t handle_;
+};
+
+class TComLink {
+ public:
+  virtual ~TComLink() = default;
+
+  // Returns the number of bytes written; fewer when the write timeouts run out.
+  virtual int WriteBytes(const void* buffer, int count) = 0;
+  // Received bytes waiting to be read.
+  virtual int PendingInputCount() = 0;
+  // Up to `count` bytes, ended early by the read timeouts; nothing, without
+  // a failure, for a count of 0 or less.
+  virtual std::string ReadBytes(int count) = 0;
+  // Waits for one of `events`, the stop event or the timeout (ms; negative:
+  // no limit); leaves in `events` what occurred, empty on timeout or stop. A
+  // failure leaves `events` untouched.
+  virtual void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) = 0;
+  // False once the line is gone (closed, hung up, a USB converter pulled out).
+  virtual bool Connected() const = 0;
+};

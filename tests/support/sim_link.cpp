@@ -1,0 +1,179 @@
+#include "tests/support/sim_link.h"
+
+#include "sim/faults.h"
+#include "sim/timing.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sstream>
+#include <stdexcept>
+
+namespace tl8test {
+namespace {
+
+using Duration = ExchangeClock::Duration;
+
+// 2024-12-08 14:05:07 UTC.
+constexpr std::time_t kFactoryMoment = 1733666707;
+
+std::vector<sim::Adapter> AdaptersOf(const std::vector<sim::Memory>& memories) {
+  std::vector<sim::Adapter> adapters;
+  for (const sim::Memory& memory : memories) adapters.emplace_back(memory, "");
+  return adapters;
+}
+
+std::vector<sim::FaultRule> FaultsOf(const std::vector<std::string>& texts) {
+  std::vector<sim::FaultRule> faults;
+  for (const std::string& text : texts) faults.push_back(sim::parseFault(text));
+  return faults;
+}
+
+Duration Milliseconds(double ms) {
+  return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+}  // namespace
+
+sim::Memory FactoryAdapter(int address) { return sim::factoryMemory(address, kFactoryMoment); }
+
+SimLink::SimLink(VirtualClock& clock, SimLinkSetup setup)
+    : clock_(clock),
+      journal_([&clock] { return std::chrono::duration<double, std::milli>(clock.Now()).count(); }),
+      simulator_(answers_, journal_, AdaptersOf(setup.adapters), FaultsOf(setup.faults),
+                 setup.turnaroundMs),
+      outputFree_(clock.Now()) {
+  simulator_.announce("in-process link");
+}
+
+bool SimLink::Answers::pause(double ms) {
+  link_.answerCursor_ += Milliseconds(ms);
+  return true;
+}
+
+bool SimLink::Answers::send(const sim::Bytes& bytes) {
+  for (std::uint8_t byte : bytes) {
+    link_.answerCursor_ += sim::kCharacterTime;  // a byte is there once its stop bit is
+    link_.arrivals_.emplace(link_.answerCursor_, byte);
+  }
+  return true;
+}
+
+void SimLink::RequireLine(int errorCode) {
+  switch (state_) {
+    case State::Up: return;
+    case State::Lost:
+      state_ = State::Closed;  // the failure closes the device, as the port's does
+      throw EComPort(errorCode, EIO);
+    case State::Closed: throw EComPort(errorCode, EBADF);
+  }
+}
+
+void SimLink::Unplug() {
+  if (state_ == State::Up) state_ = State::Lost;
+}
+
+void SimLink::Plug() {
+  state_ = State::Up;
+  request_.clear();
+  arrivals_.clear();
+  outputFree_ = std::max(outputFree_, clock_.Now());
+}
+
+void SimLink::Serve(const sim::Bytes& received, Duration at) {
+  answerCursor_ = at;
+  simulator_.serve(received);
+}
+
+void SimLink::ServeEndedRequest() {
+  if (request_.empty() || clock_.Now() < requestLastByte_ + sim::kFrameGap) return;
+  const sim::Bytes request = std::move(request_);
+  request_.clear();
+  Serve(request, requestLastByte_ + sim::kFrameGap);
+}
+
+int SimLink::WriteBytes(const void* buffer, int count) {
+  RequireLine(ceWriteFailed);
+  ServeEndedRequest();
+  if (count <= 0) return 0;
+  const auto* first = static_cast<const std::uint8_t*>(buffer);
+  const sim::Bytes bytes(first, first + count);
+  outputFree_ = std::max(outputFree_, clock_.Now()) + count * sim::kCharacterTime;
+  if (simulator_.passThrough() && request_.empty()) {
+    Serve(bytes, outputFree_);  // echoed as it comes, no frames any more
+  } else {
+    // Written before the last request's closing silence: the same request.
+    request_.insert(request_.end(), bytes.begin(), bytes.end());
+    requestLastByte_ = outputFree_;
+  }
+  return count;
+}
+
+int SimLink::Arrived() const {
+  return static_cast<int>(std::distance(arrivals_.begin(), arrivals_.upper_bound(clock_.Now())));
+}
+
+int SimLink::PendingInputCount() {
+  RequireLine(ceClearErrorFailed);
+  ServeEndedRequest();
+  return Arrived();
+}
+
+std::string SimLink::ReadBytes(int count) {
+  if (count <= 0) return {};
+  RequireLine(ceReadFailed);
+  ServeEndedRequest();
+  std::string received;
+  for (int taken = std::min(count, Arrived()); taken > 0; --taken) {
+    received += static_cast<char>(arrivals_.begin()->second);
+    arrivals_.erase(arrivals_.begin());
+  }
+  return received;
+}
+
+std::optional<Duration> SimLink::NextArrival() const {
+  if (arrivals_.empty()) return std::nullopt;
+  return arrivals_.begin()->first;
+}
+
+void SimLink::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
+  RequireLine(ceWaitFailed);
+  const bool forChar = events.contains(evRxChar);
+  std::optional<Duration> deadline;
+  if (timeoutMs >= 0) deadline = clock_.Now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    ServeEndedRequest();
+    // As on the port, a character that is there counts even after a stop.
+    if (forChar && Arrived() > 0) {
+      events = {evRxChar};
+      return;
+    }
+    if ((stopEvent && stopEvent->IsSignalled()) || (deadline && clock_.Now() >= *deadline)) {
+      events = {};
+      return;
+    }
+    std::optional<Duration> wake = deadline;
+    const auto earlier = [&wake](std::optional<Duration> t) {
+      if (t && (!wake || *t < *wake)) wake = t;
+    };
+    if (!request_.empty()) earlier(requestLastByte_ + sim::kFrameGap);
+    if (forChar) earlier(NextArrival());
+    earlier(clock_.NextDue());
+    if (!wake) throw std::logic_error("a wait without a limit on a line where nothing comes");
+    clock_.AdvanceTo(*wake);
+    RequireLine(ceWaitFailed);  // something due on the way may have pulled the line out
+  }
+}
+
+const sim::Memory& SimLink::memory(int address) const {
+  for (const sim::Adapter& adapter : simulator_.adapters())
+    if (adapter.address() == address) return adapter.memory();
+  throw std::out_of_range("no simulated adapter answers at " + std::to_string(address));
+}
+
+std::vector<SimJournalEntry> SimLink::journal() const {
+  std::stringstream text;
+  for (const std::string& line : journal_.lines()) text << line << '\n';
+  return readSimJournal(text, "the in-process journal");
+}
+
+}  // namespace tl8test

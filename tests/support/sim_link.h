@@ -1,0 +1,111 @@
+#pragma once
+// SimLink: the adapter simulator's own adapters, memory and fault rules on an
+// in-process line that runs in virtual time. The requests talk to it as to a
+// port; every wait jumps the VirtualClock forward instead of sleeping, so a
+// whole search or calibration takes milliseconds of wall time.
+//
+//   VirtualClock clock;
+//   SimLink link(clock, {.faults = {"silent,nth=2"}});
+//   ModbusRequests requests(link, exchange, params, clock);
+//   link.memory(1).param(3)             // what adapter 1 keeps
+//   link.journal()                      // the simulator's journal, virtual ms
+//
+// Timing, as on a 9600 bit/s line: the tool's bytes go out one character
+// time (1.04 ms) apart after what it wrote before; a request ends 3.5
+// character times after its last byte; the answer starts after the
+// simulator's turnaround (plus a "late" fault's delay) and its bytes arrive a
+// character time apart. In pass-through the bytes written are echoed once
+// they have all gone out.
+//
+// Reads take what has arrived by now and never wait (the requests only read
+// what PendingInputCount reported). A wait with no limit on a line where
+// nothing can arrive any more would last forever: it throws std::logic_error.
+
+#include "modbus/clock.h"
+#include "serial/link.h"
+#include "sim/journal.h"
+#include "sim/memory.h"
+#include "sim/output.h"
+#include "sim/simulator.h"
+#include "tests/support/sim_process.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tl8test {
+
+// A new adapter's memory at the address, stamped with a fixed moment so
+// that runs are alike.
+sim::Memory FactoryAdapter(int address);
+
+struct SimLinkSetup {
+  std::vector<sim::Memory> adapters = {FactoryAdapter(1)};
+  std::vector<std::string> faults;  // rules as tl8sim's --fault takes them
+  double turnaroundMs = 3;          // as tl8sim's default
+};
+
+class SimLink final : public TComLink {
+ public:
+  // Throws std::invalid_argument for a fault rule tl8sim would refuse.
+  explicit SimLink(VirtualClock& clock, SimLinkSetup setup = {});
+  SimLink(const SimLink&) = delete;
+  SimLink& operator=(const SimLink&) = delete;
+
+  int WriteBytes(const void* buffer, int count) override;
+  int PendingInputCount() override;
+  std::string ReadBytes(int count) override;
+  void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
+  bool Connected() const override { return state_ == State::Up; }
+
+  // The line vanishes (a converter pulled out): Connected turns false, the
+  // next operation fails as a port's does with the system's EIO, later ones
+  // as on a closed port (EBADF), with the component's texts.
+  void Unplug();
+  // The line is back (the port opened again): nothing of the old line waits.
+  void Plug();
+
+  // The memory of the adapter now answering at `address`; throws
+  // std::out_of_range when none does.
+  const sim::Memory& memory(int address) const;
+  bool passThrough() const { return simulator_.passThrough(); }
+  // The simulator's journal, each line as tl8sim writes it to its file.
+  const std::vector<std::string>& journalLines() const { return journal_.lines(); }
+  std::vector<SimJournalEntry> journal() const;
+
+ private:
+  using Duration = ExchangeClock::Duration;
+  enum class State { Up, Lost, Closed };
+
+  // Answers are written here, from the moment their request ended on.
+  class Answers final : public sim::Output {
+   public:
+    explicit Answers(SimLink& link) : link_(link) {}
+    bool pause(double ms) override;
+    bool send(const sim::Bytes& bytes) override;
+
+   private:
+    SimLink& link_;
+  };
+
+  void RequireLine(int errorCode);
+  // Hands a request whose closing silence has passed to the simulator.
+  void ServeEndedRequest();
+  void Serve(const sim::Bytes& received, Duration at);
+  int Arrived() const;
+  std::optional<Duration> NextArrival() const;
+
+  VirtualClock& clock_;
+  Answers answers_{*this};
+  sim::Journal journal_;
+  sim::Simulator simulator_;
+  State state_ = State::Up;
+  Duration outputFree_{};     // when the tool's last byte has gone out
+  sim::Bytes request_;        // a request still on the line
+  Duration requestLastByte_{};
+  Duration answerCursor_{};   // where the simulator's output has got to
+  std::multimap<Duration, std::uint8_t> arrivals_;  // bytes on their way to the tool
+};
+
+}  // namespace tl8test
