@@ -1,11 +1,11 @@
 #include "app/tl8form.h"
 
-#include "app/console.h"
 #include "app/passthrough.h"
 #include "modbus/boxes.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/requests.h"
+#include "serial/platform.h"
 #include "serial/veskcomsetupfrm.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
