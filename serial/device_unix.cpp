@@ -128,6 +128,8 @@ int SetHandshakeLines(int fd, const comdev::LineSettings& line) {
   return SetModemLine(fd, TIOCM_RTS, line.rts != rtsDisable);
 }
 
+// --- Device names -------------------------------------------------------------
+
 // "COMn" in any letter case gives n, anything else 0.
 int ComNumber(const std::string& port) {
   if (port.size() < 4) return 0;

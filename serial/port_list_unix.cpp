@@ -1,6 +1,5 @@
 // Linux side of the system port list: the serial ports sysfs knows, and the
-// /dev/COMn links a user made to name a converter as the adapter's software
-// expects.
+// /dev/COMn links a user made so a converter goes by a COM name.
 
 #include "serial/platform.h"
 #include "serial/platform_unix.h"
@@ -15,7 +14,6 @@
 #include <optional>
 
 namespace {
-
 
 // Asks the driver about the chip behind a port: the last resort, for a
 // kernel whose sysfs does not tell. The port is opened without waiting for
