@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <climits>
 #include <cstdlib>
-#include <locale.h>
 #include <string>
 #include <string_view>
 
@@ -24,7 +24,7 @@ struct Decimal {
 };
 
 // printf and strtod follow the process locale, which may use ","; to_chars
-// does not, and with enough digits it writes the binary value exactly.
+// and from_chars do not, and with enough digits it writes the binary value exactly.
 Decimal Exact(double value) {
   char buffer[kExactDigits + 16];
   const auto end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
@@ -80,6 +80,32 @@ QString Scientific(const Decimal& d) {
                                          std::abs(exponent), 2, 10, QChar(u'0'));
 }
 
+// What a number beyond the double range stands for: +-infinity above it
+// (the encoder refuses that as an overflow), +-0 below it. from_chars leaves
+// its result alone then, so the side is found from the power of ten of the
+// leading nonzero digit, which such a number has. `text` has the form
+// StrictToFloat accepts, without a "+" sign.
+double OutOfRangeValue(std::string_view text) {
+  const bool negative = text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  const size_t e = std::min(text.find_first_of("eE"), text.size());
+  long long exponent = 0;
+  if (e < text.size()) {
+    std::string_view written = text.substr(e + 1);
+    if (written.front() == '+') written.remove_prefix(1);
+    // An exponent beyond long long is far beyond the double range either way.
+    if (std::from_chars(written.data(), written.data() + written.size(), exponent).ec != std::errc())
+      exponent = written.front() == '-' ? -INT_MAX : INT_MAX;
+  }
+  const std::string_view mantissa = text.substr(0, e);
+  const long long point = static_cast<long long>(std::min(mantissa.find('.'), mantissa.size()));
+  long long leading = static_cast<long long>(mantissa.find_first_of("123456789"));
+  if (leading > point) --leading;  // the "." is no digit
+  const bool huge = point - leading - 1 + exponent >= 0;
+  const double magnitude = huge ? HUGE_VAL : 0.0;
+  return negative ? -magnitude : magnitude;
+}
+
 bool AllZeroDigits(const QString& text) {
   for (QChar c : text)
     if (c.isDigit() && c != '0') return false;
@@ -110,8 +136,13 @@ QString SerialNumberText(int32_t serialNumber) {
 std::optional<double> StrictToFloat(const QString& text) {
   static const QRegularExpression number(R"(\A[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?\z)");
   if (!number.match(text).hasMatch()) return std::nullopt;
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-  return strtod_l(text.toLatin1().constData(), nullptr, cLocale);
+  const QByteArray latin = text.toLatin1();
+  std::string_view digits(latin.constData(), static_cast<size_t>(latin.size()));
+  if (digits.front() == '+') digits.remove_prefix(1);  // from_chars takes no "+"
+  double value = 0;
+  if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc::result_out_of_range)
+    return OutOfRangeValue(digits);
+  return value;
 }
 
 std::optional<int32_t> StrictToInt(const QString& text) {

@@ -1,6 +1,6 @@
 #include "modbus/session.h"
 
-#include "serial/console.h"
+#include "serial/platform.h"
 
 Session::Session() : Requests(ComPort, Exchange, Params) {}
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Sets everything up, builds from scratch and runs every test, then the whole
-# suite again built with the address and undefined-behaviour sanitizers.
+# Sets everything up, builds from scratch with warnings as errors and runs
+# every test, makes the Debian package, then runs the whole suite again built
+# with the address and undefined-behaviour sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf build
-bash scripts/setup.sh
+bash scripts/setup.sh -DTL8_WERROR=ON
 (cd build && ctest --output-on-failure -j2)
+cmake --build build --target package
 bash scripts/sanitize.sh

@@ -3,8 +3,9 @@
 
 #include "serial/comport.h"
 
-#include "serial/comport_device.h"
+#include "serial/platform.h"
 
+#include <QSettings>
 #include <QVariant>
 
 #include <algorithm>
@@ -142,6 +143,16 @@ void StoreFlow(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "FlowControl.XonXoffOut", BoolToStr(f.XonXoffOut()));
   StoreText(store, "FlowControl.XoffChar", CharToStr(f.XoffChar()));
   StoreText(store, "FlowControl.XonChar", CharToStr(f.XonChar()));
+}
+
+// Writes `values` at `key` of the per-user (or machine-wide) store. True only
+// when the store then really holds every one of them.
+bool StoreSettings(bool machineRoot, const QString& key, const comdev::SettingsValues& values) {
+  const std::unique_ptr<QSettings> store = comdev::OpenSettingsKey(machineRoot, key);
+  if (!store) return false;
+  for (const auto& [name, value] : values) store->setValue(name, value);
+  store->sync();
+  return store->status() != QSettings::AccessError && comdev::StoreHolds(*store, values);
 }
 
 // The groups in the order they are written.
@@ -347,8 +358,7 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   for (const GroupWriter& writer : kGroupWriters) {
     if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  if (!comdev::StoreSettings(machineRoot, QString::fromStdString(key), values))
-    throw EComPort(ceStoreFailed);
+  if (!StoreSettings(machineRoot, QString::fromStdString(key), values)) throw EComPort(ceStoreFailed);
 }
 
 // --- Texts ------------------------------------------------------------------
@@ -423,6 +433,12 @@ std::uint8_t StrToChar(const std::string& text) {
   const char* end = text.data() + text.size();
   const auto [next, error] = std::from_chars(text.data() + 1, end, value);
   return error == std::errc() && next == end && value <= 255 ? static_cast<std::uint8_t>(value) : 0;
+}
+
+std::vector<std::string> EnumComPorts() {
+  std::vector<std::string> ports;
+  if (int error = comdev::ListSystemPorts(ports)) throw EComPort(ceRegistryError, error);
+  return ports;
 }
 
 namespace comdev {

@@ -1,6 +1,7 @@
-#include "serial/console.h"
+// Linux side of the console stop handler: SIGINT and SIGTERM, with a
+// self-pipe that carries the request on to the user-interface thread.
 
-#include "serial/comport.h"
+#include "serial/platform.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

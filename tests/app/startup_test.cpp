@@ -2,7 +2,7 @@
 // menu that is left for each answer.
 #include "app/tl8form.h"
 #include "modbus/session.h"
-#include "serial/comport_unix.h"
+#include "serial/platform_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"

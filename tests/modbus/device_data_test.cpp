@@ -218,7 +218,21 @@ TEST(NumberText, StrictFloat) {
   for (const char* text : {"12,5", "", "1.2.3", " 1", "1 ", "E5", "1E", "-", ".", "abc", "1e2.5",
                            "0x10", "--1", "1.5E+-2", "inf", "nan", "1e", "\xd9\xa1"})
     EXPECT_FALSE(StrictToFloat(QString::fromUtf8(text))) << text;
-  EXPECT_EQ(StrictToFloat("1e999"), double(INFINITY));  // the encoder refuses it as overflow
+  // Beyond the double range: infinity, which the encoder refuses as overflow,
+  // or zero, as the digits before and after the point and the exponent say.
+  const struct {
+    const char* text;
+    double value;
+  } outOfRange[] = {{"1e999", INFINITY},        {"-1e999", -INFINITY},
+                    {"0.001e312", INFINITY},    {"+1e99999999999999999999", INFINITY},
+                    {"1e-999", 0.0},            {"-1e-999", -0.0},
+                    {"1000e-330", 0.0},         {"1e-99999999999999999999", 0.0}};
+  for (const auto& c : outOfRange) {
+    const std::optional<double> value = StrictToFloat(c.text);
+    ASSERT_TRUE(value) << c.text;
+    EXPECT_EQ(*value, c.value) << c.text;
+    EXPECT_EQ(std::signbit(*value), std::signbit(c.value)) << c.text;
+  }
 }
 
 TEST(NumberText, StrictInteger) {

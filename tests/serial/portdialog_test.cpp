@@ -2,7 +2,7 @@
 // the (offscreen) dialog through the scripted boxes, the ports are
 // pseudo-terminals, and the saved settings are read back from the store.
 
-#include "serial/comport_device.h"
+#include "serial/platform.h"
 #include "serial/veskcomsetupfrm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"

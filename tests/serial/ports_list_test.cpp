@@ -1,7 +1,7 @@
 // The system's port list and port-name mapping, against a fake sysfs and /dev.
 
 #include "serial/comport.h"
-#include "serial/comport_unix.h"
+#include "serial/platform_unix.h"
 
 #include <gtest/gtest.h>
 

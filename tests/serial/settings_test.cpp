@@ -2,7 +2,7 @@
 // file under $XDG_CONFIG_HOME (each test gets its own).
 
 #include "serial/comport.h"
-#include "serial/comport_unix.h"
+#include "serial/platform_unix.h"
 
 #include <gtest/gtest.h>
 

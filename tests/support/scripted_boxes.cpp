@@ -14,6 +14,21 @@ std::optional<T> TakeFront(std::deque<T>& queue) {
   return front;
 }
 
+// The next scripted file answer, nullopt for a cancelled dialog. Not
+// TakeFront: moving an optional QString out of the queue makes GCC warn that
+// the text may be read uninitialized, so only a QString is moved here.
+std::optional<QString> TakeFile(std::deque<std::optional<QString>>& files, const char* dialog) {
+  if (files.empty()) {
+    ADD_FAILURE() << "unexpected " << dialog << " dialog";
+    return std::nullopt;
+  }
+  const bool chosen = files.front().has_value();
+  QString name = chosen ? std::move(*files.front()) : QString();
+  files.pop_front();
+  if (!chosen) return std::nullopt;
+  return name;
+}
+
 }  // namespace
 
 ScriptedBoxes::ScriptedBoxes() { SetBoxes(this); }
@@ -46,16 +61,12 @@ BoxAnswer ScriptedBoxes::Question(const QString& text, std::optional<QPoint> pos
 std::optional<QString> ScriptedBoxes::SaveFileName(const QString& proposedName, const QString&,
                                                    const QString&) {
   Record({ShownBox::SaveFile, proposedName, QString(), BoxIcon::None, std::nullopt});
-  const auto answer = TakeFront(files_);
-  if (!answer) ADD_FAILURE() << "unexpected save dialog";
-  return answer.value_or(std::nullopt);
+  return TakeFile(files_, "save");
 }
 
 std::optional<QString> ScriptedBoxes::OpenFileName(const QString&) {
   Record({ShownBox::OpenFile, QString(), QString(), BoxIcon::None, std::nullopt});
-  const auto answer = TakeFront(files_);
-  if (!answer) ADD_FAILURE() << "unexpected open dialog";
-  return answer.value_or(std::nullopt);
+  return TakeFile(files_, "open");
 }
 
 int ScriptedBoxes::Exec(QDialog& dialog) {

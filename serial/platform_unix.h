@@ -1,6 +1,6 @@
 #pragma once
-// Linux details of the port component that tests reach with their own roots,
-// so nothing depends on the serial hardware of the machine running them.
+// Linux details behind the platform seam that tests reach with their own
+// roots, so nothing depends on the serial hardware of the machine running them.
 
 #include <QString>
 

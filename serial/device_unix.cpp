@@ -1,32 +1,21 @@
-// Linux side of the port component: tty devices through termios2 and poll,
-// the stop event as an eventfd, the port list from sysfs, and the settings
-// store as a typed text file in the user's config directory.
+// Linux side of the port device: tty devices through termios2 and poll,
+// guarded by flock, TIOCEXCL and the UUCP lock file other serial programs honour.
 
-#include "serial/comport_unix.h"
-
-#include "serial/comport_device.h"
-
-#include <QFile>
-#include <QFileDevice>
-#include <QIODevice>
-#include <QLibraryInfo>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTextStream>
-#include <QVariant>
+#include "serial/platform.h"
+#include "serial/platform_unix.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -34,9 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
-#include <system_error>
 
 namespace comdev {
 
@@ -141,66 +128,7 @@ int SetHandshakeLines(int fd, const comdev::LineSettings& line) {
   return SetModemLine(fd, TIOCM_RTS, line.rts != rtsDisable);
 }
 
-// --- Port list --------------------------------------------------------------
-
-// Asks the driver about the chip behind a port: the last resort, for a
-// kernel whose sysfs does not tell. The port is opened without waiting for
-// the carrier, and nothing is set on it.
-bool ProbedUart(const std::string& devicePath) {
-  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  serial_struct info{};
-  const bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  ::close(fd);
-  return real;
-}
-
-// Calls `visit` with every entry of `dir`; returns 0 or errno.
-template <class Visit>
-int ForEachEntry(const std::string& dir, Visit visit) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-    visit(it->path());
-  }
-  return error.value();
-}
-
-// The serial core's word on the chip behind a port (its "type" attribute, 0
-// for none); nothing when the kernel does not give it.
-std::optional<int> UartType(const std::filesystem::path& ttyEntry) {
-  std::ifstream in(ttyEntry / "type");
-  int type = 0;
-  if (!(in >> type)) return std::nullopt;
-  return type;
-}
-
-// serial8250 registers every possible UART slot, with or without a chip
-// behind it. Opening a slot to find out would pulse the modem lines of a
-// real UART, so the port's sysfs entry decides wherever it can.
-bool HasChip(const std::filesystem::path& ttyEntry, const std::string& driver,
-             const std::string& devicePath) {
-  if (const std::optional<int> type = UartType(ttyEntry)) return *type != PORT_UNKNOWN;
-  return driver != "serial8250" || ProbedUart(devicePath);
-}
-
-int AddTtyDevices(const std::string& ttyClassDir, const std::string& devDir,
-                  std::vector<std::string>& ports) {
-  return ForEachEntry(ttyClassDir, [&](const std::filesystem::path& entry) {
-    std::error_code noDriver;
-    const auto driver = std::filesystem::read_symlink(entry / "device" / "driver", noDriver);
-    if (noDriver) return;  // a virtual terminal, not a port
-    const std::string name = entry.filename();
-    if (HasChip(entry, driver.filename(), devDir + "/" + name)) ports.push_back(name);
-  });
-}
-
-int AddComLinks(const std::string& devDir, std::vector<std::string>& ports) {
-  return ForEachEntry(devDir, [&](const std::filesystem::path& entry) {
-    const std::string name = entry.filename();
-    if (name.starts_with("COM")) ports.push_back(name);
-  });
-}
+// --- Device names -------------------------------------------------------------
 
 // "COMn" in any letter case gives n, anything else 0.
 int ComNumber(const std::string& port) {
@@ -269,138 +197,7 @@ int CreateLockFile(const std::string& dir, const std::string& path) {
   return error;
 }
 
-// --- Settings file ----------------------------------------------------------
-// QSettings' INI files read every value back as text; this format keeps the
-// text/32-bit-integer distinction the settings store promises:
-//   [Comport Settings\ComPort]
-//   "Port"="COM1"
-//   "Buffer.InputSize"=dword:00000400
-
-QString Quoted(QString text) {
-  text.replace('\\', QLatin1String("\\\\"));
-  text.replace('"', QLatin1String("\\\""));
-  text.replace('\n', QLatin1String("\\n"));
-  return '"' + text + '"';
-}
-
-// Reads a quoted text starting at `pos`; moves `pos` past it.
-std::optional<QString> Unquoted(const QString& line, qsizetype& pos) {
-  if (pos >= line.size() || line[pos] != '"') return std::nullopt;
-  QString text;
-  for (++pos; pos < line.size(); ++pos) {
-    QChar c = line[pos];
-    if (c == '"') {
-      ++pos;
-      return text;
-    }
-    if (c == '\\' && ++pos < line.size()) c = line[pos] == 'n' ? QChar('\n') : line[pos];
-    text += c;
-  }
-  return std::nullopt;
-}
-
-std::optional<QVariant> ParseValue(const QString& text) {
-  if (text.startsWith(QLatin1String("dword:"))) {
-    bool ok = false;
-    const uint value = text.mid(6).toUInt(&ok, 16);
-    return ok ? std::optional<QVariant>(QVariant(static_cast<qint32>(value))) : std::nullopt;
-  }
-  qsizetype pos = 0;
-  const std::optional<QString> quoted = Unquoted(text, pos);
-  if (!quoted || pos != text.size()) return std::nullopt;
-  return QVariant(*quoted);
-}
-
-bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map) {
-  QTextStream in(&device);
-  QString section;
-  while (!in.atEnd()) {
-    const QString line = in.readLine().trimmed();
-    if (line.isEmpty()) continue;
-    if (line.startsWith('[') && line.endsWith(']')) {
-      section = line.mid(1, line.size() - 2).replace('\\', '/');
-      continue;
-    }
-    qsizetype pos = 0;
-    const std::optional<QString> name = Unquoted(line, pos);
-    if (!name || pos >= line.size() || line[pos] != '=') return false;
-    const std::optional<QVariant> value = ParseValue(line.mid(pos + 1));
-    if (!value) return false;
-    map.insert(section.isEmpty() ? *name : section + '/' + *name, *value);
-  }
-  return true;
-}
-
-bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
-  std::map<QString, QStringList> sections;
-  for (auto it = map.begin(); it != map.end(); ++it) {
-    const qsizetype slash = it.key().lastIndexOf('/');
-    const QVariant& value = it.value();
-    QString text;
-    if (value.typeId() == QMetaType::QString) {
-      text = Quoted(value.toString());
-    } else if (value.typeId() == QMetaType::Int) {
-      text = QStringLiteral("dword:%1").arg(static_cast<quint32>(value.toInt()), 8, 16, QChar('0'));
-    } else {
-      return false;  // the store holds only texts and 32-bit integers
-    }
-    sections[slash < 0 ? QString() : it.key().left(slash)] << Quoted(it.key().mid(slash + 1)) + '=' + text;
-  }
-  QTextStream out(&device);
-  for (const auto& [section, lines] : sections) {
-    if (!section.isEmpty()) out << '[' << QString(section).replace('/', '\\') << "]\n";
-    for (const QString& line : lines) out << line << '\n';
-    out << '\n';
-  }
-  out.flush();
-  // A file keeps what it was given in its own buffer: a full disk shows only
-  // when that goes out, and the old file must stay unless it does.
-  auto* file = qobject_cast<QFileDevice*>(&device);
-  return out.status() == QTextStream::Ok && (!file || file->flush());
-}
-
-QSettings::Format TypedSettingsFormat() {
-  static const QSettings::Format format =
-      QSettings::registerFormat(QStringLiteral("conf"), ReadTypedSettings, WriteTypedSettings);
-  return format;
-}
-
 }  // namespace
-
-// --- Stop event ---------------------------------------------------------------
-
-TComStopEvent::TComStopEvent() : handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (handle_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-}
-
-TComStopEvent::~TComStopEvent() { ::close(static_cast<int>(handle_)); }
-
-void TComStopEvent::Signal() noexcept {
-  // Runs in signal handlers: only write(2), and the interrupted code's errno survives.
-  const int savedErrno = errno;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(handle_), &one, sizeof one);
-  errno = savedErrno;
-}
-
-void TComStopEvent::Reset() {
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(static_cast<int>(handle_), &count, sizeof count);
-}
-
-bool TComStopEvent::IsSignalled() const {
-  pollfd pfd{static_cast<int>(handle_), POLLIN, 0};
-  return ::poll(&pfd, 1, 0) > 0;
-}
-
-// --- Port list ----------------------------------------------------------------
-
-std::vector<std::string> EnumComPorts() {
-  std::vector<std::string> ports;
-  if (int error = comdev::ListPortsIn("/sys/class/tty", "/dev", ports))
-    throw EComPort(ceRegistryError, error);
-  return ports;
-}
 
 namespace comdev {
 
@@ -459,15 +256,6 @@ std::string DevicePath(const std::string& port, const std::string& devDir) {
   const int number = ComNumber(port);
   if (number > 0 && !Exists(named)) return devDir + "/ttyS" + std::to_string(number - 1);
   return named;
-}
-
-int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
-                std::vector<std::string>& ports) {
-  ports.clear();
-  if (int error = AddTtyDevices(ttyClassDir, devDir, ports)) return error;
-  if (int error = AddComLinks(devDir, ports)) return error;
-  SortPortNames(ports);
-  return 0;
 }
 
 int OpenDevice(const std::string& port, DevicePtr& device) {
@@ -604,54 +392,4 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
   if (fds[0].revents & POLLIN) events.insert(evRxChar);
   return 0;
 }
-
-namespace {
-
-// Read from the disk, not through QSettings, whose cache of the file can
-// outlive what is really there.
-bool FileHolds(const QString& path, const QString& group, const SettingsValues& values) {
-  QFile file(path);
-  QSettings::SettingsMap stored;
-  if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
-  const QString prefix = group.isEmpty() ? QString() : group + '/';
-  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
-    const QVariant found = stored.value(prefix + named.first);
-    return found.typeId() == named.second.typeId() && found == named.second;
-  });
-}
-
-}  // namespace
-
-SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
-  QStringList segments = key.split('\\', Qt::SkipEmptyParts);
-  if (!segments.isEmpty() && segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
-    segments.removeFirst();
-  if (segments.isEmpty()) return {};
-  const qsizetype fileParts = std::min<qsizetype>(2, segments.size());
-  return {configDir + '/' + segments.mid(0, fileParts).join('/') + QLatin1String(".conf"),
-          segments.mid(fileParts).join('/')};
-}
-
-std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
-  const QString configDir = machineRoot
-                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
-                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  const SettingsLocation location = SettingsLocationOf(configDir, key);
-  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
-  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
-  if (!location.group.isEmpty()) store->beginGroup(location.group);
-  return store;
-}
-
-bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
-  const std::unique_ptr<QSettings> store = OpenSettingsKey(machineRoot, key);
-  if (!store) return false;
-  for (const auto& [name, value] : values) store->setValue(name, value);
-  store->sync();
-  if (store->status() == QSettings::AccessError) return false;
-  // A file that could not be parsed is rewritten all the same, but its format
-  // error then hides how the writing went; the file itself tells.
-  return FileHolds(store->fileName(), store->group(), values);
-}
-
 }  // namespace comdev

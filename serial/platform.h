@@ -1,8 +1,17 @@
 #pragma once
-// What the portable part of the port component needs from the operating
-// system. One implementation per platform (comport_unix.cpp, later
-// comport_win.cpp); CMake picks the file. Every function returns 0 or the
-// system's own error number.
+// Everything the tool needs from the operating system. Each obligation below
+// is implemented once per platform, in <file>_unix.cpp or <file>_win.cpp, and
+// the build picks one of each pair:
+//
+//   obligation             file             declared
+//   port device            device_*         comdev::OpenDevice .. comdev::WaitForEvent
+//   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
+//   system port list       port_list_*      comdev::ListSystemPorts
+//   settings store         settings_store_* comdev::OpenSettingsKey, comdev::StoreHolds
+//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
+//
+// The comdev functions return 0 or the system's own error number; the
+// portable code (comport.cpp) turns that into the component's errors.
 
 #include "serial/comport.h"
 
@@ -10,6 +19,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,6 +28,8 @@
 class QSettings;
 
 namespace comdev {
+
+// --- Port device --------------------------------------------------------------
 
 using DevicePtr = std::unique_ptr<Device, DeviceCloser>;
 
@@ -76,9 +88,16 @@ int PendingInput(Device& device, int& count);
 // as it was.
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
 
+// --- System port list -----------------------------------------------------------
+
+// The system's serial ports as a user types them, sorted with SortPortNames.
+int ListSystemPorts(std::vector<std::string>& ports);
+
 // Puts port names in the order the port list shows them: without regard to
-// letter case, so COM10 comes before COM2.
+// letter case, so COM10 comes before COM2. Portable; the lists share it.
 void SortPortNames(std::vector<std::string>& ports);
+
+// --- Settings store -------------------------------------------------------------
 
 // The per-user (or machine-wide) settings store opened at `key` (segments
 // separated by "\"). Null when the store cannot be opened.
@@ -88,8 +107,26 @@ std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key)
 // integers (qint32).
 using SettingsValues = std::vector<std::pair<QString, QVariant>>;
 
-// Writes `values` at `key` of the per-user (or machine-wide) store. True only
-// when the store then really holds every one of them.
-bool StoreSettings(bool machineRoot, const QString& key, const SettingsValues& values);
+// Whether the store, just synced, really holds every one of `values` with its
+// type: what the store itself reports after a sync may not tell.
+bool StoreHolds(const QSettings& store, const SettingsValues& values);
 
 }  // namespace comdev
+
+// --- Console stop handler ---------------------------------------------------------
+// The console's stop requests (Ctrl+C in the terminal, a termination request
+// from the system). The tool runs without a console of its own, but when one
+// asks it to stop, any port wait must end at once and the tool must then end
+// as "Выход" does.
+
+// Registers the handler again (each call replaces the previous registration):
+// on a stop request it signals `stopEvent` at once, from whatever context the
+// request arrives in, and then runs `onStop` on the user-interface thread.
+// Once it returns, no stop request touches the stop event it replaced.
+void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop);
+
+// Takes back the registration of `stopEvent` if it is the current one: stop
+// requests get back what they did before the first registration, and once
+// this returns none touches the stop event or runs its onStop, so both may be
+// destroyed.
+void UnregisterConsoleHandler(const TComStopEvent* stopEvent);

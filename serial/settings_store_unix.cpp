@@ -1,0 +1,158 @@
+// Linux side of the settings store: a typed text file per key in the user's
+// (or the machine's) config directory.
+
+#include "serial/platform.h"
+#include "serial/platform_unix.h"
+
+#include <QFile>
+#include <QFileDevice>
+#include <QIODevice>
+#include <QLibraryInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextStream>
+#include <QVariant>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace {
+
+// --- Settings file ----------------------------------------------------------
+// QSettings' INI files read every value back as text; this format keeps the
+// text/32-bit-integer distinction the settings store promises:
+//   [Comport Settings\ComPort]
+//   "Port"="COM1"
+//   "Buffer.InputSize"=dword:00000400
+
+QString Quoted(QString text) {
+  text.replace('\\', QLatin1String("\\\\"));
+  text.replace('"', QLatin1String("\\\""));
+  text.replace('\n', QLatin1String("\\n"));
+  return '"' + text + '"';
+}
+
+// Reads a quoted text starting at `pos`; moves `pos` past it.
+std::optional<QString> Unquoted(const QString& line, qsizetype& pos) {
+  if (pos >= line.size() || line[pos] != '"') return std::nullopt;
+  QString text;
+  for (++pos; pos < line.size(); ++pos) {
+    QChar c = line[pos];
+    if (c == '"') {
+      ++pos;
+      return text;
+    }
+    if (c == '\\' && ++pos < line.size()) c = line[pos] == 'n' ? QChar('\n') : line[pos];
+    text += c;
+  }
+  return std::nullopt;
+}
+
+std::optional<QVariant> ParseValue(const QString& text) {
+  if (text.startsWith(QLatin1String("dword:"))) {
+    bool ok = false;
+    const uint value = text.mid(6).toUInt(&ok, 16);
+    return ok ? std::optional<QVariant>(QVariant(static_cast<qint32>(value))) : std::nullopt;
+  }
+  qsizetype pos = 0;
+  const std::optional<QString> quoted = Unquoted(text, pos);
+  if (!quoted || pos != text.size()) return std::nullopt;
+  return QVariant(*quoted);
+}
+
+bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map) {
+  QTextStream in(&device);
+  QString section;
+  while (!in.atEnd()) {
+    const QString line = in.readLine().trimmed();
+    if (line.isEmpty()) continue;
+    if (line.startsWith('[') && line.endsWith(']')) {
+      section = line.mid(1, line.size() - 2).replace('\\', '/');
+      continue;
+    }
+    qsizetype pos = 0;
+    const std::optional<QString> name = Unquoted(line, pos);
+    if (!name || pos >= line.size() || line[pos] != '=') return false;
+    const std::optional<QVariant> value = ParseValue(line.mid(pos + 1));
+    if (!value) return false;
+    map.insert(section.isEmpty() ? *name : section + '/' + *name, *value);
+  }
+  return true;
+}
+
+bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+  std::map<QString, QStringList> sections;
+  for (auto it = map.begin(); it != map.end(); ++it) {
+    const qsizetype slash = it.key().lastIndexOf('/');
+    const QVariant& value = it.value();
+    QString text;
+    if (value.typeId() == QMetaType::QString) {
+      text = Quoted(value.toString());
+    } else if (value.typeId() == QMetaType::Int) {
+      text = QStringLiteral("dword:%1").arg(static_cast<quint32>(value.toInt()), 8, 16, QChar('0'));
+    } else {
+      return false;  // the store holds only texts and 32-bit integers
+    }
+    sections[slash < 0 ? QString() : it.key().left(slash)] << Quoted(it.key().mid(slash + 1)) + '=' + text;
+  }
+  QTextStream out(&device);
+  for (const auto& [section, lines] : sections) {
+    if (!section.isEmpty()) out << '[' << QString(section).replace('/', '\\') << "]\n";
+    for (const QString& line : lines) out << line << '\n';
+    out << '\n';
+  }
+  out.flush();
+  // A file keeps what it was given in its own buffer: a full disk shows only
+  // when that goes out, and the old file must stay unless it does.
+  auto* file = qobject_cast<QFileDevice*>(&device);
+  return out.status() == QTextStream::Ok && (!file || file->flush());
+}
+
+QSettings::Format TypedSettingsFormat() {
+  static const QSettings::Format format =
+      QSettings::registerFormat(QStringLiteral("conf"), ReadTypedSettings, WriteTypedSettings);
+  return format;
+}
+
+}  // namespace
+
+namespace comdev {
+
+SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
+  QStringList segments = key.split('\\', Qt::SkipEmptyParts);
+  if (!segments.isEmpty() && segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
+    segments.removeFirst();
+  if (segments.isEmpty()) return {};
+  const qsizetype fileParts = std::min<qsizetype>(2, segments.size());
+  return {configDir + '/' + segments.mid(0, fileParts).join('/') + QLatin1String(".conf"),
+          segments.mid(fileParts).join('/')};
+}
+
+std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
+  const QString configDir = machineRoot
+                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const SettingsLocation location = SettingsLocationOf(configDir, key);
+  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
+  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
+  if (!location.group.isEmpty()) store->beginGroup(location.group);
+  return store;
+}
+
+// Read from the disk, not through QSettings, whose cache of the file can
+// outlive what is really there. A file that could not be parsed is rewritten
+// all the same, but its format error then hides how the writing went; the
+// file itself tells.
+bool StoreHolds(const QSettings& store, const SettingsValues& values) {
+  QFile file(store.fileName());
+  QSettings::SettingsMap stored;
+  if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
+  const QString prefix = store.group().isEmpty() ? QString() : store.group() + '/';
+  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
+    const QVariant found = stored.value(prefix + named.first);
+    return found.typeId() == named.second.typeId() && found == named.second;
+  });
+}
+
+}  // namespace comdev
