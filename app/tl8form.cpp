@@ -4,6 +4,7 @@
 #include "modbus/session.h"
 #include "serial/veskcomsetupfrm.h"
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/tehform.h"
@@ -52,6 +53,7 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
 
+  TL8_NAME_AFTER_MEMBERS(N1, N2, N8, N3, N4, N7, N5, N6);
   ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
   ConnectHandler(N8, &QAction::triggered, this, &TTl8Form::N8Click);
   ConnectHandler(N4, &QAction::triggered, this, &TTl8Form::N4Click);
@@ -67,8 +69,8 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
 TComStopEvent* TTl8Form::StopEvent() const { return session_.StopEvent(); }
 
 void TTl8Form::Show() {
-  if (!Shown_) {
-    Shown_ = true;
+  if (!shown_) {
+    shown_ = true;
     FormShow();
   }
   show();

@@ -64,5 +64,5 @@ class TTl8Form : public QMainWindow {
 
   Session& session_;
   ServiceWindows windows_;
-  bool Shown_ = false;
+  bool shown_ = false;
 };

@@ -16,10 +16,7 @@ ToolWindows::ToolWindows(Session& session) {
   Tl8Form_->Show();
   // Never shown: the main window builds a fresh one for each use. Building it
   // reads the system's port list, whose failure is reported like any other.
-  RunHandler([this] {
-    VeskComSetupFrm_ = std::make_unique<TVeskComSetupFrm>();
-    VeskComSetupFrm_->setObjectName(QStringLiteral("VeskComSetupFrm"));
-  });
+  RunHandler([this] { VeskComSetupFrm_ = std::make_unique<TVeskComSetupFrm>(); });
   KoefForPotreb_ = std::make_unique<TKoefForPotreb>(session);
   PaswKoefForm_ = std::make_unique<TPaswKoefForm>(session, Tl8Form_.get());
   TehForm_ = std::make_unique<TTehForm>(session);

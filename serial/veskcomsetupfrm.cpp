@@ -1,6 +1,7 @@
 #include "serial/veskcomsetupfrm.h"
 
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 
 #include <QCursor>
 #include <QGridLayout>
@@ -40,6 +41,7 @@ const TStoredGroups kAllGroups{sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, s
 TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+  setObjectName(QStringLiteral("VeskComSetupFrm"));
   setWindowTitle(QStringLiteral("Настройка порта"));
 
   GroupBox1 = new QGroupBox(QStringLiteral("Параметры"), this);
@@ -76,6 +78,8 @@ TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
     previous = next;
   }
 
+  TL8_NAME_AFTER_MEMBERS(GroupBox1, Label1, Combo1, Label2, SpeedCombo, Label3, Combo3, Label4,
+                         StopBitsCombo, Label5, Combo5, Label6, Combo6, Button1, Button2);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -5,6 +5,7 @@
 #include "modbus/service_steps.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 #include "windows/keyfilter.h"
 #include "windows/progresspanel.h"
 #include "windows/servicetexts.h"
@@ -15,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -102,6 +104,9 @@ TKoefForPotreb::TKoefForPotreb(Session& session, QWidget* parent)
   setObjectName(QStringLiteral("KoefForPotreb"));
   setWindowTitle(QStringLiteral("Режим  изменения  границ  параметров ТЛ-8К"));
   BuildControls();
+  TL8_NAME_AFTER_MEMBERS(Label1, ZavodNEdit, AdrLabel, AdrEdit, GroupBox1, GroupBox2, GroupBox3, GroupBox4,
+                         Canal1_20, Canal1_4, Canal2_20, Canal2_4, Canal3_20, Canal3_4, DataZapLabel,
+                         ReadButton, WriteButton, IschodButton, Panel2, Label8, ProgressBar1);
   ButtonsTakeEnter(this);
   ConnectHandlers();
   UpdateButtons();

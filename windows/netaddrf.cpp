@@ -5,6 +5,7 @@
 #include "modbus/service_steps.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 #include "windows/keyfilter.h"
 #include "windows/servicetexts.h"
 
@@ -94,6 +95,7 @@ TNetAddrF::TNetAddrF(Session& session, QWidget* parent) : QWidget(parent), sessi
   ShowReceivAddr(false);
   SetVisible({MaskEdit1, BtWritA, BtClose, BtFindA}, false);
 
+  TL8_NAME_AFTER_MEMBERS(Label1, ReceivAddrCaption, ReceivAddr, LabInput, MaskEdit1, BtWritA, BtClose, BtFindA);
   ConnectHandler(BtFindA, &QPushButton::clicked, this, &TNetAddrF::BtFindAClick);
   ConnectHandler(BtWritA, &QPushButton::clicked, this, &TNetAddrF::BtWritAClick);
   ConnectHandler(BtClose, &QPushButton::clicked, this, &TNetAddrF::BtCloseClick);

@@ -2,6 +2,7 @@
 
 #include "modbus/session.h"
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +40,7 @@ TPaswKoefForm::TPaswKoefForm(Session& session, QWidget* parent)
   layout->setSizeConstraint(QLayout::SetFixedSize);
   setTabOrder(PaswKoefEdit, Button1);
 
+  TL8_NAME_AFTER_MEMBERS(PaswKoefLabel, PaswKoefEdit, Button1);
   ConnectHandler(Button1, &QPushButton::clicked, this, &TPaswKoefForm::Button1Click);
   session_.SetPasswordPrompt(this, [this] { boxes().Exec(*this); });
 }

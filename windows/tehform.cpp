@@ -5,6 +5,7 @@
 #include "modbus/service_steps.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
+#include "ui/object_names.h"
 #include "windows/keyfilter.h"
 #include "windows/progresspanel.h"
 #include "windows/servicetexts.h"
@@ -14,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -77,7 +79,13 @@ TTehForm::TTehForm(Session& session, QWidget* parent)
   layout->addWidget(Panel1);
   ButtonsTakeEnter(this);
 
-  ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
+    TL8_NAME_AFTER_MEMBERS(GroupBox1, KoefLabel1, KoefLabel2, KoefLabel3, KoefLabel4, KoefLabel5, KoefLabel6,
+                         KoefEdit1, KoefEdit2, KoefEdit3, KoefEdit4, GroupBox2, Label1, Label2, Label3,
+                         Label4, Label5, Label6, Edit21, Edit22, Edit23, Edit24, GroupBox3, Label10,
+                         Label11, Label12, Label13, Label14, Label15, Edit31, Edit32, Edit33, Edit34,
+                         ZavodLabel, ZavodEdit, AdrLabel, AdrEdit, GroupBox4, DataLabel, ReadButton,
+                         WriteButton, ReadFileButton, NachButton, Panel1, Label20, ProgressBar1);
+ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
   ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
   ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);

@@ -1,5 +1,6 @@
 // Every input field of every window carries an accessible name taken from its
 // label, so screen readers and UI automation can find it.
+#include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "serial/veskcomsetupfrm.h"
@@ -14,7 +15,9 @@
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QAction>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSet>
 
 namespace {
@@ -46,6 +49,33 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
                                          << name.toStdString();
       names.insert(name);
     }
+  }
+}
+
+// UI automation finds a window and its controls by the names the code uses.
+TEST(ObjectNames, WindowsAndControlsAreNamedAfterTheirMembers) {
+  TestApp();
+  ScriptedBoxes boxes;
+  boxes.AnswerQuestion(BoxAnswer::No);
+  Session session;
+  ToolWindows windows(session);
+  const struct {
+    QObject* window;
+    const char* name;
+    const char* child;
+    QObject* member;
+  } cases[] = {
+      {windows.Tl8Form(), "Tl8Form", "N4", windows.Tl8Form()->N4},
+      {windows.KoefForPotreb(), "KoefForPotreb", "Canal2_20", windows.KoefForPotreb()->Canal2_20},
+      {windows.PaswKoefForm(), "PaswKoefForm", "PaswKoefEdit", windows.PaswKoefForm()->PaswKoefEdit},
+      {windows.TehForm(), "TehForm", "Edit34", windows.TehForm()->Edit34},
+      {windows.NetAddrF(), "NetAddrF", "BtWritA", windows.NetAddrF()->BtWritA},
+      {windows.VeskComSetupFrm(), "VeskComSetupFrm", "StopBitsCombo", windows.VeskComSetupFrm()->StopBitsCombo},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NE(c.window, nullptr) << c.name;
+    EXPECT_EQ(c.window->objectName(), QString::fromLatin1(c.name));
+    EXPECT_EQ(c.window->findChild<QObject*>(QString::fromLatin1(c.child)), c.member) << c.child;
   }
 }
 
