@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 namespace {
-constexpr std::chrono::milliseconds kFrameGap{5};  // as PtyPeer's
+constexpr std::chrono::milliseconds kFrameGap{5};  // the frame is over, the answer may start
 }
 
 void ScriptedLink::Arrive(Duration at, const std::string& bytes) {

@@ -1,17 +1,24 @@
 #pragma once
-// ScriptedLink: the far end of the line for the request tests, as PtyPeer is,
-// in virtual time. Each write is one frame; the responder's bursts arrive
-// after the frame's closing silence (5 ms) and their delays. Waits move the
+// ScriptedLink: the far end of the line for the request tests, in virtual
+// time. Each write is one frame; the responder's answer bursts arrive after
+// the frame's closing silence (5 ms) and their delays. Waits move the
 // VirtualClock forward instead of sleeping, so the tests see the requests'
 // own delays exactly, whatever the machine is busy with.
 
 #include "modbus/clock.h"
 #include "serial/link.h"
-#include "tests/modbus/pty_peer.h"
+#include "tests/modbus/bytes_text.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+struct Burst {
+  int delayMs = 0;  // after the frame, or after the previous burst
+  std::string bytes;
+};
+using Responder = std::function<std::vector<Burst>(const std::string& frame)>;
 
 class ScriptedLink final : public TComLink {
  public:
