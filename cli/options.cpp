@@ -76,7 +76,9 @@ int AddressArgument(const QString& what, const QString& text) {
   return *value;
 }
 
-const QStringList kGlobalValueOptions = {"--port", "--address"};
+// Every option that takes a value; which command may have which is checked
+// once the command is known.
+const QStringList kValueOptions = {"--port", "--address", "--from", "--to", "--code-word"};
 
 }  // namespace
 
@@ -101,6 +103,7 @@ Invocation ParseArguments(const QStringList& args) {
       (arg == QStringLiteral("--json") ? invocation.json : invocation.help) = true;
       continue;
     }
+    if (!kValueOptions.contains(arg)) throw EUsage("unknown option " + arg);
     if (!value) {
       if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
       value = args[++i];

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -139,8 +140,8 @@ TEST(Tl8ctl, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {
   std::vector<std::vector<uint8_t>> frames;
   for (const SimJournalEntry& entry : sim.journal())
     if (entry.direction == "RX") frames.push_back(entry.bytes);
-  const std::vector<std::vector<uint8_t>> search = {WithCrc({15, 3, 1, 1, 0, 2}), WithCrc({16, 3, 1, 1, 0, 2}),
-                                                    WithCrc({17, 3, 1, 1, 0, 2})};
+  std::vector<std::vector<uint8_t>> search;
+  for (uint8_t address : {15, 16, 17}) search.push_back(WithCrc(std::vector<uint8_t>{address, 3, 1, 1, 0, 2}));
   EXPECT_EQ(frames, search);
 
   const Ran nobody = RunCtl(sim, {"--json", "scan", "--from", "1", "--to", "4"});
@@ -191,8 +192,10 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
 
   const Ran saved = RunCtl(sim, {"--address", "5", "save", file});
   ASSERT_EQ(saved.code, 0) << saved.err;
-  const std::vector<std::string> lines = Lines(FileBytes(file));
-  ASSERT_EQ(lines.size(), 16u);  // 15 lines, each ended by CR LF
+  const std::string saved_bytes = FileBytes(file);
+  EXPECT_EQ(saved_bytes.substr(saved_bytes.size() - 2), "\r\n");
+  const std::vector<std::string> lines = Lines(saved_bytes);
+  ASSERT_EQ(lines.size(), 15u);  // each ended by CR LF
   EXPECT_EQ(lines[0], "5\r");
   EXPECT_EQ(lines[2], "012345\r");
   EXPECT_EQ(lines[5], "0.1000\r");
@@ -202,8 +205,9 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
   ASSERT_EQ(written.code, 0) << written.err;
   const SimState after = sim.state();
   EXPECT_EQ(after.address, 5);
-  for (int i = 1; i <= 15; ++i)
+  for (int i = 1; i <= 15; ++i) {
     if (i != 14) EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+  }
   EXPECT_NE(after.param(14), before.param(14));
   EXPECT_TRUE(after.checksumMatches());
 }
@@ -219,10 +223,11 @@ TEST(Tl8ctl, WriteBoundsTakesTheSixBoundsFromTheFileAndTheRestFromTheAdapter) {
   const SimState after = sim.state();
   const std::map<int, float> bounds = {{1, 900}, {2, 10}, {5, 104.5f}, {6, 80}, {9, 250}, {10, 2.5f}};
   for (int i = 1; i <= 15; ++i) {
-    if (bounds.count(i))
+    if (bounds.count(i)) {
       EXPECT_EQ(after.param(i), AdapterFloatBytes(bounds.at(i))) << "parameter " << i;
-    else if (i != 14)
+    } else if (i != 14) {
       EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+    }
   }
   EXPECT_TRUE(after.checksumMatches());
 }
