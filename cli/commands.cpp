@@ -12,6 +12,8 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace {
 
 // Bounds-window parameters, in the order of the bound boxes and of tmp.dat.
@@ -112,7 +114,7 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
       RequireCodeWord(0, invocation.codeWord);
       const CoefFileFields fields = LoadCoefFile(invocation.file);
       if (!IsAdapterAddress(StrToInt(fields.Address))) throw EBadInput(kAddressRangeText);
-      ImageTexts texts{{}, fields.SerialNumber, fields.Address, {}};
+      ImageTexts texts{{}, fields.SerialNumber, fields.Address, QDateTime::currentDateTime()};
       for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = fields.Coefficients[i - 1];
       RequireImage(texts);
       coefficients_ = texts;
@@ -122,11 +124,11 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
       RequireCodeWord(1, invocation.codeWord);
       bounds_ = LoadBoundsFile(invocation.file);
       // The other parameters come from the adapter; any number stands in for them here.
-      ImageTexts texts{{}, QStringLiteral("0"), QStringLiteral("1"), {}};
-      ParamData stand_in;
-      for (int i = 1; i <= kFloatParamCount; ++i) stand_in.ParamText[i] = QStringLiteral("0");
+      ImageTexts texts{{}, QStringLiteral("0"), QStringLiteral("1"), QDateTime::currentDateTime()};
+      ParamData standIn;
+      for (int i = 1; i <= kFloatParamCount; ++i) standIn.ParamText[i] = QStringLiteral("0");
       for (size_t b = 0; b < kBoundParams.size(); ++b) texts.FloatFields[kBoundParams[b]] = bounds_[b];
-      RequireImage(texts, stand_in);
+      RequireImage(texts, standIn);
       break;
     }
     case Command::Scan:
@@ -154,7 +156,7 @@ void CommandRun::Run(Session& session) {
 void CommandRun::Scan(Session& session) {
   int next = invocation_.from;
   const int last = invocation_.to;
-  const auto between = [&] { ShowSteps(report_, QStringLiteral("searching address"), ++next, last); };
+  const auto between = [&] { ShowSteps(report_, QStringLiteral("searching address"), std::min(++next, last), last); };
   ShowSteps(report_, QStringLiteral("searching address"), next, last);
   const int found = FindAdapterAddress(session, between, invocation_.from, last);
   report_.EndProgress();

@@ -2,6 +2,7 @@
 // separate process on a pseudo-terminal), its exit code, stdout and stderr,
 // and what the simulator's memory and journal say went over the line.
 
+#include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
 
@@ -42,7 +43,9 @@ const std::string kAddressRange = "Адрес должен быть от 1 до 
 // One tl8ctl run, started in the background; its output goes to files.
 class Ctl {
  public:
-  Ctl(const std::string& dir, std::vector<std::string> args) : out_(dir + "/ctl.out"), err_(dir + "/ctl.err") {
+  // stderr goes to `errPath`, a file in `dir` unless given.
+  Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath = "")
+      : out_(dir + "/ctl.out"), err_(errPath.empty() ? dir + "/ctl.err" : errPath) {
     args.insert(args.begin(), BinDir() + "/tl8ctl");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -192,9 +195,9 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
 
   const Ran saved = RunCtl(sim, {"--address", "5", "save", file});
   ASSERT_EQ(saved.code, 0) << saved.err;
-  const std::string saved_bytes = FileBytes(file);
-  EXPECT_EQ(saved_bytes.substr(saved_bytes.size() - 2), "\r\n");
-  const std::vector<std::string> lines = Lines(saved_bytes);
+  const std::string savedBytes = FileBytes(file);
+  EXPECT_EQ(savedBytes.substr(savedBytes.size() - 2), "\r\n");
+  const std::vector<std::string> lines = Lines(savedBytes);
   ASSERT_EQ(lines.size(), 15u);  // each ended by CR LF
   EXPECT_EQ(lines[0], "5\r");
   EXPECT_EQ(lines[2], "012345\r");
@@ -206,7 +209,9 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
   const SimState after = sim.state();
   EXPECT_EQ(after.address, 5);
   for (int i = 1; i <= 15; ++i) {
-    if (i != 14) EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+    if (i != 14) {
+      EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+    }
   }
   EXPECT_NE(after.param(14), before.param(14));
   EXPECT_TRUE(after.checksumMatches());
@@ -340,6 +345,18 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   std::this_thread::sleep_for(200ms);
   EXPECT_LE(Requests(sim), before + 2);  // the frame in flight at most
   EXPECT_LT(Requests(sim), 100);
+}
+
+TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const PtyPair terminal;
+  Ctl ctl(sim.dir(), {"--port", sim.path("line"), "read"}, terminal.SlavePath());
+  ASSERT_EQ(ctl.Wait(), 0);
+  const std::string shown = terminal.Read(500);
+  EXPECT_NE(shown.find("\rreading parameter 1/16\x1b[K"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\rreading parameter 16/16\x1b[K"), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // gone before the result
+  EXPECT_EQ(Lines(ctl.Out()).size(), 4u);
 }
 
 TEST(Tl8ctl, HelpDescribesTheCommands) {
