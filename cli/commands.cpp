@@ -154,14 +154,17 @@ void CommandRun::Run(Session& session) {
 }
 
 void CommandRun::Scan(Session& session) {
-  int next = invocation_.from;
   const int last = invocation_.to;
-  const auto between = [&] { ShowSteps(report_, QStringLiteral("searching address"), std::min(++next, last), last); };
-  ShowSteps(report_, QStringLiteral("searching address"), next, last);
-  const int found = FindAdapterAddress(session, between, invocation_.from, last);
+  int polled = invocation_.from;
+  const auto show = [&] { ShowSteps(report_, QStringLiteral("searching address"), polled, last); };
+  show();
+  // `between` follows an address that did not answer: the next one is polled.
+  const auto next = [&] {
+    polled = std::min(polled + 1, last);
+    show();
+  };
+  const int found = FindAdapterAddress(session, next, invocation_.from, last);
   report_.EndProgress();
-  // As the address window: the address found, or 1 when nobody answered.
-  session.Exchange.DeviceAddress = static_cast<uint8_t>(found ? found : kFirstAdapterAddress);
   if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
   if (report_.Json())
     report_.Object({{"address", found}});

@@ -44,8 +44,9 @@ int Run(const Invocation& invocation, Report& report) {
   try {
     OpenPort(session, invocation.port);
   } catch (const EComPort& failure) {
-    report.Error(kPortOpenFailureCaption + ": " + PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ') +
-                 " (" + failure.what() + ")");
+    // The tool's message box in one line, and what the system said.
+    const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
+    report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");
     return kAdapterFailed;
   }
   session.Exchange.DeviceAddress = static_cast<uint8_t>(invocation.address);
