@@ -328,7 +328,9 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   const fs::path other = fs::path(sim.dir()) / "other";
   fs::create_directory(other);
   Ctl scan(other.string(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
-  while (Requests(sim) == 0) std::this_thread::sleep_for(10ms);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_GT(Requests(sim), 0) << "the search did not start";
 
   const Ran second = RunCtl(sim, {"read"});
   EXPECT_EQ(second.code, 1);
