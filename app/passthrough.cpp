@@ -15,7 +15,6 @@ bool SwitchToPassThrough(Session& session) {
     boxes().Message(NoAdapterText(session), BoxIcon::None, messagePos);
     return false;
   }
-  boxes().Message(QStringLiteral("Адаптер переведен в режим побайтовой трансляции"), BoxIcon::None,
-                  messagePos);
+  boxes().Message(kPassThroughDoneText, BoxIcon::None, messagePos);
   return true;
 }

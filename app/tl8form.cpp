@@ -5,6 +5,7 @@
 #include "serial/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
+#include "ui/service_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/tehform.h"
@@ -18,12 +19,6 @@ namespace {
 
 const QString kJumperQuestion = QStringLiteral(
     "   Перед работой с протоколом ICP CON нужна перемычка между \"Тест\" и \"GND\". Продолжим ? ");
-
-QString OpenFailureText(const std::string& port) {
-  return QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
-         QString::fromStdString(port) +
-         QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт.");
-}
 
 }  // namespace
 
@@ -99,8 +94,8 @@ void TTl8Form::OpenComport() {
     ComPort.FlowControl().SetControlRTS(rtsEnable);
     ComPort.OpenPort();
   } catch (...) {
-    boxes().Message(OpenFailureText(ComPort.Port()), BoxIcon::Error, std::nullopt,
-                    QStringLiteral("Неудача при открытии порта"));
+    boxes().Message(PortOpenFailureText(ComPort.Port()), BoxIcon::Error, std::nullopt,
+                    kPortOpenFailureCaption);
   }
 }
 

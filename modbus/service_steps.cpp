@@ -3,6 +3,8 @@
 #include "modbus/register_map.h"
 #include "modbus/session.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr size_t kShortestAnswer = 3;  // address, function and one byte more
@@ -76,9 +78,10 @@ bool WriteAllParameters(Session& s, const std::function<void(int index)>& writte
   return true;
 }
 
-int FindAdapterAddress(Session& s, const std::function<void()>& between) {
+int FindAdapterAddress(Session& s, const std::function<void()>& between, int from, int to) {
   ExchangeState& x = s.Exchange;
-  for (int address = kFirstAdapterAddress; address <= kLastAdapterAddress; ++address) {
+  for (int address = std::max(from, kFirstAdapterAddress); address <= std::min(to, kLastAdapterAddress);
+       ++address) {
     s.Requests.SearchRead(address);
     // Nothing of the answer matters but who sent it and its CRC.
     if (!x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&

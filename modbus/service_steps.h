@@ -35,12 +35,14 @@ bool WriteAddressRegister(Session& session, int32_t address);
 // not acknowledge twice.
 bool WriteAllParameters(Session& session, const std::function<void(int index)>& written);
 
-// The first address from 1 to 247 whose adapter answers the read of
-// parameter 1 in time with its own address and a correct CRC; 0 when none
-// does. `between` runs after each address that did not answer (the windows
-// repaint there). Each address costs at most about 120 ms, however noisy the
-// line; a stop request ends the search (EStopRequested).
-int FindAdapterAddress(Session& session, const std::function<void()>& between);
+// The first address from `from` to `to` (1 to 247 unless narrowed) whose
+// adapter answers the read of parameter 1 in time with its own address and a
+// correct CRC; 0 when none does. `between` runs after each address that did
+// not answer (the windows repaint there). Each address costs at most about
+// 120 ms, however noisy the line; a stop request ends the search
+// (EStopRequested).
+int FindAdapterAddress(Session& session, const std::function<void()>& between,
+                       int from = 1, int to = 247);
 
 // Gives every adapter on the line the address (a broadcast nobody answers)
 // and talks to that address from now on.

@@ -21,7 +21,7 @@
 
 namespace {
 
-const QString kNoAnswer = QStringLiteral("Нет ответа от адаптера");
+const QString kNoAnswer = kNoAdapterOnLineText;
 const QString kWaiting = QStringLiteral("Подождите секунд ..  20 ");
 
 constexpr QChar kEnter(13);

@@ -3,6 +3,7 @@
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
+#include "ui/service_texts.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -62,14 +63,14 @@ void TPaswKoefForm::FormShow() {
 void TPaswKoefForm::Button1Click() {
   const bool unlockMode = session_.PasswordMode == 1;
   const QString typed = PaswKoefEdit->text();
-  const bool right = typed == (unlockMode ? kUnlockPassword : kWritePassword);
+  const bool right = PasswordPasses(session_.PasswordMode, typed);
   // An unlock word never stays in the edit; a write word does until the
   // dialog is shown again.
   if (unlockMode) PaswKoefEdit->clear();
   if (right) {
     (unlockMode ? session_.UnlockGranted : session_.WriteGranted) = 1;
   } else {
-    boxes().Message(QStringLiteral("Пароль введен неверно"), BoxIcon::None, QPoint(270, 215));
+    boxes().Message(kWrongPasswordText, BoxIcon::None, QPoint(270, 215));
   }
   accept();
 }

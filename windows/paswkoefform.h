@@ -4,6 +4,8 @@
 // password prompt: a caller asks through Session::AskPassword and reads the
 // session's grant flags afterwards.
 
+#include "modbus/password.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -11,11 +13,6 @@ class QLineEdit;
 class QPushButton;
 
 class Session;
-
-// PasswordMode 1 compares with the unlock word, anything else with the write
-// word.
-inline const QString kUnlockPassword = QStringLiteral("Rumel");
-inline const QString kWritePassword = QStringLiteral("Pelmar");
 
 class TPaswKoefForm : public QDialog {
   Q_OBJECT

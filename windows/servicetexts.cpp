@@ -5,18 +5,18 @@
 #include "ui/boxes.h"
 
 QString NoAdapterText(const Session& session) {
-  return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(session.Exchange.DeviceAddress);
+  return NoAdapterText(session.Exchange.DeviceAddress);
 }
 
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts) {
   if (BuildParamImage(texts, session.Params, session.Exchange)) return true;
-  boxes().Message(QStringLiteral("Проверьте данные"));
+  boxes().Message(kCheckDataText);
   return false;
 }
 
 void ChecksumVerify(Session& session) {
   if (!ChecksumVerify(session.Params, session.Exchange))
-    boxes().Message(QStringLiteral("Ошибка ЦИК массива"), BoxIcon::None, QPoint(386, 390));
+    boxes().Message(kChecksumErrorText, BoxIcon::None, QPoint(386, 390));
 }
 
 bool AcknowledgedOrSaySo(bool acknowledged, QPoint at) {

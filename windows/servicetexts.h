@@ -2,16 +2,13 @@
 // What the service windows tell the user about an exchange, in the tool's own
 // words and places: the outcomes the exchange core returns, shown.
 
+#include "ui/service_texts.h"
+
 #include <QPoint>
 #include <QString>
 
-
 class Session;
 struct ImageTexts;
-
-inline const QString kNoAnswerText = QStringLiteral("Нет ответа");
-inline const QString kAddressRangeText = QStringLiteral("Адрес должен быть от 1 до 247");
-inline const QString kReadFailedText = QStringLiteral("Сбой!");
 
 // "Нет ответа от ТЛ-8 с адресом  00" followed by the session's DeviceAddress.
 QString NoAdapterText(const Session& session);

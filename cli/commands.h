@@ -1,0 +1,62 @@
+#pragma once
+// tl8ctl's commands on the service core the windows use: each is checked
+// whole before the port opens (files, addresses, the code word), so a bad
+// input sends nothing, and then runs the windows' exchange on the session.
+
+#include "cli/options.h"
+#include "modbus/params.h"
+
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+class FileReplacement;
+class Report;
+class Session;
+
+// The adapter did not answer, or answered wrongly; the message is the tool's
+// own text.
+class EAdapterFailure : public std::runtime_error {
+ public:
+  explicit EAdapterFailure(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+// An input the command cannot use; nothing has been sent.
+class EBadInput : public std::runtime_error {
+ public:
+  explicit EBadInput(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+class CommandRun {
+ public:
+  // Checks and readies every input of the command; throws EBadInput or the
+  // file error (textfile.h) of a file that cannot be read or made.
+  CommandRun(const Invocation& invocation, Report& report);
+  ~CommandRun();
+  CommandRun(const CommandRun&) = delete;
+  CommandRun& operator=(const CommandRun&) = delete;
+
+  // Runs it on a session whose port is open, talking to DeviceAddress.
+  // Throws EAdapterFailure; a stop request ends it (EStopRequested).
+  void Run(Session& session);
+
+ private:
+  void Scan(Session& session);
+  void Read(Session& session);
+  void Save(Session& session);
+  void Write(Session& session);
+  void WriteBounds(Session& session);
+  void SetAddress(Session& session);
+  void PassThrough(Session& session);
+
+  void WriteImage(Session& session, int32_t newAddress);
+
+  const Invocation& invocation_;
+  Report& report_;
+  std::optional<ImageTexts> coefficients_;  // write: the file's texts
+  std::array<QString, 6> bounds_;           // write-bounds: the file's six bounds
+  std::unique_ptr<FileReplacement> saveTo_; // save: the file, made ready
+};

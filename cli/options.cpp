@@ -1,0 +1,171 @@
+#include "cli/options.h"
+
+#include "modbus/number_text.h"
+#include "modbus/register_map.h"
+#include "ui/service_texts.h"
+
+#include <map>
+#include <vector>
+
+namespace {
+
+struct CommandInfo {
+  Command command;
+  QString name;
+  QStringList options;  // the command's own options, each taking a value
+  int arguments;        // positional arguments it takes
+  QString help;
+};
+
+const QString kUsageLine = QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] COMMAND [ARGS]");
+
+const QString kGlobalHelp = QStringLiteral(
+    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; ttyUSB0 → /dev/ttyUSB0;\n"
+    "                   a path as it stands). Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n"
+    "  --address N      the adapter's address, 1..247. Default 1.\n"
+    "  --json           machine-readable output on stdout (one JSON object).\n");
+
+const QString kExitHelp = QStringLiteral(
+    "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could not be opened;\n"
+    "2 bad usage or bad input, and then nothing is sent. Ctrl-C stops after the frame in flight (exit 130).\n");
+
+const std::vector<CommandInfo>& Commands() {
+  static const std::vector<CommandInfo> commands = {
+      {Command::Scan, "scan", {"--from", "--to"}, 0,
+       "  scan [--from A] [--to B]     the address search of \"Настройка адреса\" (same frames, same acceptance rule,\n"
+       "                               same timing); prints the address found; exit 1 when nobody answers.\n"},
+      {Command::Read, "read", {}, 0,
+       "  read                         the calibration window's read of the 16 parameters (probe, then each parameter\n"
+       "                               with its retry); prints address, serial number, write date and the twelve values.\n"
+       "                               JSON: {\"address\": 17, \"serial\": 4321, \"date\": \"08/12/2024(14:05:06)\",\n"
+       "                                      \"values\": [v1, ..., v12]}  (values as the windows show them: channel 2's\n"
+       "                                      bounds without their +100; numbers, not texts)\n"},
+      {Command::Save, "save", {}, 1,
+       "  save FILE                    read, then write FILE in the coefficient-file format (15 lines, Windows-1251, CR LF).\n"},
+      {Command::Write, "write", {"--code-word"}, 1,
+       "  write FILE --code-word WORD  the calibration write of a coefficient file's values (address register first, then the\n"
+       "                               16 parameters with a fresh date stamp and checksum); WORD must pass the same gate as the\n"
+       "                               window's write. The file's address line is the address to set.\n"},
+      {Command::WriteBounds, "write-bounds", {"--code-word"}, 1,
+       "  write-bounds FILE --code-word WORD   the bounds window's write from a tmp.dat-format file (8 lines), the rest of the\n"
+       "                               parameters as read from the adapter first; WORD as for the bounds window.\n"},
+      {Command::SetAddress, "set-address", {}, 1,
+       "  set-address NEW              the address window's write (broadcast to register 375), then a read at NEW to confirm.\n"},
+      {Command::PassThrough, "passthrough", {}, 0,
+       "  passthrough                  the pass-through command; exit 0 only on the verdict of success.\n"},
+  };
+  return commands;
+}
+
+const CommandInfo* FindCommand(const QString& name) {
+  for (const CommandInfo& info : Commands())
+    if (info.name == name) return &info;
+  return nullptr;
+}
+
+const CommandInfo& InfoOf(Command command) {
+  for (const CommandInfo& info : Commands())
+    if (info.command == command) return info;
+  throw std::logic_error("command without help");
+}
+
+// An adapter address given on the command line.
+int AddressArgument(const QString& what, const QString& text) {
+  const std::optional<int32_t> value = StrictToInt(text);
+  if (!value || !IsAdapterAddress(*value)) throw EUsage(what + " " + text + ": " + kAddressRangeText);
+  return *value;
+}
+
+// Every option that takes a value; which command may have which is checked
+// once the command is known.
+const QStringList kValueOptions = {"--port", "--address", "--from", "--to", "--code-word"};
+
+}  // namespace
+
+Invocation ParseArguments(const QStringList& args) {
+  Invocation invocation;
+  std::map<QString, QString> options;  // the command's own, checked once it is known
+  QStringList positional;
+  for (int i = 0; i < args.size(); ++i) {
+    QString arg = args[i];
+    if (!arg.startsWith(QStringLiteral("--")) || arg == QStringLiteral("--")) {
+      if (arg.startsWith('-') && arg.size() > 1) throw EUsage("unknown option " + arg);
+      positional << arg;
+      continue;
+    }
+    std::optional<QString> value;
+    if (const qsizetype equals = arg.indexOf('='); equals > 0) {
+      value = arg.mid(equals + 1);
+      arg.truncate(equals);
+    }
+    if (arg == QStringLiteral("--json") || arg == QStringLiteral("--help")) {
+      if (value) throw EUsage(arg + " takes no value");
+      (arg == QStringLiteral("--json") ? invocation.json : invocation.help) = true;
+      continue;
+    }
+    if (!kValueOptions.contains(arg)) throw EUsage("unknown option " + arg);
+    if (!value) {
+      if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
+      value = args[++i];
+    }
+    if (arg == QStringLiteral("--port")) {
+      if (value->isEmpty()) throw EUsage("--port needs a name");
+      invocation.port = *value;
+    } else if (arg == QStringLiteral("--address")) {
+      invocation.address = AddressArgument(arg, *value);
+    } else {
+      options[arg] = *value;
+    }
+  }
+
+  if (positional.isEmpty()) {
+    if (invocation.help) return invocation;
+    throw EUsage(QStringLiteral("no command given"));
+  }
+  const QString name = positional.takeFirst();
+  const CommandInfo* info = FindCommand(name);
+  if (!info) throw EUsage("unknown command " + name);
+  invocation.command = info->command;
+  if (invocation.help) return invocation;
+
+  for (const auto& [option, value] : options)
+    if (!info->options.contains(option)) throw EUsage("unknown option " + option + " for " + info->name);
+  if (positional.size() != info->arguments)
+    throw EUsage(info->name + (info->arguments ? " takes " + QString::number(info->arguments) + " argument"
+                                               : QStringLiteral(" takes no argument")));
+
+  switch (info->command) {
+    case Command::Scan:
+      if (options.count("--from")) invocation.from = AddressArgument("--from", options["--from"]);
+      if (options.count("--to")) invocation.to = AddressArgument("--to", options["--to"]);
+      if (invocation.from > invocation.to) throw EUsage(QStringLiteral("--from is above --to"));
+      break;
+    case Command::Write:
+    case Command::WriteBounds:
+      if (!options.count("--code-word")) throw EUsage(info->name + " needs --code-word WORD");
+      invocation.codeWord = options["--code-word"];
+      [[fallthrough]];
+    case Command::Save:
+      invocation.file = positional.first();
+      if (invocation.file.isEmpty()) throw EUsage(info->name + " needs a file name");
+      break;
+    case Command::SetAddress:
+      invocation.newAddress = AddressArgument(info->name, positional.first());
+      break;
+    case Command::Read:
+    case Command::PassThrough:
+      break;
+  }
+  return invocation;
+}
+
+QString HelpText(std::optional<Command> command) {
+  if (command) {
+    const CommandInfo& info = InfoOf(*command);
+    return "tl8ctl [--port NAME] [--address N] [--json] " + info.name + (info.arguments ? " ..." : "") + "\n" +
+           info.help + "\n" + kGlobalHelp + "\n" + kExitHelp;
+  }
+  QString text = kUsageLine + "\n" + kGlobalHelp + "\n";
+  for (const CommandInfo& info : Commands()) text += info.help;
+  return text + "\n" + kExitHelp;
+}

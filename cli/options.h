@@ -1,0 +1,36 @@
+#pragma once
+// tl8ctl's command line: the global options, the command and its arguments,
+// and the help that describes them.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stdexcept>
+
+enum class Command { Scan, Read, Save, Write, WriteBounds, SetAddress, PassThrough };
+
+struct Invocation {
+  QString port = QStringLiteral("COM1");
+  int address = 1;
+  bool json = false;
+  bool help = false;  // the help of `command`, or the whole help without one
+  std::optional<Command> command;
+  QString file;      // save, write, write-bounds
+  QString codeWord;  // write, write-bounds
+  int from = 1;      // scan
+  int to = 247;
+  int newAddress = 0;  // set-address
+};
+
+// A command line that cannot be run; the message says why, in a line.
+class EUsage : public std::runtime_error {
+ public:
+  explicit EUsage(const QString& message) : std::runtime_error(message.toStdString()) {}
+};
+
+// `args` without the program's name. Throws EUsage.
+Invocation ParseArguments(const QStringList& args);
+
+// The whole help, or one command's.
+QString HelpText(std::optional<Command> command);

@@ -1,0 +1,378 @@
+// tl8ctl as a user runs it: the built program against the simulator (a
+// separate process on a pseudo-terminal), its exit code, stdout and stderr,
+// and what the simulator's memory and journal say went over the line.
+
+#include "tests/support/pty_pair.h"
+#include "tests/support/sim_process.h"
+#include "tests/support/test_data.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tl8test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string BinDir() {
+  const char* dir = std::getenv("TL8_BIN_DIR");
+  return dir && *dir ? dir : fs::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
+const std::string kAddressRange = "Адрес должен быть от 1 до 247";
+
+// One tl8ctl run, started in the background; its output goes to files.
+class Ctl {
+ public:
+  // stderr goes to `errPath`, a file in `dir` unless given.
+  Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath = "")
+      : out_(dir + "/ctl.out"), err_(errPath.empty() ? dir + "/ctl.err" : errPath) {
+    args.insert(args.begin(), BinDir() + "/tl8ctl");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&files);
+  }
+  ~Ctl() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void Signal(int signal) const { kill(pid_, signal); }
+  // The exit code; -1 when it was killed or did not end within `limit`.
+  int Wait(std::chrono::seconds limit = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      std::this_thread::sleep_for(5ms);
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Out() const { return FileBytes(out_); }
+  std::string Err() const { return FileBytes(err_); }
+
+ private:
+  std::string out_;
+  std::string err_;
+  pid_t pid_ = -1;
+};
+
+struct Ran {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+// A whole run against the simulator's line.
+Ran RunCtl(const SimProcess& sim, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--port", sim.path("line")});
+  Ctl ctl(sim.dir(), args);
+  const int code = ctl.Wait();
+  return {code, ctl.Out(), ctl.Err()};
+}
+
+int Requests(const SimProcess& sim) {
+  int frames = 0;
+  for (const SimJournalEntry& entry : sim.journal()) frames += entry.direction == "RX";
+  return frames;
+}
+
+// A state file for the simulator: parameters 1..15 and their checksum.
+void WriteState(const std::string& path, int address, const std::array<std::array<uint8_t, 4>, 15>& params) {
+  std::vector<uint8_t> image(3, 0);
+  std::string text = "address " + std::to_string(address) + "\n";
+  char line[64];
+  for (size_t i = 0; i < params.size(); ++i) {
+    const auto& p = params[i];
+    std::snprintf(line, sizeof line, "p%zu %02X %02X %02X %02X\n", i + 1, p[0], p[1], p[2], p[3]);
+    text += line;
+    image.insert(image.end(), p.begin(), p.end());
+  }
+  image.insert(image.end(), {0xFF, 0x00});
+  const std::vector<uint8_t> checked = WithCrc(image);
+  std::snprintf(line, sizeof line, "p16 FF 00 %02X %02X\n", checked[checked.size() - 2], checked.back());
+  WriteFile(QString::fromStdString(path), QByteArray::fromStdString(text + line));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+TEST(Tl8ctl, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {
+  SimProcess sim({"--link", "{dir}/line", "--address", "17"});
+
+  const Ran found = RunCtl(sim, {"scan", "--from", "15", "--to", "40"});
+  EXPECT_EQ(found.code, 0) << found.err;
+  EXPECT_EQ(found.out, "17\n");
+  EXPECT_EQ(found.err, "");  // no progress line: stderr is not a terminal
+  std::vector<std::vector<uint8_t>> frames;
+  for (const SimJournalEntry& entry : sim.journal())
+    if (entry.direction == "RX") frames.push_back(entry.bytes);
+  std::vector<std::vector<uint8_t>> search;
+  for (uint8_t address : {15, 16, 17}) search.push_back(WithCrc(std::vector<uint8_t>{address, 3, 1, 1, 0, 2}));
+  EXPECT_EQ(frames, search);
+
+  const Ran nobody = RunCtl(sim, {"--json", "scan", "--from", "1", "--to", "4"});
+  EXPECT_EQ(nobody.code, 1);
+  EXPECT_EQ(nobody.out, "");
+  EXPECT_EQ(nobody.err, "Нет ответа от адаптера\n");
+  EXPECT_EQ(Requests(sim), 3 + 4);
+}
+
+TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
+  SimProcess sim({"--link", "{dir}/line"});
+
+  const Ran text = RunCtl(sim, {"read"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.err, "");
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), 4u) << text.out;
+  EXPECT_EQ(lines[0], "address 1");
+  EXPECT_EQ(lines[1], "serial  0101001");
+  EXPECT_EQ(lines[2].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[2];
+  EXPECT_EQ(lines[3], "values  1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 16.0000 4.0000");
+
+  const Ran json = RunCtl(sim, {"--json", "read"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+  EXPECT_EQ(result.value("address").toInt(), 1);
+  EXPECT_EQ(result.value("serial").toInt(), 101001);
+  EXPECT_EQ("date    " + result.value("date").toString().toStdString(), lines[2]);
+  EXPECT_EQ(result.value("values").toArray(),
+            QJsonArray({1010, 630, 16, 4, 85, -40, 16, 4, 200, 1.5, 16, 4}));
+  // The calibration window's read: the probe, then 16 parameters.
+  EXPECT_EQ(Requests(sim), 2 * 17);
+}
+
+TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
+  const SimProcess scratch;  // its directory holds a state file made in advance
+  const std::string state = scratch.path("memory.txt");
+  // Values that the shown texts must carry back exactly: 0.1 with its cleared
+  // lowest bit, channel 2's bound of 104.5 shown as 4.50, an old date.
+  WriteState(state, 5,
+             {{{0x80, 0x00, 0x44, 0x7C}, {0x80, 0x00, 0x44, 0x1D}, {0xCC, 0xCC, 0x3D, 0xCC}, {0x00, 0x00, 0x40, 0x80},
+               {0x00, 0x00, 0x42, 0xD1}, {0x00, 0x00, 0x42, 0x70}, {0x00, 0x00, 0x41, 0x80}, {0x00, 0x00, 0x40, 0x80},
+               {0x00, 0x00, 0x43, 0x48}, {0x00, 0x00, 0x3F, 0xC0}, {0x00, 0x00, 0x41, 0x80}, {0x00, 0x00, 0x40, 0x80},
+               {0x39, 0x30, 0x00, 0x00}, {0xA3, 0x70, 0x88, 0x59}, {0x00, 0x05, 0x00, 0x00}}});
+  SimProcess sim({"--link", "{dir}/line", "--state", state});
+  const SimState before = sim.state();
+  const std::string file = sim.path("adapter.dat");
+
+  const Ran saved = RunCtl(sim, {"--address", "5", "save", file});
+  ASSERT_EQ(saved.code, 0) << saved.err;
+  const std::string savedBytes = FileBytes(file);
+  EXPECT_EQ(savedBytes.substr(savedBytes.size() - 2), "\r\n");
+  const std::vector<std::string> lines = Lines(savedBytes);
+  ASSERT_EQ(lines.size(), 15u);  // each ended by CR LF
+  EXPECT_EQ(lines[0], "5\r");
+  EXPECT_EQ(lines[2], "012345\r");
+  EXPECT_EQ(lines[5], "0.1000\r");
+  EXPECT_EQ(lines[7], "4.50\r");
+
+  const Ran written = RunCtl(sim, {"--address", "5", "write", file, "--code-word", "Pelmar"});
+  ASSERT_EQ(written.code, 0) << written.err;
+  const SimState after = sim.state();
+  EXPECT_EQ(after.address, 5);
+  for (int i = 1; i <= 15; ++i) {
+    if (i != 14) {
+      EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+    }
+  }
+  EXPECT_NE(after.param(14), before.param(14));
+  EXPECT_TRUE(after.checksumMatches());
+}
+
+TEST(Tl8ctl, WriteBoundsTakesTheSixBoundsFromTheFileAndTheRestFromTheAdapter) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const SimState before = sim.state();
+  const std::string file = sim.path("tmp.dat");
+  WriteFile(QString::fromStdString(file), "900.00\r\n10.00\r\n4.50\r\n-20.00\r\n250.00\r\n2.50\r\n4.00\r\n4.00\r\n");
+
+  const Ran ran = RunCtl(sim, {"write-bounds", file, "--code-word", "Rumel"});
+  ASSERT_EQ(ran.code, 0) << ran.err;
+  const SimState after = sim.state();
+  const std::map<int, float> bounds = {{1, 900}, {2, 10}, {5, 104.5f}, {6, 80}, {9, 250}, {10, 2.5f}};
+  for (int i = 1; i <= 15; ++i) {
+    if (bounds.count(i)) {
+      EXPECT_EQ(after.param(i), AdapterFloatBytes(bounds.at(i))) << "parameter " << i;
+    } else if (i != 14) {
+      EXPECT_EQ(after.param(i), before.param(i)) << "parameter " << i;
+    }
+  }
+  EXPECT_TRUE(after.checksumMatches());
+}
+
+TEST(Tl8ctl, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const Ran ran = RunCtl(sim, {"set-address", "9"});
+  EXPECT_EQ(ran.code, 0) << ran.err;
+  EXPECT_EQ(ran.out, "9\n");
+  EXPECT_EQ(sim.state().address, 9);
+  const std::vector<SimJournalEntry> journal = sim.journal();
+  ASSERT_FALSE(journal.empty());
+  bool broadcast = false;
+  for (const SimJournalEntry& entry : journal)
+    broadcast |= entry.direction == "RX" && entry.bytes == WithCrc(std::vector<uint8_t>{0, 6, 1, 0x77, 0, 9});
+  EXPECT_TRUE(broadcast);
+}
+
+TEST(Tl8ctl, PassThroughSucceedsOnlyOnTheAdaptersEcho) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const Ran nobody = RunCtl(sim, {"--address", "5", "passthrough"});
+  EXPECT_EQ(nobody.code, 1);
+  EXPECT_EQ(nobody.err, "Нет ответа от ТЛ-8 с адресом  005\n");
+
+  const Ran switched = RunCtl(sim, {"passthrough"});
+  EXPECT_EQ(switched.code, 0) << switched.err;
+  EXPECT_EQ(switched.out, kSwitched + "\n");
+  // The adapter now echoes every byte: no parameter read gets a Modbus answer.
+  const Ran read = RunCtl(sim, {"read"});
+  EXPECT_EQ(read.code, 1);
+  EXPECT_EQ(read.err, "Сбой!\n");
+}
+
+TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const auto file = [&](const std::string& name, const QByteArray& bytes) {
+    WriteFile(QString::fromStdString(sim.path(name)), bytes);
+    return sim.path(name);
+  };
+  const std::string good = file("good.dat", "1\r\n01/01/2025(00:00:00)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n"
+                                            "-40\r\n16\r\n4\r\n200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string comma = file("comma.dat", "1\r\n\r\n0101001\r\n12,5\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
+                                              "200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string farAddress = file("far.dat", "300\r\n\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n"
+                                                 "4\r\n200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string huge = file("huge.dat", "1\r\n\r\n0101001\r\n1e39\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
+                                            "200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string bounds = file("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
+  const std::string shortBounds = file("short.dat", "900\r\n10\r\n4.5\r\n");
+
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // what stderr holds
+  } cases[] = {
+      {{"--bogus", "read"}, "unknown option --bogus"},
+      {{"frobnicate"}, "unknown command frobnicate"},
+      {{}, "no command given"},
+      {{"read", "extra"}, "read takes no argument"},
+      {{"--address", "0", "read"}, kAddressRange},
+      {{"--address=248", "read"}, kAddressRange},
+      {{"--address", "x", "read"}, kAddressRange},
+      {{"set-address", "300"}, kAddressRange},
+      {{"scan", "--from", "9", "--to", "3"}, "--from is above --to"},
+      {{"scan", "--code-word", "Pelmar"}, "unknown option --code-word for scan"},
+      {{"write", good}, "write needs --code-word WORD"},
+      {{"write", good, "--code-word", "Rumel"}, "Пароль введен неверно"},
+      {{"write", good, "--code-word", "pelmar"}, "Пароль введен неверно"},
+      {{"write-bounds", bounds, "--code-word", "Pelmar"}, "Пароль введен неверно"},
+      {{"write", sim.path("missing.dat"), "--code-word", "Pelmar"}, "Cannot read"},
+      {{"write", comma, "--code-word", "Pelmar"}, "Проверьте данные"},
+      {{"write", farAddress, "--code-word", "Pelmar"}, kAddressRange},
+      {{"write", huge, "--code-word", "Pelmar"}, "Floating point overflow"},
+      {{"write-bounds", shortBounds, "--code-word", "Rumel"}, "Проверьте данные"},
+      {{"write-bounds", sim.dir(), "--code-word", "Rumel"}, "Cannot read"},
+      {{"save", sim.path("no/such/dir.dat")}, "Cannot save"},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += arg + " ";
+    const Ran ran = RunCtl(sim, c.args);
+    EXPECT_EQ(ran.code, 2) << shown << ran.err;
+    EXPECT_NE(ran.err.find(c.error), std::string::npos) << shown << ran.err;
+    EXPECT_EQ(ran.out, "") << shown;
+  }
+  EXPECT_EQ(Requests(sim), 0);
+  // The same port and files do work: the table's refusals were the inputs'.
+  EXPECT_EQ(RunCtl(sim, {"write", good, "--code-word", "Pelmar"}).code, 0);
+  EXPECT_EQ(RunCtl(sim, {"write-bounds", bounds, "--code-word", "Rumel"}).code, 0);
+}
+
+TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
+  SimProcess sim({"--link", "{dir}/line", "--address", "247"});
+  const fs::path other = fs::path(sim.dir()) / "other";
+  fs::create_directory(other);
+  Ctl scan(other.string(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  ASSERT_GT(Requests(sim), 0) << "the search did not start";
+
+  const Ran second = RunCtl(sim, {"read"});
+  EXPECT_EQ(second.code, 1);
+  EXPECT_EQ(second.err.rfind("Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт " +
+                                 sim.path("line"),
+                             0),
+            0u)
+      << second.err;
+
+  const int before = Requests(sim);
+  scan.Signal(SIGINT);
+  EXPECT_EQ(scan.Wait(5s), 130);
+  EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_LE(Requests(sim), before + 2);  // the frame in flight at most
+  EXPECT_LT(Requests(sim), 100);
+}
+
+TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const PtyPair terminal;
+  Ctl ctl(sim.dir(), {"--port", sim.path("line"), "read"}, terminal.SlavePath());
+  ASSERT_EQ(ctl.Wait(), 0);
+  const std::string shown = terminal.Read(500);
+  EXPECT_NE(shown.find("\rreading parameter 1/16\x1b[K"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\rreading parameter 16/16\x1b[K"), std::string::npos) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // gone before the result
+  EXPECT_EQ(Lines(ctl.Out()).size(), 4u);
+}
+
+TEST(Tl8ctl, HelpDescribesTheCommands) {
+  const SimProcess sim;
+  Ctl all(sim.dir(), {"--help"});
+  EXPECT_EQ(all.Wait(), 0);
+  for (const char* command : {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
+                              "passthrough", "--port NAME", "--address N", "--json"})
+    EXPECT_NE(all.Out().find(command), std::string::npos) << command;
+  Ctl one(sim.dir(), {"write", "--help"});
+  EXPECT_EQ(one.Wait(), 0);
+  EXPECT_NE(one.Out().find("--code-word WORD"), std::string::npos);
+  EXPECT_EQ(one.Out().find("passthrough"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tl8test

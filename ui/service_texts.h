@@ -1,0 +1,30 @@
+#pragma once
+// The tool's own words for what happened on the line, shared by the windows
+// (in their message boxes) and the command line (on stderr).
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+inline const QString kNoAnswerText = QStringLiteral("Нет ответа");
+inline const QString kNoAdapterOnLineText = QStringLiteral("Нет ответа от адаптера");
+inline const QString kAddressRangeText = QStringLiteral("Адрес должен быть от 1 до 247");
+inline const QString kReadFailedText = QStringLiteral("Сбой!");
+inline const QString kCheckDataText = QStringLiteral("Проверьте данные");
+inline const QString kChecksumErrorText = QStringLiteral("Ошибка ЦИК массива");
+inline const QString kWrongPasswordText = QStringLiteral("Пароль введен неверно");
+inline const QString kPassThroughDoneText = QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
+inline const QString kPortOpenFailureCaption = QStringLiteral("Неудача при открытии порта");
+
+// "Нет ответа от ТЛ-8 с адресом  00" followed by the address.
+inline QString NoAdapterText(uint8_t address) {
+  return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(address);
+}
+
+// Why a port did not open; "\r" breaks the lines of the message box.
+inline QString PortOpenFailureText(const std::string& port) {
+  return QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
+         QString::fromStdString(port) +
+         QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт.");
+}
