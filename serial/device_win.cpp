@@ -26,6 +26,8 @@ namespace {
 constexpr DWORD kDriverSlackMs = 1000;
 // How long a device event wait ended by an empty mask may take to finish.
 constexpr DWORD kMaskEndMs = 1000;
+// How often the receive queue is looked at where the driver has no event wait.
+constexpr DWORD kQueuePollMs = 2;
 
 int LastError() { return static_cast<int>(::GetLastError()); }
 
@@ -110,6 +112,31 @@ void EndDeviceWait(HANDLE device, OVERLAPPED& overlapped) {
   DWORD ignored = 0;
   if (::WaitForSingleObject(overlapped.hEvent, kMaskEndMs) != WAIT_OBJECT_0) ::CancelIo(device);
   ::GetOverlappedResult(device, &overlapped, &ignored, TRUE);
+}
+
+// A driver whose event wait cannot run (Wine's, on a device without modem
+// lines, ends every wait at once as aborted) is waited on by watching its
+// receive queue, the stop event and the clock instead. Only received
+// characters can be seen that way.
+int PollForInput(HANDLE device, TComEvents& events, const TComStopEvent* stop, int timeoutMs,
+                 ULONGLONG started) {
+  const HANDLE stopHandle = stop ? reinterpret_cast<HANDLE>(stop->Handle()) : nullptr;
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(device, &errors, &status)) return LastError();
+    if (status.cbInQue > 0 && events.contains(evRxChar)) {
+      events = {evRxChar};
+      return 0;
+    }
+    const ULONGLONG elapsed = ::GetTickCount64() - started;
+    if (timeoutMs >= 0 && elapsed >= static_cast<ULONGLONG>(timeoutMs)) break;
+    const DWORD step =
+        timeoutMs < 0 ? kQueuePollMs : static_cast<DWORD>(std::min<ULONGLONG>(kQueuePollMs, timeoutMs - elapsed));
+    if (stopHandle ? ::WaitForSingleObject(stopHandle, step) == WAIT_OBJECT_0 : (::Sleep(step), false)) break;
+  }
+  events = {};
+  return 0;
 }
 
 }  // namespace
@@ -240,6 +267,7 @@ int PendingInput(Device& device, int& count) {
 }
 
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs) {
+  const ULONGLONG started = ::GetTickCount64();
   OverlappedEvent event;
   if (!event.Handle()) return LastError();
   const HANDLE handles[2] = {event.Handle(), stop ? reinterpret_cast<HANDLE>(stop->Handle()) : nullptr};
@@ -259,8 +287,11 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
   const int waitError = waited == WAIT_FAILED ? LastError() : 0;
   if (waited == WAIT_OBJECT_0) {
     DWORD ignored = 0;
-    const bool finished = ::GetOverlappedResult(device.handle, &overlapped, &ignored, TRUE);
-    if (!finished) return LastError();
+    if (!::GetOverlappedResult(device.handle, &overlapped, &ignored, TRUE)) {
+      const int error = LastError();
+      if (error != ERROR_OPERATION_ABORTED) return error;
+      return PollForInput(device.handle, events, stop, timeoutMs, started);
+    }
     events = OccurredEvents(device.handle, mask, events);
     ::SetCommMask(device.handle, 0);
     return 0;

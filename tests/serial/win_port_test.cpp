@@ -26,7 +26,7 @@ std::string SimPort() {
   return port ? port : "";
 }
 
-// Wine stands in for Windows here, with two known gaps on a pseudo-terminal.
+// Wine stands in for Windows here, with a known gap.
 bool UnderWine() {
   const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
@@ -120,9 +120,6 @@ TEST_F(WinSettingsTest, KeyPathWithoutBackslashFailsToStore) {
 // The component on the simulator's line.
 class WinSimPortTest : public ::testing::Test {
  protected:
-  // Wine's device event wait polls the modem lines, which a pseudo-terminal
-  // has not, and so ends at once as aborted.
-  static bool EventWaitWorks() { return !UnderWine(); }
 
   void SetUp() override {
     if (SimPort().empty()) GTEST_SKIP() << "TL8_SIM_PORT names no simulator port";
@@ -155,7 +152,6 @@ TEST_F(WinSimPortTest, SecondOpenerIsRefused) {
 }
 
 TEST_F(WinSimPortTest, WaitEndsOnTimeoutOrStopWithNoEvents) {
-  if (!EventWaitWorks()) GTEST_SKIP() << "no event wait on a pseudo-terminal under Wine";
   TComEvents events{evRxChar};
   port.WaitForEvent(events, nullptr, 100);
   EXPECT_TRUE(events.empty());
@@ -168,7 +164,6 @@ TEST_F(WinSimPortTest, WaitEndsOnTimeoutOrStopWithNoEvents) {
 }
 
 TEST_F(WinSimPortTest, StopFromAnotherThreadEndsAPendingWait) {
-  if (!EventWaitWorks()) GTEST_SKIP() << "no event wait on a pseudo-terminal under Wine";
   TComStopEvent stop;
   std::jthread stopper([&] {
     ::Sleep(200);
@@ -180,7 +175,6 @@ TEST_F(WinSimPortTest, StopFromAnotherThreadEndsAPendingWait) {
 }
 
 TEST_F(WinSimPortTest, ArrivingAnswerEndsTheWaitAsAReceivedCharacter) {
-  if (!EventWaitWorks()) GTEST_SKIP() << "no event wait on a pseudo-terminal under Wine";
   // The probe: function 3 of the seven registers from 0 at address 1.
   ExchangeState exchange;
   const int body[] = {1, 3, 0, 0, 0, 7};
