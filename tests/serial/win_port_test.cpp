@@ -143,6 +143,19 @@ TEST_F(WinSimPortTest, ProbeAndParameterReadGetTheAdaptersAnswers) {
   EXPECT_EQ(exchange.ResponseStatus, kStatusAccepted);
 }
 
+// The address search's read: collected by waiting for received characters
+// until the line falls silent, with a stop event as the tool has.
+TEST_F(WinSimPortTest, SearchReadCollectsTheAnswerByWaitingForIt) {
+  ExchangeState exchange;
+  ParamData params;
+  ModbusRequests requests(port, exchange, params);
+  TComStopEvent stop;
+  requests.SetStopEvent(&stop);
+  requests.SearchRead(1);
+  ASSERT_GE(exchange.ResponseText.size(), 3u) << "no answer collected";
+  EXPECT_TRUE(exchange.ResponseCrcMatches());
+}
+
 TEST_F(WinSimPortTest, SecondOpenerIsRefused) {
   if (UnderWine()) GTEST_SKIP() << "Wine does not refuse a second opener of a serial device";
   TComPort second;
