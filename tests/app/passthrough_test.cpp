@@ -1,18 +1,17 @@
 // "Доп.режим": the switch request on the line and the verdict on the answer,
-// played by hand on a pseudo-terminal, and once against the simulator.
+// played by hand by a scripted peer, and once against the simulated adapter,
+// both in virtual time. Over a real port: the whole-session test.
 
 #include "app/passthrough.h"
 
 #include "modbus/session.h"
-#include "tests/support/pty_pair.h"
+#include "tests/modbus/scripted_link.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 namespace {
 
@@ -34,34 +33,22 @@ std::string OversizeEndingInTheCrcOfTheBuffer() {
 
 class PassThrough : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Connect(line.SlavePath());
-  }
-
-  void Connect(const std::string& path) {
-    port.SetEvents({});
-    port.SetPort(path);
-    port.OpenPort();
-  }
-
-  // Runs the command while the other end of the line takes the 8-byte request
-  // and answers with `answer`; returns the request as it arrived.
+  // Runs the command while the other end of the line takes the request and
+  // answers with `answer`; returns the request as it arrived.
   std::string SwitchAnswering(const std::string& answer, bool& ended) {
-    std::string request;
-    std::thread adapter([&] {
-      request = line.Read(2000, 8);
-      if (!answer.empty()) line.Write(answer);
+    line.SetResponder([answer](const std::string&) {
+      return answer.empty() ? std::vector<Burst>{} : std::vector<Burst>{{0, answer}};
     });
+    const size_t before = line.Frames().size();
     ended = SwitchToPassThrough(session);
-    adapter.join();
-    return request;
+    return line.Frames().size() == before + 1 ? line.Frames().back() : std::string();
   }
 
   QApplication& app = TestApp();
   ScriptedBoxes boxes;
-  PtyPair line;
-  Session session;
-  TComPort& port = session.ComPort;
+  VirtualClock clock;
+  ScriptedLink line{clock};
+  Session session{line, clock};
 };
 
 TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
@@ -108,21 +95,22 @@ TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
 TEST_F(PassThrough, SendsNothingWhileAnotherExchangeRuns) {
   ExchangeGate::Scope other(session.Gate);
   EXPECT_FALSE(SwitchToPassThrough(session));
-  EXPECT_EQ(line.Read(150), "");
+  EXPECT_TRUE(line.Frames().empty());
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
-TEST_F(PassThrough, TheSimulatedAdapterTakesTheCommandAndEchoesFromThenOn) {
-  tl8test::SimProcess sim({"--address", "247"});
-  Connect(sim.port());
-  session.Exchange.DeviceAddress = 247;
-  EXPECT_TRUE(SwitchToPassThrough(session));
+TEST(PassThroughOnTheSimulator, TheAdapterTakesTheCommandAndEchoesFromThenOn) {
+  TestApp();
+  ScriptedBoxes boxes;
+  tl8test::SimSession sim(tl8test::SimulatorSetup({"--address", "247"}));
+  sim.session.Exchange.DeviceAddress = 247;
+  EXPECT_TRUE(SwitchToPassThrough(sim.session));
   EXPECT_EQ(boxes.Texts(), std::vector<QString>{kSwitched});
   bool switched = false;
-  for (const auto& entry : sim.journal())
+  for (const auto& entry : sim.link().journal())
     switched = switched || entry.note.find("pass-through") != std::string::npos;
   EXPECT_TRUE(switched);
-  port.ClosePort();
+  EXPECT_TRUE(sim.link().passThrough());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // A whole service session through the tool's real windows, against the
 // simulated adapter: start, address search, bounds read and write, calibration
 // read, edit, save and write, and the pass-through command that ends the tool.
+// It runs over a real pseudo-terminal to the tl8sim program, in real time:
+// the one run of each flow through the real port, which the windows' own
+// tests (on the in-process simulated link) do not touch.
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"

@@ -6,7 +6,7 @@
 #include "modbus/number_text.h"
 #include "modbus/params.h"
 #include "modbus/stamp.h"
-#include "tests/modbus/pty_peer.h"
+#include "tests/modbus/bytes_text.h"
 #include "tests/support/test_data.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
-// The requests and collection loops over a pseudo-terminal, with a scripted
-// adapter on the other end of the line.
+// The requests and collection loops against a scripted adapter on the other
+// end of the line, in virtual time: the fixed delays and silences are exact.
+// The same requests over a real port: the simulated-link and session tests.
 
 #include "modbus/requests.h"
 
 #include "modbus/device_float.h"
 #include "modbus/number_text.h"
-#include "serial/comport.h"
-#include "tests/modbus/pty_peer.h"
+#include "tests/modbus/scripted_link.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/test_data.h"
 
@@ -19,11 +19,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 Responder AnswerEachWith(std::vector<Burst> bursts) {
   return [bursts](const std::string&) { return bursts; };
@@ -31,12 +26,7 @@ Responder AnswerEachWith(std::vector<Burst> bursts) {
 
 class RequestsTest : public ::testing::Test {
  public:  // the case tables drive the fixture
-  void SetUp() override {
-    port.SetEvents({});
-    port.SetPort(peer.SlavePath());
-    port.OpenPort();
-    exchange.DeviceAddress = 1;
-  }
+  void SetUp() override { exchange.DeviceAddress = 1; }
 
   // The way the address search and the pass-through command send.
   void SendOwnFrame(const std::string& hex) {
@@ -46,19 +36,16 @@ class RequestsTest : public ::testing::Test {
     requests.SendFrame();
   }
 
-  // Frames reach the peer a few milliseconds after they were sent.
-  std::vector<std::string> FramesOnTheLine(size_t atLeast) {
-    const auto start = Clock::now();
-    while (peer.Frames().size() < atLeast && MillisecondsSince(start) < 2000)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return peer.Frames();
+  int64_t Now() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now()).count();
   }
+  void Pass(int ms) { clock.AdvanceTo(clock.Now() + std::chrono::milliseconds(ms)); }
 
-  PtyPeer peer;
-  TComPort port;
+  VirtualClock clock;
+  ScriptedLink peer{clock};
   ExchangeState exchange;
   ParamData params;
-  ModbusRequests requests{port, exchange, params};
+  ModbusRequests requests{peer, exchange, params, clock};
 };
 
 TEST_F(RequestsTest, FramesDelaysAndCollection) {
@@ -106,18 +93,19 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
     SCOPED_TRACE(c.name);
     exchange.ResponseText.clear();
     exchange.DeviceAddress = 1;
-    const auto start = Clock::now();
+    const int64_t start = Now();
     c.send(*this);
-    const int64_t elapsed = MillisecondsSince(start);
+    const int64_t elapsed = Now() - start;
     EXPECT_GE(elapsed, c.minimumMs);
     EXPECT_LT(elapsed, c.minimumMs + 1000);
-    const auto frames = FramesOnTheLine(++sent);
+    const auto frames = peer.Frames();
+    ++sent;
     ASSERT_EQ(frames.size(), sent);
     EXPECT_EQ(Hex(frames.back()), c.frame);
     if (c.collects) {
       EXPECT_EQ(exchange.ResponseText, WithCrc(frames.back().substr(0, 6)));
     } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      Pass(50);
       requests.CollectResponse();  // its answer must not reach the next case
     }
   }
@@ -188,7 +176,7 @@ TEST_F(RequestsTest, InputLeftFromEarlierRequestsNeverCountsForTheNextOne) {
   requests.ReadParameter(0);
   ASSERT_EQ(exchange.ResponseStatus, 0);
   peer.Write(four + Bytes("55 AA"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Pass(20);
   requests.ReadParameter(0);
   EXPECT_EQ(exchange.ResponseText, one);
 
@@ -265,7 +253,6 @@ TEST_F(RequestsTest, NothingIsSentOnceTheStopEventIsSignalled) {
       [this] { requests.WriteParameter(); }, [this] { requests.WriteSingleRegister(375, 1); },
       [this] { requests.SendOwnFrame({1, 3, 1, 1, 0, 2}); }};
   for (const auto& request : requestsOfEveryKind) EXPECT_THROW(request(), EStopRequested);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(peer.Frames().size(), 1u);
 }
 
@@ -285,7 +272,7 @@ TEST_F(RequestsTest, OtherReadModesSendNothing) {
   EXPECT_EQ(exchange.FrameLength, 3);
   EXPECT_EQ(exchange.ResponseText, "kept");
   requests.ReadParameter(1);  // the probe is the first thing on the line
-  const auto frames = FramesOnTheLine(1);
+  const auto frames = peer.Frames();
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(Hex(frames[0]), "01 03 00 00 00 07 04 08");
 }
@@ -295,22 +282,22 @@ TEST_F(RequestsTest, ReadDataModbusEndsOn80MsOfSilence) {
   SendOwnFrame("01 06 01 75 00 01");
   requests.ReadDataModbus();
   EXPECT_EQ(Hex(exchange.ResponseText), "01 06 01 75");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Pass(300);
   requests.CollectResponse();  // the third burst came after the silence and waited in the port
   EXPECT_EQ(Hex(exchange.ResponseText), "00 01");
 }
 
 TEST_F(RequestsTest, ReadDataModbusStopsAtOnceOnTheStopEvent) {
-  auto start = Clock::now();
+  int64_t start = Now();
   requests.ReadDataModbus();
-  EXPECT_GE(MillisecondsSince(start), 80);  // nothing came: one silent wait
+  EXPECT_GE(Now() - start, 80);  // nothing came: one silent wait
 
   TComStopEvent stop;
   stop.Signal();
   requests.SetStopEvent(&stop);
-  start = Clock::now();
+  start = Now();
   for (int i = 0; i < 10; ++i) requests.ReadDataModbus();
-  EXPECT_LT(MillisecondsSince(start), 400);  // ten silent waits would take 800 ms
+  EXPECT_LT(Now() - start, 80);  // not even one silent wait
   EXPECT_EQ(exchange.ResponseText, "");
 }
 

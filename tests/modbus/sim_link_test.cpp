@@ -6,7 +6,7 @@
 
 #include "modbus/requests.h"
 #include "serial/comport.h"
-#include "tests/modbus/pty_peer.h"
+#include "tests/modbus/bytes_text.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
 

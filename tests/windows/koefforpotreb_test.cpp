@@ -8,7 +8,7 @@
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
 #include "windows/paswkoefform.h"
 
@@ -27,7 +27,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <fstream>
+#include <chrono>
+#include <stdexcept>
 
 #include <sys/stat.h>
 
@@ -64,13 +65,8 @@ class BoundsWindow : public ::testing::Test {
 
   void TearDown() override { QDir::setCurrent(previousDir); }
 
-  // Starts a simulated adapter and opens the line to it.
-  void Connect(std::vector<std::string> args = {}) {
-    port.ClosePort();
-    sim = std::make_unique<tl8test::SimProcess>(std::move(args));
-    port.SetPort(sim->port());
-    port.OpenPort();
-  }
+  // A fresh simulated adapter on the line, as tl8sim takes `args`.
+  void Connect(const std::vector<std::string>& args = {}) { sim.Restart(tl8test::SimulatorSetup(args)); }
 
   // What the main window's menu item does.
   void OpenFromTheMenu() {
@@ -80,12 +76,12 @@ class BoundsWindow : public ::testing::Test {
   }
 
   // The frames the adapter received since the start (or since `from`).
-  std::vector<SimJournalEntry> Received(size_t from = 0) const {
-    std::vector<SimJournalEntry> frames;
-    for (SimJournalEntry& entry : sim->journal())
-      if (entry.direction == "RX") frames.push_back(std::move(entry));
-    frames.erase(frames.begin(), frames.begin() + std::min(from, frames.size()));
-    return frames;
+  std::vector<SimJournalEntry> Received(size_t from = 0) const { return sim.Received(from); }
+
+  // Nothing went out, not even a request still on the line.
+  void ExpectNothingSent() {
+    sim.Settle(150);
+    EXPECT_TRUE(Received().empty());
   }
 
   void AnswerPassword(const QString& word) { ::AnswerPassword(boxes, word); }
@@ -104,9 +100,8 @@ class BoundsWindow : public ::testing::Test {
   QTemporaryDir workDir;
   QString previousDir;
   ScriptedBoxes boxes;
-  std::unique_ptr<tl8test::SimProcess> sim;
-  Session session;
-  TComPort& port = session.ComPort;
+  tl8test::SimSession sim;
+  Session& session = sim.session;
   TPaswKoefForm password{session};
   TKoefForPotreb window{session};
 };
@@ -121,7 +116,7 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
   EXPECT_EQ(window.AdrEdit->text(), "1");
   // The date as the simulator itself describes its stamp.
-  const QString state = QString::fromStdString(FileBytes(sim->statePath()));
+  const QString state = QString::fromStdString(sim::describeParam(sim.link().memory(1), sim::kStampParam));
   const auto stamp = QRegularExpression(R"(date of the last write (\S+))").match(state);
   ASSERT_TRUE(stamp.hasMatch());
   EXPECT_EQ(window.DataZapLabel->text(), stamp.captured(1));
@@ -241,19 +236,9 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
 
 TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   // An adapter whose parameter 3 has more decimals than the 4-decimal form keeps.
-  const std::string adapter = workDir.filePath("adapter.txt").toStdString();
-  {
-    tl8test::SimProcess factory;
-    const Bytes4 p3 = AdapterFloatBytes(16.123456f);
-    char line[64];
-    std::snprintf(line, sizeof line, "p3   %02X %02X %02X %02X", p3[0], p3[1], p3[2], p3[3]);
-    std::string text = FileBytes(factory.statePath());
-    const size_t at = text.find("p3 ");
-    ASSERT_NE(at, std::string::npos);
-    text.replace(at, text.find('#', at) - at, std::string(line) + "  ");
-    std::ofstream(adapter) << text;
-  }
-  Connect({"--state", adapter});
+  tl8test::SimLinkSetup adapter;
+  adapter.adapters.front().param(3) = AdapterFloatBytes(16.123456f);
+  sim.Restart(adapter);
   OpenFromTheMenu();
   // Parameter 3 no longer matches the stored checksum; the values stay writable.
   ASSERT_EQ(boxes.Shown().size(), 1u);
@@ -272,7 +257,8 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
 
   ASSERT_EQ(boxes.Shown().size(), 1u);  // the password dialog alone
   EXPECT_EQ(boxes.Shown()[0].kind, ShownBox::Dialog);
-  const tl8test::SimState state = sim->state();
+  EXPECT_THROW(sim.link().memory(1), std::out_of_range);
+  const tl8test::SimState state = sim.State(5);
   EXPECT_EQ(state.address, 5);
   EXPECT_EQ(session.Exchange.DeviceAddress, 5);
   EXPECT_EQ(state.param(1), AdapterFloatBytes(1010));
@@ -325,7 +311,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   ASSERT_EQ(boxes.Texts().size(), 2u);
   EXPECT_EQ(boxes.Texts()[1], "Проверьте данные");
   // Nothing is sent, not even the address register.
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
 }
 
 TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
@@ -409,7 +395,7 @@ TEST_F(BoundsWindow, RefusedWritesSendNothing) {
     ASSERT_EQ(boxes.Shown().size(), 2u);
     EXPECT_EQ(boxes.Shown()[1].text, c.message);
     EXPECT_EQ(window.DataZapLabel->text(), " ");
-    EXPECT_TRUE(Received().empty());
+    ExpectNothingSent();
     EXPECT_EQ(session.Exchange.DeviceAddress, 1);
   }
 }
@@ -419,7 +405,8 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   window.show();
   window.setEnabled(true);
   bool tried = false;
-  QTimer::singleShot(600, &window, [&] {
+  // The user's clicks 600 ms into the read arrive through the event loop.
+  const auto clicks = [&] {
     tried = true;
     EXPECT_TRUE(session.Gate.Busy());
     EXPECT_FALSE(window.ReadButton->isEnabled());
@@ -432,7 +419,8 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
     window.ReadButtonClick();
     window.WriteButtonClick();
     window.ReadAndSaveBounds();
-  });
+  };
+  sim.clock.At(std::chrono::milliseconds(600), [&] { QTimer::singleShot(0, &window, clicks); });
   window.ReadButton->click();
 
   EXPECT_TRUE(tried);
@@ -594,7 +582,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
     Connect({"--fault", c.fault});
-    const tl8test::SimState before = sim->state();
+    const tl8test::SimState before = sim.State(1);
     for (int i = 0; i < 6; ++i) BoundBoxes()[i]->setText(old[i]);
     boxes.Clear();
     if (c.write) {
@@ -607,7 +595,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
       for (const SimJournalEntry& frame : Received())
         if (frame.bytes[1] == 0x10) written.push_back(RegisterOf(frame));
       EXPECT_EQ(written, c.written);
-      EXPECT_EQ(sim->state().param(2), before.param(2));
+      EXPECT_EQ(sim.State(1).param(2), before.param(2));
       EXPECT_EQ(boxes.Shown().back().pos, QPoint(406, 444));
     } else {
       WriteFile(kTmpDat, "kept\r\n");
@@ -634,7 +622,7 @@ TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   RunHandler([this] { window.WriteButtonClick(); });
   ASSERT_EQ(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
   EXPECT_FALSE(session.Gate.Busy());
 }
 

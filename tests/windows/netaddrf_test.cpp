@@ -1,14 +1,13 @@
-// The address window against the adapter simulator: the search over every
-// address, the broadcast address write, the field check of the new address
+// The address window against simulated adapters in virtual time: the search
+// over every address, the broadcast address write, the field check of the new address
 // and the rule for the main window's work menu.
 
 #include "windows/netaddrf.h"
 
 #include "modbus/session.h"
-#include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +17,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
+#include <chrono>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -38,23 +38,19 @@ class AddressWindow : public ::testing::Test {
     workMenu.setVisible(false);
   }
 
-  void Connect(const std::string& path) {
-    port.SetEvents({});
-    port.SetPort(path);
-    port.OpenPort();
-  }
+  void StartSimulator(const std::vector<std::string>& args) { sim.Restart(tl8test::SimulatorSetup(args)); }
 
-  void StartSimulator(std::vector<std::string> args) {
-    sim = std::make_unique<tl8test::SimProcess>(std::move(args));
-    Connect(sim->port());
-  }
-
-  // Frames the simulator received, in order.
+  // Frames the adapters received, in order.
   std::vector<Bytes> Received() const {
     std::vector<Bytes> frames;
-    for (const auto& entry : sim->journal())
-      if (entry.direction == "RX") frames.push_back(entry.bytes);
+    for (const auto& entry : sim.Received()) frames.push_back(entry.bytes);
     return frames;
+  }
+
+  // Nothing went out, not even a request still on the line.
+  void ExpectNothingSent() {
+    sim.Settle(150);
+    EXPECT_TRUE(Received().empty());
   }
 
   Names VisibleControls() const {
@@ -74,9 +70,8 @@ class AddressWindow : public ::testing::Test {
 
   QApplication& app = TestApp();  // before any widget or action
   ScriptedBoxes boxes;
-  std::unique_ptr<tl8test::SimProcess> sim;  // outlives the port that talks to it
-  Session session;
-  TComPort& port = session.ComPort;
+  tl8test::SimSession sim;
+  Session& session = sim.session;
   QAction workMenu;
   std::unique_ptr<TNetAddrF> window;
 };
@@ -149,7 +144,7 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   Names duringSearch;
   QString textDuringSearch;
   bool buttonsEnabledDuringSearch = true;
-  QTimer::singleShot(1000, [&] {
+  sim.clock.At(std::chrono::seconds(1), [&] {
     duringSearch = VisibleControls();
     textDuringSearch = window->Label1->text();
     buttonsEnabledDuringSearch = window->BtWritA->isEnabled() || window->BtFindA->isEnabled();
@@ -196,7 +191,8 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   window->BtWritA->click();
 
   EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
-  EXPECT_EQ(sim->state().address, 33);
+  EXPECT_NO_THROW(sim.link().memory(33));
+  EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(session.Exchange.DeviceAddress, 33);
   EXPECT_TRUE(window->ReceivAddr->text().isEmpty());
   Names afterWrite = kAfterFound;
@@ -211,8 +207,6 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
 }
 
 TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
-  PtyPair line;
-  Connect(line.SlavePath());
   window->show();
   window->BtWritA->show();
   const struct {
@@ -233,21 +227,19 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, QString::fromUtf8(c.message));
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
-    EXPECT_EQ(line.Read(150), "");
+    ExpectNothingSent();
     EXPECT_EQ(session.Exchange.DeviceAddress, 9);
   }
 }
 
 TEST_F(AddressWindow, SearchAndWriteWaitWhileAnotherExchangeRuns) {
-  PtyPair line;
-  Connect(line.SlavePath());
   ExchangeGate::Scope other(session.Gate);
   EXPECT_FALSE(window->BtWritA->isEnabled());
   EXPECT_FALSE(window->BtFindA->isEnabled());
   window->MaskEdit1->setText(QStringLiteral("5"));
   window->BtWritAClick();
   window->BtFindAClick();
-  EXPECT_EQ(line.Read(150), "");
+  ExpectNothingSent();
   EXPECT_EQ(session.Exchange.DeviceAddress, 0);
   EXPECT_TRUE(boxes.Shown().empty());
 }
@@ -330,7 +322,8 @@ TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
 
   Type(window->focusWidget(), "\r");
   EXPECT_EQ(Received().back(), broadcast);
-  EXPECT_EQ(sim->state().address, 33);
+  EXPECT_NO_THROW(sim.link().memory(33));
+  EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(session.Exchange.DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
 }

@@ -10,7 +10,7 @@
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
@@ -29,13 +29,13 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <stdexcept>
 
 #include <sys/stat.h>
 
 namespace {
 
 using tl8test::SimJournalEntry;
-using tl8test::SimProcess;
 
 const QStringList kInitialCoefficients = {"1010", "630", "16", "4",   "85", "-40",
                                           "16",   "4",   "200", "1.5", "16", "4"};
@@ -64,11 +64,8 @@ class TehFormTest : public ::testing::Test {
   }
 
   // The adapter on the line; the tool talks to address 1, as after start-up.
-  void StartAdapter(std::vector<std::string> args = {}) {
-    sim = std::make_unique<SimProcess>(std::move(args));
-    port.SetEvents({});
-    port.SetPort(sim->port());
-    port.OpenPort();
+  void StartAdapter(const std::vector<std::string>& args = {}) {
+    sim.Restart(tl8test::SimulatorSetup(args));
     session.Exchange.DeviceAddress = 1;
   }
 
@@ -90,10 +87,16 @@ class TehFormTest : public ::testing::Test {
 
   std::vector<Request> Received() const {
     std::vector<Request> requests;
-    for (const SimJournalEntry& e : sim->journal())
-      if (e.direction == "RX" && e.bytes.size() >= 4)
+    for (const SimJournalEntry& e : sim.Received())
+      if (e.bytes.size() >= 4)
         requests.push_back({e.bytes[0], e.bytes[1], e.bytes[2] << 8 | e.bytes[3]});
     return requests;
+  }
+
+  // Nothing went out, not even a request still on the line.
+  void ExpectNothingSent() {
+    sim.Settle(150);
+    EXPECT_TRUE(Received().empty());
   }
 
   // Address register 375 at `oldAddress`, then parameters 1..16 at `address`.
@@ -120,9 +123,8 @@ class TehFormTest : public ::testing::Test {
   }
 
   ScriptedBoxes boxes;
-  std::unique_ptr<SimProcess> sim;
-  Session session;
-  TComPort& port = session.ComPort;
+  tl8test::SimSession sim;
+  Session& session = sim.session;
   std::unique_ptr<TPaswKoefForm> password;
   std::unique_ptr<TTehForm> form;
   int adapterReads = 0;  // reads that let the bounds window be used
@@ -221,7 +223,7 @@ TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
   WriteWithoutFile();
 
   EXPECT_EQ(Received(), FullWrite(1, 1));
-  const tl8test::SimState state = sim->state();
+  const tl8test::SimState state = sim.State(1);
   const float expected[12] = {1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
   for (int i = 1; i <= 12; ++i) EXPECT_EQ(AdapterFloat(state.param(i)), expected[i - 1]) << i;
   EXPECT_EQ(LsbFirstValue(state.param(13)), 101001u);
@@ -261,8 +263,9 @@ TEST_F(TehFormTest, NewAddressGoesToTheOldOneAndParametersToTheNew) {
 
   EXPECT_EQ(Received(), FullWrite(1, 5));
   EXPECT_EQ(session.Exchange.DeviceAddress, 5);
-  EXPECT_EQ(sim->state().address, 5);
-  EXPECT_EQ(sim->state().param(15)[1], 5);
+  EXPECT_THROW(sim.link().memory(1), std::out_of_range);
+  EXPECT_EQ(sim.State(5).address, 5);
+  EXPECT_EQ(sim.State(5).param(15)[1], 5);
 }
 
 TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
@@ -294,7 +297,6 @@ TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
     EXPECT_EQ(session.Exchange.DeviceAddress, c.addressAfter);
     EXPECT_EQ(form->Panel1->isVisible(), c.panelShown);
     boxes.Clear();
-    sim.reset();
   }
 }
 
@@ -318,7 +320,7 @@ TEST_F(TehFormTest, SavedFileLoadsBackAndARefusedPasswordSendsNothing) {
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(232, 250));
   EXPECT_EQ(boxes.Shown()[1].text, "Зав-7") << "the serial number is the proposed name";
   EXPECT_EQ(boxes.Shown()[3].text, "Пароль введен неверно");
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
   EXPECT_FALSE(form->Panel1->isVisible());
 
   const QList<QByteArray> lines = FileBytes(path).split('\n');
@@ -374,7 +376,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   EXPECT_TRUE(boxes.Shown()[2].text.startsWith("Cannot save \"" + path + "\": "))
       << boxes.Shown()[2].text.toStdString();
   EXPECT_EQ(FileBytes(path), "old content");
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
   EXPECT_FALSE(session.Gate.Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
 }
@@ -399,7 +401,7 @@ TEST_F(TehFormTest, UnusableAddressStopsTheWriteBeforeAnything) {
     EXPECT_EQ(boxes.Shown()[0].text, c.message);
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
   }
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
 }
 
 TEST_F(TehFormTest, CoefficientEditsFilterTheirKeys) {
@@ -492,7 +494,7 @@ TEST_F(TehFormTest, AFullDiskKeepsTheOldFileAndSendsNothing) {
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
   EXPECT_EQ(boxes.Shown()[2].text, "Cannot save \"" + path + "\": No space left on device.");
   EXPECT_EQ(FileBytes(path), "old content");
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
   EXPECT_FALSE(session.Gate.Busy());
 }
 
@@ -587,7 +589,6 @@ TEST_F(TehFormTest, SpoiltAnswersEndInTrueValuesOrAMessage) {
       if (box.kind == ShownBox::Message) messages.push_back(box.text);
     EXPECT_EQ(messages, c.messages);
     boxes.Clear();
-    sim.reset();
   }
 }
 
@@ -601,7 +602,7 @@ TEST_F(TehFormTest, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   ASSERT_EQ(boxes.Shown().size(), 3u);
   EXPECT_EQ(boxes.Shown()[2].text, "Floating point overflow.");
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
-  EXPECT_TRUE(Received().empty());
+  ExpectNothingSent();
   EXPECT_FALSE(session.Gate.Busy());
 }
 
