@@ -1,9 +1,10 @@
 #include "cli/report.h"
 
+#include "serial/platform.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -15,7 +16,7 @@ void Write(FILE* stream, const QString& text) {
 
 }  // namespace
 
-Report::Report(bool json) : json_(json), terminal_(isatty(STDERR_FILENO) == 1) {}
+Report::Report(bool json) : json_(json), terminal_(StderrIsTerminal()) {}
 
 Report::~Report() { EndProgress(); }
 

@@ -80,3 +80,5 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   SwapStopEvent(nullptr);
   stopAction = nullptr;
 }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -8,7 +8,8 @@
 //   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
 //   system port list       port_list_*      comdev::ListSystemPorts
 //   settings store         settings_store_* comdev::OpenSettingsKey, comdev::StoreHolds
-//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
+//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler,
+//                                           StderrIsTerminal
 //
 // The comdev functions return 0 or the system's own error number; the
 // portable code (comport.cpp) turns that into the component's errors.
@@ -130,3 +131,6 @@ void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onSt
 // this returns none touches the stop event or runs its onStop, so both may be
 // destroyed.
 void UnregisterConsoleHandler(const TComStopEvent* stopEvent);
+
+// Whether the standard error stream goes to a terminal (a person watching).
+bool StderrIsTerminal();

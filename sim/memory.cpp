@@ -72,7 +72,11 @@ std::uint32_t lsbFirstValue(const ParamBytes& b) {
 
 std::uint32_t dosStamp(std::time_t moment) {
   std::tm t{};
+#ifdef _WIN32
+  localtime_s(&t, &moment);  // the same thread-safe conversion, argument order swapped
+#else
   localtime_r(&moment, &t);
+#endif
   const int year = t.tm_year + 1900;
   if (year < 1980 || year > 2107) return 0;
   const std::uint32_t date = (year - 1980) << 9 | (t.tm_mon + 1) << 5 | t.tm_mday;

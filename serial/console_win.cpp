@@ -1,0 +1,82 @@
+// Windows side of the console stop handler: SetConsoleCtrlHandler. The
+// system calls the handler on a thread of its own; the stop event is signalled
+// there and the rest is carried on to the user-interface thread.
+
+#include "serial/platform.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <windows.h>
+
+#include <io.h>
+#include <cstdio>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<TComStopEvent*> currentStopEvent{nullptr};
+// Handlers between their first and last look at currentStopEvent; a stop
+// event may be destroyed only once none of them can still hold it.
+std::atomic<int> handlersRunning{0};
+// Counts registrations, so that a stop queued for one never runs another's action.
+std::atomic<unsigned> registration{0};
+std::function<void()> stopAction;  // touched on the UI thread only
+bool installed = false;
+
+// Closing the console or ending the session ends the process as soon as the
+// handler returns; these give the tool that long to finish its "Выход".
+bool EndsProcess(DWORD request) {
+  return request == CTRL_CLOSE_EVENT || request == CTRL_LOGOFF_EVENT || request == CTRL_SHUTDOWN_EVENT;
+}
+constexpr DWORD kExitGraceMs = 4000;
+std::atomic<bool> stopDone{false};
+
+void RunStopAction(unsigned queuedFor) {
+  if (queuedFor == registration.load() && stopAction) stopAction();
+  stopDone.store(true);
+}
+
+BOOL WINAPI OnConsoleRequest(DWORD request) {
+  handlersRunning.fetch_add(1);
+  TComStopEvent* stopEvent = currentStopEvent.load();
+  if (stopEvent) stopEvent->Signal();
+  handlersRunning.fetch_sub(1);
+  if (!stopEvent) return FALSE;
+  stopDone.store(false);
+  const unsigned queuedFor = registration.load();
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [queuedFor] { RunStopAction(queuedFor); },
+                            Qt::QueuedConnection);
+  if (EndsProcess(request)) {
+    for (DWORD waited = 0; !stopDone.load() && waited < kExitGraceMs; waited += 50) ::Sleep(50);
+  }
+  return TRUE;
+}
+
+// Replaces the event the handler signals and returns once no handler can
+// still be using the previous one.
+void SwapStopEvent(TComStopEvent* stopEvent) {
+  currentStopEvent.store(stopEvent);
+  while (handlersRunning.load() != 0) ::Sleep(0);
+}
+
+}  // namespace
+
+void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop) {
+  registration.fetch_add(1);
+  SwapStopEvent(stopEvent);
+  stopAction = std::move(onStop);
+  if (!installed) installed = ::SetConsoleCtrlHandler(OnConsoleRequest, TRUE) != 0;
+}
+
+void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
+  if (!installed || stopEvent != currentStopEvent.load()) return;
+  ::SetConsoleCtrlHandler(OnConsoleRequest, FALSE);
+  installed = false;
+  registration.fetch_add(1);
+  SwapStopEvent(nullptr);
+  stopAction = nullptr;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
