@@ -24,8 +24,8 @@ constexpr double kByteMs = 10 * 1000.0 / 9600;  // start, 8 data and stop bits
 
 struct Phase {
   const char* name;
-  int requestBytes;  // per parameter
-  int delayMs;       // fixed delays per parameter
+  int requestBytes;                         // per parameter
+  int delayMs;                              // fixed delays per parameter
   std::function<bool(int index)> exchange;  // false when the adapter did not answer usably
 };
 
@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
   exchange.DeviceAddress = 1;
 
   ImageTexts texts;
-  const char* factory[] = {"1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"};
+  const char* factory[] = {"1010", "630", "16",  "4",   "85", "-40",
+                           "16",   "4",   "200", "1.5", "16", "4"};
   for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = factory[i - 1];
   texts.SerialNumber = "0101001";
   texts.Address = "1";

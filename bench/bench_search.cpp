@@ -28,7 +28,8 @@ void PlayFarEnd(int master, bool noisy, const std::atomic<bool>& done) {
   const char noise = 0x55;
   while (!done.load()) {
     pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, 1) > 0 && (p.revents & POLLIN) && read(master, buffer, sizeof buffer) <= 0) return;
+    if (poll(&p, 1, 1) > 0 && (p.revents & POLLIN) && read(master, buffer, sizeof buffer) <= 0)
+      return;
     if (noisy && write(master, &noise, 1) != 1) return;
   }
 }

@@ -40,7 +40,9 @@ Figures Measure(const tl8test::SimLinkSetup& setup,
     ModbusRequests requests(link, exchange, params, clock);
     const auto start = std::chrono::steady_clock::now();
     run(requests, exchange);
-    wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    wall.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
     virtualMs = std::chrono::duration<double, std::milli>(clock.Now()).count();
   }
   std::sort(wall.begin(), wall.end());

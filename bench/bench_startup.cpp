@@ -10,15 +10,15 @@
 
 #include <QApplication>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,8 +30,10 @@ double MsSinceProcessStart() {
   if (stat) {
     // Field 22 is the start time in clock ticks since boot; the command name
     // (field 2) has no blanks here.
-    std::fscanf(stat, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-                &startTicks);
+    std::fscanf(
+        stat,
+        "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+        &startTicks);
     std::fclose(stat);
   }
   timespec now{};
@@ -109,9 +111,11 @@ int main(int argc, char* argv[]) {
     std::puts("no round reached the start-up question");
     return 1;
   }
-  std::printf("start-up question after: median %.1f ms, min %.1f ms, max %.1f ms (%zu rounds, %s platform)\n",
-              Median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
-              ms.size(), std::getenv("QT_QPA_PLATFORM"));
+  std::printf(
+      "start-up question after: median %.1f ms, min %.1f ms, max %.1f ms (%zu rounds, %s "
+      "platform)\n",
+      Median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()),
+      ms.size(), std::getenv("QT_QPA_PLATFORM"));
   std::printf("peak memory by then: median %.0f KiB\n", Median(kb));
   return 0;
 }

@@ -24,7 +24,8 @@ constexpr int kRounds = 1000;
 
 // A helper thread waits for the go signal, pauses so the waiter is surely
 // blocked, stamps the time and fires; the waiter stamps its wake-up.
-std::vector<double> Measure(TCustomComPort& port, TComStopEvent& stop, const std::function<void()>& fire,
+std::vector<double> Measure(TCustomComPort& port, TComStopEvent& stop,
+                            const std::function<void()>& fire,
                             const std::function<void()>& afterRound, TComEvent expected) {
   std::vector<double> latencies;
   std::atomic<int> go{0};
@@ -42,7 +43,8 @@ std::vector<double> Measure(TCustomComPort& port, TComStopEvent& stop, const std
     TComEvents events{evRxChar};
     port.WaitForEvent(events, &stop, 5000);
     const auto woke = Clock::now();
-    if (events.contains(evRxChar) != (expected == evRxChar)) std::fprintf(stderr, "unexpected wake-up\n");
+    if (events.contains(evRxChar) != (expected == evRxChar))
+      std::fprintf(stderr, "unexpected wake-up\n");
     latencies.push_back(std::chrono::duration<double, std::micro>(woke - fired.load()).count());
     afterRound();
   }
@@ -76,7 +78,8 @@ int main() {
   Print("on data", Measure(
                        port, stop, [&] { [[maybe_unused]] ssize_t n = write(master, &byte, 1); },
                        [&] { port.ReadBytes(port.PendingInputCount()); }, evRxChar));
-  Print("on stop", Measure(port, stop, [&] { stop.Signal(); }, [&] { stop.Reset(); }, evRxFlag));
+  Print("on stop", Measure(
+                       port, stop, [&] { stop.Signal(); }, [&] { stop.Reset(); }, evRxFlag));
   port.ClosePort();
   close(master);
   close(slave);

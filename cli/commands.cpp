@@ -40,7 +40,8 @@ void ShowSteps(Report& report, const QString& what, int done, int of) {
 Reading ReadAdapter(Session& s, Report& report, RetryPause probePause) {
   ExchangeState& x = s.Exchange;
   s.Params.ReadFailed = 0;
-  if (!AnsweredWithRetry(s, [&s] { s.Requests.ReadParameter(1); }, probePause))
+  if (!AnsweredWithRetry(
+          s, [&s] { s.Requests.ReadParameter(1); }, probePause))
     throw EAdapterFailure(NoAdapterText(x.DeviceAddress));
   Reading reading;
   reading.answeredBy = static_cast<uint8_t>(x.ResponseText[0]);
@@ -127,7 +128,8 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
       ImageTexts texts{{}, QStringLiteral("0"), QStringLiteral("1"), QDateTime::currentDateTime()};
       ParamData standIn;
       for (int i = 1; i <= kFloatParamCount; ++i) standIn.ParamText[i] = QStringLiteral("0");
-      for (size_t b = 0; b < kBoundParams.size(); ++b) texts.FloatFields[kBoundParams[b]] = bounds_[b];
+      for (size_t b = 0; b < kBoundParams.size(); ++b)
+        texts.FloatFields[kBoundParams[b]] = bounds_[b];
       RequireImage(texts, standIn);
       break;
     }
@@ -143,13 +145,20 @@ CommandRun::~CommandRun() = default;
 
 void CommandRun::Run(Session& session) {
   switch (invocation_.command.value()) {
-    case Command::Scan: return Scan(session);
-    case Command::Read: return Read(session);
-    case Command::Save: return Save(session);
-    case Command::Write: return Write(session);
-    case Command::WriteBounds: return WriteBounds(session);
-    case Command::SetAddress: return SetAddress(session);
-    case Command::PassThrough: return PassThrough(session);
+    case Command::Scan:
+      return Scan(session);
+    case Command::Read:
+      return Read(session);
+    case Command::Save:
+      return Save(session);
+    case Command::Write:
+      return Write(session);
+    case Command::WriteBounds:
+      return WriteBounds(session);
+    case Command::SetAddress:
+      return SetAddress(session);
+    case Command::PassThrough:
+      return PassThrough(session);
   }
 }
 
@@ -180,7 +189,8 @@ void CommandRun::Read(Session& session) {
 
 void CommandRun::Save(Session& session) {
   const Reading reading = ReadAdapter(session, report_, RetryPause::AfterRetry);
-  CoefFileFields fields{QString::number(reading.address), CoefFileDateText(QDateTime::currentDateTime()),
+  CoefFileFields fields{QString::number(reading.address),
+                        CoefFileDateText(QDateTime::currentDateTime()),
                         SerialNumberText(reading.serial), reading.shown};
   saveTo_->Append(CoefFileBytes(fields));
   saveTo_->Commit();
@@ -200,7 +210,9 @@ void CommandRun::WriteBounds(Session& session) {
   // not written back with a fresh checksum.
   const Reading reading = ReadAdapter(session, report_, RetryPause::BeforeRetry);
   RequireChecksum(reading);
-  ImageTexts texts{{}, SerialNumberText(reading.serial), QString::number(reading.answeredBy),
+  ImageTexts texts{{},
+                   SerialNumberText(reading.serial),
+                   QString::number(reading.answeredBy),
                    QDateTime::currentDateTime()};
   for (size_t b = 0; b < kBoundParams.size(); ++b) texts.FloatFields[kBoundParams[b]] = bounds_[b];
   if (!BuildParamImage(texts, session.Params, session.Exchange)) throw EBadInput(kCheckDataText);
@@ -210,7 +222,9 @@ void CommandRun::WriteBounds(Session& session) {
 void CommandRun::WriteImage(Session& session, int32_t newAddress) {
   if (!WriteAddressRegister(session, newAddress)) throw EAdapterFailure(kNoAnswerText);
   session.Exchange.DeviceAddress = static_cast<uint8_t>(newAddress);
-  const auto written = [this](int i) { ShowSteps(report_, QStringLiteral("writing parameter"), i, kParamCount); };
+  const auto written = [this](int i) {
+    ShowSteps(report_, QStringLiteral("writing parameter"), i, kParamCount);
+  };
   const bool complete = WriteAllParameters(session, written);
   report_.EndProgress();
   if (!complete) throw EAdapterFailure(kNoAnswerText);
@@ -224,7 +238,8 @@ void CommandRun::SetAddress(Session& session) {
   const int address = invocation_.newAddress;
   BroadcastNewAddress(session, address);
   // The search's read, at the new address only.
-  if (FindAdapterAddress(session, [] {}, address, address) != address)
+  if (FindAdapterAddress(
+          session, [] {}, address, address) != address)
     throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
   if (report_.Json())
     report_.Object({{"address", address}});
@@ -233,7 +248,8 @@ void CommandRun::SetAddress(Session& session) {
 }
 
 void CommandRun::PassThrough(Session& session) {
-  if (!SwitchAdapterToPassThrough(session)) throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
+  if (!SwitchAdapterToPassThrough(session))
+    throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
   if (report_.Json())
     report_.Object({{"address", session.Exchange.DeviceAddress}, {"passthrough", true}});
   else

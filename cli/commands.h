@@ -56,7 +56,7 @@ class CommandRun {
 
   const Invocation& invocation_;
   Report& report_;
-  std::optional<ImageTexts> coefficients_;  // write: the file's texts
-  std::array<QString, 6> bounds_;           // write-bounds: the file's six bounds
-  std::unique_ptr<FileReplacement> saveTo_; // save: the file, made ready
+  std::optional<ImageTexts> coefficients_;   // write: the file's texts
+  std::array<QString, 6> bounds_;            // write-bounds: the file's six bounds
+  std::unique_ptr<FileReplacement> saveTo_;  // save: the file, made ready
 };

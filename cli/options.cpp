@@ -17,42 +17,82 @@ struct CommandInfo {
   QString help;
 };
 
-const QString kUsageLine = QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] COMMAND [ARGS]");
+const QString kUsageLine =
+    QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] COMMAND [ARGS]");
 
 const QString kGlobalHelp = QStringLiteral(
-    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; ttyUSB0 → /dev/ttyUSB0;\n"
-    "                   a path as it stands). Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n"
+    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
+    "ttyUSB0 → /dev/ttyUSB0;\n"
+    "                   a path as it stands). Default COM1. 9600 8N1, DTR and RTS raised, opened "
+    "exclusively.\n"
     "  --address N      the adapter's address, 1..247. Default 1.\n"
     "  --json           machine-readable output on stdout (one JSON object).\n");
 
 const QString kExitHelp = QStringLiteral(
-    "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could not be opened;\n"
-    "2 bad usage or bad input, and then nothing is sent. Ctrl-C stops after the frame in flight (exit 130).\n");
+    "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could "
+    "not be opened;\n"
+    "2 bad usage or bad input, and then nothing is sent. Ctrl-C stops after the frame in flight "
+    "(exit 130).\n");
 
 const std::vector<CommandInfo>& Commands() {
   static const std::vector<CommandInfo> commands = {
-      {Command::Scan, "scan", {"--from", "--to"}, 0,
-       "  scan [--from A] [--to B]     the address search of \"Настройка адреса\" (same frames, same acceptance rule,\n"
-       "                               same timing); prints the address found; exit 1 when nobody answers.\n"},
-      {Command::Read, "read", {}, 0,
-       "  read                         the calibration window's read of the 16 parameters (probe, then each parameter\n"
-       "                               with its retry); prints address, serial number, write date and the twelve values.\n"
-       "                               JSON: {\"address\": 17, \"serial\": 4321, \"date\": \"08/12/2024(14:05:06)\",\n"
-       "                                      \"values\": [v1, ..., v12]}  (values as the windows show them: channel 2's\n"
+      {Command::Scan,
+       "scan",
+       {"--from", "--to"},
+       0,
+       "  scan [--from A] [--to B]     the address search of \"Настройка адреса\" (same frames, "
+       "same acceptance rule,\n"
+       "                               same timing); prints the address found; exit 1 when nobody "
+       "answers.\n"},
+      {Command::Read,
+       "read",
+       {},
+       0,
+       "  read                         the calibration window's read of the 16 parameters (probe, "
+       "then each parameter\n"
+       "                               with its retry); prints address, serial number, write date "
+       "and the twelve values.\n"
+       "                               JSON: {\"address\": 17, \"serial\": 4321, \"date\": "
+       "\"08/12/2024(14:05:06)\",\n"
+       "                                      \"values\": [v1, ..., v12]}  (values as the windows "
+       "show them: channel 2's\n"
        "                                      bounds without their +100; numbers, not texts)\n"},
-      {Command::Save, "save", {}, 1,
-       "  save FILE                    read, then write FILE in the coefficient-file format (15 lines, Windows-1251, CR LF).\n"},
-      {Command::Write, "write", {"--code-word"}, 1,
-       "  write FILE --code-word WORD  the calibration write of a coefficient file's values (address register first, then the\n"
-       "                               16 parameters with a fresh date stamp and checksum); WORD must pass the same gate as the\n"
-       "                               window's write. The file's address line is the address to set.\n"},
-      {Command::WriteBounds, "write-bounds", {"--code-word"}, 1,
-       "  write-bounds FILE --code-word WORD   the bounds window's write from a tmp.dat-format file (8 lines), the rest of the\n"
-       "                               parameters as read from the adapter first; WORD as for the bounds window.\n"},
-      {Command::SetAddress, "set-address", {}, 1,
-       "  set-address NEW              the address window's write (broadcast to register 375), then a read at NEW to confirm.\n"},
-      {Command::PassThrough, "passthrough", {}, 0,
-       "  passthrough                  the pass-through command; exit 0 only on the verdict of success.\n"},
+      {Command::Save,
+       "save",
+       {},
+       1,
+       "  save FILE                    read, then write FILE in the coefficient-file format (15 "
+       "lines, Windows-1251, CR LF).\n"},
+      {Command::Write,
+       "write",
+       {"--code-word"},
+       1,
+       "  write FILE --code-word WORD  the calibration write of a coefficient file's values "
+       "(address register first, then the\n"
+       "                               16 parameters with a fresh date stamp and checksum); WORD "
+       "must pass the same gate as the\n"
+       "                               window's write. The file's address line is the address to "
+       "set.\n"},
+      {Command::WriteBounds,
+       "write-bounds",
+       {"--code-word"},
+       1,
+       "  write-bounds FILE --code-word WORD   the bounds window's write from a tmp.dat-format "
+       "file (8 lines), the rest of the\n"
+       "                               parameters as read from the adapter first; WORD as for the "
+       "bounds window.\n"},
+      {Command::SetAddress,
+       "set-address",
+       {},
+       1,
+       "  set-address NEW              the address window's write (broadcast to register 375), "
+       "then a read at NEW to confirm.\n"},
+      {Command::PassThrough,
+       "passthrough",
+       {},
+       0,
+       "  passthrough                  the pass-through command; exit 0 only on the verdict of "
+       "success.\n"},
   };
   return commands;
 }
@@ -72,7 +112,8 @@ const CommandInfo& InfoOf(Command command) {
 // An adapter address given on the command line.
 int AddressArgument(const QString& what, const QString& text) {
   const std::optional<int32_t> value = StrictToInt(text);
-  if (!value || !IsAdapterAddress(*value)) throw EUsage(what + " " + text + ": " + kAddressRangeText);
+  if (!value || !IsAdapterAddress(*value))
+    throw EUsage(what + " " + text + ": " + kAddressRangeText);
   return *value;
 }
 
@@ -129,10 +170,12 @@ Invocation ParseArguments(const QStringList& args) {
   if (invocation.help) return invocation;
 
   for (const auto& [option, value] : options)
-    if (!info->options.contains(option)) throw EUsage("unknown option " + option + " for " + info->name);
+    if (!info->options.contains(option))
+      throw EUsage("unknown option " + option + " for " + info->name);
   if (positional.size() != info->arguments)
-    throw EUsage(info->name + (info->arguments ? " takes " + QString::number(info->arguments) + " argument"
-                                               : QStringLiteral(" takes no argument")));
+    throw EUsage(info->name + (info->arguments
+                                   ? " takes " + QString::number(info->arguments) + " argument"
+                                   : QStringLiteral(" takes no argument")));
 
   switch (info->command) {
     case Command::Scan:
@@ -162,8 +205,9 @@ Invocation ParseArguments(const QStringList& args) {
 QString HelpText(std::optional<Command> command) {
   if (command) {
     const CommandInfo& info = InfoOf(*command);
-    return "tl8ctl [--port NAME] [--address N] [--json] " + info.name + (info.arguments ? " ..." : "") + "\n" +
-           info.help + "\n" + kGlobalHelp + "\n" + kExitHelp;
+    return "tl8ctl [--port NAME] [--address N] [--json] " + info.name +
+           (info.arguments ? " ..." : "") + "\n" + info.help + "\n" + kGlobalHelp + "\n" +
+           kExitHelp;
   }
   QString text = kUsageLine + "\n" + kGlobalHelp + "\n";
   for (const CommandInfo& info : Commands()) text += info.help;

@@ -77,8 +77,7 @@ QString CoefFileDateText(const QDateTime& local) {
 
 QByteArray CoefFileBytes(const CoefFileFields& fields) {
   QByteArray bytes;
-  for (const QString* line : InFileOrder(fields))
-    bytes += ToWindows1251(*line) + "\r\n";
+  for (const QString* line : InFileOrder(fields)) bytes += ToWindows1251(*line) + "\r\n";
   return bytes;
 }
 

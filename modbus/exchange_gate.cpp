@@ -14,4 +14,3 @@ void ExchangeGate::SetBusy(bool busy) {
   busy_ = busy;
   emit BusyChanged(busy);
 }
-

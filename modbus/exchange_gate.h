@@ -35,4 +35,3 @@ class ExchangeGate : public QObject {
 
   bool busy_ = false;
 };
-

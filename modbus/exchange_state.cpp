@@ -26,4 +26,3 @@ bool ExchangeState::ResponseCrcMatches() {
   const uint16_t crc = ModbusCrc16(length - 2);
   return byte(length - 2) == (crc & 0xFF) && byte(length - 1) == (crc >> 8);
 }
-

@@ -12,8 +12,9 @@
 // ResponseStatus codes of a parameter read or write.
 inline constexpr int32_t kStatusAccepted = 0;  // read: decoded; write: acknowledged
 inline constexpr int32_t kStatusNoAnswer = 1;  // fewer than 3 bytes collected
-inline constexpr int32_t kStatusRefused = 2;   // an exception answer: the request was not carried out
-inline constexpr int32_t kStatusBadAnswer = 5; // CRC mismatch, oversize, too short, not the echo
+inline constexpr int32_t kStatusRefused =
+    2;  // an exception answer: the request was not carried out
+inline constexpr int32_t kStatusBadAnswer = 5;  // CRC mismatch, oversize, too short, not the echo
 
 struct ExchangeState {
   static constexpr int kFrameSlots = 100;
@@ -42,4 +43,3 @@ struct ExchangeState {
   // buffer and is never taken as correct.
   bool ResponseCrcMatches();
 };
-

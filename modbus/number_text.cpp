@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -28,7 +28,8 @@ struct Decimal {
 Decimal Exact(double value) {
   char buffer[kExactDigits + 16];
   const auto end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                 std::chars_format::scientific, kExactDigits - 1).ptr;
+                                 std::chars_format::scientific, kExactDigits - 1)
+                       .ptr;
   const std::string_view text(buffer, end - buffer);  // "d.ddd...e+XX"
   const size_t e = text.find('e');
   int exponent = 0;
@@ -76,8 +77,9 @@ QString Scientific(const Decimal& d) {
   text += '.';
   for (int k = 1; k < kSignificantDigits; ++k) text += DigitAt(d, k);
   const int exponent = d.point - 1;
-  return QString::fromLatin1(text) + QStringLiteral("E%1%2").arg(exponent < 0 ? '-' : '+').arg(
-                                         std::abs(exponent), 2, 10, QChar(u'0'));
+  return QString::fromLatin1(text) + QStringLiteral("E%1%2")
+                                         .arg(exponent < 0 ? '-' : '+')
+                                         .arg(std::abs(exponent), 2, 10, QChar(u'0'));
 }
 
 // What a number beyond the double range stands for: +-infinity above it
@@ -94,7 +96,8 @@ double OutOfRangeValue(std::string_view text) {
     std::string_view written = text.substr(e + 1);
     if (written.front() == '+') written.remove_prefix(1);
     // An exponent beyond long long is far beyond the double range either way.
-    if (std::from_chars(written.data(), written.data() + written.size(), exponent).ec != std::errc())
+    if (std::from_chars(written.data(), written.data() + written.size(), exponent).ec !=
+        std::errc())
       exponent = written.front() == '-' ? -INT_MAX : INT_MAX;
   }
   const std::string_view mantissa = text.substr(0, e);
@@ -134,13 +137,15 @@ QString SerialNumberText(int32_t serialNumber) {
 }
 
 std::optional<double> StrictToFloat(const QString& text) {
-  static const QRegularExpression number(R"(\A[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?\z)");
+  static const QRegularExpression number(
+      R"(\A[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?\z)");
   if (!number.match(text).hasMatch()) return std::nullopt;
   const QByteArray latin = text.toLatin1();
   std::string_view digits(latin.constData(), static_cast<size_t>(latin.size()));
   if (digits.front() == '+') digits.remove_prefix(1);  // from_chars takes no "+"
   double value = 0;
-  if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc::result_out_of_range)
+  if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec ==
+      std::errc::result_out_of_range)
     return OutOfRangeValue(digits);
   return value;
 }

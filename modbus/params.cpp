@@ -13,9 +13,18 @@ constexpr ParamInfo kFloat4{ParamKind::Float, 0, 4};
 constexpr ParamInfo kOffsetFloat2{ParamKind::Float, 100, 2};
 
 constexpr std::array<ParamInfo, kParamCount> kParams{{
-    kFloat2, kFloat2, kFloat4, kFloat4,              // channel 1
-    kOffsetFloat2, kOffsetFloat2, kFloat4, kFloat4,  // channel 2
-    kFloat2, kFloat2, kFloat4, kFloat4,              // channel 3
+    kFloat2,
+    kFloat2,
+    kFloat4,
+    kFloat4,  // channel 1
+    kOffsetFloat2,
+    kOffsetFloat2,
+    kFloat4,
+    kFloat4,  // channel 2
+    kFloat2,
+    kFloat2,
+    kFloat4,
+    kFloat4,  // channel 3
     {ParamKind::SerialNumber, 0, 0},
     {ParamKind::Stamp, 0, 0},
     {ParamKind::Address, 0, 0},

@@ -41,7 +41,7 @@ QString ParamTableText(int index, double deviceValue);
 struct ParamData {
   static constexpr int kImageSize = 101;
 
-  std::array<QString, 31> ParamText;  // entries 1..12: latest text of each float
+  std::array<QString, 31> ParamText;             // entries 1..12: latest text of each float
   std::array<uint8_t, kImageSize> ParamImage{};  // what a write sends
   std::array<uint8_t, kImageSize> ParamRaw{};    // what the reads got back
   int32_t ReadFailed = 0;  // 1 silences ChecksumVerify after a failed read-all

@@ -27,7 +27,9 @@ inline constexpr uint16_t kProbeRegisterCount = 7;
 // Parameter i (1..16) sits in the two registers from 255 + 2 i.
 inline constexpr uint16_t kParamRegisterBase = 255;
 inline constexpr uint16_t kParamRegisterCount = 2;
-constexpr uint16_t ParamRegister(int index) { return static_cast<uint16_t>(kParamRegisterBase + 2 * index); }
+constexpr uint16_t ParamRegister(int index) {
+  return static_cast<uint16_t>(kParamRegisterBase + 2 * index);
+}
 
 // Writing 1 here switches the adapter to byte-wise pass-through.
 inline constexpr uint16_t kPassThroughRegister = 373;

@@ -171,7 +171,8 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
     x.ResponseStatus = kStatusBadAnswer;
     return;
   }
-  if (byte(0) != x.DeviceAddress || (byte(1) & ~kExceptionFlag) != kReadRegisters) {  // not an answer to this read
+  if (byte(0) != x.DeviceAddress ||
+      (byte(1) & ~kExceptionFlag) != kReadRegisters) {  // not an answer to this read
     x.ResponseStatus = kStatusBadAnswer;
     return;
   }
@@ -218,4 +219,3 @@ void ModbusRequests::ReadDataModbus() {
     }
   } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
 }
-

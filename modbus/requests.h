@@ -24,7 +24,9 @@ class TComStopEvent;
 // operation_canceled error, which handlers end on without a report.
 class EStopRequested : public std::system_error {
  public:
-  EStopRequested() : std::system_error(std::make_error_code(std::errc::operation_canceled), "Stopped on request") {}
+  EStopRequested()
+      : std::system_error(std::make_error_code(std::errc::operation_canceled),
+                          "Stopped on request") {}
 };
 
 class ModbusRequests {
@@ -103,4 +105,3 @@ class ModbusRequests {
   TComStopEvent* stopEvent_ = nullptr;
   bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
 };
-

@@ -8,7 +8,7 @@
 namespace {
 
 constexpr size_t kShortestAnswer = 3;  // address, function and one byte more
-constexpr int kPauseMs = 50;  // before a retry and between written parameters
+constexpr int kPauseMs = 50;           // before a retry and between written parameters
 
 bool ReadParameterWithRetry(Session& s) {
   s.Requests.ReadParameter(0);
@@ -31,9 +31,8 @@ bool TriedTwice(Session& s, const std::function<void()>& send, const std::functi
 // Only the adapter's echo of the write counts; a refusal or a stranger's
 // answer is no answer to it.
 bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
-  return TriedTwice(
-      s, send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; }, RetryPause::BeforeRetry,
-      {});
+  return TriedTwice(s, send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; },
+                    RetryPause::BeforeRetry, {});
 }
 
 }  // namespace
@@ -42,7 +41,8 @@ bool Answered(const Session& s) { return s.Exchange.ResponseText.size() >= kShor
 
 bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause pause,
                        const std::function<void()>& retry) {
-  return TriedTwice(s, send, [&s] { return Answered(s); }, pause, retry);
+  return TriedTwice(
+      s, send, [&s] { return Answered(s); }, pause, retry);
 }
 
 bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, int pauseMs) {
@@ -62,8 +62,9 @@ bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, 
 }
 
 bool WriteAddressRegister(Session& s, int32_t address) {
-  return AcknowledgedTwice(
-      s, [&s, address] { s.Requests.WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address)); });
+  return AcknowledgedTwice(s, [&s, address] {
+    s.Requests.WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address));
+  });
 }
 
 bool WriteAllParameters(Session& s, const std::function<void(int index)>& written) {
@@ -80,8 +81,8 @@ bool WriteAllParameters(Session& s, const std::function<void(int index)>& writte
 
 int FindAdapterAddress(Session& s, const std::function<void()>& between, int from, int to) {
   ExchangeState& x = s.Exchange;
-  for (int address = std::max(from, kFirstAdapterAddress); address <= std::min(to, kLastAdapterAddress);
-       ++address) {
+  for (int address = std::max(from, kFirstAdapterAddress);
+       address <= std::min(to, kLastAdapterAddress); ++address) {
     s.Requests.SearchRead(address);
     // Nothing of the answer matters but who sent it and its CRC.
     if (!x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&

@@ -41,8 +41,8 @@ bool WriteAllParameters(Session& session, const std::function<void(int index)>& 
 // not answer (the windows repaint there). Each address costs at most about
 // 120 ms, however noisy the line; a stop request ends the search
 // (EStopRequested).
-int FindAdapterAddress(Session& session, const std::function<void()>& between,
-                       int from = 1, int to = 247);
+int FindAdapterAddress(Session& session, const std::function<void()>& between, int from = 1,
+                       int to = 247);
 
 // Gives every adapter on the line the address (a broadcast nobody answers)
 // and talks to that address from now on.

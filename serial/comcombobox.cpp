@@ -22,7 +22,8 @@ struct PropertyBinding {
 const PropertyBinding& BindingOf(TComProperty property) {
   static const PropertyBinding bindings[] = {
       // cpNone
-      {[] { return std::vector<std::string>{}; }, [](const TCustomComPort&) { return std::string(); },
+      {[] { return std::vector<std::string>{}; },
+       [](const TCustomComPort&) { return std::string(); },
        [](TCustomComPort&, const std::string&) {}},
       // cpPort
       {ListPorts, [](const TCustomComPort& port) { return port.Port(); },
@@ -30,15 +31,21 @@ const PropertyBinding& BindingOf(TComProperty property) {
       // cpBaudRate
       {[] { return BaudRateTexts(); },
        [](const TCustomComPort& port) { return BaudRateToStr(port.BaudRate()); },
-       [](TCustomComPort& port, const std::string& text) { port.SetBaudRate(StrToBaudRate(text)); }},
+       [](TCustomComPort& port, const std::string& text) {
+         port.SetBaudRate(StrToBaudRate(text));
+       }},
       // cpDataBits
       {[] { return DataBitsTexts(); },
        [](const TCustomComPort& port) { return DataBitsToStr(port.DataBits()); },
-       [](TCustomComPort& port, const std::string& text) { port.SetDataBits(StrToDataBits(text)); }},
+       [](TCustomComPort& port, const std::string& text) {
+         port.SetDataBits(StrToDataBits(text));
+       }},
       // cpStopBits
       {[] { return StopBitsTexts(); },
        [](const TCustomComPort& port) { return StopBitsToStr(port.StopBits()); },
-       [](TCustomComPort& port, const std::string& text) { port.SetStopBits(StrToStopBits(text)); }},
+       [](TCustomComPort& port, const std::string& text) {
+         port.SetStopBits(StrToStopBits(text));
+       }},
       // cpParity
       {[] { return ParityTexts(); },
        [](const TCustomComPort& port) { return ParityToStr(port.Parity().Bits()); },
@@ -47,7 +54,9 @@ const PropertyBinding& BindingOf(TComProperty property) {
        }},
       // cpFlowControl
       {[] { return FlowControlTexts(); },
-       [](const TCustomComPort& port) { return FlowControlToStr(port.FlowControl().FlowControl()); },
+       [](const TCustomComPort& port) {
+         return FlowControlToStr(port.FlowControl().FlowControl());
+       },
        [](TCustomComPort& port, const std::string& text) {
          port.FlowControl().SetFlowControl(StrToFlowControl(text));
        }},

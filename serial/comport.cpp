@@ -29,17 +29,28 @@ E FromText(const std::vector<std::string>& texts, const std::string& text, E fal
 
 const char* ErrorText(int code) {
   switch (code) {
-    case ceOpenFailed: return "Unable to open com port";
-    case ceWriteFailed: return "WriteFile function failed";
-    case ceReadFailed: return "ReadFile function failed";
-    case cePurgeFailed: return "PurgeComm function failed";
-    case ceSetStateFailed: return "SetCommState function failed";
-    case ceSetTimeoutsFailed: return "SetCommTimeouts failed";
-    case ceSetupFailed: return "SetupComm function failed";
-    case ceClearErrorFailed: return "ClearCommError function failed";
-    case ceStoreFailed: return "Failed to store settings";
-    case ceWaitFailed: return "WaitForEvent method failed";
-    case ceRegistryError: return "Registry error";
+    case ceOpenFailed:
+      return "Unable to open com port";
+    case ceWriteFailed:
+      return "WriteFile function failed";
+    case ceReadFailed:
+      return "ReadFile function failed";
+    case cePurgeFailed:
+      return "PurgeComm function failed";
+    case ceSetStateFailed:
+      return "SetCommState function failed";
+    case ceSetTimeoutsFailed:
+      return "SetCommTimeouts failed";
+    case ceSetupFailed:
+      return "SetupComm function failed";
+    case ceClearErrorFailed:
+      return "ClearCommError function failed";
+    case ceStoreFailed:
+      return "Failed to store settings";
+    case ceWaitFailed:
+      return "WaitForEvent method failed";
+    case ceRegistryError:
+      return "Registry error";
   }
   return "";
 }
@@ -54,7 +65,8 @@ comdev::LineSettings LineOf(const TCustomComPort& port) {
   const TComParity& parity = port.Parity();
   const TComFlowControl& flow = port.FlowControl();
   comdev::LineSettings line;
-  line.baudRate = port.BaudRate() == brCustom ? port.CustomBaudRate() : BaudRateBits(port.BaudRate());
+  line.baudRate =
+      port.BaudRate() == brCustom ? port.CustomBaudRate() : BaudRateBits(port.BaudRate());
   line.dataBits = 5 + port.DataBits();
   line.parity = parity.Bits();
   line.stopBits = port.StopBits();
@@ -161,8 +173,8 @@ struct GroupWriter {
   void (*store)(comdev::SettingsValues&, const TCustomComPort&);
 };
 constexpr GroupWriter kGroupWriters[] = {
-    {sgLine, StoreLine},         {sgOther, StoreOther}, {sgParity, StoreParity},
-    {sgBuffer, StoreBuffer},     {sgTimeouts, StoreTimeouts}, {sgFlow, StoreFlow},
+    {sgLine, StoreLine},     {sgOther, StoreOther},       {sgParity, StoreParity},
+    {sgBuffer, StoreBuffer}, {sgTimeouts, StoreTimeouts}, {sgFlow, StoreFlow},
 };
 
 }  // namespace
@@ -179,14 +191,22 @@ void TComParity::SetCheck(bool value) { port_.Change(check_, value, asLine); }
 void TComParity::SetReplace(bool value) { port_.Change(replace_, value, asLine); }
 void TComParity::SetReplaceChar(std::uint8_t value) { port_.Change(replaceChar_, value, asLine); }
 
-void TComFlowControl::SetControlDTR(TDTRFlowControl value) { port_.Change(controlDTR_, value, asLine); }
-void TComFlowControl::SetControlRTS(TRTSFlowControl value) { port_.Change(controlRTS_, value, asLine); }
+void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
+  port_.Change(controlDTR_, value, asLine);
+}
+void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
+  port_.Change(controlRTS_, value, asLine);
+}
 void TComFlowControl::SetOutCTSFlow(bool value) { port_.Change(outCTSFlow_, value, asLine); }
 void TComFlowControl::SetOutDSRFlow(bool value) { port_.Change(outDSRFlow_, value, asLine); }
 void TComFlowControl::SetXonXoffOut(bool value) { port_.Change(xonXoffOut_, value, asLine); }
 void TComFlowControl::SetXonXoffIn(bool value) { port_.Change(xonXoffIn_, value, asLine); }
-void TComFlowControl::SetDSRSensitivity(bool value) { port_.Change(dsrSensitivity_, value, asLine); }
-void TComFlowControl::SetTxContinueOnXoff(bool value) { port_.Change(txContinueOnXoff_, value, asLine); }
+void TComFlowControl::SetDSRSensitivity(bool value) {
+  port_.Change(dsrSensitivity_, value, asLine);
+}
+void TComFlowControl::SetTxContinueOnXoff(bool value) {
+  port_.Change(txContinueOnXoff_, value, asLine);
+}
 void TComFlowControl::SetXonChar(std::uint8_t value) { port_.Change(xonChar_, value, asLine); }
 void TComFlowControl::SetXoffChar(std::uint8_t value) { port_.Change(xoffChar_, value, asLine); }
 
@@ -210,10 +230,18 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
 }
 
 void TComTimeouts::SetReadInterval(int value) { port_.Change(readInterval_, value, asTimeouts); }
-void TComTimeouts::SetReadTotalMultiplier(int value) { port_.Change(readTotalMultiplier_, value, asTimeouts); }
-void TComTimeouts::SetReadTotalConstant(int value) { port_.Change(readTotalConstant_, value, asTimeouts); }
-void TComTimeouts::SetWriteTotalMultiplier(int value) { port_.Change(writeTotalMultiplier_, value, asTimeouts); }
-void TComTimeouts::SetWriteTotalConstant(int value) { port_.Change(writeTotalConstant_, value, asTimeouts); }
+void TComTimeouts::SetReadTotalMultiplier(int value) {
+  port_.Change(readTotalMultiplier_, value, asTimeouts);
+}
+void TComTimeouts::SetReadTotalConstant(int value) {
+  port_.Change(readTotalConstant_, value, asTimeouts);
+}
+void TComTimeouts::SetWriteTotalMultiplier(int value) {
+  port_.Change(writeTotalMultiplier_, value, asTimeouts);
+}
+void TComTimeouts::SetWriteTotalConstant(int value) {
+  port_.Change(writeTotalConstant_, value, asTimeouts);
+}
 
 void TComBuffer::SetInputSize(int value) { port_.Change(inputSize_, value, asBuffer); }
 void TComBuffer::SetOutputSize(int value) { port_.Change(outputSize_, value, asBuffer); }
@@ -358,7 +386,8 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   for (const GroupWriter& writer : kGroupWriters) {
     if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  if (!StoreSettings(machineRoot, QString::fromStdString(key), values)) throw EComPort(ceStoreFailed);
+  if (!StoreSettings(machineRoot, QString::fromStdString(key), values))
+    throw EComPort(ceStoreFailed);
 }
 
 // --- Texts ------------------------------------------------------------------
@@ -399,7 +428,7 @@ const std::vector<std::string>& BoolTexts() {
 }
 
 int BaudRateBits(TBaudRate value) {
-  static constexpr int kBits[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+  static constexpr int kBits[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                   14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   return kBits[value];
 }
@@ -407,13 +436,19 @@ int BaudRateBits(TBaudRate value) {
 std::string BaudRateToStr(TBaudRate value) { return BaudRateTexts()[value]; }
 TBaudRate StrToBaudRate(const std::string& text) { return FromText(BaudRateTexts(), text, br9600); }
 std::string DataBitsToStr(TDataBits value) { return DataBitsTexts()[value]; }
-TDataBits StrToDataBits(const std::string& text) { return FromText(DataBitsTexts(), text, dbEight); }
+TDataBits StrToDataBits(const std::string& text) {
+  return FromText(DataBitsTexts(), text, dbEight);
+}
 std::string StopBitsToStr(TStopBits value) { return StopBitsTexts()[value]; }
-TStopBits StrToStopBits(const std::string& text) { return FromText(StopBitsTexts(), text, sbOneStopBit); }
+TStopBits StrToStopBits(const std::string& text) {
+  return FromText(StopBitsTexts(), text, sbOneStopBit);
+}
 std::string ParityToStr(TParityBits value) { return ParityTexts()[value]; }
 TParityBits StrToParity(const std::string& text) { return FromText(ParityTexts(), text, prNone); }
 std::string FlowControlToStr(TFlowControl value) { return FlowControlTexts()[value]; }
-TFlowControl StrToFlowControl(const std::string& text) { return FromText(FlowControlTexts(), text, fcCustom); }
+TFlowControl StrToFlowControl(const std::string& text) {
+  return FromText(FlowControlTexts(), text, fcCustom);
+}
 std::string DTRToStr(TDTRFlowControl value) { return DTRTexts()[value]; }
 TDTRFlowControl StrToDTR(const std::string& text) { return FromText(DTRTexts(), text, dtrDisable); }
 std::string RTSToStr(TRTSFlowControl value) { return RTSTexts()[value]; }
@@ -445,10 +480,9 @@ namespace comdev {
 
 void SortPortNames(std::vector<std::string>& ports) {
   std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](unsigned char x, unsigned char y) {
-                                          return std::tolower(x) < std::tolower(y);
-                                        });
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
   });
 }
 

@@ -6,12 +6,12 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <atomic>
-#include <csignal>
 #include <fcntl.h>
-#include <iterator>
 #include <sched.h>
 #include <unistd.h>
+#include <atomic>
+#include <csignal>
+#include <iterator>
 
 namespace {
 
@@ -21,7 +21,7 @@ std::atomic<TComStopEvent*> currentStopEvent{nullptr};
 // Handlers between their first and last look at currentStopEvent; a stop
 // event may be destroyed only once none of them can still hold it.
 std::atomic<int> handlersRunning{0};
-int wakeFds[2] = {-1, -1};  // self-pipe from the signal handler to the UI thread
+int wakeFds[2] = {-1, -1};         // self-pipe from the signal handler to the UI thread
 std::function<void()> stopAction;  // touched on the UI thread only
 bool installed = false;
 struct sigaction previousActions[std::size(kStopSignals)];
@@ -53,7 +53,8 @@ void RunStopActionOnUiThread() {
 void CreateWakePipeOnce() {
   if (wakeFds[0] >= 0) return;
   if (pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  auto* notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
+  auto* notifier =
+      new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, RunStopActionOnUiThread);
 }
 

@@ -28,7 +28,8 @@ bool installed = false;
 // Closing the console or ending the session ends the process as soon as the
 // handler returns; these give the tool that long to finish its "Выход".
 bool EndsProcess(DWORD request) {
-  return request == CTRL_CLOSE_EVENT || request == CTRL_LOGOFF_EVENT || request == CTRL_SHUTDOWN_EVENT;
+  return request == CTRL_CLOSE_EVENT || request == CTRL_LOGOFF_EVENT ||
+         request == CTRL_SHUTDOWN_EVENT;
 }
 constexpr DWORD kExitGraceMs = 4000;
 std::atomic<bool> stopDone{false};
@@ -46,8 +47,9 @@ BOOL WINAPI OnConsoleRequest(DWORD request) {
   if (!stopEvent) return FALSE;
   stopDone.store(false);
   const unsigned queuedFor = registration.load();
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [queuedFor] { RunStopAction(queuedFor); },
-                            Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [queuedFor] { RunStopAction(queuedFor); },
+      Qt::QueuedConnection);
   if (EndsProcess(request)) {
     for (DWORD waited = 0; !stopDone.load() && waited < kExitGraceMs; waited += 50) ::Sleep(50);
   }

@@ -86,8 +86,8 @@ bool ValidFrame(const comdev::LineSettings& line) {
 // The termios code of a rate the kernel names; BOTHER for any other.
 tcflag_t SpeedCode(int rate) {
   static constexpr std::pair<int, tcflag_t> kCodes[] = {
-      {110, B110},       {300, B300},       {600, B600},       {1200, B1200},   {2400, B2400},
-      {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+      {110, B110},       {300, B300},       {600, B600},       {1200, B1200},    {2400, B2400},
+      {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},  {57600, B57600},
       {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
   for (const auto& [bits, code] : kCodes) {
     if (bits == rate) return code;
@@ -188,8 +188,8 @@ int CreateLockFile(const std::string& dir, const std::string& path) {
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return errno;
   const std::string content = LockContent(::getpid());
-  const bool written = ::fchmod(fd, 0644) == 0 &&
-                       ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  const bool written = ::fchmod(fd, 0644) == 0 && ::write(fd, content.data(), content.size()) ==
+                                                      static_cast<ssize_t>(content.size());
   int error = written ? 0 : errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) error = errno;
@@ -239,7 +239,8 @@ int TakeLockFile(const std::string& dir, const std::string& name, std::string& t
     }
     const int error = CreateLockFile(dir, path);
     if (error == 0) taken = path;
-    if (error != EEXIST) return 0;  // made, or the directory takes no files: flock and TIOCEXCL still guard
+    if (error != EEXIST)
+      return 0;  // made, or the directory takes no files: flock and TIOCEXCL still guard
   }
   return EBUSY;
 }
@@ -304,8 +305,8 @@ int SetLine(Device& device, const LineSettings& line) {
   if (::ioctl(device.fd, TCGETS2, &tio) != 0) return errno;
   // A byte with a parity error arrives as 0 under INPCK; Linux has no other
   // replacement byte, and no DSR handshake, null stripping or event character.
-  tio.c_iflag = (line.parityCheck ? INPCK : 0) | (line.xonXoffOut ? IXON : 0) |
-                (line.xonXoffIn ? IXOFF : 0);
+  tio.c_iflag =
+      (line.parityCheck ? INPCK : 0) | (line.xonXoffOut ? IXON : 0) | (line.xonXoffIn ? IXOFF : 0);
   tio.c_oflag = 0;
   tio.c_lflag = 0;
   tio.c_cflag = ControlFlags(line);
@@ -384,7 +385,8 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
   // Only received characters can be waited for; poll skips a negative descriptor.
   pollfd fds[2] = {{device.fd, static_cast<short>(events.contains(evRxChar) ? POLLIN : 0), 0},
                    {stop ? static_cast<int>(stop->Handle()) : -1, POLLIN, 0}};
-  const Deadline deadline = timeoutMs < 0 ? Deadline() : After(static_cast<std::uint64_t>(timeoutMs));
+  const Deadline deadline =
+      timeoutMs < 0 ? Deadline() : After(static_cast<std::uint64_t>(timeoutMs));
   int ready = 0;
   if (int error = PollUntil(fds, 2, deadline, ready)) return error;
   if (fds[0].revents & (kHangUp | POLLNVAL)) return EIO;

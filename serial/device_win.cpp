@@ -50,7 +50,8 @@ class OverlappedEvent {
 // INFINITE when the timeouts set no total limit, as the driver then sets none.
 DWORD TransferBound(std::uint32_t multiplier, std::uint32_t constant, int count) {
   if (multiplier == 0 && constant == 0) return INFINITE;
-  const std::uint64_t ms = std::uint64_t{multiplier} * static_cast<std::uint64_t>(count) + constant + kDriverSlackMs;
+  const std::uint64_t ms =
+      std::uint64_t{multiplier} * static_cast<std::uint64_t>(count) + constant + kDriverSlackMs;
   return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
 }
 
@@ -74,8 +75,8 @@ int FinishTransfer(HANDLE device, OVERLAPPED& overlapped, DWORD bound, DWORD& tr
 // --- Events -----------------------------------------------------------------
 
 constexpr std::pair<TComEvent, DWORD> kEventBits[] = {
-    {evRxChar, EV_RXCHAR}, {evTxEmpty, EV_TXEMPTY}, {evRxFlag, EV_RXFLAG}, {evRing, EV_RING},
-    {evBreak, EV_BREAK},   {evCTS, EV_CTS},         {evDSR, EV_DSR},       {evError, EV_ERR},
+    {evRxChar, EV_RXCHAR}, {evTxEmpty, EV_TXEMPTY},  {evRxFlag, EV_RXFLAG}, {evRing, EV_RING},
+    {evBreak, EV_BREAK},   {evCTS, EV_CTS},          {evDSR, EV_DSR},       {evError, EV_ERR},
     {evRLSD, EV_RLSD},     {evRx80Full, EV_RX80FULL}};
 
 DWORD MaskOf(const TComEvents& events) {
@@ -132,8 +133,11 @@ int PollForInput(HANDLE device, TComEvents& events, const TComStopEvent* stop, i
     const ULONGLONG elapsed = ::GetTickCount64() - started;
     if (timeoutMs >= 0 && elapsed >= static_cast<ULONGLONG>(timeoutMs)) break;
     const DWORD step =
-        timeoutMs < 0 ? kQueuePollMs : static_cast<DWORD>(std::min<ULONGLONG>(kQueuePollMs, timeoutMs - elapsed));
-    if (stopHandle ? ::WaitForSingleObject(stopHandle, step) == WAIT_OBJECT_0 : (::Sleep(step), false)) break;
+        timeoutMs < 0 ? kQueuePollMs
+                      : static_cast<DWORD>(std::min<ULONGLONG>(kQueuePollMs, timeoutMs - elapsed));
+    if (stopHandle ? ::WaitForSingleObject(stopHandle, step) == WAIT_OBJECT_0
+                   : (::Sleep(step), false))
+      break;
   }
   events = {};
   return 0;
@@ -153,8 +157,8 @@ void DeviceCloser::operator()(Device* device) const noexcept {
 int OpenDevice(const std::string& port, DevicePtr& device) {
   const std::string path = "\\\\.\\" + port;
   // No sharing: a second opener, of this program or another, is refused.
-  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   device.reset(new Device{handle, {}});
   return 0;
@@ -162,7 +166,8 @@ int OpenDevice(const std::string& port, DevicePtr& device) {
 
 bool LineLost(const Device& device, int error) {
   // What a driver answers once its hardware (a USB converter) is unplugged.
-  constexpr int kGone[] = {ERROR_BAD_COMMAND, ERROR_GEN_FAILURE, ERROR_DEVICE_REMOVED, ERROR_DEV_NOT_EXIST};
+  constexpr int kGone[] = {ERROR_BAD_COMMAND, ERROR_GEN_FAILURE, ERROR_DEVICE_REMOVED,
+                           ERROR_DEV_NOT_EXIST};
   if (error != 0) return std::find(std::begin(kGone), std::end(kGone), error) != std::end(kGone);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -214,8 +219,9 @@ int SetLine(Device& device, const LineSettings& line) {
 }
 
 int SetTimeouts(Device& device, const TimeoutSettings& timeouts) {
-  COMMTIMEOUTS system{timeouts.readInterval, timeouts.readTotalMultiplier, timeouts.readTotalConstant,
-                      timeouts.writeTotalMultiplier, timeouts.writeTotalConstant};
+  COMMTIMEOUTS system{timeouts.readInterval, timeouts.readTotalMultiplier,
+                      timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
+                      timeouts.writeTotalConstant};
   if (!::SetCommTimeouts(device.handle, &system)) return LastError();
   device.timeouts = timeouts;  // what bounds the waits for transfers
   return 0;
@@ -232,8 +238,9 @@ int Write(Device& device, const void* buffer, int count, int& written) {
     return LastError();
   const TimeoutSettings& t = device.timeouts;
   DWORD transferred = 0;
-  const int error = FinishTransfer(device.handle, overlapped,
-                                   TransferBound(t.writeTotalMultiplier, t.writeTotalConstant, count), transferred);
+  const int error = FinishTransfer(
+      device.handle, overlapped, TransferBound(t.writeTotalMultiplier, t.writeTotalConstant, count),
+      transferred);
   written = static_cast<int>(transferred);
   return error;
 }
@@ -244,7 +251,8 @@ int Read(Device& device, int count, std::string& received) {
   if (!event.Handle()) return LastError();
   OVERLAPPED overlapped{};
   overlapped.hEvent = event.Handle();
-  if (!::ReadFile(device.handle, received.data(), static_cast<DWORD>(count), nullptr, &overlapped) &&
+  if (!::ReadFile(device.handle, received.data(), static_cast<DWORD>(count), nullptr,
+                  &overlapped) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     const int error = LastError();
     received.clear();
@@ -252,8 +260,9 @@ int Read(Device& device, int count, std::string& received) {
   }
   const TimeoutSettings& t = device.timeouts;
   DWORD transferred = 0;
-  const int error = FinishTransfer(device.handle, overlapped,
-                                   TransferBound(t.readTotalMultiplier, t.readTotalConstant, count), transferred);
+  const int error =
+      FinishTransfer(device.handle, overlapped,
+                     TransferBound(t.readTotalMultiplier, t.readTotalConstant, count), transferred);
   received.resize(error == 0 ? transferred : 0);
   return error;
 }
@@ -270,7 +279,8 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
   const ULONGLONG started = ::GetTickCount64();
   OverlappedEvent event;
   if (!event.Handle()) return LastError();
-  const HANDLE handles[2] = {event.Handle(), stop ? reinterpret_cast<HANDLE>(stop->Handle()) : nullptr};
+  const HANDLE handles[2] = {event.Handle(),
+                             stop ? reinterpret_cast<HANDLE>(stop->Handle()) : nullptr};
   const DWORD handleCount = stop ? 2 : 1;
   if (!::SetCommMask(device.handle, MaskOf(events))) return LastError();
   OVERLAPPED overlapped{};
@@ -282,8 +292,8 @@ int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, 
     return 0;
   }
   if (::GetLastError() != ERROR_IO_PENDING) return LastError();
-  const DWORD waited =
-      ::WaitForMultipleObjects(handleCount, handles, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+  const DWORD waited = ::WaitForMultipleObjects(
+      handleCount, handles, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
   const int waitError = waited == WAIT_FAILED ? LastError() : 0;
   if (waited == WAIT_OBJECT_0) {
     DWORD ignored = 0;

@@ -87,6 +87,8 @@ int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
   return 0;
 }
 
-int ListSystemPorts(std::vector<std::string>& ports) { return ListPortsIn("/sys/class/tty", "/dev", ports); }
+int ListSystemPorts(std::vector<std::string>& ports) {
+  return ListPortsIn("/sys/class/tty", "/dev", ports);
+}
 
 }  // namespace comdev

@@ -32,7 +32,8 @@ namespace comdev {
 int ListSystemPorts(std::vector<std::string>& ports) {
   ports.clear();
   HKEY key = nullptr;
-  const LONG opened = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+  const LONG opened =
+      ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
   // Without any serial port the key does not exist: an empty list, not a fault.
   if (opened == ERROR_FILE_NOT_FOUND) return 0;
   if (opened != ERROR_SUCCESS) return static_cast<int>(opened);

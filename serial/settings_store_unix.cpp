@@ -94,7 +94,8 @@ bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
     } else {
       return false;  // the store holds only texts and 32-bit integers
     }
-    sections[slash < 0 ? QString() : it.key().left(slash)] << Quoted(it.key().mid(slash + 1)) + '=' + text;
+    sections[slash < 0 ? QString() : it.key().left(slash)]
+        << Quoted(it.key().mid(slash + 1)) + '=' + text;
   }
   QTextStream out(&device);
   for (const auto& [section, lines] : sections) {
@@ -121,7 +122,8 @@ namespace comdev {
 
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
   QStringList segments = key.split('\\', Qt::SkipEmptyParts);
-  if (!segments.isEmpty() && segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
+  if (!segments.isEmpty() &&
+      segments.front().compare(QLatin1String("Software"), Qt::CaseInsensitive) == 0)
     segments.removeFirst();
   if (segments.isEmpty()) return {};
   const qsizetype fileParts = std::min<qsizetype>(2, segments.size());
@@ -130,9 +132,9 @@ SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key
 }
 
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
-  const QString configDir = machineRoot
-                                ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
-                                : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const QString configDir =
+      machineRoot ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                  : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   const SettingsLocation location = SettingsLocationOf(configDir, key);
   if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
   auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());

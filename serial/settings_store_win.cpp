@@ -24,7 +24,8 @@ RegistryKey KeyOf(const QSettings& store) {
   const qsizetype slash = name.indexOf('\\');
   const QString rootName = name.left(slash);
   RegistryKey key;
-  if (rootName.compare(QLatin1String("HKEY_CURRENT_USER"), Qt::CaseInsensitive) == 0) key.root = HKEY_CURRENT_USER;
+  if (rootName.compare(QLatin1String("HKEY_CURRENT_USER"), Qt::CaseInsensitive) == 0)
+    key.root = HKEY_CURRENT_USER;
   if (rootName.compare(QLatin1String("HKEY_LOCAL_MACHINE"), Qt::CaseInsensitive) == 0)
     key.root = HKEY_LOCAL_MACHINE;
   key.path = name.mid(slash + 1).toStdWString();
@@ -36,17 +37,23 @@ bool KeyHolds(HKEY key, const QString& name, const QVariant& value) {
   const std::wstring valueName = name.toStdWString();
   DWORD type = 0;
   DWORD size = 0;
-  if (::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  if (::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return false;
   std::vector<BYTE> data(size + sizeof(wchar_t));
-  if (::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
+  if (::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.data(), &size) !=
+      ERROR_SUCCESS)
+    return false;
   if (value.typeId() == QMetaType::Int) {
     DWORD number = 0;
-    std::copy_n(data.begin(), std::min<size_t>(size, sizeof number), reinterpret_cast<BYTE*>(&number));
-    return type == REG_DWORD && size == sizeof number && static_cast<qint32>(number) == value.toInt();
+    std::copy_n(data.begin(), std::min<size_t>(size, sizeof number),
+                reinterpret_cast<BYTE*>(&number));
+    return type == REG_DWORD && size == sizeof number &&
+           static_cast<qint32>(number) == value.toInt();
   }
   const auto* text = reinterpret_cast<const wchar_t*>(data.data());
-  return type == REG_SZ && QString::fromWCharArray(text, static_cast<qsizetype>(wcsnlen(text, size / sizeof(wchar_t)))) ==
-                               value.toString();
+  return type == REG_SZ &&
+         QString::fromWCharArray(text, static_cast<qsizetype>(wcsnlen(
+                                           text, size / sizeof(wchar_t)))) == value.toString();
 }
 
 }  // namespace
@@ -54,7 +61,8 @@ bool KeyHolds(HKEY key, const QString& name, const QVariant& value) {
 namespace comdev {
 
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
-  const QString root = machineRoot ? QStringLiteral("HKEY_LOCAL_MACHINE\\") : QStringLiteral("HKEY_CURRENT_USER\\");
+  const QString root =
+      machineRoot ? QStringLiteral("HKEY_LOCAL_MACHINE\\") : QStringLiteral("HKEY_CURRENT_USER\\");
   return std::make_unique<QSettings>(root + key, QSettings::NativeFormat);
 }
 
@@ -63,10 +71,12 @@ std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key)
 bool StoreHolds(const QSettings& store, const SettingsValues& values) {
   const RegistryKey location = KeyOf(store);
   HKEY key = nullptr;
-  if (!location.root || ::RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (!location.root ||
+      ::RegOpenKeyExW(location.root, location.path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
     return false;
-  const bool holds = std::all_of(values.begin(), values.end(),
-                                 [&](const auto& named) { return KeyHolds(key, named.first, named.second); });
+  const bool holds = std::all_of(values.begin(), values.end(), [&](const auto& named) {
+    return KeyHolds(key, named.first, named.second);
+  });
   ::RegCloseKey(key);
   return holds;
 }

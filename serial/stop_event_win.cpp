@@ -10,7 +10,8 @@
 TComStopEvent::TComStopEvent()
     : handle_(reinterpret_cast<std::intptr_t>(::CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
   if (handle_ == 0)
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "CreateEventA");
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                            "CreateEventA");
 }
 
 TComStopEvent::~TComStopEvent() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }

@@ -16,12 +16,12 @@ namespace {
 
 // What the parity and flow-control lists show while the dialog is on the
 // screen, item for item in the order of the setting's values.
-const QStringList kRussianParity{
-    QStringLiteral("Нет"), QStringLiteral("Нечет"), QStringLiteral("Чёт"),
-    QStringLiteral("Маркер (1)"), QStringLiteral("Пробел (0)")};
-const QStringList kRussianFlowControl{
-    QStringLiteral("Аппаратный (RTS/CTS)"), QStringLiteral("Программн.(XON/XOFF)"),
-    QStringLiteral("Нет"), QStringLiteral("Заказной")};
+const QStringList kRussianParity{QStringLiteral("Нет"), QStringLiteral("Нечет"),
+                                 QStringLiteral("Чёт"), QStringLiteral("Маркер (1)"),
+                                 QStringLiteral("Пробел (0)")};
+const QStringList kRussianFlowControl{QStringLiteral("Аппаратный (RTS/CTS)"),
+                                      QStringLiteral("Программн.(XON/XOFF)"), QStringLiteral("Нет"),
+                                      QStringLiteral("Заказной")};
 
 QStringList ToQt(const std::vector<std::string>& texts) {
   QStringList list;

@@ -44,10 +44,17 @@ Adapter::Adapter(Memory memory, std::string statePath)
 Bytes Adapter::serve(std::span<const std::uint8_t> pdu) {
   Bytes answer;
   switch (pdu[0]) {
-    case 3: answer = readRegisters(pdu); break;
-    case 6: answer = writeSingle(pdu); break;
-    case 16: answer = writeMultiple(pdu); break;
-    default: return exceptionAnswer(pdu[0], kIllegalFunction);
+    case 3:
+      answer = readRegisters(pdu);
+      break;
+    case 6:
+      answer = writeSingle(pdu);
+      break;
+    case 16:
+      answer = writeMultiple(pdu);
+      break;
+    default:
+      return exceptionAnswer(pdu[0], kIllegalFunction);
   }
   if (changed_) save();
   changed_ = false;
@@ -105,9 +112,13 @@ Bytes Adapter::writeMultiple(std::span<const std::uint8_t> pdu) {
 
 std::optional<std::uint16_t> Adapter::readRegister(int reg) const {
   const std::uint32_t serial = lsbFirstValue(memory_.param(kSerialParam));
-  const std::uint16_t identity[kIdentityBlockSize] = {
-      kFamily, kChannels, kVersion, std::uint16_t(memory_.address),
-      std::uint16_t(serial & 0xFFFF), std::uint16_t(serial >> 16), kSimulatorMark};
+  const std::uint16_t identity[kIdentityBlockSize] = {kFamily,
+                                                      kChannels,
+                                                      kVersion,
+                                                      std::uint16_t(memory_.address),
+                                                      std::uint16_t(serial & 0xFFFF),
+                                                      std::uint16_t(serial >> 16),
+                                                      kSimulatorMark};
   if (reg >= 0 && reg < kIdentityBlockSize) return identity[reg];
   if (reg == kAddressRegister) return memory_.address;
   if (!isParamRegister(reg)) return std::nullopt;

@@ -6,8 +6,7 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
   std::uint16_t crc = 0xFFFF;
   for (std::uint8_t byte : bytes) {
     crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit)
-      crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
   }
   return crc;
 }

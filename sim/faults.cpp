@@ -48,8 +48,8 @@ int number(const std::string& text, const std::string& value, int low, int high)
 void parseKind(FaultRule& rule, const std::string& head) {
   const auto colon = head.find(':');
   const std::string name = head.substr(0, colon);
-  const auto info = std::find_if(kKinds.begin(), kKinds.end(),
-                                 [&](const KindInfo& k) { return name == k.name; });
+  const auto info =
+      std::find_if(kKinds.begin(), kKinds.end(), [&](const KindInfo& k) { return name == k.name; });
   if (info == kKinds.end()) refuse(rule.text, "unknown kind \"" + name + "\"");
   rule.kind = info->kind;
   if (colon == std::string::npos) return;
@@ -73,13 +73,20 @@ void parseFilter(FaultRule& rule, const std::string& item) {
     rule.limit = kind;
     rule.limitCount = number(rule.text, value, 1, 1000000);
   };
-  if (key == "reg") rule.reg = number(rule.text, value, 0, 65535);
-  else if (key == "fn") rule.function = number(rule.text, value, 1, 255);
-  else if (key == "addr") rule.address = number(rule.text, value, 1, 247);
-  else if (key == "nth") limit(FaultRule::Limit::Nth);
-  else if (key == "every") limit(FaultRule::Limit::Every);
-  else if (key == "first") limit(FaultRule::Limit::First);
-  else refuse(rule.text, "unknown filter \"" + key + "\"");
+  if (key == "reg")
+    rule.reg = number(rule.text, value, 0, 65535);
+  else if (key == "fn")
+    rule.function = number(rule.text, value, 1, 255);
+  else if (key == "addr")
+    rule.address = number(rule.text, value, 1, 247);
+  else if (key == "nth")
+    limit(FaultRule::Limit::Nth);
+  else if (key == "every")
+    limit(FaultRule::Limit::Every);
+  else if (key == "first")
+    limit(FaultRule::Limit::First);
+  else
+    refuse(rule.text, "unknown filter \"" + key + "\"");
 }
 
 bool passesFilters(const FaultRule& rule, const RequestFacts& request) {
@@ -92,19 +99,23 @@ bool passesFilters(const FaultRule& rule, const RequestFacts& request) {
 
 bool withinLimit(const FaultRule& rule) {
   switch (rule.limit) {
-    case FaultRule::Limit::Nth: return rule.seen == rule.limitCount;
-    case FaultRule::Limit::Every: return rule.seen % rule.limitCount == 0;
-    case FaultRule::Limit::First: return rule.seen <= rule.limitCount;
-    case FaultRule::Limit::All: break;
+    case FaultRule::Limit::Nth:
+      return rule.seen == rule.limitCount;
+    case FaultRule::Limit::Every:
+      return rule.seen % rule.limitCount == 0;
+    case FaultRule::Limit::First:
+      return rule.seen <= rule.limitCount;
+    case FaultRule::Limit::All:
+      break;
   }
   return true;
 }
 
 int argumentOf(const FaultRule& rule) {
   if (rule.argument) return *rule.argument;
-  return std::find_if(kKinds.begin(), kKinds.end(), [&](const KindInfo& k) {
-           return k.kind == rule.kind;
-         })->defaultArgument;
+  return std::find_if(kKinds.begin(), kKinds.end(),
+                      [&](const KindInfo& k) { return k.kind == rule.kind; })
+      ->defaultArgument;
 }
 
 void replaceCrc(Bytes& frame) {
@@ -139,9 +150,14 @@ void apply(const FaultRule& rule, Outgoing& out) {
     case FaultKind::Noise:
       for (int i = n - 1; i >= 0; --i) frame.insert(frame.begin(), kNoise[i % kNoise.size()]);
       break;
-    case FaultKind::Late: out.extraDelayMs += n; break;
-    case FaultKind::Silent: out.silent = true; break;
-    case FaultKind::Exception: break;  // decided before the request was carried out
+    case FaultKind::Late:
+      out.extraDelayMs += n;
+      break;
+    case FaultKind::Silent:
+      out.silent = true;
+      break;
+    case FaultKind::Exception:
+      break;  // decided before the request was carried out
   }
 }
 

@@ -2,16 +2,16 @@
 
 #include "timing.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/signalfd.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace sim {
 namespace {
@@ -107,9 +107,13 @@ std::optional<Bytes> Line::receiveFrame() {
   std::optional<Bytes> frame = receiveBytes();
   while (frame) {
     switch (waitUntil(Clock::now() + kFrameGap, true)) {
-      case Wake::Stop: return std::nullopt;
-      case Wake::Timeout: return frame;
-      case Wake::Data: readAvailable(*frame); break;
+      case Wake::Stop:
+        return std::nullopt;
+      case Wake::Timeout:
+        return frame;
+      case Wake::Data:
+        readAvailable(*frame);
+        break;
     }
   }
   return frame;

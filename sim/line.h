@@ -46,7 +46,7 @@ class Line : public Output {
   void readAvailable(Bytes& into);
 
   int master_ = -1;
-  int slave_ = -1;   // kept open so a user closing the line does not hang it up
+  int slave_ = -1;  // kept open so a user closing the line does not hang it up
   int signals_ = -1;
   std::string path_;
 };

@@ -11,16 +11,16 @@ namespace {
 
 // The values the calibration window offers as its initial set; channel 2's
 // bounds (85 and -40) are kept with 100 added.
-constexpr std::array<float, kFloatParamCount> kFactoryFloats = {
-    1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
+constexpr std::array<float, kFloatParamCount> kFactoryFloats = {1010, 630, 16,  4,   185, 60,
+                                                                16,   4,   200, 1.5, 16,  4};
 constexpr std::uint32_t kFactorySerial = 101001;
 
 constexpr std::array<const char*, kFloatParamCount> kFloatMeanings = {
-    "channel 1, value at 20 mA",       "channel 1, value at 4 mA",
+    "channel 1, value at 20 mA",        "channel 1, value at 4 mA",
     "channel 1, current at code 16 mA", "channel 1, current at code 4 mA",
-    "channel 2, value at 20 mA",       "channel 2, value at 4 mA",
+    "channel 2, value at 20 mA",        "channel 2, value at 4 mA",
     "channel 2, current at code 16 mA", "channel 2, current at code 4 mA",
-    "channel 3, value at 20 mA",       "channel 3, value at 4 mA",
+    "channel 3, value at 20 mA",        "channel 3, value at 4 mA",
     "channel 3, current at code 16 mA", "channel 3, current at code 4 mA"};
 
 std::string formatted(const char* format, auto... values) {
@@ -86,8 +86,8 @@ std::uint32_t dosStamp(std::time_t moment) {
 
 std::string stampText(std::uint32_t stamp) {
   const std::uint32_t date = stamp >> 16, time = stamp & 0xFFFF;
-  return formatted("%02u/%02u/%u(%02u:%02u:%02u)", date & 31, (date >> 5) & 15,
-                   (date >> 9) + 1980, time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  return formatted("%02u/%02u/%u(%02u:%02u:%02u)", date & 31, (date >> 5) & 15, (date >> 9) + 1980,
+                   time >> 11, (time >> 5) & 63, (time & 31) * 2);
 }
 
 std::uint16_t imageCrc(const Memory& memory) {

@@ -69,14 +69,22 @@ Options parseOptions(int argc, char** argv) {
     }
     if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
     const std::string value = argv[++i];
-    if (option == "--link") options.link = value;
-    else if (option == "--state") options.adapters.front().statePath = value;
-    else if (option == "--address") options.adapters.front().address = address(value);
-    else if (option == "--adapter") options.adapters.push_back(extraAdapter(value));
-    else if (option == "--journal") options.journal = value;
-    else if (option == "--turnaround") options.turnaroundMs = milliseconds(value);
-    else if (option == "--fault") options.faults.push_back(parseFault(value));
-    else throw std::invalid_argument("unknown option " + option);
+    if (option == "--link")
+      options.link = value;
+    else if (option == "--state")
+      options.adapters.front().statePath = value;
+    else if (option == "--address")
+      options.adapters.front().address = address(value);
+    else if (option == "--adapter")
+      options.adapters.push_back(extraAdapter(value));
+    else if (option == "--journal")
+      options.journal = value;
+    else if (option == "--turnaround")
+      options.turnaroundMs = milliseconds(value);
+    else if (option == "--fault")
+      options.faults.push_back(parseFault(value));
+    else
+      throw std::invalid_argument("unknown option " + option);
   }
   return options;
 }

@@ -36,8 +36,7 @@ const char* Simulator::whyIgnored(const Bytes& frame) {
   if (frame.size() < 4) return "ignored: too short";
   if (frame.size() > kMaxFrame) return "ignored: too long";
   if (!crcMatches(frame)) return "ignored: bad CRC";
-  if (frame[0] == kBroadcast && !isWrite(frame[1]))
-    return "ignored: broadcast other than a write";
+  if (frame[0] == kBroadcast && !isWrite(frame[1])) return "ignored: broadcast other than a write";
   return nullptr;
 }
 

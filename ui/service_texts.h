@@ -14,7 +14,8 @@ inline const QString kReadFailedText = QStringLiteral("Сбой!");
 inline const QString kCheckDataText = QStringLiteral("Проверьте данные");
 inline const QString kChecksumErrorText = QStringLiteral("Ошибка ЦИК массива");
 inline const QString kWrongPasswordText = QStringLiteral("Пароль введен неверно");
-inline const QString kPassThroughDoneText = QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
+inline const QString kPassThroughDoneText =
+    QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
 inline const QString kPortOpenFailureCaption = QStringLiteral("Неудача при открытии порта");
 
 // "Нет ответа от ТЛ-8 с адресом  00" followed by the address.

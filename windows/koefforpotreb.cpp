@@ -104,9 +104,10 @@ TKoefForPotreb::TKoefForPotreb(Session& session, QWidget* parent)
   setObjectName(QStringLiteral("KoefForPotreb"));
   setWindowTitle(QStringLiteral("Режим  изменения  границ  параметров ТЛ-8К"));
   BuildControls();
-  TL8_NAME_AFTER_MEMBERS(Label1, ZavodNEdit, AdrLabel, AdrEdit, GroupBox1, GroupBox2, GroupBox3, GroupBox4,
-                         Canal1_20, Canal1_4, Canal2_20, Canal2_4, Canal3_20, Canal3_4, DataZapLabel,
-                         ReadButton, WriteButton, IschodButton, Panel2, Label8, ProgressBar1);
+  TL8_NAME_AFTER_MEMBERS(Label1, ZavodNEdit, AdrLabel, AdrEdit, GroupBox1, GroupBox2, GroupBox3,
+                         GroupBox4, Canal1_20, Canal1_4, Canal2_20, Canal2_4, Canal3_20, Canal3_4,
+                         DataZapLabel, ReadButton, WriteButton, IschodButton, Panel2, Label8,
+                         ProgressBar1);
   ButtonsTakeEnter(this);
   ConnectHandlers();
   UpdateButtons();
@@ -187,8 +188,12 @@ void TKoefForPotreb::ConnectHandlers() {
 }
 
 std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
-  return {{{1, Canal1_20}, {2, Canal1_4}, {5, Canal2_20},
-           {6, Canal2_4}, {9, Canal3_20}, {10, Canal3_4}}};
+  return {{{1, Canal1_20},
+           {2, Canal1_4},
+           {5, Canal2_20},
+           {6, Canal2_4},
+           {9, Canal3_20},
+           {10, Canal3_4}}};
 }
 
 QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
@@ -246,7 +251,8 @@ void TKoefForPotreb::ReadButtonClick() {
   ZavodNEdit->clear();
   DataZapLabel->clear();
   session_.Params.ReadFailed = 0;
-  if (!AnsweredWithRetry(session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::BeforeRetry)) {
+  if (!AnsweredWithRetry(
+          session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::BeforeRetry)) {
     boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(180, 250));
     return;
   }

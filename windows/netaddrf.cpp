@@ -18,7 +18,6 @@
 
 #include <initializer_list>
 
-
 namespace {
 
 const QString kNoAnswer = kNoAdapterOnLineText;
@@ -45,7 +44,9 @@ void FitThreeDigits(QLineEdit* edit) {
 
 }  // namespace
 
-QString ThreeDigitText(int address) { return QStringLiteral("%1").arg(address, 3, 10, QChar(u'0')); }
+QString ThreeDigitText(int address) {
+  return QStringLiteral("%1").arg(address, 3, 10, QChar(u'0'));
+}
 
 TNetAddrF::TNetAddrF(Session& session, QWidget* parent) : QWidget(parent), session_(session) {
   setObjectName(QStringLiteral("NetAddrF"));
@@ -95,7 +96,8 @@ TNetAddrF::TNetAddrF(Session& session, QWidget* parent) : QWidget(parent), sessi
   ShowReceivAddr(false);
   SetVisible({MaskEdit1, BtWritA, BtClose, BtFindA}, false);
 
-  TL8_NAME_AFTER_MEMBERS(Label1, ReceivAddrCaption, ReceivAddr, LabInput, MaskEdit1, BtWritA, BtClose, BtFindA);
+  TL8_NAME_AFTER_MEMBERS(Label1, ReceivAddrCaption, ReceivAddr, LabInput, MaskEdit1, BtWritA,
+                         BtClose, BtFindA);
   ConnectHandler(BtFindA, &QPushButton::clicked, this, &TNetAddrF::BtFindAClick);
   ConnectHandler(BtWritA, &QPushButton::clicked, this, &TNetAddrF::BtWritAClick);
   ConnectHandler(BtClose, &QPushButton::clicked, this, &TNetAddrF::BtCloseClick);

@@ -56,4 +56,3 @@ class TNetAddrF : public QWidget {
 
 // The address as the window shows it: three digits with leading zeros.
 QString ThreeDigitText(int address);
-

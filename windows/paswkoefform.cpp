@@ -74,4 +74,3 @@ void TPaswKoefForm::Button1Click() {
   }
   accept();
 }
-

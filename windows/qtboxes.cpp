@@ -7,10 +7,14 @@ namespace {
 
 QMessageBox::Icon ToQt(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::Information: return QMessageBox::Information;
-    case BoxIcon::Warning: return QMessageBox::Warning;
-    case BoxIcon::Error: return QMessageBox::Critical;
-    case BoxIcon::None: break;
+    case BoxIcon::Information:
+      return QMessageBox::Information;
+    case BoxIcon::Warning:
+      return QMessageBox::Warning;
+    case BoxIcon::Error:
+      return QMessageBox::Critical;
+    case BoxIcon::None:
+      break;
   }
   return QMessageBox::NoIcon;
 }

@@ -30,9 +30,9 @@ const QString kChannelCaptions[3] = {
 };
 // Two headings, each over the rows of its pair of edits.
 const QString kChannelLabels[6] = {
-    QStringLiteral("Знач. пар-ра 1-го ЦАП"),    QStringLiteral("при токе 20 mA"),
-    QStringLiteral("при токе 4mA"),             QStringLiteral("Знач.тока без коррекции "),
-    QStringLiteral("при коде 16 mA"),           QStringLiteral("при коде 4 mA"),
+    QStringLiteral("Знач. пар-ра 1-го ЦАП"), QStringLiteral("при токе 20 mA"),
+    QStringLiteral("при токе 4mA"),          QStringLiteral("Знач.тока без коррекции "),
+    QStringLiteral("при коде 16 mA"),        QStringLiteral("при коде 4 mA"),
 };
 constexpr int kHeadingEvery = 3;
 
@@ -46,7 +46,9 @@ const QString kFileSuffix = QStringLiteral("dat");
 
 // A new adapter's values, as the initial-values button puts them in.
 const CoefFileFields kInitialFields{
-    QStringLiteral("1"), QString(), QStringLiteral("0101001"),
+    QStringLiteral("1"),
+    QString(),
+    QStringLiteral("0101001"),
     {"1010", "630", "16", "4", "85", "-40", "16", "4", "200", "1.5", "16", "4"}};
 
 }  // namespace
@@ -79,13 +81,14 @@ TTehForm::TTehForm(Session& session, QWidget* parent)
   layout->addWidget(Panel1);
   ButtonsTakeEnter(this);
 
-    TL8_NAME_AFTER_MEMBERS(GroupBox1, KoefLabel1, KoefLabel2, KoefLabel3, KoefLabel4, KoefLabel5, KoefLabel6,
-                         KoefEdit1, KoefEdit2, KoefEdit3, KoefEdit4, GroupBox2, Label1, Label2, Label3,
-                         Label4, Label5, Label6, Edit21, Edit22, Edit23, Edit24, GroupBox3, Label10,
-                         Label11, Label12, Label13, Label14, Label15, Edit31, Edit32, Edit33, Edit34,
-                         ZavodLabel, ZavodEdit, AdrLabel, AdrEdit, GroupBox4, DataLabel, ReadButton,
-                         WriteButton, ReadFileButton, NachButton, Panel1, Label20, ProgressBar1);
-ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
+  TL8_NAME_AFTER_MEMBERS(GroupBox1, KoefLabel1, KoefLabel2, KoefLabel3, KoefLabel4, KoefLabel5,
+                         KoefLabel6, KoefEdit1, KoefEdit2, KoefEdit3, KoefEdit4, GroupBox2, Label1,
+                         Label2, Label3, Label4, Label5, Label6, Edit21, Edit22, Edit23, Edit24,
+                         GroupBox3, Label10, Label11, Label12, Label13, Label14, Label15, Edit31,
+                         Edit32, Edit33, Edit34, ZavodLabel, ZavodEdit, AdrLabel, AdrEdit,
+                         GroupBox4, DataLabel, ReadButton, WriteButton, ReadFileButton, NachButton,
+                         Panel1, Label20, ProgressBar1);
+  ConnectHandler(ReadButton, &QPushButton::clicked, this, &TTehForm::ReadButtonClick);
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
   ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
   ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);
@@ -109,8 +112,9 @@ void TTehForm::CreateChannelBox(QGroupBox*& box, const QString& caption,
       grid->addWidget(label, row, 0, 1, 2);
       continue;
     }
-    QLineEdit* field = **edit++ = new QLineEdit(box);
-    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-0000.0000")) + 16);
+    QLineEdit* field = ** edit++ = new QLineEdit(box);
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("-0000.0000")) +
+                           16);
     FilterKeys(field, NumberKey);
     field->setAccessibleName(caption.trimmed() + ", " + heading + ", " + label->text());
     label->setBuddy(field);
@@ -228,7 +232,8 @@ void TTehForm::ReadButtonClick() {
   ZavodEdit->clear();
   AdrEdit->clear();
 
-  if (!AnsweredWithRetry(session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::AfterRetry)) {
+  if (!AnsweredWithRetry(
+          session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::AfterRetry)) {
     boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(230, 390));
     close();
     return;
@@ -321,8 +326,8 @@ void TTehForm::ReadFileButtonClick() {
 }
 
 CoefFileFields TTehForm::FileFields() const {
-  CoefFileFields fields{AdrEdit->text(), CoefFileDateText(QDateTime::currentDateTime()),
-                        ZavodEdit->text(), {}};
+  CoefFileFields fields{
+      AdrEdit->text(), CoefFileDateText(QDateTime::currentDateTime()), ZavodEdit->text(), {}};
   const auto edits = KoefEdits();
   for (size_t i = 0; i < edits.size(); ++i) fields.Coefficients[i] = edits[i]->text();
   return fields;

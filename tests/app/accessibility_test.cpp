@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractSpinBox>
-#include <QComboBox>
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -32,8 +32,8 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
   TVeskComSetupFrm portDialog;
   SetPortLister({});
 
-  const std::vector<QWidget*> all{windows.KoefForPotreb(), windows.PaswKoefForm(), windows.TehForm(),
-                                  windows.NetAddrF(), &portDialog};
+  const std::vector<QWidget*> all{windows.KoefForPotreb(), windows.PaswKoefForm(),
+                                  windows.TehForm(), windows.NetAddrF(), &portDialog};
   for (QWidget* window : all) {
     QSet<QString> names;
     std::vector<QWidget*> fields;
@@ -43,10 +43,10 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
     ASSERT_FALSE(fields.empty()) << window->metaObject()->className();
     for (QWidget* field : fields) {
       const QString name = field->accessibleName();
-      EXPECT_FALSE(name.isEmpty()) << window->metaObject()->className() << " "
-                                   << field->objectName().toStdString();
-      EXPECT_FALSE(names.contains(name)) << window->metaObject()->className() << " repeats "
-                                         << name.toStdString();
+      EXPECT_FALSE(name.isEmpty())
+          << window->metaObject()->className() << " " << field->objectName().toStdString();
+      EXPECT_FALSE(names.contains(name))
+          << window->metaObject()->className() << " repeats " << name.toStdString();
       names.insert(name);
     }
   }
@@ -67,10 +67,12 @@ TEST(ObjectNames, WindowsAndControlsAreNamedAfterTheirMembers) {
   } cases[] = {
       {windows.Tl8Form(), "Tl8Form", "N4", windows.Tl8Form()->N4},
       {windows.KoefForPotreb(), "KoefForPotreb", "Canal2_20", windows.KoefForPotreb()->Canal2_20},
-      {windows.PaswKoefForm(), "PaswKoefForm", "PaswKoefEdit", windows.PaswKoefForm()->PaswKoefEdit},
+      {windows.PaswKoefForm(), "PaswKoefForm", "PaswKoefEdit",
+       windows.PaswKoefForm()->PaswKoefEdit},
       {windows.TehForm(), "TehForm", "Edit34", windows.TehForm()->Edit34},
       {windows.NetAddrF(), "NetAddrF", "BtWritA", windows.NetAddrF()->BtWritA},
-      {windows.VeskComSetupFrm(), "VeskComSetupFrm", "StopBitsCombo", windows.VeskComSetupFrm()->StopBitsCombo},
+      {windows.VeskComSetupFrm(), "VeskComSetupFrm", "StopBitsCombo",
+       windows.VeskComSetupFrm()->StopBitsCombo},
   };
   for (const auto& c : cases) {
     ASSERT_NE(c.window, nullptr) << c.name;

@@ -8,12 +8,12 @@
 #include <stdexcept>
 
 TEST(ApplicationTitle, KeepsFirstLetterLowersTheRestCutsAtFirstDot) {
-  const struct { const char* path; const char* title; } cases[] = {
-      {"/opt/tool/Tl8v05", "Tl8v05"},
-      {"tl8v05", "tl8v05"},
-      {"TL8V05.EXE", "Tl8v05"},
-      {"c/my.tool.exe", "my"},
-      {"xTOOL", "xtool"},
+  const struct {
+    const char* path;
+    const char* title;
+  } cases[] = {
+      {"/opt/tool/Tl8v05", "Tl8v05"}, {"tl8v05", "tl8v05"}, {"TL8V05.EXE", "Tl8v05"},
+      {"c/my.tool.exe", "my"},        {"xTOOL", "xtool"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ApplicationTitleFromPath(QString::fromUtf8(c.path)), QString::fromUtf8(c.title))
@@ -21,15 +21,20 @@ TEST(ApplicationTitle, KeepsFirstLetterLowersTheRestCutsAtFirstDot) {
 }
 
 TEST(ErrorReport, AppendsFullStopOnlyAfterCharactersSortingAfterIt) {
-  const struct { const char* message; const char* shown; } cases[] = {
+  const struct {
+    const char* message;
+    const char* shown;
+  } cases[] = {
       {"Failed to store settings", "Failed to store settings."},
-      {"WriteFile function failed (win error code: 9)", "WriteFile function failed (win error code: 9)"},
+      {"WriteFile function failed (win error code: 9)",
+       "WriteFile function failed (win error code: 9)"},
       {"Done.", "Done."},
       {"Сбой", "Сбой."},
       {"", ""},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ErrorReportText(std::runtime_error(c.message)), QString::fromUtf8(c.shown)) << c.message;
+    EXPECT_EQ(ErrorReportText(std::runtime_error(c.message)), QString::fromUtf8(c.shown))
+        << c.message;
 }
 
 // A stop request ends the handler quietly: the tool is closing. Any other

@@ -3,11 +3,11 @@
 // as the user sees it, and the pass-through command on a closed port.
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
-#include "modbus/session.h"
 #include "modbus/exchange_gate.h"
+#include "modbus/session.h"
+#include "serial/veskcomsetupfrm.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "serial/veskcomsetupfrm.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
@@ -42,7 +42,8 @@ std::vector<MenuEntry> MenuEntries(QMainWindow& window) {
     entries.push_back({top->text(), top->isVisible(), top->isEnabled()});
     if (QMenu* menu = top->menu())
       for (QAction* item : menu->actions())
-        entries.push_back({QStringLiteral("  ") + item->text(), item->isVisible(), item->isEnabled()});
+        entries.push_back(
+            {QStringLiteral("  ") + item->text(), item->isVisible(), item->isEnabled()});
   }
   return entries;
 }
@@ -54,7 +55,8 @@ std::vector<QString> Captions(const std::vector<MenuEntry>& entries) {
 }
 
 // The captions of the entries for which `pick` holds.
-std::vector<QString> CaptionsWhere(QMainWindow& window, const std::function<bool(const MenuEntry&)>& pick) {
+std::vector<QString> CaptionsWhere(QMainWindow& window,
+                                   const std::function<bool(const MenuEntry&)>& pick) {
   std::vector<QString> captions;
   for (const MenuEntry& entry : MenuEntries(window))
     if (pick(entry)) captions.push_back(entry.caption);
@@ -87,11 +89,14 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   Start(BoxAnswer::Yes);
-  const std::vector<QString> all = {
-      QStringLiteral("Настройки"),        QStringLiteral("  Настройка порта"),
-      QStringLiteral("  Настройка адреса"), QStringLiteral("Режим работы"),
-      QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
-      QStringLiteral("  Технолог.режим"),   QStringLiteral("Выход")};
+  const std::vector<QString> all = {QStringLiteral("Настройки"),
+                                    QStringLiteral("  Настройка порта"),
+                                    QStringLiteral("  Настройка адреса"),
+                                    QStringLiteral("Режим работы"),
+                                    QStringLiteral("  Изм.границ пар-ров"),
+                                    QStringLiteral("  Доп.режим"),
+                                    QStringLiteral("  Технолог.режим"),
+                                    QStringLiteral("Выход")};
   EXPECT_EQ(Captions(MenuEntries(*main)), all);
   const auto hidden = [](const MenuEntry& e) { return !e.visible; };
   // Qt reports a hidden item as disabled too; only shown ones count here.
@@ -106,9 +111,10 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
     ExchangeGate::Scope exchange(session.Gate);
     ASSERT_TRUE(exchange);
     EXPECT_EQ(CaptionsWhere(*main, disabled),
-              (std::vector<QString>{QStringLiteral("  Настройка порта"), QStringLiteral("  Настройка адреса"),
-                                    QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
-                                    QStringLiteral("  Технолог.режим")}));
+              (std::vector<QString>{
+                  QStringLiteral("  Настройка порта"), QStringLiteral("  Настройка адреса"),
+                  QStringLiteral("  Изм.границ пар-ров"), QStringLiteral("  Доп.режим"),
+                  QStringLiteral("  Технолог.режим")}));
   }
   EXPECT_TRUE(CaptionsWhere(*main, disabled).empty());
 }
@@ -167,9 +173,8 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
   qApp->removeEventFilter(&recorder);
 
   EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
-  EXPECT_EQ(recorder.order,
-            (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
-                                  "TTehForm", "TNetAddrF"}));
+  EXPECT_EQ(recorder.order, (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb",
+                                                  "TPaswKoefForm", "TTehForm", "TNetAddrF"}));
 }
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {
@@ -179,7 +184,8 @@ TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) 
   main->N7->trigger();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
-  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(
+      QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
   EXPECT_TRUE(main->isVisible());
   EXPECT_FALSE(session.Gate.Busy());
@@ -212,8 +218,10 @@ TEST(QtBoxLayer, MessageAndQuestionShowTheirCaptionTextButtonsAndPlace) {
   TestApp();
   QtBoxes qt;
   const SeenBox message = SeeAndPress(
-      [&] { qt.Message(QStringLiteral("первая\rвторая"), BoxIcon::Error, QPoint(374, 390),
-                       QStringLiteral("Неудача при открытии порта")); },
+      [&] {
+        qt.Message(QStringLiteral("первая\rвторая"), BoxIcon::Error, QPoint(374, 390),
+                   QStringLiteral("Неудача при открытии порта"));
+      },
       QMessageBox::Ok);
   EXPECT_EQ(message.caption, QStringLiteral("Неудача при открытии порта"));
   EXPECT_EQ(message.text, QStringLiteral("первая\nвторая"));
@@ -222,12 +230,14 @@ TEST(QtBoxLayer, MessageAndQuestionShowTheirCaptionTextButtonsAndPlace) {
   EXPECT_EQ(message.buttons, std::vector<QString>{QStringLiteral("OK")});
 
   BoxAnswer answer = BoxAnswer::Closed;
-  const SeenBox question = SeeAndPress(
-      [&] { answer = qt.Question(QStringLiteral("Продолжим ?"), QPoint(180, 250)); }, QMessageBox::Yes);
+  const SeenBox question =
+      SeeAndPress([&] { answer = qt.Question(QStringLiteral("Продолжим ?"), QPoint(180, 250)); },
+                  QMessageBox::Yes);
   EXPECT_EQ(question.caption, QStringLiteral("Tl8v05"));
   EXPECT_EQ(question.pos, QPoint(180, 250));
   EXPECT_EQ(question.icon, QMessageBox::NoIcon);
-  EXPECT_EQ(question.buttons, (std::vector<QString>{QStringLiteral("&No"), QStringLiteral("&Yes")}));
+  EXPECT_EQ(question.buttons,
+            (std::vector<QString>{QStringLiteral("&No"), QStringLiteral("&Yes")}));
   EXPECT_EQ(answer, BoxAnswer::Yes);
 }
 

@@ -61,7 +61,8 @@ TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
   } cases[] = {
       {"echo", request1, true, 8},
       {"6 bytes with a correct CRC", WithCrc(std::string("\x01\x06\x01\x75", 4)), true, 6},
-      {"5 bytes with a correct CRC (an exception)", WithCrc(std::string("\x01\x86\x02", 3)), false, 5},
+      {"5 bytes with a correct CRC (an exception)", WithCrc(std::string("\x01\x86\x02", 3)), false,
+       5},
       {"echo with its CRC bytes swapped", Swapped(request1), false, 5},
       {"2 bytes", std::string("\x01\x06", 2), false, 1},
       {"no answer", "", false, 1},

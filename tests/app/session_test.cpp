@@ -4,9 +4,9 @@
 // It runs over a real pseudo-terminal to the tl8sim program, in real time:
 // the one run of each flow through the real port, which the windows' own
 // tests (on the in-process simulated link) do not touch.
+#include "modbus/session.h"
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
-#include "modbus/session.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -98,7 +98,8 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     EXPECT_TRUE(state.checksumMatches());
     const std::string saved = FileBytes(savedFile.toStdString());
     EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 15);
-    EXPECT_NE(saved.find("\r\n123456\r\n1234.50\r\n630.00\r\n16.5\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\n123456\r\n1234.50\r\n630.00\r\n16.5\r\n"), std::string::npos)
+        << saved;
 
     // Pass-through: the adapter echoes, the tool says so and ends.
     windows.Tl8Form()->N7->trigger();
@@ -109,7 +110,8 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   std::vector<QString> texts;
   for (const ShownBox& box : boxes.Shown())
     if (box.kind == ShownBox::Message) texts.push_back(box.text);
-  EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Адаптер переведен в режим побайтовой трансляции")});
+  EXPECT_EQ(texts, std::vector<QString>{
+                       QStringLiteral("Адаптер переведен в режим побайтовой трансляции")});
   QDir::setCurrent(previousDir);
 }
 
@@ -131,7 +133,8 @@ TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_EQ(boxes.Shown()[0].caption, QStringLiteral("Tl8v05"));
-  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")))
+  EXPECT_TRUE(boxes.Shown()[0].text.startsWith(
+      QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
   EXPECT_FALSE(windows.Tl8Form()->N3->menuAction()->isVisible());
   EXPECT_FALSE(session.Gate.Busy());

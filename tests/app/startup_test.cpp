@@ -99,9 +99,11 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
   EXPECT_EQ(failure.caption, QStringLiteral("Неудача при открытии порта"));
   EXPECT_EQ(failure.icon, BoxIcon::Error);
   EXPECT_FALSE(failure.pos.has_value());
-  EXPECT_EQ(failure.text, QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
-                              QString::fromStdString(line.SlavePath()) +
-                              QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт."));
+  EXPECT_EQ(
+      failure.text,
+      QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
+          QString::fromStdString(line.SlavePath()) +
+          QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт."));
   EXPECT_EQ(form->session.Exchange.DeviceAddress, 1);
   EXPECT_TRUE(Visible(form->N1));
   // A second attempt, once the port is free, opens it with a fresh stop event.
@@ -114,8 +116,10 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
 // holds the port: the same box, and the port opens once that program is gone.
 TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
   const std::string lockDir = comdev::LockDirectory();
-  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
-  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(line.SlavePath()).filename().string();
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0)
+    GTEST_SKIP() << "no writable lock directory";
+  const std::string lockFile =
+      lockDir + "/LCK.." + std::filesystem::path(line.SlavePath()).filename().string();
   const pid_t other = fork();
   if (other == 0) {
     pause();

@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,16 +65,19 @@ class Slave {
 };
 
 bool PymodbusInstalled() {
-  return std::system("/usr/bin/python3 -c 'import pymodbus.server, serial_asyncio' 2>/dev/null") == 0;
+  return std::system("/usr/bin/python3 -c 'import pymodbus.server, serial_asyncio' 2>/dev/null") ==
+         0;
 }
 
 TEST(Tl8ctlIndependentSlave, ReadsTheRegisterMapThatPymodbusHolds) {
   if (!PymodbusInstalled())
-    GTEST_SKIP() << "python3-pymodbus and python3-serial-asyncio are not installed: no independent check";
+    GTEST_SKIP()
+        << "python3-pymodbus and python3-serial-asyncio are not installed: no independent check";
   const Slave slave;
   ASSERT_FALSE(slave.Port().empty()) << "the slave did not start";
 
-  const std::string command = BinDir() + "/tl8ctl --port " + slave.Port() + " --address 17 --json read 2>&1";
+  const std::string command =
+      BinDir() + "/tl8ctl --port " + slave.Port() + " --address 17 --json read 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

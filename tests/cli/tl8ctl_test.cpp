@@ -13,16 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -53,8 +53,10 @@ class Ctl {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&files);
   }
@@ -107,7 +109,8 @@ int Requests(const SimProcess& sim) {
 }
 
 // A state file for the simulator: parameters 1..15 and their checksum.
-void WriteState(const std::string& path, int address, const std::array<std::array<uint8_t, 4>, 15>& params) {
+void WriteState(const std::string& path, int address,
+                const std::array<std::array<uint8_t, 4>, 15>& params) {
   std::vector<uint8_t> image(3, 0);
   std::string text = "address " + std::to_string(address) + "\n";
   char line[64];
@@ -119,7 +122,8 @@ void WriteState(const std::string& path, int address, const std::array<std::arra
   }
   image.insert(image.end(), {0xFF, 0x00});
   const std::vector<uint8_t> checked = WithCrc(image);
-  std::snprintf(line, sizeof line, "p16 FF 00 %02X %02X\n", checked[checked.size() - 2], checked.back());
+  std::snprintf(line, sizeof line, "p16 FF 00 %02X %02X\n", checked[checked.size() - 2],
+                checked.back());
   WriteFile(QString::fromStdString(path), QByteArray::fromStdString(text + line));
 }
 
@@ -144,7 +148,8 @@ TEST(Tl8ctl, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {
   for (const SimJournalEntry& entry : sim.journal())
     if (entry.direction == "RX") frames.push_back(entry.bytes);
   std::vector<std::vector<uint8_t>> search;
-  for (uint8_t address : {15, 16, 17}) search.push_back(WithCrc(std::vector<uint8_t>{address, 3, 1, 1, 0, 2}));
+  for (uint8_t address : {15, 16, 17})
+    search.push_back(WithCrc(std::vector<uint8_t>{address, 3, 1, 1, 0, 2}));
   EXPECT_EQ(frames, search);
 
   const Ran nobody = RunCtl(sim, {"--json", "scan", "--from", "1", "--to", "4"});
@@ -165,7 +170,9 @@ TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
   EXPECT_EQ(lines[0], "address 1");
   EXPECT_EQ(lines[1], "serial  0101001");
   EXPECT_EQ(lines[2].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[2];
-  EXPECT_EQ(lines[3], "values  1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 16.0000 4.0000");
+  EXPECT_EQ(lines[3],
+            "values  1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 16.0000 "
+            "4.0000");
 
   const Ran json = RunCtl(sim, {"--json", "read"});
   ASSERT_EQ(json.code, 0) << json.err;
@@ -185,10 +192,21 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
   // Values that the shown texts must carry back exactly: 0.1 with its cleared
   // lowest bit, channel 2's bound of 104.5 shown as 4.50, an old date.
   WriteState(state, 5,
-             {{{0x80, 0x00, 0x44, 0x7C}, {0x80, 0x00, 0x44, 0x1D}, {0xCC, 0xCC, 0x3D, 0xCC}, {0x00, 0x00, 0x40, 0x80},
-               {0x00, 0x00, 0x42, 0xD1}, {0x00, 0x00, 0x42, 0x70}, {0x00, 0x00, 0x41, 0x80}, {0x00, 0x00, 0x40, 0x80},
-               {0x00, 0x00, 0x43, 0x48}, {0x00, 0x00, 0x3F, 0xC0}, {0x00, 0x00, 0x41, 0x80}, {0x00, 0x00, 0x40, 0x80},
-               {0x39, 0x30, 0x00, 0x00}, {0xA3, 0x70, 0x88, 0x59}, {0x00, 0x05, 0x00, 0x00}}});
+             {{{0x80, 0x00, 0x44, 0x7C},
+               {0x80, 0x00, 0x44, 0x1D},
+               {0xCC, 0xCC, 0x3D, 0xCC},
+               {0x00, 0x00, 0x40, 0x80},
+               {0x00, 0x00, 0x42, 0xD1},
+               {0x00, 0x00, 0x42, 0x70},
+               {0x00, 0x00, 0x41, 0x80},
+               {0x00, 0x00, 0x40, 0x80},
+               {0x00, 0x00, 0x43, 0x48},
+               {0x00, 0x00, 0x3F, 0xC0},
+               {0x00, 0x00, 0x41, 0x80},
+               {0x00, 0x00, 0x40, 0x80},
+               {0x39, 0x30, 0x00, 0x00},
+               {0xA3, 0x70, 0x88, 0x59},
+               {0x00, 0x05, 0x00, 0x00}}});
   SimProcess sim({"--link", "{dir}/line", "--state", state});
   const SimState before = sim.state();
   const std::string file = sim.path("adapter.dat");
@@ -221,12 +239,14 @@ TEST(Tl8ctl, WriteBoundsTakesTheSixBoundsFromTheFileAndTheRestFromTheAdapter) {
   SimProcess sim({"--link", "{dir}/line"});
   const SimState before = sim.state();
   const std::string file = sim.path("tmp.dat");
-  WriteFile(QString::fromStdString(file), "900.00\r\n10.00\r\n4.50\r\n-20.00\r\n250.00\r\n2.50\r\n4.00\r\n4.00\r\n");
+  WriteFile(QString::fromStdString(file),
+            "900.00\r\n10.00\r\n4.50\r\n-20.00\r\n250.00\r\n2.50\r\n4.00\r\n4.00\r\n");
 
   const Ran ran = RunCtl(sim, {"write-bounds", file, "--code-word", "Rumel"});
   ASSERT_EQ(ran.code, 0) << ran.err;
   const SimState after = sim.state();
-  const std::map<int, float> bounds = {{1, 900}, {2, 10}, {5, 104.5f}, {6, 80}, {9, 250}, {10, 2.5f}};
+  const std::map<int, float> bounds = {{1, 900}, {2, 10},  {5, 104.5f},
+                                       {6, 80},  {9, 250}, {10, 2.5f}};
   for (int i = 1; i <= 15; ++i) {
     if (bounds.count(i)) {
       EXPECT_EQ(after.param(i), AdapterFloatBytes(bounds.at(i))) << "parameter " << i;
@@ -247,7 +267,8 @@ TEST(Tl8ctl, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
   ASSERT_FALSE(journal.empty());
   bool broadcast = false;
   for (const SimJournalEntry& entry : journal)
-    broadcast |= entry.direction == "RX" && entry.bytes == WithCrc(std::vector<uint8_t>{0, 6, 1, 0x77, 0, 9});
+    broadcast |= entry.direction == "RX" &&
+                 entry.bytes == WithCrc(std::vector<uint8_t>{0, 6, 1, 0x77, 0, 9});
   EXPECT_TRUE(broadcast);
 }
 
@@ -272,14 +293,22 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
     WriteFile(QString::fromStdString(sim.path(name)), bytes);
     return sim.path(name);
   };
-  const std::string good = file("good.dat", "1\r\n01/01/2025(00:00:00)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n"
-                                            "-40\r\n16\r\n4\r\n200\r\n1.5\r\n16\r\n4\r\n");
-  const std::string comma = file("comma.dat", "1\r\n\r\n0101001\r\n12,5\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
-                                              "200\r\n1.5\r\n16\r\n4\r\n");
-  const std::string farAddress = file("far.dat", "300\r\n\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n"
-                                                 "4\r\n200\r\n1.5\r\n16\r\n4\r\n");
-  const std::string huge = file("huge.dat", "1\r\n\r\n0101001\r\n1e39\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
-                                            "200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string good =
+      file("good.dat",
+           "1\r\n01/01/2025(00:00:00)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n"
+           "-40\r\n16\r\n4\r\n200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string comma =
+      file("comma.dat",
+           "1\r\n\r\n0101001\r\n12,5\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
+           "200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string farAddress =
+      file("far.dat",
+           "300\r\n\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n"
+           "4\r\n200\r\n1.5\r\n16\r\n4\r\n");
+  const std::string huge =
+      file("huge.dat",
+           "1\r\n\r\n0101001\r\n1e39\r\n630\r\n16\r\n4\r\n85\r\n-40\r\n16\r\n4\r\n"
+           "200\r\n1.5\r\n16\r\n4\r\n");
   const std::string bounds = file("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
   const std::string shortBounds = file("short.dat", "900\r\n10\r\n4.5\r\n");
 
@@ -329,15 +358,18 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   fs::create_directory(other);
   Ctl scan(other.string(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
   ASSERT_GT(Requests(sim), 0) << "the search did not start";
 
   const Ran second = RunCtl(sim, {"read"});
   EXPECT_EQ(second.code, 1);
-  EXPECT_EQ(second.err.rfind("Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт " +
-                                 sim.path("line"),
-                             0),
-            0u)
+  EXPECT_EQ(
+      second.err.rfind(
+          "Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт " +
+              sim.path("line"),
+          0),
+      0u)
       << second.err;
 
   const int before = Requests(sim);
@@ -365,8 +397,9 @@ TEST(Tl8ctl, HelpDescribesTheCommands) {
   const SimProcess sim;
   Ctl all(sim.dir(), {"--help"});
   EXPECT_EQ(all.Wait(), 0);
-  for (const char* command : {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
-                              "passthrough", "--port NAME", "--address N", "--json"})
+  for (const char* command :
+       {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
+        "passthrough", "--port NAME", "--address N", "--json"})
     EXPECT_NE(all.Out().find(command), std::string::npos) << command;
   Ctl one(sim.dir(), {"write", "--help"});
   EXPECT_EQ(one.Wait(), 0);

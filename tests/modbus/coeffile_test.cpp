@@ -2,8 +2,8 @@
 // tmp.dat's lines, reads that take no more than the lines they need, saves
 // that never destroy the file they replace, and failures that say why.
 
-#include "modbus/boundsfile.h"
 #include "modbus/coeffile.h"
+#include "modbus/boundsfile.h"
 #include "modbus/textfile.h"
 
 #include "tests/support/file_faults.h"
@@ -24,7 +24,9 @@
 namespace {
 
 CoefFileFields SampleFields() {
-  return {QStringLiteral("12"), QStringLiteral("05/03/2024(09:07:01)"), QStringLiteral("Зав-7"),
+  return {QStringLiteral("12"),
+          QStringLiteral("05/03/2024(09:07:01)"),
+          QStringLiteral("Зав-7"),
           {"1010.00", "630.00", "16.0000", "4.0000", "85.00", "-40.00", "16.0000", "4.0000",
            "200.00", "1.50", "1.5E-3", ""}};
 }
@@ -54,14 +56,15 @@ TEST(CoefFile, ReadingTakesLinesByPositionOnly) {
       {"LF ends", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n", "1", "2", "3", "4", "15"},
       {"CR ends", "1\r2\r3\r4\r5\r6\r7\r8\r9\r10\r11\r12\r13\r14\r15", "1", "2", "3", "4", "15"},
       {"mixed ends, empty lines kept", "1\r\n\r\r\n4\n", "1", "", "", "4", ""},
-      {"three lines", "7\r\n01/02/2024(10:20:30)\r\n123\r\n", "7", "01/02/2024(10:20:30)", "123", "", ""},
+      {"three lines", "7\r\n01/02/2024(10:20:30)\r\n123\r\n", "7", "01/02/2024(10:20:30)", "123",
+       "", ""},
       {"Ctrl-Z ends the file", "1\r\n2\x1A\r\n3\r\n", "1", "2", "", "", ""},
       {"lines after the fifteenth ignored",
        "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n", "1", "2", "3", "4", "15"},
       {"nothing trimmed", " 1 \r\n\t2\r\n", " 1 ", "\t2", "", "", ""},
       {"empty file", "", "", "", "", "", ""},
-      {"an overlong line is cut, the next keeps its place",
-       QByteArray(5000, '7') + "\r\n2\r\n", QString(kLongestLine, '7'), "2", "", "", ""},
+      {"an overlong line is cut, the next keeps its place", QByteArray(5000, '7') + "\r\n2\r\n",
+       QString(kLongestLine, '7'), "2", "", "", ""},
       {"CR LF split between two reads", QByteArray(64 * 1024 - 1, 'a') + "\r\n2\r\n",
        QString(kLongestLine, 'a'), "2", "", "", ""},
   };
@@ -123,7 +126,8 @@ std::string Failure(const char* action, const QString& path, const char* reason)
 TEST(CoefFile, MissingFileIsReported) {
   QTemporaryDir dir;
   const QString path = dir.filePath("none.dat");
-  EXPECT_EQ(FailureOf([&] { LoadCoefFile(path); }), Failure("read", path, "No such file or directory"));
+  EXPECT_EQ(FailureOf([&] { LoadCoefFile(path); }),
+            Failure("read", path, "No such file or directory"));
 }
 
 TEST(BoundsFile, SixLinesWholeAndUnconverted) {
@@ -134,7 +138,8 @@ TEST(BoundsFile, SixLinesWholeAndUnconverted) {
     QByteArray bytes;
     std::array<QString, 6> bounds;
   } cases[] = {
-      {"as written", "1.00\r\n-2.50\r\n3\r\n4\r\n5\r\n6\r\n7.00\r\n7.00\r\n",
+      {"as written",
+       "1.00\r\n-2.50\r\n3\r\n4\r\n5\r\n6\r\n7.00\r\n7.00\r\n",
        {"1.00", "-2.50", "3", "4", "5", "6"}},
       {"LF alone ends a line, CR alone does not", "1\n2\r3\r\n", {"1", "2\r3", "", "", "", ""}},
       {"nothing trimmed, no Ctrl-Z rule", " 1 \r\n2\x1A\r\n", {" 1 ", "2\x1A", "", "", "", ""}},
@@ -147,7 +152,8 @@ TEST(BoundsFile, SixLinesWholeAndUnconverted) {
   }
 
   BoundsFile file(path);
-  for (const char* line : {"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50", "4.00", "4.00"})
+  for (const char* line :
+       {"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50", "4.00", "4.00"})
     file.AddLine(line);
   EXPECT_EQ(FileBytes(path), "") << "nothing replaced before the read has got through";
   file.Finish();
@@ -192,16 +198,19 @@ TEST(TextFile, OnlyRegularFilesAreReadOrReplaced) {
   for (const QString& path : {fifo, folder, QStringLiteral("/dev/zero")}) {
     SCOPED_TRACE(path.toStdString());
     EXPECT_EQ(FailureOf([&] { LoadCoefFile(path); }), Failure("read", path, "Not a regular file"));
-    EXPECT_EQ(FailureOf([&] { LoadBoundsFile(path); }), Failure("read", path, "Not a regular file"));
+    EXPECT_EQ(FailureOf([&] { LoadBoundsFile(path); }),
+              Failure("read", path, "Not a regular file"));
   }
   for (const QString& path : {fifo, folder}) {
     SCOPED_TRACE(path.toStdString());
     EXPECT_EQ(FailureOf([&] { SaveCoefFile(path, SampleFields()); }),
               Failure("save", path, "Not a regular file"));
-    EXPECT_EQ(FailureOf([&] { BoundsFile file(path); }), Failure("write", path, "Not a regular file"));
+    EXPECT_EQ(FailureOf([&] { BoundsFile file(path); }),
+              Failure("write", path, "Not a regular file"));
   }
   EXPECT_TRUE(QFileInfo(folder).isDir());
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(), 2)
+  EXPECT_EQ(
+      QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(), 2)
       << "a copy was left behind";
 }
 

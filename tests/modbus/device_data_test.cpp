@@ -69,9 +69,9 @@ TEST(DeviceFloat, WorkedValuesBothWays) {
     double value;
     const char* bytes;
   } cases[] = {
-      {1.0, "00 00 3F 80"},   {1.5, "00 00 3F C0"},     {4.0, "00 00 40 80"},
-      {16.0, "00 00 41 80"},  {-40.0, "00 00 C2 20"},   {100.0, "00 00 42 C8"},
-      {120.0, "00 00 42 F0"}, {630.0, "80 00 44 1D"},   {0.0, "00 00 00 00"},
+      {1.0, "00 00 3F 80"},   {1.5, "00 00 3F C0"},   {4.0, "00 00 40 80"},
+      {16.0, "00 00 41 80"},  {-40.0, "00 00 C2 20"}, {100.0, "00 00 42 C8"},
+      {120.0, "00 00 42 F0"}, {630.0, "80 00 44 1D"}, {0.0, "00 00 00 00"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FloatHex(c.value), c.bytes) << c.value;
@@ -84,17 +84,17 @@ TEST(DeviceFloat, Encoding) {
     double value;
     const char* bytes;
   } cases[] = {
-      {0.1, "CC CC 3D CC"},                          // bit 0 cleared, not CC CD
+      {0.1, "CC CC 3D CC"},  // bit 0 cleared, not CC CD
       {-0.0, "00 00 00 00"},
-      {1 + 0x1p-24, "00 00 3F 80"},                  // a tie goes to even
+      {1 + 0x1p-24, "00 00 3F 80"},  // a tie goes to even
       {1 + 3 * 0x1p-24, "00 02 3F 80"},
       // Just below a tie: the 40-bit step rounds onto the tie, which then
       // goes to even (up); rounding straight to binary32 would go down.
       {1 + 3 * 0x1p-23 + 0x1p-24 - 0x1p-50, "00 04 3F 80"},
-      {0x1p126 * (2 - 0x1p-23), "FF FE 7E FF"},      // largest kept (bit 0 cleared)
+      {0x1p126 * (2 - 0x1p-23), "FF FE 7E FF"},            // largest kept (bit 0 cleared)
       {0x1p126 * (2 - 0x1p-23) + 0x1p101, "FF FE 7E FF"},  // still rounds down to it
-      {0x1p-128, "00 00 00 20"},                     // smallest kept, a binary32 subnormal
-      {0x1p-129, "00 00 00 00"},                     // below the range: zero
+      {0x1p-128, "00 00 00 20"},                           // smallest kept, a binary32 subnormal
+      {0x1p-129, "00 00 00 00"},                           // below the range: zero
       {-1e-45, "00 00 00 00"},
   };
   for (const auto& c : cases) EXPECT_EQ(FloatHex(c.value), c.bytes) << c.value;
@@ -103,9 +103,9 @@ TEST(DeviceFloat, Encoding) {
 TEST(DeviceFloat, EncodingOverflow) {
   // From the midway point between the largest device float and 2^127 up, the
   // binary32 would need the exponent field the decoder refuses.
-  for (double value : {0x1p127, 0x1p127 * (1 - 0x1p-45), 0x1p127 * (1 - 0x1p-40),
-                       0x1p126 * (2 - 0x1p-24), -0x1p126 * (2 - 0x1p-24), 1.70141183e38, -1e39,
-                       1e300, double(INFINITY), double(NAN)}) {
+  for (double value :
+       {0x1p127, 0x1p127 * (1 - 0x1p-45), 0x1p127 * (1 - 0x1p-40), 0x1p126 * (2 - 0x1p-24),
+        -0x1p126 * (2 - 0x1p-24), 1.70141183e38, -1e39, 1e300, double(INFINITY), double(NAN)}) {
     EXPECT_THROW(DoubleToDeviceFloat(value), EFloatOverflow) << value;
   }
   try {
@@ -158,10 +158,8 @@ TEST(Stamp, TextWithoutRangeChecks) {
     const char* bytes;
     const char* text;
   } cases[] = {
-      {"A3 70 88 59", "08/12/2024(14:05:06)"},
-      {"00 00 00 00", "00/00/1980(00:00:00)"},
-      {"FF FF FF FF", "31/15/2107(31:63:62)"},
-      {"00 00 21 00", "01/01/1980(00:00:00)"},
+      {"A3 70 88 59", "08/12/2024(14:05:06)"}, {"00 00 00 00", "00/00/1980(00:00:00)"},
+      {"FF FF FF FF", "31/15/2107(31:63:62)"}, {"00 00 21 00", "01/01/1980(00:00:00)"},
       {"7D BF 9F FF", "31/12/2107(23:59:58)"},
   };
   for (const auto& c : cases) {
@@ -181,20 +179,20 @@ TEST(NumberText, FixedForms) {
       {0.25, 4, "0.2500"},
       {double(std::bit_cast<float>(0x3DCCCCCCu)), 4, "0.1000"},  // 0.1 as the device keeps it
       {20.0, 4, "20.0000"},
-      {1234.56789, 4, "1234.5680"},      // 7 significant digits, then zeros
+      {1234.56789, 4, "1234.5680"},  // 7 significant digits, then zeros
       {123456.789, 4, "123456.8000"},
       {999.99996, 4, "1000.0000"},
       {9999999.4, 2, "9999999.00"},
-      {9999999.6, 2, "1.000000E+07"},    // rounds to 8 integer digits
+      {9999999.6, 2, "1.000000E+07"},  // rounds to 8 integer digits
       {12345678.9, 4, "1.234568E+07"},
       {-1.5e10, 2, "-1.500000E+10"},
       {3e100, 2, "3.000000E+100"},
       {0.0, 2, "0.00"},
       {1e-20, 4, "0.0000"},
-      {-0.001, 2, "0.00"},               // no "-0.00"
+      {-0.001, 2, "0.00"},  // no "-0.00"
       {-0.00004, 4, "0.0000"},
       {-0.006, 2, "-0.01"},
-      {0.0049999999, 2, "0.00"},         // rounded once, not twice
+      {0.0049999999, 2, "0.00"},  // rounded once, not twice
   };
   for (const auto& c : cases) EXPECT_EQ(FixedText(c.value, c.decimals), QString(c.text)) << c.value;
 }
@@ -203,8 +201,8 @@ TEST(NumberText, SerialNumber) {
   const struct {
     int32_t number;
     const char* text;
-  } cases[] = {{12345, "012345"}, {123456, "0123456"}, {1234567, "1234567"}, {5, "05"},
-               {101001, "0101001"}, {-1, "0-1"}, {-123456, "-123456"}};
+  } cases[] = {{12345, "012345"},   {123456, "0123456"}, {1234567, "1234567"}, {5, "05"},
+               {101001, "0101001"}, {-1, "0-1"},         {-123456, "-123456"}};
   for (const auto& c : cases) EXPECT_EQ(SerialNumberText(c.number), QString(c.text));
 }
 
@@ -212,8 +210,8 @@ TEST(NumberText, StrictFloat) {
   const struct {
     const char* text;
     double value;
-  } good[] = {{"12.5", 12.5}, {"-40", -40}, {"+1.5", 1.5},   {"1E3", 1000}, {"1e-2", 0.01},
-              {"2.5E+2", 250}, {".5", 0.5}, {"5.", 5},       {"0101", 101}};
+  } good[] = {{"12.5", 12.5},  {"-40", -40}, {"+1.5", 1.5}, {"1E3", 1000}, {"1e-2", 0.01},
+              {"2.5E+2", 250}, {".5", 0.5},  {"5.", 5},     {"0101", 101}};
   for (const auto& c : good) EXPECT_EQ(StrictToFloat(c.text), c.value) << c.text;
   for (const char* text : {"12,5", "", "1.2.3", " 1", "1 ", "E5", "1E", "-", ".", "abc", "1e2.5",
                            "0x10", "--1", "1.5E+-2", "inf", "nan", "1e", "\xd9\xa1"})
@@ -223,10 +221,10 @@ TEST(NumberText, StrictFloat) {
   const struct {
     const char* text;
     double value;
-  } outOfRange[] = {{"1e999", INFINITY},        {"-1e999", -INFINITY},
-                    {"0.001e312", INFINITY},    {"+1e99999999999999999999", INFINITY},
-                    {"1e-999", 0.0},            {"-1e-999", -0.0},
-                    {"1000e-330", 0.0},         {"1e-99999999999999999999", 0.0}};
+  } outOfRange[] = {{"1e999", INFINITY},     {"-1e999", -INFINITY},
+                    {"0.001e312", INFINITY}, {"+1e99999999999999999999", INFINITY},
+                    {"1e-999", 0.0},         {"-1e-999", -0.0},
+                    {"1000e-330", 0.0},      {"1e-99999999999999999999", 0.0}};
   for (const auto& c : outOfRange) {
     const std::optional<double> value = StrictToFloat(c.text);
     ASSERT_TRUE(value) << c.text;
@@ -239,12 +237,15 @@ TEST(NumberText, StrictInteger) {
   const struct {
     const char* text;
     int32_t value;
-  } good[] = {{"12345", 12345},           {"-1", -1},
-              {"+7", 7},                  {"0101001", 101001},
-              {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}};
+  } good[] = {{"12345", 12345},
+              {"-1", -1},
+              {"+7", 7},
+              {"0101001", 101001},
+              {"2147483647", 2147483647},
+              {"-2147483648", -2147483647 - 1}};
   for (const auto& c : good) EXPECT_EQ(StrictToInt(c.text), c.value) << c.text;
-  for (const char* text : {"2147483648", "-2147483649", "", " 1", "1 ", "1.0", "12a", "+", "1e3",
-                           "0x1F", "+-1"})
+  for (const char* text :
+       {"2147483648", "-2147483649", "", " 1", "1 ", "1.0", "12a", "+", "1e3", "0x1F", "+-1"})
     EXPECT_FALSE(StrictToInt(text)) << text;
 }
 
@@ -288,7 +289,8 @@ class ParamImageTest : public ::testing::Test {
  protected:
   ImageTexts ValidTexts() const {
     ImageTexts texts;
-    const char* floats[] = {"1", "630", "0.1", "4", "20", "0", "16", "1.5", "-40", "100", "0", "120"};
+    const char* floats[] = {"1",  "630", "0.1", "4",   "20", "0",
+                            "16", "1.5", "-40", "100", "0",  "120"};
     for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = floats[i - 1];
     texts.SerialNumber = "12345";
     texts.Address = "300";
@@ -296,7 +298,8 @@ class ParamImageTest : public ::testing::Test {
     return texts;
   }
   std::string Image(int first, int count) const {
-    return std::string(params.ParamImage.begin() + first, params.ParamImage.begin() + first + count);
+    return std::string(params.ParamImage.begin() + first,
+                       params.ParamImage.begin() + first + count);
   }
 
   ParamData params;
@@ -307,9 +310,9 @@ TEST_F(ParamImageTest, LayoutAndChecksum) {
   ASSERT_TRUE(BuildParamImage(ValidTexts(), params, exchange));
   EXPECT_EQ(Hex(Image(0, 68)),
             "00 00 00 00 "
-            "00 00 3F 80 80 00 44 1D CC CC 3D CC 00 00 40 80 "  // 1..4
-            "00 00 42 F0 00 00 42 C8 00 00 41 80 00 00 3F C0 "  // 5, 6 plus 100; 7, 8
-            "00 00 C2 20 00 00 42 C8 00 00 00 00 00 00 42 F0 "  // 9..12
+            "00 00 3F 80 80 00 44 1D CC CC 3D CC 00 00 40 80 "   // 1..4
+            "00 00 42 F0 00 00 42 C8 00 00 41 80 00 00 3F C0 "   // 5, 6 plus 100; 7, 8
+            "00 00 C2 20 00 00 42 C8 00 00 00 00 00 00 42 F0 "   // 9..12
             "39 30 00 00 A3 70 88 59 00 2C 00 00 FF 00 0C BE");  // serial, stamp, address 300, CRC
   EXPECT_EQ(Image(68, 33), std::string(33, '\0'));
   EXPECT_EQ(params.ParamText[5], "20");
@@ -380,16 +383,16 @@ TEST(NumberText, ExactTiesRoundAwayFromZero) {
       {0.125, 2, "0.13"},
       {-0.125, 2, "-0.13"},
       {0.375, 2, "0.38"},
-      {2.5e-1 + 1.0, 2, "1.25"},                 // no tie at all
-      {std::nextafter(0.125, 0.0), 2, "0.12"},   // just below the tie
-      {0.145, 2, "0.14"},                        // binary 0.14499999...
-      {0.135, 2, "0.14"},                        // binary 0.13500000...01
-      {0.03125, 4, "0.0313"},                    // the 4-decimal form of ParamText
+      {2.5e-1 + 1.0, 2, "1.25"},                // no tie at all
+      {std::nextafter(0.125, 0.0), 2, "0.12"},  // just below the tie
+      {0.145, 2, "0.14"},                       // binary 0.14499999...
+      {0.135, 2, "0.14"},                       // binary 0.13500000...01
+      {0.03125, 4, "0.0313"},                   // the 4-decimal form of ParamText
       {-0.03125, 4, "-0.0313"},
-      {-0.00005, 4, "-0.0001"},                  // binary -0.0000500000000000000024
-      {1234562.5, 2, "1234563.00"},              // the tie at the seventh digit
+      {-0.00005, 4, "-0.0001"},      // binary -0.0000500000000000000024
+      {1234562.5, 2, "1234563.00"},  // the tie at the seventh digit
       {999.99995, 4, "1000.0000"},
-      {12345625.0, 2, "1.234563E+07"},           // exponent form, same rule
+      {12345625.0, 2, "1.234563E+07"},  // exponent form, same rule
       {-9999999.5, 2, "-1.000000E+07"},
   };
   for (const auto& c : cases) EXPECT_EQ(FixedText(c.value, c.decimals), QString(c.text)) << c.value;

@@ -51,7 +51,8 @@ TEST_F(DelayInEventLoop, WaitsForTheTick) { ExpectTickWaits(); }
 TEST_F(DelayInEventLoop, HandlesEventsWhileWaiting) {
   bool posted = false;
   bool timed = false;
-  QMetaObject::invokeMethod(&app, [&] { posted = true; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      &app, [&] { posted = true; }, Qt::QueuedConnection);
   QTimer::singleShot(20, &app, [&] { timed = true; });
   const auto start = Clock::now();
   Delay(60);

@@ -19,7 +19,6 @@
 
 namespace {
 
-
 Responder AnswerEachWith(std::vector<Burst> bursts) {
   return [bursts](const std::string&) { return bursts; };
 }
@@ -56,8 +55,8 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
     int minimumMs;  // the fixed delays
     bool collects;
   } cases[] = {
-      {"probe", [](RequestsTest& t) { t.requests.ReadParameter(1); },
-       "01 03 00 00 00 07 04 08", 50, true},
+      {"probe", [](RequestsTest& t) { t.requests.ReadParameter(1); }, "01 03 00 00 00 07 04 08", 50,
+       true},
       {"read parameter 1",
        [](RequestsTest& t) {
          t.exchange.ParamIndex = 1;
@@ -126,23 +125,53 @@ TEST_F(RequestsTest, ParameterReadResults) {
       {"two bytes", 1, {{5, Bytes("01 03")}}, 1, {}, {}, {}, false},
       {"float", 2, {{5, WithCrc(Bytes("01 03 04 80 00 44 1D"))}}, 0, 630.0, {}, {}, true},
       {"offset float", 5, {{5, WithCrc(Bytes("01 03 04 00 00 42 F0"))}}, 0, 120.0, {}, {}, true},
-      {"answer in two bursts", 1,
+      {"answer in two bursts",
+       1,
        {{5, Bytes("01 03 04 00")}, {20, WithCrc(Bytes("01 03 04 00 00 3F 80")).substr(4)}},
-       0, 1.0, {}, {}, true},
+       0,
+       1.0,
+       {},
+       {},
+       true},
       {"serial number", 13, {{5, WithCrc(Bytes("01 03 04 39 30 00 00"))}}, 0, {}, 12345, {}, true},
       {"serial number -1", 13, {{5, WithCrc(Bytes("01 03 04 FF FF FF FF"))}}, 0, {}, -1, {}, true},
-      {"stamp", 14, {{5, WithCrc(Bytes("01 03 04 A3 70 88 59"))}}, 0, {}, 0x598870A3,
-       QString("08/12/2024(14:05:06)"), true},
-      {"checksum parameter", 16, {{5, WithCrc(Bytes("01 03 04 FF 00 0C BE"))}}, 0, {}, {}, {}, true},
+      {"stamp",
+       14,
+       {{5, WithCrc(Bytes("01 03 04 A3 70 88 59"))}},
+       0,
+       {},
+       0x598870A3,
+       QString("08/12/2024(14:05:06)"),
+       true},
+      {"checksum parameter",
+       16,
+       {{5, WithCrc(Bytes("01 03 04 FF 00 0C BE"))}},
+       0,
+       {},
+       {},
+       {},
+       true},
       {"swapped CRC", 1, {{5, Bytes("01 03 04 00 00 3F 80 BB 0F")}}, 5, {}, {}, {}, false},
-      {"noise in front", 1, {{5, Bytes("FF 00") + WithCrc(Bytes("01 03 04 00 00 3F 80"))}}, 5, {},
-       {}, {}, false},
+      {"noise in front",
+       1,
+       {{5, Bytes("FF 00") + WithCrc(Bytes("01 03 04 00 00 3F 80"))}},
+       5,
+       {},
+       {},
+       {},
+       false},
       {"exception", 1, {{5, WithCrc(Bytes("01 83 02"))}}, 2, {}, {}, {}, false},
       {"another address", 1, {{5, WithCrc(Bytes("02 03 04 00 00 3F 80"))}}, 5, {}, {}, {}, false},
       {"another function", 1, {{5, WithCrc(Bytes("01 04 04 00 00 3F 80"))}}, 5, {}, {}, {}, false},
       {"another function's exception", 1, {{5, WithCrc(Bytes("01 90 04"))}}, 5, {}, {}, {}, false},
       {"too short for the data", 1, {{5, WithCrc(Bytes("01 03 02 00 00"))}}, 5, {}, {}, {}, false},
-      {"oversize", 1, {{5, WithCrc(Bytes("01 03 FF") + std::string(100, '\x3F'))}}, 5, {}, {}, {},
+      {"oversize",
+       1,
+       {{5, WithCrc(Bytes("01 03 FF") + std::string(100, '\x3F'))}},
+       5,
+       {},
+       {},
+       {},
        false},
   };
   for (const auto& c : cases) {
@@ -204,7 +233,9 @@ TEST_F(RequestsTest, WriteAnswersJudged) {
   } answers[] = {
       {"echo", [](const std::string& r) { return WithCrc(r.substr(0, 6)); }, 0},
       {"none", [](const std::string&) { return std::string(); }, 1},
-      {"exception", [](const std::string& r) { return WithCrc(r.substr(0, 1) + char(r[1] | 0x80) + '\x04'); }, 2},
+      {"exception",
+       [](const std::string& r) { return WithCrc(r.substr(0, 1) + char(r[1] | 0x80) + '\x04'); },
+       2},
       {"swapped CRC",
        [](const std::string& r) {
          std::string a = WithCrc(r.substr(0, 6));
@@ -213,10 +244,14 @@ TEST_F(RequestsTest, WriteAnswersJudged) {
        },
        5},
       {"another address", [](const std::string& r) { return WithCrc('\x02' + r.substr(1, 5)); }, 5},
-      {"another function", [](const std::string& r) { return WithCrc(r.substr(0, 1) + '\x03' + r.substr(2, 4)); }, 5},
-      {"another register", [](const std::string& r) { return WithCrc(r.substr(0, 3) + '\x09' + r.substr(4, 2)); }, 5},
-      {"cut short with a good CRC", [](const std::string& r) { return WithCrc(r.substr(0, 3)); }, 5},
-      {"noise in front", [](const std::string& r) { return Bytes("FF") + WithCrc(r.substr(0, 6)); }, 5},
+      {"another function",
+       [](const std::string& r) { return WithCrc(r.substr(0, 1) + '\x03' + r.substr(2, 4)); }, 5},
+      {"another register",
+       [](const std::string& r) { return WithCrc(r.substr(0, 3) + '\x09' + r.substr(4, 2)); }, 5},
+      {"cut short with a good CRC", [](const std::string& r) { return WithCrc(r.substr(0, 3)); },
+       5},
+      {"noise in front", [](const std::string& r) { return Bytes("FF") + WithCrc(r.substr(0, 6)); },
+       5},
   };
   const struct {
     const char* name;
@@ -251,7 +286,9 @@ TEST_F(RequestsTest, NothingIsSentOnceTheStopEventIsSignalled) {
   const std::function<void()> requestsOfEveryKind[] = {
       [this] { requests.ReadParameter(0); }, [this] { requests.ReadParameter(1); },
       [this] { requests.WriteParameter(); }, [this] { requests.WriteSingleRegister(375, 1); },
-      [this] { requests.SendOwnFrame({1, 3, 1, 1, 0, 2}); }};
+      [this] {
+        requests.SendOwnFrame({1, 3, 1, 1, 0, 2});
+      }};
   for (const auto& request : requestsOfEveryKind) EXPECT_THROW(request(), EStopRequested);
   EXPECT_EQ(peer.Frames().size(), 1u);
 }
@@ -278,7 +315,8 @@ TEST_F(RequestsTest, OtherReadModesSendNothing) {
 }
 
 TEST_F(RequestsTest, ReadDataModbusEndsOn80MsOfSilence) {
-  peer.SetResponder(AnswerEachWith({{5, Bytes("01 06")}, {40, Bytes("01 75")}, {200, Bytes("00 01")}}));
+  peer.SetResponder(
+      AnswerEachWith({{5, Bytes("01 06")}, {40, Bytes("01 75")}, {200, Bytes("00 01")}}));
   SendOwnFrame("01 06 01 75 00 01");
   requests.ReadDataModbus();
   EXPECT_EQ(Hex(exchange.ResponseText), "01 06 01 75");
@@ -335,8 +373,9 @@ TEST_F(RequestsTest, ImageWrittenAndReadBack) {
     if (IsFloatParam(i)) shownTexts << ParamShownText(i, exchange.ParamValue);
     if (i == 13) shownTexts << SerialNumberText(exchange.SerialNumber);
   }
-  EXPECT_EQ(shownTexts.join(' '), "1.25 2.50 3.7500 5.0000 20.00 7.50 8.7500 10.0000 11.25 12.50 "
-                                  "13.7500 15.0000 0101001");
+  EXPECT_EQ(shownTexts.join(' '),
+            "1.25 2.50 3.7500 5.0000 20.00 7.50 8.7500 10.0000 11.25 12.50 "
+            "13.7500 15.0000 0101001");
   EXPECT_EQ(exchange.StampText, "08/12/2024(14:05:06)");
   EXPECT_TRUE(std::equal(params.ParamRaw.begin() + 1, params.ParamRaw.begin() + 68,
                          params.ParamImage.begin() + 1));

@@ -27,7 +27,7 @@ class ScriptedLink final : public TComLink {
 
   void SetResponder(Responder responder) { responder_ = std::move(responder); }
   const std::vector<std::string>& Frames() const { return frames_; }  // every frame received so far
-  void Write(const std::string& bytes);  // there at once
+  void Write(const std::string& bytes);                               // there at once
 
   int WriteBytes(const void* buffer, int count) override;
   int PendingInputCount() override;

@@ -23,7 +23,12 @@ TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
   } loops[] = {
       // Nobody answers before 247: the search polls address after address.
       {"address search", {"--address", "247"}, [](Session& s) { FindAdapterAddress(s, [] {}); }},
-      {"read of all parameters", {}, [](Session& s) { ReadAllParameters(s, [](int) {}, 50); }},
+      {"read of all parameters",
+       {},
+       [](Session& s) {
+         ReadAllParameters(
+             s, [](int) {}, 50);
+       }},
       {"write of all parameters", {}, [](Session& s) { WriteAllParameters(s, [](int) {}); }},
   };
   for (const auto& c : loops) {

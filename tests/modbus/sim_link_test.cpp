@@ -139,7 +139,8 @@ TEST_F(SimLinkTest, SixteenReadsTakeTheirFixedDelaysInVirtualTime) {
   }
   EXPECT_DOUBLE_EQ(NowMs(clock), 16 * (101 + 21));
   const sim::ParamBytes& stored = link.memory(1).param(16);
-  EXPECT_TRUE(std::equal(stored.begin(), stored.end(), params.ParamRaw.begin() + ParamByteOffset(16)));
+  EXPECT_TRUE(
+      std::equal(stored.begin(), stored.end(), params.ParamRaw.begin() + ParamByteOffset(16)));
 }
 
 // A search's probe of a silent address costs its 80 ms of silence; the one
@@ -207,7 +208,8 @@ TEST(SimLinkTiming, LateAnswerIsDroppedBeforeTheNextRead) {
   requests.ReadParameter(0);
   EXPECT_EQ(exchange.ResponseStatus, kStatusAccepted);
   const sim::ParamBytes stored = link.memory(1).param(2);
-  EXPECT_EQ(exchange.ResponseText, WithCrc("\x01\x03\x04" + std::string(stored.begin(), stored.end())));
+  EXPECT_EQ(exchange.ResponseText,
+            WithCrc("\x01\x03\x04" + std::string(stored.begin(), stored.end())));
   const double lateEnd = 8 * kCharMs + kGapMs + kTurnaroundMs + 200 + 9 * kCharMs;
   const double quiet = lateEnd + 150;
   EXPECT_DOUBLE_EQ(NowMs(clock), std::floor(quiet) + 101 + 21);
@@ -230,7 +232,11 @@ TEST_F(SimLinkTest, StopEventEndsTheWaitAtOnce) {
 // fails like the port's on a vanished line, then like on a closed one.
 TEST_F(SimLinkTest, VanishedLineFailsLikeThePort) {
   const std::pair<std::function<void(SimLink&)>, std::string> rows[] = {
-      {[](SimLink& l) { TComEvents e{evRxChar}; l.WaitForEvent(e, nullptr, 10000); }, "WaitForEvent method failed"},
+      {[](SimLink& l) {
+         TComEvents e{evRxChar};
+         l.WaitForEvent(e, nullptr, 10000);
+       },
+       "WaitForEvent method failed"},
       {[](SimLink& l) { l.ReadBytes(10); }, "ReadFile function failed"},
       {[](SimLink& l) { l.WriteBytes("abc", 3); }, "WriteFile function failed"},
       {[](SimLink& l) { l.PendingInputCount(); }, "ClearCommError function failed"},

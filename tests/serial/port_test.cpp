@@ -204,7 +204,9 @@ TEST_F(OpenPty, WaitForEventEndsOnTimeoutStopOrData) {
 }
 
 // A busy device: its holder's UUCP lock file names a live process.
-std::string Refusal() { return "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")"; }
+std::string Refusal() {
+  return "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")";
+}
 
 // What a second opener in another process (root included) is told.
 std::string OpenInChild(const std::string& device) {
@@ -254,7 +256,8 @@ TEST(SerialPort, ClosedPortOperationsFailAsOnAnInvalidDevice) {
       {[&] { port.WriteBytes("x", 1); }, "WriteFile function failed (win error code: 9)"},
       {[&] { port.ReadBytes(1); }, "ReadFile function failed (win error code: 9)"},
       {[&] { port.PendingInputCount(); }, "ClearCommError function failed (win error code: 9)"},
-      {[&] { port.WaitForEvent(events, nullptr, 10); }, "WaitForEvent method failed (win error code: 9)"},
+      {[&] { port.WaitForEvent(events, nullptr, 10); },
+       "WaitForEvent method failed (win error code: 9)"},
   };
   for (const auto& [operation, message] : rows) EXPECT_EQ(FailureOf(operation), message);
   EXPECT_EQ(port.ReadBytes(0), "");  // touches no device
@@ -266,7 +269,11 @@ TEST(SerialPort, ClosedPortOperationsFailAsOnAnInvalidDevice) {
 // the next operation meets a closed port.
 TEST(SerialPort, VanishedPeerFailsTheOperationAndClosesThePort) {
   const std::pair<std::function<void(TCustomComPort&)>, std::string> rows[] = {
-      {[](auto& p) { TComEvents e{evRxChar}; p.WaitForEvent(e, nullptr, 10000); }, "WaitForEvent method failed"},
+      {[](auto& p) {
+         TComEvents e{evRxChar};
+         p.WaitForEvent(e, nullptr, 10000);
+       },
+       "WaitForEvent method failed"},
       {[](auto& p) { p.ReadBytes(10); }, "ReadFile function failed"},
       {[](auto& p) { p.WriteBytes("abc", 3); }, "WriteFile function failed"},
       {[](auto& p) { p.PendingInputCount(); }, "ClearCommError function failed"},
@@ -369,24 +376,43 @@ TEST_F(OpenPty, LineSettingsReachTheDevice) {
       {"14400 (no POSIX code)", [](auto& p) { p.SetBaudRate(br14400); }, CBAUD, BOTHER, 14400, 0},
       {"256000", [](auto& p) { p.SetBaudRate(br256000); }, CBAUD, BOTHER, 256000, 0},
       {"115200", [](auto& p) { p.SetBaudRate(br115200); }, CBAUD, B115200, 115200, 0},
-      {"custom 31250", [](auto& p) { p.SetCustomBaudRate(31250); p.SetBaudRate(brCustom); }, CBAUD, BOTHER, 31250, 0},
-      {"7 odd 2", [](auto& p) { p.SetDataBits(dbSeven); p.Parity().SetBits(prOdd); p.SetStopBits(sbTwoStopBits); },
+      {"custom 31250",
+       [](auto& p) {
+         p.SetCustomBaudRate(31250);
+         p.SetBaudRate(brCustom);
+       },
+       CBAUD, BOTHER, 31250, 0},
+      {"7 odd 2",
+       [](auto& p) {
+         p.SetDataBits(dbSeven);
+         p.Parity().SetBits(prOdd);
+         p.SetStopBits(sbTwoStopBits);
+       },
        frame, PARODD | CSTOPB, 31250, 0},
-      {"mark", [](auto& p) { p.Parity().SetBits(prMark); }, frame, PARODD | CMSPAR | CSTOPB, 31250, 0},
+      {"mark", [](auto& p) { p.Parity().SetBits(prMark); }, frame, PARODD | CMSPAR | CSTOPB, 31250,
+       0},
       {"space", [](auto& p) { p.Parity().SetBits(prSpace); }, frame, CMSPAR | CSTOPB, 31250, 0},
-      {"even, checked", [](auto& p) { p.Parity().SetBits(prEven); p.Parity().SetCheck(true); },
+      {"even, checked",
+       [](auto& p) {
+         p.Parity().SetBits(prEven);
+         p.Parity().SetCheck(true);
+       },
        frame, CSTOPB, 31250, INPCK},
       // 5 data bits with 2 stop bits would be refused on the way: a bracket
       // lets both change before the line goes out.
-      {"5 bits 1.5 stop", [](auto& p) {
+      {"5 bits 1.5 stop",
+       [](auto& p) {
          p.BeginSettingsUpdate();
          p.Parity().SetCheck(false);
          p.SetDataBits(dbFive);
          p.SetStopBits(sbOne5StopBits);
          p.EndSettingsUpdate();
-       }, frame, CSTOPB, 31250, 0},
-      {"hardware flow", [](auto& p) { p.FlowControl().SetFlowControl(fcHardware); }, CRTSCTS, CRTSCTS, 31250, 0},
-      {"software flow", [](auto& p) { p.FlowControl().SetFlowControl(fcSoftware); }, CRTSCTS, 0, 31250, IXON | IXOFF},
+       },
+       frame, CSTOPB, 31250, 0},
+      {"hardware flow", [](auto& p) { p.FlowControl().SetFlowControl(fcHardware); }, CRTSCTS,
+       CRTSCTS, 31250, 0},
+      {"software flow", [](auto& p) { p.FlowControl().SetFlowControl(fcSoftware); }, CRTSCTS, 0,
+       31250, IXON | IXOFF},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -416,7 +442,8 @@ TEST_F(OpenPty, RefusedLineSettings) {
   port.ClosePort();
   port.SetCustomBaudRate(0);
   port.SetBaudRate(brCustom);
-  EXPECT_EQ(FailureOf([&] { port.OpenPort(); }), "SetCommState function failed (win error code: 22)");
+  EXPECT_EQ(FailureOf([&] { port.OpenPort(); }),
+            "SetCommState function failed (win error code: 22)");
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(OpenInChild(pty.SlavePath()), "no failure");
 }
@@ -601,7 +628,8 @@ TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
       EXPECT_EQ(FileText(file), *row.before);
     }
   }
-  EXPECT_EQ(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());  // no temporary left
+  EXPECT_EQ(std::filesystem::directory_iterator(dir),
+            std::filesystem::directory_iterator());  // no temporary left
 }
 
 TEST_F(LockDir, ReleaseLeavesALockThatIsNoLongerOurs) {
@@ -642,9 +670,11 @@ TEST_F(LockDir, TheLockIsNamedAfterTheDeviceALinkLeadsTo) {
 // file behind when it closes.
 TEST(SerialPort, HonoursAndMakesTheSystemsLockFile) {
   const std::string lockDir = comdev::LockDirectory();
-  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0) GTEST_SKIP() << "no writable lock directory";
+  if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0)
+    GTEST_SKIP() << "no writable lock directory";
   PtyPair pty;
-  const std::string lockFile = lockDir + "/LCK.." + std::filesystem::path(pty.SlavePath()).filename().string();
+  const std::string lockFile =
+      lockDir + "/LCK.." + std::filesystem::path(pty.SlavePath()).filename().string();
   LiveProcess other;
   std::ofstream(lockFile) << LockText(other.Pid());
 

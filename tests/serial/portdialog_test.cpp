@@ -18,15 +18,17 @@
 #include <QPushButton>
 #include <QSettings>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 
 // Readable failure output for Qt texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -103,7 +105,8 @@ class PortDialog : public ::testing::Test {
   bool SettingsSaved() const { return fs::exists(configDir / "Kavrion" / "ZELK.conf"); }
 
   std::map<QString, QVariant> SavedValues() const {
-    const auto store = comdev::OpenSettingsKey(false, "Software\\Kavrion\\ZELK\\Comport Settings\\ComPort");
+    const auto store =
+        comdev::OpenSettingsKey(false, "Software\\Kavrion\\ZELK\\Comport Settings\\ComPort");
     std::map<QString, QVariant> values;
     for (const QString& key : store->allKeys()) values[key] = store->value(key);
     return values;
@@ -164,7 +167,8 @@ TEST_F(PortDialog, OkWithoutChangesSavesTheTwentyEightValuesAndOpensAClosedPort)
     EXPECT_EQ(saved, expected);
     // Texts stay texts and numbers stay 32-bit integers.
     for (const auto& [name, value] : expected)
-      EXPECT_EQ(saved.count(name) ? saved.at(name).typeId() : -1, value.typeId()) << name.toStdString();
+      EXPECT_EQ(saved.count(name) ? saved.at(name).typeId() : -1, value.typeId())
+          << name.toStdString();
     EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Настройка порта"});
     boxes.Clear();
   }
@@ -233,7 +237,8 @@ TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {
   holder.OpenPort();
   const std::string vanished = (configDir / "vanished-port").string();
   listed.push_back(vanished);
-  const std::pair<std::string, int> cases[] = {{lineB.SlavePath(), EBUSY}, {vanished, ENOENT}};  // EBUSY: the holder's lock file
+  const std::pair<std::string, int> cases[] = {
+      {lineB.SlavePath(), EBUSY}, {vanished, ENOENT}};  // EBUSY: the holder's lock file
 
   for (const auto& [target, code] : cases) {
     SCOPED_TRACE(target);
@@ -247,7 +252,8 @@ TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {
     ASSERT_EQ(boxes.Shown().size(), 2u);
     const ShownBox& report = boxes.Shown()[1];
     // The report adds no full stop after ")".
-    EXPECT_EQ(report.text, QStringLiteral("Unable to open com port (win error code: %1)").arg(code));
+    EXPECT_EQ(report.text,
+              QStringLiteral("Unable to open com port (win error code: %1)").arg(code));
     EXPECT_EQ(report.icon, BoxIcon::Error);
     EXPECT_EQ(report.caption, ApplicationTitle());
     EXPECT_EQ(port.Port(), target);
@@ -305,7 +311,8 @@ TEST_F(PortDialog, ShowsTheLineSettingsInRussianAndHandsBackTheirOwnTexts) {
 
     // Only the port can be chosen; the flow control is not shown at all.
     EXPECT_TRUE(dialog.Combo1->isEnabled());
-    for (QWidget* shownOnly : {dialog.SpeedCombo, dialog.Combo3, dialog.StopBitsCombo, dialog.Combo5})
+    for (QWidget* shownOnly :
+         {dialog.SpeedCombo, dialog.Combo3, dialog.StopBitsCombo, dialog.Combo5})
       EXPECT_FALSE(shownOnly->isEnabled()) << shownOnly->accessibleName().toStdString();
     EXPECT_FALSE(dialog.Combo6->isVisible());
     EXPECT_FALSE(dialog.Label6->isVisible());
@@ -316,12 +323,13 @@ TEST_F(PortDialog, ShowsTheLineSettingsInRussianAndHandsBackTheirOwnTexts) {
 
     // Tab order as listed, hidden and disabled controls included.
     std::vector<QWidget*> chain;
-    const std::vector<QWidget*> controls{dialog.Combo1, dialog.SpeedCombo, dialog.Combo3,
-                                         dialog.StopBitsCombo, dialog.Combo5, dialog.Combo6,
-                                         dialog.Button1, dialog.Button2};
+    const std::vector<QWidget*> controls{dialog.Combo1,        dialog.SpeedCombo, dialog.Combo3,
+                                         dialog.StopBitsCombo, dialog.Combo5,     dialog.Combo6,
+                                         dialog.Button1,       dialog.Button2};
     QWidget* widget = dialog.Combo1;
     do {
-      if (std::find(controls.begin(), controls.end(), widget) != controls.end()) chain.push_back(widget);
+      if (std::find(controls.begin(), controls.end(), widget) != controls.end())
+        chain.push_back(widget);
       widget = widget->nextInFocusChain();
     } while (widget != dialog.Combo1);
     EXPECT_EQ(chain, controls);
@@ -381,7 +389,8 @@ TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
 TEST_F(PortDialog, AListingFailureStopsTheDialogBeingBuilt) {
   SetPortLister([]() -> std::vector<std::string> { throw EComPort(ceRegistryError, ENOENT); });
   RunHandler([] { TVeskComSetupFrm dialog; });
-  EXPECT_EQ(boxes.Texts(), std::vector<QString>{QStringLiteral("Registry error (win error code: %1)").arg(ENOENT)});
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{
+                               QStringLiteral("Registry error (win error code: %1)").arg(ENOENT)});
 }
 
 TEST(ComComboBox, SelectsThePortsValueIgnoringCase) {
@@ -392,7 +401,7 @@ TEST(ComComboBox, SelectsThePortsValueIgnoringCase) {
   port.SetBaudRate(br115200);
   port.FlowControl().SetFlowControl(fcSoftware);
   const std::pair<TComProperty, QString> cases[] = {
-      {cpPort, "/DEV/TTYX2"}, {cpBaudRate, "115200"}, {cpDataBits, "8"}, {cpStopBits, "1"},
+      {cpPort, "/DEV/TTYX2"}, {cpBaudRate, "115200"},      {cpDataBits, "8"}, {cpStopBits, "1"},
       {cpParity, "None"},     {cpFlowControl, "Software"}, {cpNone, ""},
   };
   for (const auto& [property, text] : cases) {

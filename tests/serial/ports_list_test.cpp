@@ -27,10 +27,12 @@ class FakeSystem : public ::testing::Test {
   // A tty class entry; with a driver it is bound to a device, with a type the
   // serial core tells what chip is behind it. Its device node is a plain
   // file, so asking the driver about it finds no UART.
-  void AddTty(const std::string& name, const std::string& driver = "", const std::string& type = "") {
+  void AddTty(const std::string& name, const std::string& driver = "",
+              const std::string& type = "") {
     fs::create_directories(tty / name / "device");
     if (!driver.empty())
-      fs::create_directory_symlink("../../../bus/drivers/" + driver, tty / name / "device" / "driver");
+      fs::create_directory_symlink("../../../bus/drivers/" + driver,
+                                   tty / name / "device" / "driver");
     if (!type.empty()) std::ofstream(tty / name / "type") << type << "\n";
     std::ofstream(dev / name) << "";
   }
@@ -44,17 +46,18 @@ TEST_F(FakeSystem, PortsAreDevicesWithADriverPlusComLinksSortedIgnoringCase) {
   AddTty("ttyUSB0", "ftdi_sio");
   AddTty("ttyACM0", "cdc_acm");
   AddTty("ttymxc0", "imx-uart");
-  AddTty("ttyS0", "serial8250", "4");  // a 16550A
-  AddTty("ttyS1", "serial8250", "0");  // an empty UART slot
-  AddTty("ttyS2", "serial8250");       // sysfs does not tell: the driver, asked, finds no chip
-  AddTty("ttyAMA0");              // device without a driver
+  AddTty("ttyS0", "serial8250", "4");    // a 16550A
+  AddTty("ttyS1", "serial8250", "0");    // an empty UART slot
+  AddTty("ttyS2", "serial8250");         // sysfs does not tell: the driver, asked, finds no chip
+  AddTty("ttyAMA0");                     // device without a driver
   fs::create_directories(tty / "tty1");  // a virtual terminal
   fs::create_symlink("ttyUSB0", dev / "COM2");
   fs::create_symlink("ttyACM0", dev / "COM10");
 
   std::vector<std::string> ports{"stale"};
   ASSERT_EQ(comdev::ListPortsIn(tty, dev, ports), 0);
-  EXPECT_EQ(ports, (std::vector<std::string>{"COM10", "COM2", "ttyACM0", "ttymxc0", "ttyS0", "ttyUSB0"}));
+  EXPECT_EQ(ports,
+            (std::vector<std::string>{"COM10", "COM2", "ttyACM0", "ttymxc0", "ttyS0", "ttyUSB0"}));
 }
 
 // Opening a UART toggles its modem lines: only a port that sysfs says
@@ -96,9 +99,14 @@ TEST_F(FakeSystem, PortNamesMapToDevices) {
   std::ofstream(dev / "COM3") << "";
   const std::string d = dev.string();
   const std::pair<std::string, std::string> rows[] = {
-      {"COM1", d + "/ttyS0"},       {"com2", d + "/ttyS1"},   {"COM12", d + "/ttyS11"},
-      {"COM3", d + "/COM3"},        {"COM0", d + "/COM0"},    {"COMX", d + "/COMX"},
-      {"ttyUSB0", d + "/ttyUSB0"},  {"/dev/pts/7", "/dev/pts/7"},
+      {"COM1", d + "/ttyS0"},
+      {"com2", d + "/ttyS1"},
+      {"COM12", d + "/ttyS11"},
+      {"COM3", d + "/COM3"},
+      {"COM0", d + "/COM0"},
+      {"COMX", d + "/COMX"},
+      {"ttyUSB0", d + "/ttyUSB0"},
+      {"/dev/pts/7", "/dev/pts/7"},
       {"serial/by-id/usb-x", d + "/serial/by-id/usb-x"},
   };
   for (const auto& [port, device] : rows) EXPECT_EQ(comdev::DevicePath(port, d), device) << port;

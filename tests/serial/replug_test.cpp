@@ -25,7 +25,9 @@
 #include <memory>
 
 // Readable failure output for Qt texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -53,7 +55,9 @@ class Replug : public ::testing::Test {
   // The converter is pulled out (the adapter's end of the line goes away)
   // and plugged in again: the same name now leads to a new line.
   void PullOut() { sim.reset(); }
-  void PlugIn() { sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link}); }
+  void PlugIn() {
+    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+  }
 
   // "Изм.границ пар-ров": true when the bounds came from the adapter.
   bool ReadBounds() {
@@ -61,7 +65,8 @@ class Replug : public ::testing::Test {
     windows->KoefForPotreb()->Canal2_20->clear();
     windows->Tl8Form()->N4->trigger();
     windows->KoefForPotreb()->hide();
-    return windows->KoefForPotreb()->Canal2_20->text() == QStringLiteral("85.00") && boxes.Shown().empty();
+    return windows->KoefForPotreb()->Canal2_20->text() == QStringLiteral("85.00") &&
+           boxes.Shown().empty();
   }
 
   // "Уст.адреса" (one request where the bounds take seventeen): true when
@@ -71,11 +76,13 @@ class Replug : public ::testing::Test {
     windows->NetAddrF()->ReceivAddr->clear();
     windows->Tl8Form()->N8->trigger();
     windows->NetAddrF()->BtClose->click();
-    return windows->NetAddrF()->ReceivAddr->text() == QStringLiteral("001") && boxes.Shown().empty();
+    return windows->NetAddrF()->ReceivAddr->text() == QStringLiteral("001") &&
+           boxes.Shown().empty();
   }
 
   void PortSetupOk() {
-    boxes.AnswerDialog([](QDialog& dialog) { static_cast<TVeskComSetupFrm&>(dialog).Button1->click(); });
+    boxes.AnswerDialog(
+        [](QDialog& dialog) { static_cast<TVeskComSetupFrm&>(dialog).Button1->click(); });
     windows->Tl8Form()->N2->trigger();
   }
 
@@ -95,7 +102,8 @@ TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   PullOut();
   EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());
   EXPECT_FALSE(ReadBounds());
-  EXPECT_EQ(boxes.Texts(), std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
+  EXPECT_EQ(boxes.Texts(),
+            std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
 
   PlugIn();
   PortSetupOk();

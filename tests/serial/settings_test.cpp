@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -38,7 +38,8 @@ Values ValuesIn(const fs::path& file, const std::string& section) {
       current = line.substr(1, line.size() - 2);
     } else if (current == section && line.starts_with('"')) {
       const auto nameEnd = line.find("\"=");
-      EXPECT_TRUE(values.emplace(line.substr(1, nameEnd - 1), line.substr(nameEnd + 2)).second) << line;
+      EXPECT_TRUE(values.emplace(line.substr(1, nameEnd - 1), line.substr(nameEnd + 2)).second)
+          << line;
     }
   }
   return values;
@@ -51,7 +52,8 @@ class SaveSettings : public ::testing::Test {
   void SetUp() override {
     const char* home = std::getenv("XDG_CONFIG_HOME");
     if (home) savedHome = home;
-    const fs::path base = home && *home ? fs::path(home) : fs::temp_directory_path() / "tl8-settings-test";
+    const fs::path base =
+        home && *home ? fs::path(home) : fs::temp_directory_path() / "tl8-settings-test";
     configDir = base / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(configDir);
     fs::create_directories(configDir);
@@ -131,9 +133,12 @@ TEST_F(SaveSettings, OnlyTheStoredGroupsUnderTheComponentsName) {
   second.SetStoredGroups({sgLine});
   second.SaveSettings(kKeyPath);
 
-  EXPECT_EQ(ValuesIn(file, "Comport Settings\\ComPort"),
-            (Values{{"Port", "\"COM1\""}, {"BaudRate", "\"9600\""}, {"StopBits", "\"1\""},
-                    {"DataBits", "\"8\""}, {"Parity", "\"None\""}, {"FlowControl", "\"None\""}}));
+  EXPECT_EQ(ValuesIn(file, "Comport Settings\\ComPort"), (Values{{"Port", "\"COM1\""},
+                                                                 {"BaudRate", "\"9600\""},
+                                                                 {"StopBits", "\"1\""},
+                                                                 {"DataBits", "\"8\""},
+                                                                 {"Parity", "\"None\""},
+                                                                 {"FlowControl", "\"None\""}}));
   const Values secondValues = ValuesIn(file, "Comport Settings\\Second");
   EXPECT_EQ(secondValues.size(), 8u);
   EXPECT_EQ(secondValues.at("Port"), "\"/dev/ser\\\"ial\\\\1\"");
@@ -192,7 +197,8 @@ TEST_F(SaveSettings, AFileThatCannotBeReadIsRewrittenWithoutAFailure) {
 int WithFullDisk(const fs::path& dir, const std::function<int()>& body) {
   const pid_t child = fork();
   if (child == 0) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=8k") != 0)
       _exit(100);
     _exit(body());
@@ -211,7 +217,10 @@ TEST_F(SaveSettings, AFullDiskKeepsTheOldFileAndFails) {
     TComPort old;
     old.SetPort("COM7");
     old.SaveSettings(kKeyPath);
-    const std::string before = [&] { std::ifstream in(file); return std::string(std::istreambuf_iterator<char>(in), {}); }();
+    const std::string before = [&] {
+      std::ifstream in(file);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
     std::ofstream(configDir / "filler") << std::string(16 * 1024, 'x');  // takes what is left
     struct statvfs space {};
     if (statvfs(configDir.c_str(), &space) != 0 || space.f_bavail != 0) return 4;
@@ -229,12 +238,14 @@ TEST_F(SaveSettings, AFullDiskKeepsTheOldFileAndFails) {
     return code;
   });
   if (result < 0) GTEST_SKIP() << "no private tmpfs can be mounted here";
-  EXPECT_EQ(result, 0) << "1: success reported, 2: another message, 3: old file changed, 4: disk not full";
+  EXPECT_EQ(result, 0)
+      << "1: success reported, 2: another message, 3: old file changed, 4: disk not full";
 }
 
 TEST(SettingsLocation, KeySegmentsNameTheFileThenTheGroup) {
   const std::tuple<QString, QString, QString> rows[] = {
-      {"Software\\Kavrion\\ZELK\\Comport Settings\\ComPort", "/c/Kavrion/ZELK.conf", "Comport Settings/ComPort"},
+      {"Software\\Kavrion\\ZELK\\Comport Settings\\ComPort", "/c/Kavrion/ZELK.conf",
+       "Comport Settings/ComPort"},
       {"SOFTWARE\\Kavrion\\ZELK\\ComPort", "/c/Kavrion/ZELK.conf", "ComPort"},
       {"Kavrion\\ZELK\\A\\B\\ComPort", "/c/Kavrion/ZELK.conf", "A/B/ComPort"},
       {"Vendor\\ComPort", "/c/Vendor/ComPort.conf", ""},

@@ -74,11 +74,13 @@ class WinSettingsTest : public ::testing::Test {
   // The value's registry type and its bytes.
   static std::pair<DWORD, std::string> Value(const char* name) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {REG_NONE, ""};
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return {REG_NONE, ""};
     char data[256] = {};
     DWORD size = sizeof data - 1;
     DWORD type = REG_NONE;
-    const LONG result = ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    const LONG result =
+        ::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     ::RegCloseKey(key);
     if (result != ERROR_SUCCESS) return {REG_NONE, ""};
     return {type, std::string(data, type == REG_SZ ? std::strlen(data) : size)};
@@ -88,8 +90,8 @@ class WinSettingsTest : public ::testing::Test {
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
     DWORD count = 0;
-    ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
-                       nullptr, nullptr);
+    ::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
+                       nullptr, nullptr, nullptr);
     ::RegCloseKey(key);
     return count;
   }
@@ -103,8 +105,9 @@ TEST_F(WinSettingsTest, AllGroupsLandAsTypedValuesUnderTheKeyPath) {
   EXPECT_EQ(Value("Port"), std::make_pair(DWORD{REG_SZ}, std::string("COM1")));
   EXPECT_EQ(Value("FlowControl.XonChar"), std::make_pair(DWORD{REG_SZ}, std::string("#17")));
   const DWORD inputSize = 1024;
-  EXPECT_EQ(Value("Buffer.InputSize"),
-            std::make_pair(DWORD{REG_DWORD}, std::string(reinterpret_cast<const char*>(&inputSize), 4)));
+  EXPECT_EQ(
+      Value("Buffer.InputSize"),
+      std::make_pair(DWORD{REG_DWORD}, std::string(reinterpret_cast<const char*>(&inputSize), 4)));
 }
 
 TEST_F(WinSettingsTest, KeyPathWithoutBackslashFailsToStore) {
@@ -120,7 +123,6 @@ TEST_F(WinSettingsTest, KeyPathWithoutBackslashFailsToStore) {
 // The component on the simulator's line.
 class WinSimPortTest : public ::testing::Test {
  protected:
-
   void SetUp() override {
     if (SimPort().empty()) GTEST_SKIP() << "TL8_SIM_PORT names no simulator port";
     OpenAsTheTool(port, SimPort());

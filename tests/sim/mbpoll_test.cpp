@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 namespace tl8test {
 namespace {
@@ -42,21 +42,23 @@ Polled mbpoll(const std::string& program, const std::string& port, int slave,
   while (pipe && std::fgets(line, sizeof line, pipe)) polled.output += line;
   polled.status = pipe ? pclose(pipe) : -1;
   const std::regex reference(R"(\[(\d+)\]:\s+(\S+))");
-  for (std::sregex_iterator it(polled.output.begin(), polled.output.end(), reference), end; it != end; ++it)
+  for (std::sregex_iterator it(polled.output.begin(), polled.output.end(), reference), end;
+       it != end; ++it)
     polled.values[std::stoi((*it)[1])] = (*it)[2];
   return polled;
 }
 
 TEST(SimMbpoll, ReadsFactoryValuesAndItsWritesReachTheStateFile) {
   const std::string program = findProgram("mbpoll");
-  if (program.empty()) GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll): no independent check";
+  if (program.empty())
+    GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll): no independent check";
   SimProcess sim;
 
   const Polled floats = mbpoll(program, sim.port(), 1, "-t 4:float -r 258 -c 12");
   ASSERT_EQ(floats.status, 0) << floats.output;
-  const std::map<int, std::string> factory = {
-      {258, "1010"}, {260, "630"}, {262, "16"}, {264, "4"},   {266, "185"}, {268, "60"},
-      {270, "16"},   {272, "4"},   {274, "200"}, {276, "1.5"}, {278, "16"},  {280, "4"}};
+  const std::map<int, std::string> factory = {{258, "1010"}, {260, "630"}, {262, "16"}, {264, "4"},
+                                              {266, "185"},  {268, "60"},  {270, "16"}, {272, "4"},
+                                              {274, "200"},  {276, "1.5"}, {278, "16"}, {280, "4"}};
   EXPECT_EQ(floats.values, factory) << floats.output;
 
   const Polled serial = mbpoll(program, sim.port(), 1, "-t 4:hex -r 282 -c 2");

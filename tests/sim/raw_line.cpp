@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
+#include <stdexcept>
 
 namespace tl8test {
 

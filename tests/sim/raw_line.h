@@ -3,8 +3,8 @@
 // whole and answers collected with a timeout, so no test can hang on a
 // silent simulator.
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 

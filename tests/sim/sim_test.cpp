@@ -22,7 +22,8 @@ using namespace std::chrono_literals;
 Bytes bytes(const std::string& hex) {
   std::istringstream words(hex);
   Bytes result;
-  for (std::string word; words >> word;) result.push_back(std::uint8_t(std::stoi(word, nullptr, 16)));
+  for (std::string word; words >> word;)
+    result.push_back(std::uint8_t(std::stoi(word, nullptr, 16)));
   return result;
 }
 
@@ -37,7 +38,9 @@ std::string hex(const Bytes& data) {
   return text;
 }
 
-std::string hex(const std::array<std::uint8_t, 4>& data) { return hex(Bytes(data.begin(), data.end())); }
+std::string hex(const std::array<std::uint8_t, 4>& data) {
+  return hex(Bytes(data.begin(), data.end()));
+}
 
 Bytes probe(int address) { return WithCrc(Bytes{std::uint8_t(address), 3, 0, 0, 0, 7}); }
 
@@ -120,7 +123,8 @@ TEST(SimMemory, FactorySetHasInitialValuesAndMatchingChecksum) {
       {5, "00 00 43 39"},  {6, "00 00 42 70"},  {7, "00 00 41 80"},  {8, "00 00 40 80"},
       {9, "00 00 43 48"},  {10, "00 00 3F C0"}, {11, "00 00 41 80"}, {12, "00 00 40 80"},
       {13, "89 8A 01 00"}, {15, "00 01 00 00"}};
-  for (const auto& [index, data] : expected) EXPECT_EQ(hex(state.param(index)), data) << "p" << index;
+  for (const auto& [index, data] : expected)
+    EXPECT_EQ(hex(state.param(index)), data) << "p" << index;
 
   std::tm today{};
   localtime_r(&now, &today);
@@ -195,13 +199,13 @@ TEST(SimProtocol, UnservedRequestsGetStandardExceptionAnswers) {
     int function, code;
   };
   const std::vector<Case> cases = {
-      {"01 04 01 01 00 02", 4, 1},              // function not served
-      {"01 03 00 00 00 08", 3, 2},              // one register past the identity block
-      {"01 03 01 1F 00 04", 3, 2},              // runs past parameter 16
-      {"01 03 01 01 00 00", 3, 3},              // zero registers
-      {"01 06 00 64 00 01", 6, 2},              // no such register
-      {"01 06 01 01 00 00", 6, 2},              // parameters take only function 16
-      {"01 06 01 75 00 02", 6, 3},              // pass-through takes only 1
+      {"01 04 01 01 00 02", 4, 1},               // function not served
+      {"01 03 00 00 00 08", 3, 2},               // one register past the identity block
+      {"01 03 01 1F 00 04", 3, 2},               // runs past parameter 16
+      {"01 03 01 01 00 00", 3, 3},               // zero registers
+      {"01 06 00 64 00 01", 6, 2},               // no such register
+      {"01 06 01 01 00 00", 6, 2},               // parameters take only function 16
+      {"01 06 01 75 00 02", 6, 3},               // pass-through takes only 1
       {"01 10 01 01 00 02 03 00 00 00", 16, 3},  // byte count does not match
       {"01 10 01 77 00 01 02 00 05", 16, 2},     // function 16 outside the parameters
   };

@@ -15,8 +15,8 @@ constexpr int kOrdinaryUser = 65534;
 
 TinyDisk::TinyDisk() {
   const QByteArray path = dir_.path().toLocal8Bit();
-  mounted_ = dir_.isValid() &&
-             mount("tmpfs", path.constData(), "tmpfs", 0, "size=8k,mode=755") == 0;
+  mounted_ =
+      dir_.isValid() && mount("tmpfs", path.constData(), "tmpfs", 0, "size=8k,mode=755") == 0;
 }
 
 TinyDisk::~TinyDisk() {

@@ -74,7 +74,8 @@ int ScriptedBoxes::Exec(QDialog& dialog) {
   dialog.setResult(QDialog::Rejected);
   dialog.setModal(true);
   dialog.show();
-  Record({ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
+  Record(
+      {ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
   if (user) {
     (*user)(dialog);
   } else {

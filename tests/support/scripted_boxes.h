@@ -20,7 +20,7 @@ struct ShownBox {
 
 class ScriptedBoxes final : public Boxes {
  public:
-  ScriptedBoxes();   // installs itself as the process-wide boxes
+  ScriptedBoxes();            // installs itself as the process-wide boxes
   ~ScriptedBoxes() override;  // and restores the silent ones
 
   void AnswerQuestion(BoxAnswer answer) { questions_.push_back(answer); }

@@ -60,11 +60,13 @@ bool SimLink::Answers::send(const sim::Bytes& bytes) {
 
 void SimLink::RequireLine(int errorCode) {
   switch (state_) {
-    case State::Up: return;
+    case State::Up:
+      return;
     case State::Lost:
       state_ = State::Closed;  // the failure closes the device, as the port's does
       throw EComPort(errorCode, EIO);
-    case State::Closed: throw EComPort(errorCode, EBADF);
+    case State::Closed:
+      throw EComPort(errorCode, EBADF);
   }
 }
 

@@ -101,10 +101,10 @@ class SimLink final : public TComLink {
   sim::Journal journal_;
   sim::Simulator simulator_;
   State state_ = State::Up;
-  Duration outputFree_{};     // when the tool's last byte has gone out
-  sim::Bytes request_;        // a request still on the line
+  Duration outputFree_{};  // when the tool's last byte has gone out
+  sim::Bytes request_;     // a request still on the line
   Duration requestLastByte_{};
-  Duration answerCursor_{};   // where the simulator's output has got to
+  Duration answerCursor_{};                         // where the simulator's output has got to
   std::multimap<Duration, std::uint8_t> arrivals_;  // bytes on their way to the tool
 };
 

@@ -2,22 +2,22 @@
 
 #include "tests/support/test_data.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace tl8test {
 namespace {
@@ -30,7 +30,8 @@ constexpr auto kStopTimeout = std::chrono::seconds(3);
 
 std::string simulatorProgram() {
   const char* binDir = std::getenv("TL8_BIN_DIR");
-  const fs::path dir = binDir && *binDir ? fs::path(binDir) : fs::read_symlink("/proc/self/exe").parent_path();
+  const fs::path dir =
+      binDir && *binDir ? fs::path(binDir) : fs::read_symlink("/proc/self/exe").parent_path();
   const fs::path program = dir / "tl8sim";
   if (access(program.c_str(), X_OK) != 0)
     throw std::runtime_error("tl8sim not found at " + program.string());
@@ -69,7 +70,8 @@ std::string readFirstLine(int fd) {
   std::string text;
   const auto deadline = Clock::now() + kStartTimeout;
   while (text.find('\n') == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd pfd{fd, POLLIN, 0};
     if (left.count() <= 0 || poll(&pfd, 1, int(left.count())) <= 0) return "";
     char buffer[256];

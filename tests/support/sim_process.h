@@ -15,11 +15,11 @@
 // destructor stops it with SIGTERM (SIGKILL after 3 s) and removes the
 // directory. The simulator also gets SIGTERM if the thread that started it ends.
 
+#include <sys/types.h>
 #include <array>
 #include <cstdint>
 #include <istream>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tl8test {

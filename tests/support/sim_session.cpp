@@ -31,9 +31,12 @@ SimState StateOf(const sim::Memory& memory) {
   return state;
 }
 
-SimSession::SimSession(SimLinkSetup setup) : line_(std::make_unique<SimLink>(clock, std::move(setup))) {}
+SimSession::SimSession(SimLinkSetup setup)
+    : line_(std::make_unique<SimLink>(clock, std::move(setup))) {}
 
-void SimSession::Restart(SimLinkSetup setup) { line_.Replace(std::make_unique<SimLink>(clock, std::move(setup))); }
+void SimSession::Restart(SimLinkSetup setup) {
+  line_.Replace(std::make_unique<SimLink>(clock, std::move(setup)));
+}
 
 void SimSession::Settle(int ms) {
   clock.AdvanceTo(clock.Now() + std::chrono::milliseconds(ms));

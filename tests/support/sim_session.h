@@ -56,7 +56,9 @@ class SimSession {
     void Replace(std::unique_ptr<SimLink> target) { target_ = std::move(target); }
     SimLink& Target() const { return *target_; }
 
-    int WriteBytes(const void* buffer, int count) override { return target_->WriteBytes(buffer, count); }
+    int WriteBytes(const void* buffer, int count) override {
+      return target_->WriteBytes(buffer, count);
+    }
     int PendingInputCount() override { return target_->PendingInputCount(); }
     std::string ReadBytes(int count) override { return target_->ReadBytes(count); }
     void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override {

@@ -66,7 +66,9 @@ class BoundsWindow : public ::testing::Test {
   void TearDown() override { QDir::setCurrent(previousDir); }
 
   // A fresh simulated adapter on the line, as tl8sim takes `args`.
-  void Connect(const std::vector<std::string>& args = {}) { sim.Restart(tl8test::SimulatorSetup(args)); }
+  void Connect(const std::vector<std::string>& args = {}) {
+    sim.Restart(tl8test::SimulatorSetup(args));
+  }
 
   // What the main window's menu item does.
   void OpenFromTheMenu() {
@@ -92,7 +94,7 @@ class BoundsWindow : public ::testing::Test {
     return texts;
   }
   std::array<QLineEdit*, 6> BoundBoxes() const {
-    return {window.Canal1_20, window.Canal1_4, window.Canal2_20,
+    return {window.Canal1_20, window.Canal1_4,  window.Canal2_20,
             window.Canal2_4,  window.Canal3_20, window.Canal3_4};
   }
 
@@ -116,7 +118,8 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
   EXPECT_EQ(window.AdrEdit->text(), "1");
   // The date as the simulator itself describes its stamp.
-  const QString state = QString::fromStdString(sim::describeParam(sim.link().memory(1), sim::kStampParam));
+  const QString state =
+      QString::fromStdString(sim::describeParam(sim.link().memory(1), sim::kStampParam));
   const auto stamp = QRegularExpression(R"(date of the last write (\S+))").match(state);
   ASSERT_TRUE(stamp.hasMatch());
   EXPECT_EQ(window.DataZapLabel->text(), stamp.captured(1));
@@ -148,7 +151,10 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   };
   const std::vector<Case> cases = {
       {"no adapter at the address", {}, 17, "Нет ответа от ТЛ-8 с адресом  0017", {230, 390}},
-      {"only the probe answers", {"--fault", "silent,reg=257"}, 1, "Нет ожидаемого ответа ",
+      {"only the probe answers",
+       {"--fault", "silent,reg=257"},
+       1,
+       "Нет ожидаемого ответа ",
        {374, 390}},
   };
   for (const Case& c : cases) {
@@ -265,8 +271,8 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_EQ(state.param(2), AdapterFloatBytes(-3.25f));
   EXPECT_EQ(state.param(3), AdapterFloatBytes(16.1235f));
   EXPECT_EQ(state.param(4), AdapterFloatBytes(4));
-  EXPECT_EQ(state.param(5), AdapterFloatBytes(120.5f));  // channel 2 plus 100
-  EXPECT_EQ(state.param(6), AdapterFloatBytes(60));      // -40.00 shown, 60 kept
+  EXPECT_EQ(state.param(5), AdapterFloatBytes(120.5f));          // channel 2 plus 100
+  EXPECT_EQ(state.param(6), AdapterFloatBytes(60));              // -40.00 shown, 60 kept
   EXPECT_EQ(state.param(13), Bytes4({0x40, 0xE2, 0x01, 0x00}));  // 123456
   EXPECT_EQ(state.param(15), Bytes4({0x00, 0x05, 0x00, 0x00}));
   EXPECT_TRUE(state.checksumMatches());
@@ -351,9 +357,8 @@ TEST_F(BoundsWindow, KeyFiltersOfTheBoxes) {
   };
   // "е"/"Е" are Cyrillic; "\b" is Backspace.
   const std::vector<Case> number = {
-      {"7", "7"}, {"-", "-"}, {".", "."}, {",", "."}, {"e", "E"}, {"E", "E"},
-      {"е", "E"}, {"Е", "E"}, {"+", ""},  {"a", ""},  {"б", ""},  {" ", ""},
-      {"12\b", "1"},
+      {"7", "7"}, {"-", "-"}, {".", "."}, {",", "."}, {"e", "E"}, {"E", "E"},    {"е", "E"},
+      {"Е", "E"}, {"+", ""},  {"a", ""},  {"б", ""},  {" ", ""},  {"12\b", "1"},
   };
   const std::vector<Case> digits = {
       {"5", "5"}, {".", ""}, {",", ""}, {"-", ""}, {"e", ""}, {"12\b", "1"},
@@ -434,7 +439,8 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   EXPECT_TRUE(window.IschodButton->isEnabled());
 }
 
-const QByteArray kFreshTmpDat = "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n";
+const QByteArray kFreshTmpDat =
+    "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n";
 
 TEST_F(BoundsWindow, AFullDiskKeepsThePreviousTmpDat) {
   TinyDisk disk;
@@ -446,7 +452,8 @@ TEST_F(BoundsWindow, AFullDiskKeepsThePreviousTmpDat) {
   RunHandler([this] { OpenFromTheMenu(); });
   QDir::setCurrent(workDir.path());
 
-  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": No space left on device."});
+  ASSERT_EQ(boxes.Texts(),
+            std::vector<QString>{"Cannot write \"tmp.dat\": No space left on device."});
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_EQ(FileBytes(disk.FilePath(kTmpDat)), "old\r\n");
   // The read itself got through and shows what it read.

@@ -38,7 +38,9 @@ class AddressWindow : public ::testing::Test {
     workMenu.setVisible(false);
   }
 
-  void StartSimulator(const std::vector<std::string>& args) { sim.Restart(tl8test::SimulatorSetup(args)); }
+  void StartSimulator(const std::vector<std::string>& args) {
+    sim.Restart(tl8test::SimulatorSetup(args));
+  }
 
   // Frames the adapters received, in order.
   std::vector<Bytes> Received() const {
@@ -56,10 +58,10 @@ class AddressWindow : public ::testing::Test {
   Names VisibleControls() const {
     const TNetAddrF& w = *window;
     const std::pair<const char*, QWidget*> controls[] = {
-        {"Label1", w.Label1},   {"ReceivAddrCaption", w.ReceivAddrCaption},
+        {"Label1", w.Label1},         {"ReceivAddrCaption", w.ReceivAddrCaption},
         {"ReceivAddr", w.ReceivAddr}, {"LabInput", w.LabInput},
-        {"MaskEdit1", w.MaskEdit1}, {"BtWritA", w.BtWritA},
-        {"BtClose", w.BtClose}, {"BtFindA", w.BtFindA}};
+        {"MaskEdit1", w.MaskEdit1},   {"BtWritA", w.BtWritA},
+        {"BtClose", w.BtClose},       {"BtFindA", w.BtFindA}};
     Names names;
     for (const auto& [name, control] : controls)
       if (control->isVisible()) names.push_back(name);
@@ -76,7 +78,8 @@ class AddressWindow : public ::testing::Test {
   std::unique_ptr<TNetAddrF> window;
 };
 
-const Names kAfterFound = {"ReceivAddrCaption", "ReceivAddr", "LabInput", "MaskEdit1", "BtWritA", "BtClose"};
+const Names kAfterFound = {"ReceivAddrCaption", "ReceivAddr", "LabInput",
+                           "MaskEdit1",         "BtWritA",    "BtClose"};
 const Names kAfterNobody = {"Label1", "LabInput", "MaskEdit1", "BtWritA", "BtClose"};
 
 TEST_F(AddressWindow, ShowsOnlyTheVerdictLineAndTheFieldCaptionAsCreated) {
@@ -126,10 +129,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SearchCase{"AloneAt1", {"--address", "1"}, 1, "001"},
         SearchCase{"LowerOfTwo", {"--address", "30", "--adapter", "17"}, 17, "017"},
-        SearchCase{"ExceptionAnswerWithCorrectCrc", {"--address", "3", "--fault", "exception"}, 3, "003"},
-        SearchCase{"PassingOverABadCrc", {"--address", "2", "--adapter", "4", "--fault", "badcrc,addr=2"}, 4, "004"},
+        SearchCase{
+            "ExceptionAnswerWithCorrectCrc", {"--address", "3", "--fault", "exception"}, 3, "003"},
+        SearchCase{"PassingOverABadCrc",
+                   {"--address", "2", "--adapter", "4", "--fault", "badcrc,addr=2"},
+                   4,
+                   "004"},
         // Its answer lands in a later address's collection, under the wrong first byte.
-        SearchCase{"PassingOverALateAnswer", {"--address", "1", "--adapter", "9", "--fault", "late,addr=1"}, 9, "009"},
+        SearchCase{"PassingOverALateAnswer",
+                   {"--address", "1", "--adapter", "9", "--fault", "late,addr=1"},
+                   9,
+                   "009"},
         SearchCase{"AtTheLastAddress", {"--address", "247"}, 247, "247"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -175,9 +185,10 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
 }
 
 TEST(ThreeDigitText, PadsWithLeadingZeros) {
-  const std::pair<int, const char*> cases[] = {
-      {1, "001"}, {9, "009"}, {10, "010"}, {99, "099"}, {100, "100"}, {247, "247"}};
-  for (const auto& [address, text] : cases) EXPECT_EQ(ThreeDigitText(address), QString::fromLatin1(text));
+  const std::pair<int, const char*> cases[] = {{1, "001"},  {9, "009"},   {10, "010"},
+                                               {99, "099"}, {100, "100"}, {247, "247"}};
+  for (const auto& [address, text] : cases)
+    EXPECT_EQ(ThreeDigitText(address), QString::fromLatin1(text));
 }
 
 // --- the address write --------------------------------------------------------
@@ -276,11 +287,10 @@ TEST_F(AddressWindow, FieldCheckJudgesTheContentBeforeEachKey) {
     const char* field;
     QWidget* focus;
   } cases[] = {
-      {"248\r", "", field},      // Enter sees 248: cleared, the focus stays
-      {"05", "5", field},        // the 0 is gone before the 5 goes in
-      {"12\r", "12", write},     // a good value: on to the write button
-      {"247\r", "247", write},
-      {"248", "248", field},     // completed by the last key: not judged yet
+      {"248\r", "", field},                            // Enter sees 248: cleared, the focus stays
+      {"05", "5", field},                              // the 0 is gone before the 5 goes in
+      {"12\r", "12", write},                           // a good value: on to the write button
+      {"247\r", "247", write}, {"248", "248", field},  // completed by the last key: not judged yet
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);

@@ -1,9 +1,9 @@
 // The password gate: which word opens which mode, what stays in the edit, and
 // how the dialog is answered and closed.
+#include "windows/paswkoefform.h"
 #include "modbus/session.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "windows/paswkoefform.h"
 
 #include <gtest/gtest.h>
 
@@ -52,8 +52,8 @@ TEST_F(PasswordGate, EachModeTakesOnlyItsOwnWordExactly) {
     int unlock, write;
     const char* leftInEdit;
   } cases[] = {
-      {1, "Rumel", 1, 0, ""},      {1, "rumel", 0, 0, ""},        {1, " Rumel", 0, 0, ""},
-      {1, "Rumel ", 0, 0, ""},     {1, "Pelmar", 0, 0, ""},       {1, "", 0, 0, ""},
+      {1, "Rumel", 1, 0, ""},        {1, "rumel", 0, 0, ""},      {1, " Rumel", 0, 0, ""},
+      {1, "Rumel ", 0, 0, ""},       {1, "Pelmar", 0, 0, ""},     {1, "", 0, 0, ""},
       {0, "Pelmar", 0, 1, "Pelmar"}, {0, "Rumel", 0, 0, "Rumel"}, {0, "PELMAR", 0, 0, "PELMAR"},
       {7, "Pelmar", 0, 1, "Pelmar"},  // any mode but 1 asks for the write word
   };

@@ -4,7 +4,6 @@
 #include "windows/tehform.h"
 #include "windows/progresspanel.h"
 
-#include "ui/boxes.h"
 #include "modbus/session.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/password_answer.h"
@@ -12,6 +11,7 @@
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
+#include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
 
@@ -37,9 +37,10 @@ namespace {
 
 using tl8test::SimJournalEntry;
 
-const QStringList kInitialCoefficients = {"1010", "630", "16", "4",   "85", "-40",
+const QStringList kInitialCoefficients = {"1010", "630", "16",  "4",   "85", "-40",
                                           "16",   "4",   "200", "1.5", "16", "4"};
-const std::vector<int> kProgress = {0, 6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
+const std::vector<int> kProgress = {0,  6,  12, 18, 25, 31, 37, 43, 50,
+                                    56, 62, 68, 75, 81, 87, 93, 100};
 
 // One frame the adapters took in: address, function, first register.
 struct Request {
@@ -142,16 +143,16 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   std::optional<Busy> midway;  // the controls while the read runs
   QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
     if (value != 50 || midway) return;
-    midway = Busy{Usable(form->ReadButton), Usable(form->WriteButton),
-                  Usable(form->ReadFileButton), Usable(form->NachButton),
-                  !form->KoefEdit1->isReadOnly()};
+    midway = Busy{Usable(form->ReadButton), Usable(form->WriteButton), Usable(form->ReadFileButton),
+                  Usable(form->NachButton), !form->KoefEdit1->isReadOnly()};
     form->ReadButtonClick();  // a second exchange may not start meanwhile
   });
 
   OpenAndRead();
 
-  EXPECT_EQ(Coefficients(), QStringList({"1010.00", "630.00", "16.0000", "4.0000", "85.00", "-40.00",
-                                         "16.0000", "4.0000", "200.00", "1.50", "16.0000", "4.0000"}));
+  EXPECT_EQ(Coefficients(),
+            QStringList({"1010.00", "630.00", "16.0000", "4.0000", "85.00", "-40.00", "16.0000",
+                         "4.0000", "200.00", "1.50", "16.0000", "4.0000"}));
   EXPECT_EQ(form->ZavodEdit->text(), "0101001");
   EXPECT_EQ(form->AdrEdit->text(), "1");
   const QDateTime stamp = QDateTime::fromString(form->DataLabel->text(), "dd/MM/yyyy(HH:mm:ss)");
@@ -166,9 +167,11 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   EXPECT_EQ(adapterReads, 1);
 
   ASSERT_TRUE(midway);
-  EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial || midway->editable);
+  EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial ||
+               midway->editable);
   EXPECT_EQ(Received().size(), 1u + 16u) << "the probe and sixteen reads, nothing in between";
-  for (QPushButton* button : {form->ReadButton, form->WriteButton, form->ReadFileButton, form->NachButton})
+  for (QPushButton* button :
+       {form->ReadButton, form->WriteButton, form->ReadFileButton, form->NachButton})
     EXPECT_TRUE(Usable(button)) << button->text().toStdString();
   EXPECT_FALSE(form->KoefEdit1->isReadOnly());
 }
@@ -277,9 +280,17 @@ TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
     bool panelShown;
   } cases[] = {
       {"silent,fn=6", QPoint(406, 444), {{1, 6, 375}, {1, 6, 375}}, 1, false},
-      {"silent,fn=16,reg=265", QPoint(392, 470),
-       {{1, 6, 375}, {2, 16, 257}, {2, 16, 259}, {2, 16, 261}, {2, 16, 263}, {2, 16, 265}, {2, 16, 265}},
-       2, true},
+      {"silent,fn=16,reg=265",
+       QPoint(392, 470),
+       {{1, 6, 375},
+        {2, 16, 257},
+        {2, 16, 259},
+        {2, 16, 261},
+        {2, 16, 263},
+        {2, 16, 265},
+        {2, 16, 265}},
+       2,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -564,8 +575,18 @@ TEST_F(TehFormTest, SpoiltAnswersEndInTrueValuesOrAMessage) {
       // The late answer is dropped before the retry; the retry's own answer,
       // late too, never shows as parameter 4.
       {"late:200,fn=3,reg=261", false, {"Сбой!"}, "old", "old", {}},
-      {"exception:4,fn=16,reg=265", true, {"Нет ответа"}, {}, {},
-       {{1, 6, 375}, {1, 16, 257}, {1, 16, 259}, {1, 16, 261}, {1, 16, 263}, {1, 16, 265}, {1, 16, 265}}},
+      {"exception:4,fn=16,reg=265",
+       true,
+       {"Нет ответа"},
+       {},
+       {},
+       {{1, 6, 375},
+        {1, 16, 257},
+        {1, 16, 259},
+        {1, 16, 261},
+        {1, 16, 263},
+        {1, 16, 265},
+        {1, 16, 265}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
