@@ -19,17 +19,8 @@ packages=(
   g++ googletest                    # the simulator's Linux build; GoogleTest's source for the Windows tests
   zip
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+source "$root/scripts/packages.sh"
+install_packages "${packages[@]}"
 
 # --- The Qt kit ------------------------------------------------------------------
 
