@@ -1,5 +1,7 @@
 #include "tests/modbus/scripted_link.h"
 
+#include "tests/support/virtual_wait.h"
+
 #include <algorithm>
 #include <chrono>
 #include <optional>
@@ -44,25 +46,12 @@ std::string ScriptedLink::ReadBytes(int count) {
 }
 
 void ScriptedLink::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
-  const bool forChar = events.contains(evRxChar);
-  std::optional<Duration> deadline;
-  if (timeoutMs >= 0) deadline = clock_.Now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (forChar && Arrived() > 0) {
-      events = {evRxChar};
-      return;
-    }
-    if ((stopEvent && stopEvent->IsSignalled()) || (deadline && clock_.Now() >= *deadline)) {
-      events = {};
-      return;
-    }
-    std::optional<Duration> wake = deadline;
-    const auto earlier = [&wake](std::optional<Duration> t) {
-      if (t && (!wake || *t < *wake)) wake = t;
-    };
-    if (forChar && !arrivals_.empty()) earlier(arrivals_.begin()->first);
-    earlier(clock_.NextDue());
-    if (!wake) throw std::logic_error("a wait without a limit on a line where nothing comes");
-    clock_.AdvanceTo(*wake);
-  }
+  const VirtualLine line{
+      .arrived = [this] { return Arrived(); },
+      .nextMoment = [this](bool forChar) -> std::optional<Duration> {
+        if (!forChar || arrivals_.empty()) return std::nullopt;
+        return arrivals_.begin()->first;
+      },
+  };
+  WaitInVirtualTime(clock_, line, events, stopEvent, timeoutMs);
 }

@@ -1,5 +1,7 @@
 #include "tests/support/sim_link.h"
 
+#include "tests/support/virtual_wait.h"
+
 #include "sim/faults.h"
 #include "sim/timing.h"
 
@@ -138,32 +140,24 @@ std::optional<Duration> SimLink::NextArrival() const {
 }
 
 void SimLink::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
-  RequireLine(ceWaitFailed);
-  const bool forChar = events.contains(evRxChar);
-  std::optional<Duration> deadline;
-  if (timeoutMs >= 0) deadline = clock_.Now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    ServeEndedRequest();
-    // As on the port, a character that is there counts even after a stop.
-    if (forChar && Arrived() > 0) {
-      events = {evRxChar};
-      return;
-    }
-    if ((stopEvent && stopEvent->IsSignalled()) || (deadline && clock_.Now() >= *deadline)) {
-      events = {};
-      return;
-    }
-    std::optional<Duration> wake = deadline;
-    const auto earlier = [&wake](std::optional<Duration> t) {
-      if (t && (!wake || *t < *wake)) wake = t;
-    };
-    if (!request_.empty()) earlier(requestLastByte_ + sim::kFrameGap);
-    if (forChar) earlier(NextArrival());
-    earlier(clock_.NextDue());
-    if (!wake) throw std::logic_error("a wait without a limit on a line where nothing comes");
-    clock_.AdvanceTo(*wake);
-    RequireLine(ceWaitFailed);  // something due on the way may have pulled the line out
-  }
+  const VirtualLine line{
+      .atEachMoment =
+          [this] {
+            RequireLine(ceWaitFailed);  // something due on the way may have pulled the line out
+            ServeEndedRequest();
+          },
+      .arrived = [this] { return Arrived(); },
+      .nextMoment =
+          [this](bool forChar) {
+            std::optional<Duration> next;
+            if (!request_.empty()) next = requestLastByte_ + sim::kFrameGap;
+            if (const auto arrival = NextArrival();
+                forChar && arrival && (!next || *arrival < *next))
+              next = arrival;
+            return next;
+          },
+  };
+  WaitInVirtualTime(clock_, line, events, stopEvent, timeoutMs);
 }
 
 const sim::Memory& SimLink::memory(int address) const {
