@@ -43,8 +43,10 @@ void Delay(int32_t ms) {
     while (!Elapsed(startTick, ms)) std::this_thread::sleep_until(end);
     return;
   }
+  // Repeating: a handler that runs inside the wait may take the wake-up in a
+  // nested event loop of its own, and some event dispatchers (Windows') then
+  // go on waiting for another event after it returns; the next wake-up comes.
   QTimer wakeUp;
-  wakeUp.setSingleShot(true);
   wakeUp.setTimerType(Qt::PreciseTimer);
   QCoreApplication::processEvents();
   while (!Elapsed(startTick, ms)) {
