@@ -27,7 +27,7 @@
 #include "sim/memory.h"
 #include "sim/output.h"
 #include "sim/simulator.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_state.h"
 
 #include <map>
 #include <optional>

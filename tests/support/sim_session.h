@@ -14,7 +14,7 @@
 #include "modbus/clock.h"
 #include "modbus/session.h"
 #include "tests/support/sim_link.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_state.h"
 
 #include <memory>
 #include <string>
