@@ -113,33 +113,21 @@ echo "windows.sh: $build/tl8-windows-x86_64.zip"
 # platform for the window tests.
 copy_runtime "$build/bin" platforms/qoffscreen.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll
 
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' QT_QPA_PLATFORM=offscreen
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
-
-# The simulator: the Linux program, on a pseudo-terminal that Wine calls COM5.
-sim=$root/build/bin/tl8sim
-if [ ! -x "$sim" ]; then
-  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
-  cmake --build "$root/build" --target tl8sim -j"$(nproc)"
-fi
-link=$WINEPREFIX/dosdevices/com5
-rm -f "$link"
-"$sim" --link "$link" --state "$build/sim-state.bin" >"$build/sim.log" 2>&1 &
-sim_pid=$!
-trap 'kill "$sim_pid" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -e "$link" ] && break
-  sleep 0.1
-done
-[ -e "$link" ] || { echo "windows.sh: the simulator made no $link" >&2; cat "$build/sim.log" >&2; exit 1; }
+export QT_QPA_PLATFORM=offscreen
+source "$root/scripts/wine-line.sh"
+trap stop_wine_line EXIT
+start_wine_line "$build/sim-state.bin" "$build/sim.log"
 
 export TL8_SIM_PORT=COM5
 ctest --test-dir "$build" --output-on-failure
-if [ -f "$build/bin/tl8ctl.exe" ]; then
-  wine "$build/bin/tl8ctl.exe" --port COM5 read
+# The Windows command line reads what the Linux one reads from the same adapter.
+windows_read=$(wine "$build/bin/tl8ctl.exe" --port COM5 --address 1 read --json | tr -d '\r')
+linux_read=$("$root/build/bin/tl8ctl" --port "$WINE_LINK" --address 1 read --json)
+echo "tl8ctl.exe: $windows_read"
+if [ "$windows_read" != "$linux_read" ]; then
+  echo "windows.sh: tl8ctl.exe and the Linux tl8ctl read different values:" >&2
+  echo "$linux_read" >&2
+  exit 1
 fi
 
 echo "windows.sh: done in $((SECONDS - started)) s"
