@@ -16,14 +16,15 @@ struct KindInfo {
   int defaultArgument;
 };
 
-constexpr std::array<KindInfo, 8> kKinds = {{{"silent", FaultKind::Silent, 0},
+constexpr std::array<KindInfo, 9> kKinds = {{{"silent", FaultKind::Silent, 0},
                                              {"late", FaultKind::Late, 200},
                                              {"noise", FaultKind::Noise, 4},
                                              {"badcrc", FaultKind::BadCrc, 0},
                                              {"truncate", FaultKind::Truncate, -1},
                                              {"short", FaultKind::Short, 3},
                                              {"exception", FaultKind::Exception, 4},
-                                             {"oversize", FaultKind::Oversize, 100}}};
+                                             {"oversize", FaultKind::Oversize, 100},
+                                             {"twin", FaultKind::Twin, 0}}};
 
 constexpr std::array<std::uint8_t, 4> kNoise = {0xFF, 0x00, 0x55, 0xAA};
 
@@ -54,7 +55,8 @@ void parseKind(FaultRule& rule, const std::string& head) {
   rule.kind = info->kind;
   if (colon == std::string::npos) return;
   const std::string argument = head.substr(colon + 1);
-  if (rule.kind == FaultKind::Silent) refuse(rule.text, "silent takes no argument");
+  if (rule.kind == FaultKind::Silent || rule.kind == FaultKind::Twin)
+    refuse(rule.text, name + " takes no argument");
   if (rule.kind == FaultKind::BadCrc) {
     if (argument != "swap") refuse(rule.text, "badcrc takes only \"swap\"");
     rule.argument = 1;
@@ -149,6 +151,9 @@ void apply(const FaultRule& rule, Outgoing& out) {
       break;
     case FaultKind::Noise:
       for (int i = n - 1; i >= 0; --i) frame.insert(frame.begin(), kNoise[i % kNoise.size()]);
+      break;
+    case FaultKind::Twin:
+      frame.insert(frame.end(), frame.begin(), frame.end());
       break;
     case FaultKind::Late:
       out.extraDelayMs += n;

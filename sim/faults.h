@@ -12,6 +12,8 @@
 //   short[:N]         the answer is cut to N bytes and given a valid CRC (3)
 //   exception[:CODE]  the request is refused with this exception code (4)
 //   oversize[:N]      N extra data bytes, byte count and CRC kept valid (100)
+//   twin              a second adapter at the same address answers too: the
+//                     same answer follows at once, as if both had sent it
 //
 // Numbers may be decimal or 0x hex. A rule looks only at requests that an
 // adapter answers and that pass its filters: reg=R (the request touches
@@ -29,7 +31,7 @@
 
 namespace sim {
 
-enum class FaultKind { Exception, Oversize, Short, BadCrc, Truncate, Noise, Late, Silent };
+enum class FaultKind { Exception, Oversize, Short, BadCrc, Truncate, Noise, Twin, Late, Silent };
 
 struct FaultRule {
   FaultKind kind = FaultKind::Silent;

@@ -18,7 +18,8 @@ const char* const kUsage =
     "  --turnaround MS   pause between a request and its answer (default 3)\n"
     "  --fault RULE      KIND[:ARG][,reg=R][,fn=F][,addr=A][,nth=N|every=N|first=N]\n"
     "                    KIND: silent, late:MS, noise:N, badcrc[:swap], truncate:N,\n"
-    "                    short:N, exception:CODE, oversize:N (see README)\n"
+    "                    short:N, exception:CODE, oversize:N, twin\n"
+    "                    (see README)\n"
     "Runs until SIGINT or SIGTERM.\n";
 
 namespace {

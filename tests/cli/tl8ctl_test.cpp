@@ -2,6 +2,7 @@
 // separate process on a pseudo-terminal), its exit code, stdout and stderr,
 // and what the simulator's memory and journal say went over the line.
 
+#include "tests/cli/ctl_run.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
@@ -13,9 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
@@ -24,89 +22,14 @@
 #include <map>
 #include <thread>
 
-extern char** environ;
-
 namespace tl8test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string BinDir() {
-  const char* dir = std::getenv("TL8_BIN_DIR");
-  return dir && *dir ? dir : fs::read_symlink("/proc/self/exe").parent_path().string();
-}
-
 const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
 const std::string kAddressRange = "Адрес должен быть от 1 до 247";
-
-// One tl8ctl run, started in the background; its output goes to files.
-class Ctl {
- public:
-  // stderr goes to `errPath`, a file in `dir` unless given.
-  Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath = "")
-      : out_(dir + "/ctl.out"), err_(errPath.empty() ? dir + "/ctl.err" : errPath) {
-    args.insert(args.begin(), BinDir() + "/tl8ctl");
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&files);
-  }
-  ~Ctl() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  void Signal(int signal) const { kill(pid_, signal); }
-  // The exit code; -1 when it was killed or did not end within `limit`.
-  int Wait(std::chrono::seconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(5ms);
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string Out() const { return FileBytes(out_); }
-  std::string Err() const { return FileBytes(err_); }
-
- private:
-  std::string out_;
-  std::string err_;
-  pid_t pid_ = -1;
-};
-
-struct Ran {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-// A whole run against the simulator's line.
-Ran RunCtl(const SimProcess& sim, std::vector<std::string> args) {
-  args.insert(args.begin(), {"--port", sim.path("line")});
-  Ctl ctl(sim.dir(), args);
-  const int code = ctl.Wait();
-  return {code, ctl.Out(), ctl.Err()};
-}
-
-int Requests(const SimProcess& sim) {
-  int frames = 0;
-  for (const SimJournalEntry& entry : sim.journal()) frames += entry.direction == "RX";
-  return frames;
-}
 
 // A state file for the simulator: parameters 1..15 and their checksum.
 void WriteState(const std::string& path, int address,
@@ -125,16 +48,6 @@ void WriteState(const std::string& path, int address,
   std::snprintf(line, sizeof line, "p16 FF 00 %02X %02X\n", checked[checked.size() - 2],
                 checked.back());
   WriteFile(QString::fromStdString(path), QByteArray::fromStdString(text + line));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t at = 0, end; at < text.size(); at = end + 1) {
-    end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(at, end - at));
-  }
-  return lines;
 }
 
 TEST(Tl8ctl, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {

@@ -260,6 +260,7 @@ TEST(SimFaults, EachKindSpoilsOnlyTheFirstAnswer) {
       {"short:3", hex(WithCrc(bytes("01 03 04")))},
       {"exception:4", exceptionAnswer(1, 3, 4)},
       {"oversize:2", hex(WithCrc(bytes("01 03 06 80 00 44 1D 00 00")))},
+      {"twin", good + " " + good},
   };
   for (const Case& c : cases) {
     SimProcess sim({"--fault", c.fault + ",first=1"});

@@ -83,6 +83,25 @@ void SimLink::Plug() {
   outputFree_ = std::max(outputFree_, clock_.Now());
 }
 
+void SimLink::VanishAt(int request, LineLoss where) { plannedLoss_ = {request, where}; }
+
+std::optional<SimLink::LineLoss> SimLink::TakePlannedLoss() {
+  if (!plannedLoss_ || --plannedLoss_->request > 0) return std::nullopt;
+  const LineLoss where = plannedLoss_->where;
+  plannedLoss_.reset();
+  return where;
+}
+
+void SimLink::VanishOnceServed() {
+  const Duration served = request_.empty() ? outputFree_ : requestLastByte_ + sim::kFrameGap;
+  clock_.At(served, [alive = std::weak_ptr<SimLink*>(self_)] {
+    if (const auto link = alive.lock()) {
+      (*link)->ServeEndedRequest();
+      (*link)->Unplug();
+    }
+  });
+}
+
 void SimLink::Serve(const sim::Bytes& received, Duration at) {
   answerCursor_ = at;
   simulator_.serve(received);
@@ -99,6 +118,12 @@ int SimLink::WriteBytes(const void* buffer, int count) {
   RequireLine(ceWriteFailed);
   ServeEndedRequest();
   if (count <= 0) return 0;
+  const std::optional<LineLoss> loss = TakePlannedLoss();
+  if (loss == LineLoss::InWrite) {
+    Unplug();
+    RequireLine(ceWriteFailed);
+  }
+  ++written_;
   const auto* first = static_cast<const std::uint8_t*>(buffer);
   const sim::Bytes bytes(first, first + count);
   outputFree_ = std::max(outputFree_, clock_.Now()) + count * sim::kCharacterTime;
@@ -109,6 +134,7 @@ int SimLink::WriteBytes(const void* buffer, int count) {
     request_.insert(request_.end(), bytes.begin(), bytes.end());
     requestLastByte_ = outputFree_;
   }
+  if (loss == LineLoss::InRead) VanishOnceServed();
   return count;
 }
 

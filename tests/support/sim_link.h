@@ -30,6 +30,7 @@
 #include "tests/support/sim_state.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,10 +67,21 @@ class SimLink final : public TComLink {
   // The line is back (the port opened again): nothing of the old line waits.
   void Plug();
 
+  // Where the line vanishes in the middle of an exchange: while the tool
+  // writes a request (the write fails and nothing of it goes out), or once
+  // the request has gone out and reached the adapters, while the tool waits
+  // for the answer (the adapters took it; the answer is lost).
+  enum class LineLoss { InWrite, InRead };
+  // The line vanishes at the `request`th request written from now on (1 =
+  // the next one).
+  void VanishAt(int request, LineLoss where);
+
   // The memory of the adapter now answering at `address`; throws
   // std::out_of_range when none does.
   const sim::Memory& memory(int address) const;
   bool passThrough() const { return simulator_.passThrough(); }
+  // The tool's writes that went out (one per request).
+  int RequestsWritten() const { return written_; }
   // The simulator's journal, each line as tl8sim writes it to its file.
   const std::vector<std::string>& journalLines() const { return journal_.lines(); }
   std::vector<SimJournalEntry> journal() const;
@@ -90,6 +102,11 @@ class SimLink final : public TComLink {
   };
 
   void RequireLine(int errorCode);
+  // Counts a request written against the planned loss: where the line
+  // vanishes at this one, if it does.
+  std::optional<LineLoss> TakePlannedLoss();
+  // The request just written reaches the adapters, then the line goes.
+  void VanishOnceServed();
   // Hands a request whose closing silence has passed to the simulator.
   void ServeEndedRequest();
   void Serve(const sim::Bytes& received, Duration at);
@@ -101,6 +118,14 @@ class SimLink final : public TComLink {
   sim::Journal journal_;
   sim::Simulator simulator_;
   State state_ = State::Up;
+  struct PlannedLoss {
+    int request;
+    LineLoss where;
+  };
+  std::optional<PlannedLoss> plannedLoss_;
+  int written_ = 0;
+  // Actions left on the clock look here first: the link may be gone by then.
+  std::shared_ptr<SimLink*> self_ = std::make_shared<SimLink*>(this);
   Duration outputFree_{};  // when the tool's last byte has gone out
   sim::Bytes request_;     // a request still on the line
   Duration requestLastByte_{};
