@@ -1,6 +1,7 @@
 #include "modbus/requests.h"
 
 #include "modbus/device_float.h"
+#include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/stamp.h"
 #include "serial/comport.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -39,6 +41,16 @@ std::string SentBytes(const ExchangeState& exchange, size_t count) {
   std::string bytes;
   for (size_t i = 0; i < count; ++i) bytes += static_cast<char>(exchange.TxFrame[i]);
   return bytes;
+}
+
+// A single-register write to one adapter is answered with a copy of itself.
+bool AnswerCopiesRequest(const std::string& frame) {
+  return frame.size() > 1 && static_cast<uint8_t>(frame[0]) != kBroadcastAddress &&
+         static_cast<uint8_t>(frame[1]) == kWriteRegister;
+}
+
+QString ParameterText(const char* what, int index) {
+  return QStringLiteral("%1 пар. %2").arg(QString::fromUtf8(what)).arg(index);
 }
 
 }  // namespace
@@ -74,54 +86,96 @@ void ModbusRequests::SendFrame() {
   std::array<uint8_t, ExchangeState::kFrameSlots> buffer{};
   const int length = std::clamp(exchange_.FrameLength, 0, ExchangeState::kFrameSlots);
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
+  sent_ = SentBytes(exchange_, length);
   port_.WriteBytes(buffer.data(), length);
+  Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
 }
 
-void ModbusRequests::Send(std::initializer_list<int> body) {
+void ModbusRequests::Send(std::initializer_list<int> body, QString meaning) {
   std::copy(body.begin(), body.end(), exchange_.TxFrame.begin());
   exchange_.AppendCrc(static_cast<int>(body.size()));
+  sendMeaning_ = std::move(meaning);
   SendFrame();
 }
 
-void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
-  Send(body);
+void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes,
+                            QString meaning) {
+  if (traffic_) traffic_->Record(direction, bytes, std::move(meaning));
+}
+
+void ModbusRequests::RecordAnswer(QString meaning) {
+  Record(TrafficDirection::Received, exchange_.ResponseText, std::move(meaning));
+}
+
+void ModbusRequests::SendOwnFrame(std::initializer_list<int> body, QString meaning) {
+  Send(body, std::move(meaning));
   ReadDataModbus();
+  // Its callers judge the answer; the log tells what its bytes say.
+  const QString said = AnswerMeaning(exchange_.ResponseText);
+  RecordAnswer(said.isEmpty() ? QStringLiteral("ответ") : said);
 }
 
 void ModbusRequests::SearchRead(int address) {
   const uint16_t reg = ParamRegister(1);
-  SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
+  SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
+               QStringLiteral("адрес %1").arg(address));
 }
 
 void ModbusRequests::BroadcastAddress(int address) {
   SendOwnFrame({kBroadcastAddress, kWriteRegister, High(kAddressRegister), Low(kAddressRegister),
-                High(address), Low(address)});
+                High(address), Low(address)},
+               QStringLiteral("новый адрес %1").arg(address));
 }
 
 void ModbusRequests::PassThroughCommand() {
   SendOwnFrame({exchange_.DeviceAddress, kWriteRegister, High(kPassThroughRegister),
-                Low(kPassThroughRegister), 0x00, 0x01});
+                Low(kPassThroughRegister), 0x00, 0x01},
+               QStringLiteral("побайтовая трансляция"));
 }
 
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
-  Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)});
+  Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
+       reg == kAddressRegister ? QStringLiteral("новый адрес %1").arg(value)
+                               : QStringLiteral("запись рег. %1 = %2").arg(reg).arg(value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(50);
   CollectResponse();
   clock_.Delay(10);
   CheckWriteAnswer(request);
+  RecordAnswer(WriteVerdictMeaning());
 }
 
 void ModbusRequests::WriteParameter() {
   const uint16_t reg = ParamRegister(exchange_.ParamIndex);
   const auto data = params_.ParamImage.begin() + ParamByteOffset(exchange_.ParamIndex);
   Send({exchange_.DeviceAddress, kWriteRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount,
-        2 * kParamRegisterCount, data[0], data[1], data[2], data[3]});
+        2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
+       ParameterText("запись", exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(80);
   CollectResponse();
   clock_.Delay(20);
   CheckWriteAnswer(request);
+  RecordAnswer(WriteVerdictMeaning());
+}
+
+QString ModbusRequests::WriteVerdictMeaning() const {
+  if (exchange_.ResponseStatus == kStatusAccepted) return QStringLiteral("подтверждено");
+  const QString said = AnswerMeaning(exchange_.ResponseText);
+  return said.isEmpty() ? QStringLiteral("не ответ на запись") : said;
+}
+
+QString ModbusRequests::ReadVerdictMeaning() const {
+  const ExchangeState& x = exchange_;
+  if (x.ResponseStatus != kStatusAccepted) {
+    const QString said = AnswerMeaning(x.ResponseText);
+    return said.isEmpty() ? QStringLiteral("не ответ на чтение") : said;
+  }
+  const QString answer = QStringLiteral("ответ: ");
+  if (IsFloatParam(x.ParamIndex)) return answer + FixedText(x.ParamValue, 4);
+  if (x.ParamIndex == 14) return answer + x.StampText;
+  if (x.ParamIndex >= 13 && x.ParamIndex <= 15) return answer + QString::number(x.SerialNumber);
+  return QStringLiteral("ответ");
 }
 
 void ModbusRequests::CheckWriteAnswer(const std::string& request) {
@@ -143,18 +197,23 @@ void ModbusRequests::ReadParameter(int32_t mode) {
   if (mode == 0) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
-    Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
+    Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
+         ParameterText("чтение", exchange_.ParamIndex));
     clock_.Delay(100);
     CollectResponse();
     clock_.Delay(20);
     CheckParameterAnswer(rawOffset);
     readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
+    RecordAnswer(ReadVerdictMeaning());
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
-          kProbeRegisterCount});
+          kProbeRegisterCount},
+         QStringLiteral("проба"));
     clock_.Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
+    const QString said = AnswerMeaning(exchange_.ResponseText);
+    RecordAnswer(said.isEmpty() ? QStringLiteral("ответ") : said);
   }
 }
 
@@ -198,6 +257,21 @@ void ModbusRequests::CollectResponse() {
   exchange_.ResponseText.clear();
   for (int poll = 0; poll < kCollectPolls; ++poll)
     exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
+  DropEcho();
+}
+
+void ModbusRequests::DropEcho() {
+  std::string& answer = exchange_.ResponseText;
+  const bool copyFirst = !sent_.empty() && answer.starts_with(sent_);
+  if (!AnswerCopiesRequest(sent_))
+    lineEchoes_ = copyFirst;
+  else if (!copyFirst)
+    lineEchoes_ = false;  // an echoing line would have put the copy there
+  else if (!lineEchoes_)
+    return;  // the answer itself, as far as anyone can tell
+  if (!copyFirst) return;
+  Record(TrafficDirection::Received, sent_, traffic::kEcho);
+  answer.erase(0, sent_.size());
 }
 
 void ModbusRequests::ReadDataModbus() {
@@ -218,4 +292,5 @@ void ModbusRequests::ReadDataModbus() {
       ++reads;
     }
   } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
+  DropEcho();
 }

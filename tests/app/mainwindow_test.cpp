@@ -92,6 +92,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   const std::vector<QString> all = {QStringLiteral("Настройки"),
                                     QStringLiteral("  Настройка порта"),
                                     QStringLiteral("  Настройка адреса"),
+                                    QStringLiteral("  Журнал обмена"),
                                     QStringLiteral("Режим работы"),
                                     QStringLiteral("  Изм.границ пар-ров"),
                                     QStringLiteral("  Доп.режим"),
@@ -107,7 +108,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   main->N3->menuAction()->setVisible(true);  // as after an address search
   {
     // While an exchange runs, nothing may start another one or change the
-    // port; leaving the tool stays possible.
+    // port; watching the line and leaving the tool stay possible.
     ExchangeGate::Scope exchange(session.Gate);
     ASSERT_TRUE(exchange);
     EXPECT_EQ(CaptionsWhere(*main, disabled),

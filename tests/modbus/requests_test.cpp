@@ -84,8 +84,9 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
        "01 03 01 01 00 02 94 37", 0, false},
   };
   // Every request is answered 10 ms later; the delay before collecting takes it in.
+  // (Never with a copy of the frame, which would be taken for the line's echo.)
   peer.SetResponder([](const std::string& frame) {
-    return std::vector<Burst>{{10, WithCrc(frame.substr(0, 6))}};
+    return std::vector<Burst>{{10, WithCrc(frame.substr(0, 5))}};
   });
   size_t sent = 0;
   for (const auto& c : cases) {
@@ -102,7 +103,7 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
     ASSERT_EQ(frames.size(), sent);
     EXPECT_EQ(Hex(frames.back()), c.frame);
     if (c.collects) {
-      EXPECT_EQ(exchange.ResponseText, WithCrc(frames.back().substr(0, 6)));
+      EXPECT_EQ(exchange.ResponseText, WithCrc(frames.back().substr(0, 5)));
     } else {
       Pass(50);
       requests.CollectResponse();  // its answer must not reach the next case
@@ -275,6 +276,87 @@ TEST_F(RequestsTest, WriteAnswersJudged) {
       w.write(*this);
       EXPECT_EQ(exchange.ResponseStatus, a.status);
     }
+  }
+}
+
+// A converter that hears its own transmitter puts the frame in front of the
+// answer. Only an exact copy of the whole frame at the very front is that
+// echo; the rest is judged as any answer is.
+TEST_F(RequestsTest, EchoInFrontOfTheAnswerIsDroppedBeforeItIsJudged) {
+  const std::string answer = WithCrc(Bytes("01 03 04 00 00 3F 80"));
+  std::string swapped = answer;
+  std::swap(swapped[7], swapped[8]);
+  const std::string refusal = WithCrc(Bytes("01 83 02"));
+  using Frame = const std::string&;
+  const struct {
+    const char* name;
+    std::function<std::vector<Burst>(Frame)> line;
+    int32_t status;
+    std::function<std::string(Frame)> judged;  // what is left to judge
+    bool echoes;
+  } cases[] = {
+      {"echo, then the answer",
+       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, answer}}; }, 0,
+       [&](Frame) { return answer; }, true},
+      {"echo and answer in one burst",
+       [&](Frame f) { return std::vector<Burst>{{0, f + answer}}; }, 0,
+       [&](Frame) { return answer; }, true},
+      {"echo of a silent adapter", [](Frame f) { return std::vector<Burst>{{0, f}}; }, 1,
+       [](Frame) { return std::string(); }, true},
+      {"echo, then a swapped CRC",
+       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, swapped}}; }, 5,
+       [&](Frame) { return swapped; }, true},
+      {"echo, then a refusal",
+       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, refusal}}; }, 2,
+       [&](Frame) { return refusal; }, true},
+      {"all of the frame but its last byte",
+       [&](Frame f) { return std::vector<Burst>{{0, f.substr(0, 7)}, {5, answer}}; }, 5,
+       [&](Frame f) { return f.substr(0, 7) + answer; }, false},
+      {"the copy after the answer",
+       [&](Frame f) { return std::vector<Burst>{{5, answer + f}}; }, 5,
+       [&](Frame f) { return answer + f; }, false},
+      {"no echo", [&](Frame) { return std::vector<Burst>{{5, answer}}; }, 0,
+       [&](Frame) { return answer; }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    peer.SetResponder(c.line);
+    exchange.ParamIndex = 1;
+    requests.ReadParameter(0);
+    EXPECT_EQ(exchange.ResponseStatus, c.status);
+    EXPECT_EQ(Hex(exchange.ResponseText), Hex(c.judged(peer.Frames().back())));
+    EXPECT_EQ(requests.LineEchoes(), c.echoes);
+  }
+}
+
+// A single-register write is answered with a copy of itself: one copy is
+// taken for the echo only once the line is known to echo.
+TEST_F(RequestsTest, CopyOfASingleRegisterWriteIsTheEchoOnlyOnALineKnownToEcho) {
+  const struct {
+    const char* name;
+    bool lineEchoed;  // the read before it came back with its echo
+    int copies;
+    int32_t status;
+  } cases[] = {
+      {"quiet line, answered", false, 1, kStatusAccepted},
+      {"quiet line, silent adapter", false, 0, kStatusNoAnswer},
+      {"echoing line, answered", true, 2, kStatusAccepted},
+      {"echoing line, silent adapter", true, 1, kStatusNoAnswer},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    peer.SetResponder([&c](const std::string& frame) {
+      const bool write = frame[1] == '\x06';
+      const int copies = write ? c.copies : (c.lineEchoed ? 1 : 0);
+      std::vector<Burst> line(copies, Burst{1, frame});
+      if (!write) line.push_back({5, WithCrc(Bytes("01 03 04 00 00 3F 80"))});
+      return line;
+    });
+    exchange.ParamIndex = 1;
+    requests.ReadParameter(0);
+    ASSERT_EQ(requests.LineEchoes(), c.lineEchoed);
+    requests.WriteSingleRegister(375, 5);
+    EXPECT_EQ(exchange.ResponseStatus, c.status);
   }
 }
 
