@@ -9,6 +9,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"
+#include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
 #include "windows/qtboxes.h"
@@ -126,6 +127,23 @@ TEST_F(MainWindow, AnythingButYesLeavesOnlyTheExit) {
   EXPECT_EQ(CaptionsWhere(*main, shown), std::vector<QString>{QStringLiteral("Выход")});
 }
 
+// "Журнал обмена" opens the line monitor beside the other windows, without
+// holding them up; it stays available while an exchange runs.
+TEST_F(MainWindow, TheLastSettingsItemOpensTheModelessLineMonitor) {
+  Start(BoxAnswer::Yes);
+  TLineMonitor* monitor = windows->LineMonitor();
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_FALSE(monitor->isVisible());
+  ExchangeGate::Scope exchange(session.Gate);
+  ASSERT_TRUE(exchange);
+  main->N1->actions().last()->trigger();
+  EXPECT_TRUE(monitor->isVisible());
+  EXPECT_EQ(monitor->windowTitle(), QStringLiteral("Журнал обмена"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(main->isEnabled());
+  EXPECT_TRUE(boxes.Shown().empty());
+}
+
 // What one window does for another goes through the signals wired up where
 // the windows are made.
 TEST_F(MainWindow, TheWindowsAreWiredToEachOther) {
@@ -175,7 +193,8 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
 
   EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
   EXPECT_EQ(recorder.order, (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb",
-                                                  "TPaswKoefForm", "TTehForm", "TNetAddrF"}));
+                                                  "TPaswKoefForm", "TTehForm", "TNetAddrF",
+                                                  "TLineMonitor"}));
 }
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {
