@@ -93,8 +93,9 @@ const std::vector<CommandInfo>& Commands() {
        "passthrough",
        {},
        0,
-       "  passthrough                  the pass-through command; exit 0 only on the verdict of "
-       "success.\n"},
+       "  passthrough                  the search's read at the address, then the pass-through "
+       "command; exit 0 only on\n"
+       "                               the verdict of success.\n"},
   };
   return commands;
 }

@@ -267,6 +267,8 @@ void ModbusRequests::DropEcho() {
     lineEchoes_ = copyFirst;
   else if (!copyFirst)
     lineEchoes_ = false;  // an echoing line would have put the copy there
+  else if (answer.compare(sent_.size(), sent_.size(), sent_) == 0)
+    lineEchoes_ = true;  // an adapter answers once: two copies are echo and answer
   else if (!lineEchoes_)
     return;  // the answer itself, as far as anyone can tell
   if (!copyFirst) return;

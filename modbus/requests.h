@@ -51,9 +51,9 @@ class ModbusRequests {
   // Whether the line echoed the frames sent so far. Learnt from each exchange
   // whose answer cannot be a copy of its request: there an exact copy of the
   // frame at the start of what came is the echo, and is dropped. A single-
-  // register write to one adapter is answered with a copy of itself, so its
-  // echo cannot be told by its bytes: one copy is dropped only on a line
-  // known to echo.
+  // register write to one adapter is answered with a copy of itself, so a
+  // single copy is dropped only on a line known to echo (two copies are echo
+  // and answer, and teach it).
   bool LineEchoes() const { return lineEchoes_; }
 
   // The event that ends ReadDataModbus's waits early and, once signalled,

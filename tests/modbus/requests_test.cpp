@@ -329,19 +329,23 @@ TEST_F(RequestsTest, EchoInFrontOfTheAnswerIsDroppedBeforeItIsJudged) {
   }
 }
 
-// A single-register write is answered with a copy of itself: one copy is
-// taken for the echo only once the line is known to echo.
+// A single-register write is answered with a copy of itself: a single copy
+// is taken for the echo only once the line is known to echo; two copies are
+// the echo and the answer on any line.
 TEST_F(RequestsTest, CopyOfASingleRegisterWriteIsTheEchoOnlyOnALineKnownToEcho) {
   const struct {
     const char* name;
     bool lineEchoed;  // the read before it came back with its echo
     int copies;
     int32_t status;
+    bool echoesAfter;
   } cases[] = {
-      {"quiet line, answered", false, 1, kStatusAccepted},
-      {"quiet line, silent adapter", false, 0, kStatusNoAnswer},
-      {"echoing line, answered", true, 2, kStatusAccepted},
-      {"echoing line, silent adapter", true, 1, kStatusNoAnswer},
+      {"quiet line, answered", false, 1, kStatusAccepted, false},
+      {"quiet line, silent adapter", false, 0, kStatusNoAnswer, false},
+      {"echoing line, answered", true, 2, kStatusAccepted, true},
+      {"echoing line, silent adapter", true, 1, kStatusNoAnswer, true},
+      {"echo not seen before, answered", false, 2, kStatusAccepted, true},
+      {"echo gone, nothing came", true, 0, kStatusNoAnswer, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -357,6 +361,7 @@ TEST_F(RequestsTest, CopyOfASingleRegisterWriteIsTheEchoOnlyOnALineKnownToEcho) 
     ASSERT_EQ(requests.LineEchoes(), c.lineEchoed);
     requests.WriteSingleRegister(375, 5);
     EXPECT_EQ(exchange.ResponseStatus, c.status);
+    EXPECT_EQ(requests.LineEchoes(), c.echoesAfter);
   }
 }
 
