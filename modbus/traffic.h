@@ -25,7 +25,7 @@ struct TrafficEntry {
 };
 
 // One line for the entry, e.g.
-//   14:03:07.125 → 01 03 01 07 00 02 75 F6  чтение пар. 3
+//   14:03:07.125 → 01 03 01 07 00 02 74 36  чтение пар. 3
 //   14:03:07.250 ← нет ответа
 QString TrafficLine(const TrafficEntry& entry);
 

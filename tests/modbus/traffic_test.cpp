@@ -25,8 +25,8 @@ TEST(TrafficLine, TimeDirectionBytesAndMeaning) {
     TrafficEntry entry;
     const char* line;
   } cases[] = {
-      {{at, TrafficDirection::Sent, Bytes("01 03 01 07 00 02 75 F6"), "чтение пар. 3"},
-       "09:05:07.042 → 01 03 01 07 00 02 75 F6  чтение пар. 3"},
+      {{at, TrafficDirection::Sent, Bytes("01 03 01 07 00 02 74 36"), "чтение пар. 3"},
+       "09:05:07.042 → 01 03 01 07 00 02 74 36  чтение пар. 3"},
       {{at, TrafficDirection::Received, "", traffic::kNoAnswer}, "09:05:07.042 ← нет ответа"},
       {{at, TrafficDirection::Received, Bytes("0a ff"), ""}, "09:05:07.042 ← 0A FF"},
   };
