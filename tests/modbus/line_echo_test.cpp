@@ -100,7 +100,9 @@ TEST(LineEcho, PassThroughVerdictByWhatTheLineIsKnownToDo) {
     if (!c.adapterAnswers) words.insert(words.end(), {"--fault", "silent,reg=373"});
     SimSession sim(SimulatorSetup(Words(c.echo, words)));
     Session& s = sim.session;
-    if (c.searchFirst) ASSERT_EQ(FindAdapterAddress(s, [] {}), 3);
+    if (c.searchFirst) {
+      ASSERT_EQ(FindAdapterAddress(s, [] {}), 3);
+    }
     s.Exchange.DeviceAddress = 3;
     EXPECT_EQ(SwitchAdapterToPassThrough(s), c.switched);
     EXPECT_EQ(s.Exchange.ResponseStatus, c.status);
