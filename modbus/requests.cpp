@@ -49,10 +49,6 @@ bool AnswerCopiesRequest(const std::string& frame) {
          static_cast<uint8_t>(frame[1]) == kWriteRegister;
 }
 
-QString ParameterText(const char* what, int index) {
-  return QStringLiteral("%1 пар. %2").arg(QString::fromUtf8(what)).arg(index);
-}
-
 }  // namespace
 
 ModbusRequests::ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
@@ -110,33 +106,30 @@ void ModbusRequests::RecordAnswer(QString meaning) {
 void ModbusRequests::SendOwnFrame(std::initializer_list<int> body, QString meaning) {
   Send(body, std::move(meaning));
   ReadDataModbus();
-  // Its callers judge the answer; the log tells what its bytes say.
-  const QString said = AnswerMeaning(exchange_.ResponseText);
-  RecordAnswer(said.isEmpty() ? QStringLiteral("ответ") : said);
+  RecordAnswer(traffic::WhatCame(exchange_.ResponseText));  // its callers judge it
 }
 
 void ModbusRequests::SearchRead(int address) {
   const uint16_t reg = ParamRegister(1);
   SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
-               QStringLiteral("адрес %1").arg(address));
+               traffic::Searching(address));
 }
 
 void ModbusRequests::BroadcastAddress(int address) {
   SendOwnFrame({kBroadcastAddress, kWriteRegister, High(kAddressRegister), Low(kAddressRegister),
                 High(address), Low(address)},
-               QStringLiteral("новый адрес %1").arg(address));
+               traffic::NewAddress(address));
 }
 
 void ModbusRequests::PassThroughCommand() {
   SendOwnFrame({exchange_.DeviceAddress, kWriteRegister, High(kPassThroughRegister),
                 Low(kPassThroughRegister), 0x00, 0x01},
-               QStringLiteral("побайтовая трансляция"));
+               traffic::kPassThrough);
 }
 
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
-       reg == kAddressRegister ? QStringLiteral("новый адрес %1").arg(value)
-                               : QStringLiteral("запись рег. %1 = %2").arg(reg).arg(value));
+       reg == kAddressRegister ? traffic::NewAddress(value) : traffic::RegisterWrite(reg, value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(50);
   CollectResponse();
@@ -150,7 +143,7 @@ void ModbusRequests::WriteParameter() {
   const auto data = params_.ParamImage.begin() + ParamByteOffset(exchange_.ParamIndex);
   Send({exchange_.DeviceAddress, kWriteRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount,
         2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
-       ParameterText("запись", exchange_.ParamIndex));
+       traffic::Writing(exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(80);
   CollectResponse();
@@ -160,22 +153,19 @@ void ModbusRequests::WriteParameter() {
 }
 
 QString ModbusRequests::WriteVerdictMeaning() const {
-  if (exchange_.ResponseStatus == kStatusAccepted) return QStringLiteral("подтверждено");
-  const QString said = AnswerMeaning(exchange_.ResponseText);
-  return said.isEmpty() ? QStringLiteral("не ответ на запись") : said;
+  if (exchange_.ResponseStatus == kStatusAccepted) return traffic::kAcknowledged;
+  return traffic::WhyNotTaken(exchange_.ResponseText, traffic::kNotTheWritesAnswer);
 }
 
 QString ModbusRequests::ReadVerdictMeaning() const {
   const ExchangeState& x = exchange_;
-  if (x.ResponseStatus != kStatusAccepted) {
-    const QString said = AnswerMeaning(x.ResponseText);
-    return said.isEmpty() ? QStringLiteral("не ответ на чтение") : said;
-  }
-  const QString answer = QStringLiteral("ответ: ");
-  if (IsFloatParam(x.ParamIndex)) return answer + FixedText(x.ParamValue, 4);
-  if (x.ParamIndex == 14) return answer + x.StampText;
-  if (x.ParamIndex >= 13 && x.ParamIndex <= 15) return answer + QString::number(x.SerialNumber);
-  return QStringLiteral("ответ");
+  if (x.ResponseStatus != kStatusAccepted)
+    return traffic::WhyNotTaken(x.ResponseText, traffic::kNotTheReadsAnswer);
+  if (IsFloatParam(x.ParamIndex)) return traffic::Value(FixedText(x.ParamValue, 4));
+  if (x.ParamIndex == 14) return traffic::Value(x.StampText);
+  if (x.ParamIndex >= 13 && x.ParamIndex <= 15)
+    return traffic::Value(QString::number(x.SerialNumber));
+  return traffic::WhatCame(x.ResponseText);
 }
 
 void ModbusRequests::CheckWriteAnswer(const std::string& request) {
@@ -198,7 +188,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
     Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
-         ParameterText("чтение", exchange_.ParamIndex));
+         traffic::Reading(exchange_.ParamIndex));
     clock_.Delay(100);
     CollectResponse();
     clock_.Delay(20);
@@ -208,12 +198,11 @@ void ModbusRequests::ReadParameter(int32_t mode) {
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
           kProbeRegisterCount},
-         QStringLiteral("проба"));
+         traffic::kProbe);
     clock_.Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
-    const QString said = AnswerMeaning(exchange_.ResponseText);
-    RecordAnswer(said.isEmpty() ? QStringLiteral("ответ") : said);
+    RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
 }
 

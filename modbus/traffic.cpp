@@ -35,13 +35,30 @@ QString TrafficLine(const TrafficEntry& entry) {
   return line;
 }
 
-QString AnswerMeaning(const std::string& answer) {
-  if (answer.size() < 3) return traffic::kNoAnswer;
-  if (!CrcMatches(answer)) return traffic::kBadCrc;
+namespace traffic {
+
+QString Reading(int index) { return QStringLiteral("чтение пар. %1").arg(index); }
+QString Writing(int index) { return QStringLiteral("запись пар. %1").arg(index); }
+QString Searching(int address) { return QStringLiteral("адрес %1").arg(address); }
+QString NewAddress(int address) { return QStringLiteral("новый адрес %1").arg(address); }
+QString RegisterWrite(int reg, int value) {
+  return QStringLiteral("запись рег. %1 = %2").arg(reg).arg(value);
+}
+QString Value(const QString& text) { return QStringLiteral("ответ: ") + text; }
+
+QString WhyNotTaken(const std::string& answer, const QString& otherwise) {
+  if (answer.size() < 3) return kNoAnswer;
+  if (!CrcMatches(answer)) return kBadCrc;
   if (static_cast<uint8_t>(answer[1]) & kExceptionFlag)
     return QStringLiteral("отказ, код %1").arg(static_cast<uint8_t>(answer[2]));
-  return {};
+  return otherwise;
 }
+
+QString WhatCame(const std::string& answer) {
+  return WhyNotTaken(answer, QStringLiteral("ответ"));
+}
+
+}  // namespace traffic
 
 void TrafficLog::Record(TrafficDirection direction, std::string bytes, QString meaning) {
   entries_.push_back({QTime::currentTime(), direction, std::move(bytes), std::move(meaning)});

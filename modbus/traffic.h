@@ -29,16 +29,30 @@ struct TrafficEntry {
 //   14:03:07.250 ← нет ответа
 QString TrafficLine(const TrafficEntry& entry);
 
-// The meanings of the collected answers.
+// The meanings the requests give what they send and collect.
 namespace traffic {
+QString Reading(int index);      // "чтение пар. 3"
+QString Writing(int index);      // "запись пар. 15"
+QString Searching(int address);  // "адрес 17": the address search asks there
+QString NewAddress(int address);
+QString RegisterWrite(int reg, int value);
+inline const QString kProbe = QStringLiteral("проба");
+inline const QString kPassThrough = QStringLiteral("побайтовая трансляция");
+
 inline const QString kEcho = QStringLiteral("эхо");
 inline const QString kNoAnswer = QStringLiteral("нет ответа");
 inline const QString kBadCrc = QStringLiteral("CRC неверна");
+inline const QString kAcknowledged = QStringLiteral("подтверждено");
+QString Value(const QString& text);  // "ответ: 16.0125"
+// What an answer's bytes say by themselves: "нет ответа" below 3 bytes, "CRC
+// неверна", "отказ, код N" for an exception answer, else "ответ".
+QString WhatCame(const std::string& answer);
+// The same for an answer a read or write did not take: `otherwise` when its
+// bytes are a sound answer, only not to this request.
+QString WhyNotTaken(const std::string& answer, const QString& otherwise);
+inline const QString kNotTheReadsAnswer = QStringLiteral("не ответ на чтение");
+inline const QString kNotTheWritesAnswer = QStringLiteral("не ответ на запись");
 }  // namespace traffic
-
-// What an answer says by its bytes alone: "нет ответа" below 3 bytes, "CRC
-// неверна", "отказ, код N" for an exception answer, empty otherwise.
-QString AnswerMeaning(const std::string& answer);
 
 class TrafficLog {
  public:

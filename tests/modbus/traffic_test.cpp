@@ -33,7 +33,7 @@ TEST(TrafficLine, TimeDirectionBytesAndMeaning) {
   for (const auto& c : cases) EXPECT_EQ(TrafficLine(c.entry), QString::fromUtf8(c.line));
 }
 
-TEST(TrafficLine, WhatAnAnswerSaysByItself) {
+TEST(TrafficLine, WhatAnAnswerSaysByItsBytes) {
   std::string swapped = WithCrc(Bytes("01 03 04 00 00 3F 80"));
   std::swap(swapped[7], swapped[8]);
   const struct {
@@ -44,9 +44,9 @@ TEST(TrafficLine, WhatAnAnswerSaysByItself) {
       {Bytes("01 03"), "нет ответа"},
       {swapped, "CRC неверна"},
       {WithCrc(Bytes("01 83 02")), "отказ, код 2"},
-      {WithCrc(Bytes("01 03 04 00 00 3F 80")), ""},
+      {WithCrc(Bytes("01 03 04 00 00 3F 80")), "ответ"},
   };
-  for (const auto& c : cases) EXPECT_EQ(AnswerMeaning(c.answer), QString::fromUtf8(c.meaning));
+  for (const auto& c : cases) EXPECT_EQ(traffic::WhatCame(c.answer), QString::fromUtf8(c.meaning));
 }
 
 TEST(TrafficLog, KeepsTheNewestEntriesAndNumbersThemOnAcrossClear) {
@@ -100,7 +100,8 @@ TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
   // Parameter 3 of the factory set is 16.0 (a float the device keeps
   // exactly); the simulator answers it at once on an echoing line.
   SimSession sim(SimulatorSetup({"--address", "2", "--echo", "--fault", "silent,reg=263",
-                                 "--fault", "badcrc,reg=265"}));
+                                 "--fault", "badcrc,reg=265", "--fault",
+                                 "exception:2,reg=267"}));
   Session& s = sim.session;
   const struct {
     const char* name;
@@ -134,6 +135,15 @@ TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
          s.Requests.ReadParameter(0);
        },
        {{kSent, "чтение пар. 5"}, {kReceived, "эхо"}, {kReceived, "CRC неверна"}}},
+      {"refused read",
+       [&] {
+         s.Exchange.ParamIndex = 6;
+         s.Requests.ReadParameter(0);
+       },
+       {{kSent, "чтение пар. 6"}, {kReceived, "эхо"}, {kReceived, "отказ, код 2"}}},
+      {"probe",
+       [&] { s.Requests.ReadParameter(1); },
+       {{kSent, "проба"}, {kReceived, "эхо"}, {kReceived, "ответ"}}},
       {"write",
        [&] {
          s.Exchange.ParamIndex = 15;
