@@ -161,10 +161,20 @@ QString ModbusRequests::ReadVerdictMeaning() const {
   const ExchangeState& x = exchange_;
   if (x.ResponseStatus != kStatusAccepted)
     return traffic::WhyNotTaken(x.ResponseText, traffic::kNotTheReadsAnswer);
-  if (IsFloatParam(x.ParamIndex)) return traffic::Value(FixedText(x.ParamValue, 4));
-  if (x.ParamIndex == 14) return traffic::Value(x.StampText);
-  if (x.ParamIndex >= 13 && x.ParamIndex <= 15)
-    return traffic::Value(QString::number(x.SerialNumber));
+  if (x.ParamIndex >= 1 && x.ParamIndex <= kParamCount) {
+    switch (ParamInfoOf(x.ParamIndex).kind) {
+      case ParamKind::Float:
+        return traffic::Value(FixedText(x.ParamValue, 4));
+      case ParamKind::SerialNumber:
+        return traffic::Value(QString::number(x.SerialNumber));
+      case ParamKind::Stamp:
+        return traffic::Value(x.StampText);
+      case ParamKind::Address:  // kept in the second data byte
+        return traffic::Value(traffic::Searching(static_cast<uint8_t>(x.ResponseText[4])));
+      case ParamKind::Checksum:
+        break;
+    }
+  }
   return traffic::WhatCame(x.ResponseText);
 }
 

@@ -144,6 +144,12 @@ TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
       {"probe",
        [&] { s.Requests.ReadParameter(1); },
        {{kSent, "проба"}, {kReceived, "эхо"}, {kReceived, "ответ"}}},
+      {"read of the address parameter",
+       [&] {
+         s.Exchange.ParamIndex = 15;
+         s.Requests.ReadParameter(0);
+       },
+       {{kSent, "чтение пар. 15"}, {kReceived, "эхо"}, {kReceived, "ответ: адрес 2"}}},
       {"write",
        [&] {
          s.Exchange.ParamIndex = 15;
