@@ -143,8 +143,8 @@ Invocation ParseArguments(const QStringList& args) {
       arg.truncate(equals);
     }
     if (const std::map<QString, bool*> flags = {{"--json", &invocation.json},
-                                                 {"--help", &invocation.help},
-                                                 {"--trace", &invocation.trace}};
+                                                {"--help", &invocation.help},
+                                                {"--trace", &invocation.trace}};
         flags.count(arg)) {
       if (value) throw EUsage(arg + " takes no value");
       *flags.at(arg) = true;

@@ -94,8 +94,7 @@ void ModbusRequests::Send(std::initializer_list<int> body, QString meaning) {
   SendFrame();
 }
 
-void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes,
-                            QString meaning) {
+void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes, QString meaning) {
   if (traffic_) traffic_->Record(direction, bytes, std::move(meaning));
 }
 

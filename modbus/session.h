@@ -26,7 +26,7 @@ class Session {
   TComPort ComPort;  // the one port every request goes through
   ExchangeState Exchange;
   ParamData Params;
-  ExchangeGate Gate;  // one exchange at a time
+  ExchangeGate Gate;   // one exchange at a time
   TrafficLog Traffic;  // what went over the line, for the line monitor
   ModbusRequests Requests;
 

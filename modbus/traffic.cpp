@@ -54,9 +54,7 @@ QString WhyNotTaken(const std::string& answer, const QString& otherwise) {
   return otherwise;
 }
 
-QString WhatCame(const std::string& answer) {
-  return WhyNotTaken(answer, QStringLiteral("ответ"));
-}
+QString WhatCame(const std::string& answer) { return WhyNotTaken(answer, QStringLiteral("ответ")); }
 
 }  // namespace traffic
 
@@ -69,7 +67,7 @@ void TrafficLog::Record(TrafficDirection direction, std::string bytes, QString m
 
 std::vector<TrafficEntry> TrafficLog::Since(uint64_t first) const {
   const uint64_t oldest = end_ - entries_.size();
-  const auto skip = static_cast<std::ptrdiff_t>(std::min<uint64_t>(
-      first > oldest ? first - oldest : 0, entries_.size()));
+  const auto skip = static_cast<std::ptrdiff_t>(
+      std::min<uint64_t>(first > oldest ? first - oldest : 0, entries_.size()));
   return {entries_.begin() + skip, entries_.end()};
 }

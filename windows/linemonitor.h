@@ -20,10 +20,10 @@ class TLineMonitor : public QWidget {
  public:
   explicit TLineMonitor(Session& session, QWidget* parent = nullptr);
 
-  QPlainTextEdit* Lines;      // the newest 10 000 lines
-  QPushButton* ClearButton;   // "Очистить"
-  QPushButton* SaveButton;    // "Сохранить…"
-  QPushButton* PauseButton;   // "Пауза": holds the view still; recording goes on
+  QPlainTextEdit* Lines;     // the newest 10 000 lines
+  QPushButton* ClearButton;  // "Очистить"
+  QPushButton* SaveButton;   // "Сохранить…"
+  QPushButton* PauseButton;  // "Пауза": holds the view still; recording goes on
 
   // Shows, raises and activates the window.
   void Open();

@@ -192,9 +192,9 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
   qApp->removeEventFilter(&recorder);
 
   EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
-  EXPECT_EQ(recorder.order, (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb",
-                                                  "TPaswKoefForm", "TTehForm", "TNetAddrF",
-                                                  "TLineMonitor"}));
+  EXPECT_EQ(recorder.order,
+            (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
+                                  "TTehForm", "TNetAddrF", "TLineMonitor"}));
 }
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {

@@ -126,7 +126,8 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
                            [&end](const QString& line) { return line.endsWith(end); });
     };
     EXPECT_GT(shown.filter(QStringLiteral(" → ")).size(), 60);
-    EXPECT_EQ(count(QStringLiteral("  эхо")), echo ? shown.filter(QStringLiteral(" → ")).size() : 0);
+    EXPECT_EQ(count(QStringLiteral("  эхо")),
+              echo ? shown.filter(QStringLiteral(" → ")).size() : 0);
     EXPECT_EQ(count(QStringLiteral("  побайтовая трансляция")), 1);
     // The calibration window's read of the bound the bounds window wrote.
     EXPECT_EQ(count(QStringLiteral("  ответ: 1234.5000")), 1);

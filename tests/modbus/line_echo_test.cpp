@@ -42,7 +42,8 @@ TEST(LineEcho, EveryExchangeWorksAsOnAQuietLine) {
     EXPECT_EQ(s.Requests.LineEchoes(), echo);
     s.Exchange.DeviceAddress = 17;
 
-    ASSERT_TRUE(ReadAllParameters(s, [](int) {}, 0));
+    ASSERT_TRUE(ReadAllParameters(
+        s, [](int) {}, 0));
     for (int i = 1; i <= kParamCount; ++i) {
       const auto raw = s.Params.ParamRaw.begin() + 4 * i;
       EXPECT_TRUE(std::equal(raw, raw + 4, sim.link().memory(17).param(i).begin())) << i;

@@ -283,48 +283,36 @@ TEST_F(RequestsTest, WriteAnswersJudged) {
 // answer. Only an exact copy of the whole frame at the very front is that
 // echo; the rest is judged as any answer is.
 TEST_F(RequestsTest, EchoInFrontOfTheAnswerIsDroppedBeforeItIsJudged) {
+  const std::string frame = Bytes("01 03 01 01 00 02 94 37");  // the read of parameter 1
   const std::string answer = WithCrc(Bytes("01 03 04 00 00 3F 80"));
   std::string swapped = answer;
   std::swap(swapped[7], swapped[8]);
   const std::string refusal = WithCrc(Bytes("01 83 02"));
-  using Frame = const std::string&;
+  const std::string cut = frame.substr(0, 7);
   const struct {
     const char* name;
-    std::function<std::vector<Burst>(Frame)> line;
+    std::vector<Burst> line;
     int32_t status;
-    std::function<std::string(Frame)> judged;  // what is left to judge
+    std::string judged;  // what is left to judge
     bool echoes;
   } cases[] = {
-      {"echo, then the answer",
-       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, answer}}; }, 0,
-       [&](Frame) { return answer; }, true},
-      {"echo and answer in one burst",
-       [&](Frame f) { return std::vector<Burst>{{0, f + answer}}; }, 0,
-       [&](Frame) { return answer; }, true},
-      {"echo of a silent adapter", [](Frame f) { return std::vector<Burst>{{0, f}}; }, 1,
-       [](Frame) { return std::string(); }, true},
-      {"echo, then a swapped CRC",
-       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, swapped}}; }, 5,
-       [&](Frame) { return swapped; }, true},
-      {"echo, then a refusal",
-       [&](Frame f) { return std::vector<Burst>{{0, f}, {5, refusal}}; }, 2,
-       [&](Frame) { return refusal; }, true},
-      {"all of the frame but its last byte",
-       [&](Frame f) { return std::vector<Burst>{{0, f.substr(0, 7)}, {5, answer}}; }, 5,
-       [&](Frame f) { return f.substr(0, 7) + answer; }, false},
-      {"the copy after the answer",
-       [&](Frame f) { return std::vector<Burst>{{5, answer + f}}; }, 5,
-       [&](Frame f) { return answer + f; }, false},
-      {"no echo", [&](Frame) { return std::vector<Burst>{{5, answer}}; }, 0,
-       [&](Frame) { return answer; }, false},
+      {"echo, then the answer", {{0, frame}, {5, answer}}, 0, answer, true},
+      {"echo and answer in one burst", {{0, frame + answer}}, 0, answer, true},
+      {"echo of a silent adapter", {{0, frame}}, 1, "", true},
+      {"echo, then a swapped CRC", {{0, frame}, {5, swapped}}, 5, swapped, true},
+      {"echo, then a refusal", {{0, frame}, {5, refusal}}, 2, refusal, true},
+      {"all of the frame but its last byte", {{0, cut}, {5, answer}}, 5, cut + answer, false},
+      {"the copy after the answer", {{5, answer + frame}}, 5, answer + frame, false},
+      {"no echo", {{5, answer}}, 0, answer, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    peer.SetResponder(c.line);
+    peer.SetResponder(AnswerEachWith(c.line));
     exchange.ParamIndex = 1;
     requests.ReadParameter(0);
+    ASSERT_EQ(Hex(peer.Frames().back()), Hex(frame));
     EXPECT_EQ(exchange.ResponseStatus, c.status);
-    EXPECT_EQ(Hex(exchange.ResponseText), Hex(c.judged(peer.Frames().back())));
+    EXPECT_EQ(Hex(exchange.ResponseText), Hex(c.judged));
     EXPECT_EQ(requests.LineEchoes(), c.echoes);
   }
 }

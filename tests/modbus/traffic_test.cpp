@@ -99,9 +99,8 @@ constexpr auto kReceived = TrafficDirection::Received;
 TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
   // Parameter 3 of the factory set is 16.0 (a float the device keeps
   // exactly); the simulator answers it at once on an echoing line.
-  SimSession sim(SimulatorSetup({"--address", "2", "--echo", "--fault", "silent,reg=263",
-                                 "--fault", "badcrc,reg=265", "--fault",
-                                 "exception:2,reg=267"}));
+  SimSession sim(SimulatorSetup({"--address", "2", "--echo", "--fault", "silent,reg=263", "--fault",
+                                 "badcrc,reg=265", "--fault", "exception:2,reg=267"}));
   Session& s = sim.session;
   const struct {
     const char* name;

@@ -14,11 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 namespace {
@@ -68,13 +68,15 @@ TEST_F(LineMonitor, ShowsTheSessionWhileOpenAsItHappens) {
   EXPECT_EQ(Shown().size(), 6);  // two addresses, each with its frame, echo and answer
 
   session().Exchange.DeviceAddress = 2;
-  ASSERT_TRUE(ReadAllParameters(session(), [](int) {}, 0));
+  ASSERT_TRUE(ReadAllParameters(
+      session(), [](int) {}, 0));
   // The refresh timer brings the new lines in batches.
   EXPECT_TRUE(HandleEventsUntil([&] { return Shown() == LogLines(); }, 3000));
   EXPECT_TRUE(Shown().last().contains(QStringLiteral("← ")));
 
   window.hide();  // closed: the view is left alone until it opens again
-  ReadAllParameters(session(), [](int) {}, 0);
+  ReadAllParameters(
+      session(), [](int) {}, 0);
   HandleEventsUntil([] { return false; }, 300);
   EXPECT_NE(Shown(), LogLines());
   window.Open();
