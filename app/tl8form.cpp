@@ -7,6 +7,7 @@
 #include "ui/object_names.h"
 #include "ui/service_texts.h"
 #include "windows/koefforpotreb.h"
+#include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
 #include "windows/tehform.h"
 
@@ -41,6 +42,7 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
   N1 = menuBar()->addMenu(QStringLiteral("Настройки"));
   N2 = N1->addAction(QStringLiteral("Настройка порта"));
   N8 = N1->addAction(QStringLiteral("Настройка адреса"));
+  N9 = N1->addAction(QStringLiteral("Журнал обмена"));
   N3 = menuBar()->addMenu(QStringLiteral("Режим работы"));
   N4 = N3->addAction(QStringLiteral("Изм.границ пар-ров"));
   N7 = N3->addAction(QStringLiteral("Доп.режим"));
@@ -48,14 +50,16 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
 
-  TL8_NAME_AFTER_MEMBERS(N1, N2, N8, N3, N4, N7, N5, N6);
+  TL8_NAME_AFTER_MEMBERS(N1, N2, N8, N9, N3, N4, N7, N5, N6);
   ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
   ConnectHandler(N8, &QAction::triggered, this, &TTl8Form::N8Click);
+  ConnectHandler(N9, &QAction::triggered, this, &TTl8Form::N9Click);
   ConnectHandler(N4, &QAction::triggered, this, &TTl8Form::N4Click);
   ConnectHandler(N7, &QAction::triggered, this, &TTl8Form::N7Click);
   ConnectHandler(N5, &QAction::triggered, this, &TTl8Form::N5Click);
   ConnectHandler(N6, &QAction::triggered, this, &TTl8Form::N6Click);
-  // While an exchange runs, nothing may start another one or switch the port.
+  // While an exchange runs, nothing may start another one or switch the port;
+  // watching the line stays possible.
   connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
   });
@@ -106,6 +110,8 @@ void TTl8Form::N2Click() {
 }
 
 void TTl8Form::N8Click() { windows_.address->TaskManager(); }
+
+void TTl8Form::N9Click() { windows_.monitor->Open(); }
 
 void TTl8Form::N4Click() {
   TKoefForPotreb* bounds = windows_.bounds;

@@ -11,6 +11,7 @@ class QAction;
 class QMenu;
 class Session;
 class TKoefForPotreb;
+class TLineMonitor;
 class TNetAddrF;
 class TTehForm;
 
@@ -25,6 +26,7 @@ class TTl8Form : public QMainWindow {
     TNetAddrF* address = nullptr;
     TKoefForPotreb* bounds = nullptr;
     TTehForm* calibration = nullptr;
+    TLineMonitor* monitor = nullptr;
   };
   void SetServiceWindows(const ServiceWindows& windows) { windows_ = windows; }
 
@@ -44,6 +46,7 @@ class TTl8Form : public QMainWindow {
   QMenu* N1;    // "Настройки"
   QAction* N2;  // "Настройка порта"
   QAction* N8;  // "Настройка адреса"
+  QAction* N9;  // "Журнал обмена"
   QMenu* N3;    // "Режим работы"
   QAction* N4;  // "Изм.границ пар-ров"
   QAction* N7;  // "Доп.режим"
@@ -57,6 +60,7 @@ class TTl8Form : public QMainWindow {
   void FormShow();
   void N2Click();
   void N8Click();
+  void N9Click();
   void N4Click();
   void N7Click();
   void N5Click();

@@ -4,6 +4,7 @@
 #include "serial/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
+#include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
 #include "windows/tehform.h"
@@ -21,8 +22,10 @@ ToolWindows::ToolWindows(Session& session) {
   PaswKoefForm_ = std::make_unique<TPaswKoefForm>(session, Tl8Form_.get());
   TehForm_ = std::make_unique<TTehForm>(session);
   NetAddrF_ = std::make_unique<TNetAddrF>(session);
+  LineMonitor_ = std::make_unique<TLineMonitor>(session);
 
-  Tl8Form_->SetServiceWindows({NetAddrF_.get(), KoefForPotreb_.get(), TehForm_.get()});
+  Tl8Form_->SetServiceWindows(
+      {NetAddrF_.get(), KoefForPotreb_.get(), TehForm_.get(), LineMonitor_.get()});
   QObject::connect(NetAddrF_.get(), &TNetAddrF::WorkMenuVisible, Tl8Form_->N3->menuAction(),
                    &QAction::setVisible);
   // The bounds window may be used once the calibration window has read the adapter.
@@ -31,6 +34,7 @@ ToolWindows::ToolWindows(Session& session) {
 }
 
 ToolWindows::~ToolWindows() {
+  LineMonitor_.reset();
   NetAddrF_.reset();
   TehForm_.reset();
   PaswKoefForm_.reset();

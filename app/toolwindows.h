@@ -14,6 +14,7 @@ class TKoefForPotreb;
 class TPaswKoefForm;
 class TTehForm;
 class TNetAddrF;
+class TLineMonitor;
 
 class ToolWindows {
  public:
@@ -26,6 +27,7 @@ class ToolWindows {
   TPaswKoefForm* PaswKoefForm() const { return PaswKoefForm_.get(); }
   TTehForm* TehForm() const { return TehForm_.get(); }
   TNetAddrF* NetAddrF() const { return NetAddrF_.get(); }
+  TLineMonitor* LineMonitor() const { return LineMonitor_.get(); }
 
  private:
   std::unique_ptr<TTl8Form> Tl8Form_;
@@ -34,4 +36,5 @@ class ToolWindows {
   std::unique_ptr<TPaswKoefForm> PaswKoefForm_;
   std::unique_ptr<TTehForm> TehForm_;
   std::unique_ptr<TNetAddrF> NetAddrF_;
+  std::unique_ptr<TLineMonitor> LineMonitor_;
 };

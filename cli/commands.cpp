@@ -248,7 +248,13 @@ void CommandRun::SetAddress(Session& session) {
 }
 
 void CommandRun::PassThrough(Session& session) {
-  if (!SwitchAdapterToPassThrough(session))
+  // The search's read first, as in the windows, where the search always comes
+  // before: the adapter's answer to the command is a copy of it, which only a
+  // session that has seen whether the line echoes can tell from an echo.
+  const int address = session.Exchange.DeviceAddress;
+  if (FindAdapterAddress(
+          session, [] {}, address, address) != address ||
+      !SwitchAdapterToPassThrough(session))
     throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
   if (report_.Json())
     report_.Object({{"address", session.Exchange.DeviceAddress}, {"passthrough", true}});

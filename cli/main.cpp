@@ -8,6 +8,7 @@
 #include "cli/report.h"
 #include "modbus/requests.h"
 #include "modbus/session.h"
+#include "modbus/traffic.h"
 #include "serial/link.h"
 #include "ui/service_texts.h"
 
@@ -50,6 +51,9 @@ int Run(const Invocation& invocation, Report& report) {
     return kAdapterFailed;
   }
   session.Exchange.DeviceAddress = static_cast<uint8_t>(invocation.address);
+  if (invocation.trace)
+    session.Traffic.SetListener(
+        [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
   try {
     command->Run(session);
   } catch (const EStopRequested&) {

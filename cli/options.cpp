@@ -18,7 +18,7 @@ struct CommandInfo {
 };
 
 const QString kUsageLine =
-    QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] COMMAND [ARGS]");
+    QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] [--trace] COMMAND [ARGS]");
 
 const QString kGlobalHelp = QStringLiteral(
     "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
@@ -26,7 +26,9 @@ const QString kGlobalHelp = QStringLiteral(
     "                   a path as it stands). Default COM1. 9600 8N1, DTR and RTS raised, opened "
     "exclusively.\n"
     "  --address N      the adapter's address, 1..247. Default 1.\n"
-    "  --json           machine-readable output on stdout (one JSON object).\n");
+    "  --json           machine-readable output on stdout (one JSON object).\n"
+    "  --trace          every frame sent and every answer collected on stderr, as the line "
+    "monitor shows them.\n");
 
 const QString kExitHelp = QStringLiteral(
     "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could "
@@ -91,8 +93,9 @@ const std::vector<CommandInfo>& Commands() {
        "passthrough",
        {},
        0,
-       "  passthrough                  the pass-through command; exit 0 only on the verdict of "
-       "success.\n"},
+       "  passthrough                  the search's read at the address, then the pass-through "
+       "command; exit 0 only on\n"
+       "                               the verdict of success.\n"},
   };
   return commands;
 }
@@ -139,9 +142,12 @@ Invocation ParseArguments(const QStringList& args) {
       value = arg.mid(equals + 1);
       arg.truncate(equals);
     }
-    if (arg == QStringLiteral("--json") || arg == QStringLiteral("--help")) {
+    if (const std::map<QString, bool*> flags = {{"--json", &invocation.json},
+                                                {"--help", &invocation.help},
+                                                {"--trace", &invocation.trace}};
+        flags.count(arg)) {
       if (value) throw EUsage(arg + " takes no value");
-      (arg == QStringLiteral("--json") ? invocation.json : invocation.help) = true;
+      *flags.at(arg) = true;
       continue;
     }
     if (!kValueOptions.contains(arg)) throw EUsage("unknown option " + arg);
@@ -205,7 +211,7 @@ Invocation ParseArguments(const QStringList& args) {
 QString HelpText(std::optional<Command> command) {
   if (command) {
     const CommandInfo& info = InfoOf(*command);
-    return "tl8ctl [--port NAME] [--address N] [--json] " + info.name +
+    return "tl8ctl [--port NAME] [--address N] [--json] [--trace] " + info.name +
            (info.arguments ? " ..." : "") + "\n" + info.help + "\n" + kGlobalHelp + "\n" +
            kExitHelp;
   }

@@ -14,7 +14,8 @@ struct Invocation {
   QString port = QStringLiteral("COM1");
   int address = 1;
   bool json = false;
-  bool help = false;  // the help of `command`, or the whole help without one
+  bool trace = false;  // the line monitor's lines on stderr
+  bool help = false;   // the help of `command`, or the whole help without one
   std::optional<Command> command;
   QString file;      // save, write, write-bounds
   QString codeWord;  // write, write-bounds

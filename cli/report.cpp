@@ -31,6 +31,11 @@ void Report::Error(const QString& text) {
   Write(stderr, text + '\n');
 }
 
+void Report::Trace(const QString& line) {
+  EndProgress();  // the next progress line comes back below
+  Write(stderr, line + '\n');
+}
+
 void Report::Progress(const QString& text) {
   if (!terminal_) return;
   Write(stderr, "\r" + text + "\x1b[K");  // the rest of an older, longer line goes

@@ -18,6 +18,8 @@ class Report {
   // JSON mode only: the result.
   void Object(const QJsonObject& result);
   void Error(const QString& text);
+  // One line of the line monitor (--trace), on stderr.
+  void Trace(const QString& line);
 
   // Replaces the progress line; nothing when stderr is not a terminal.
   void Progress(const QString& text);

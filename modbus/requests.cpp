@@ -1,6 +1,7 @@
 #include "modbus/requests.h"
 
 #include "modbus/device_float.h"
+#include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/stamp.h"
 #include "serial/comport.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -39,6 +41,12 @@ std::string SentBytes(const ExchangeState& exchange, size_t count) {
   std::string bytes;
   for (size_t i = 0; i < count; ++i) bytes += static_cast<char>(exchange.TxFrame[i]);
   return bytes;
+}
+
+// A single-register write to one adapter is answered with a copy of itself.
+bool AnswerCopiesRequest(const std::string& frame) {
+  return frame.size() > 1 && static_cast<uint8_t>(frame[0]) != kBroadcastAddress &&
+         static_cast<uint8_t>(frame[1]) == kWriteRegister;
 }
 
 }  // namespace
@@ -74,54 +82,99 @@ void ModbusRequests::SendFrame() {
   std::array<uint8_t, ExchangeState::kFrameSlots> buffer{};
   const int length = std::clamp(exchange_.FrameLength, 0, ExchangeState::kFrameSlots);
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
+  sent_ = SentBytes(exchange_, length);
   port_.WriteBytes(buffer.data(), length);
+  Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
 }
 
-void ModbusRequests::Send(std::initializer_list<int> body) {
+void ModbusRequests::Send(std::initializer_list<int> body, QString meaning) {
   std::copy(body.begin(), body.end(), exchange_.TxFrame.begin());
   exchange_.AppendCrc(static_cast<int>(body.size()));
+  sendMeaning_ = std::move(meaning);
   SendFrame();
 }
 
-void ModbusRequests::SendOwnFrame(std::initializer_list<int> body) {
-  Send(body);
+void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes, QString meaning) {
+  if (traffic_) traffic_->Record(direction, bytes, std::move(meaning));
+}
+
+void ModbusRequests::RecordAnswer(QString meaning) {
+  Record(TrafficDirection::Received, exchange_.ResponseText, std::move(meaning));
+}
+
+void ModbusRequests::SendOwnFrame(std::initializer_list<int> body, QString meaning) {
+  Send(body, std::move(meaning));
   ReadDataModbus();
+  RecordAnswer(traffic::WhatCame(exchange_.ResponseText));  // its callers judge it
 }
 
 void ModbusRequests::SearchRead(int address) {
   const uint16_t reg = ParamRegister(1);
-  SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
+  SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
+               traffic::Searching(address));
 }
 
 void ModbusRequests::BroadcastAddress(int address) {
   SendOwnFrame({kBroadcastAddress, kWriteRegister, High(kAddressRegister), Low(kAddressRegister),
-                High(address), Low(address)});
+                High(address), Low(address)},
+               traffic::NewAddress(address));
 }
 
 void ModbusRequests::PassThroughCommand() {
   SendOwnFrame({exchange_.DeviceAddress, kWriteRegister, High(kPassThroughRegister),
-                Low(kPassThroughRegister), 0x00, 0x01});
+                Low(kPassThroughRegister), 0x00, 0x01},
+               traffic::kPassThrough);
 }
 
 void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
-  Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)});
+  Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
+       reg == kAddressRegister ? traffic::NewAddress(value) : traffic::RegisterWrite(reg, value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(50);
   CollectResponse();
   clock_.Delay(10);
   CheckWriteAnswer(request);
+  RecordAnswer(WriteVerdictMeaning());
 }
 
 void ModbusRequests::WriteParameter() {
   const uint16_t reg = ParamRegister(exchange_.ParamIndex);
   const auto data = params_.ParamImage.begin() + ParamByteOffset(exchange_.ParamIndex);
   Send({exchange_.DeviceAddress, kWriteRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount,
-        2 * kParamRegisterCount, data[0], data[1], data[2], data[3]});
+        2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
+       traffic::Writing(exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
   clock_.Delay(80);
   CollectResponse();
   clock_.Delay(20);
   CheckWriteAnswer(request);
+  RecordAnswer(WriteVerdictMeaning());
+}
+
+QString ModbusRequests::WriteVerdictMeaning() const {
+  if (exchange_.ResponseStatus == kStatusAccepted) return traffic::kAcknowledged;
+  return traffic::WhyNotTaken(exchange_.ResponseText, traffic::kNotTheWritesAnswer);
+}
+
+QString ModbusRequests::ReadVerdictMeaning() const {
+  const ExchangeState& x = exchange_;
+  if (x.ResponseStatus != kStatusAccepted)
+    return traffic::WhyNotTaken(x.ResponseText, traffic::kNotTheReadsAnswer);
+  if (x.ParamIndex >= 1 && x.ParamIndex <= kParamCount) {
+    switch (ParamInfoOf(x.ParamIndex).kind) {
+      case ParamKind::Float:
+        return traffic::Value(FixedText(x.ParamValue, 4));
+      case ParamKind::SerialNumber:
+        return traffic::Value(QString::number(x.SerialNumber));
+      case ParamKind::Stamp:
+        return traffic::Value(x.StampText);
+      case ParamKind::Address:  // kept in the second data byte
+        return traffic::Value(traffic::Searching(static_cast<uint8_t>(x.ResponseText[4])));
+      case ParamKind::Checksum:
+        break;
+    }
+  }
+  return traffic::WhatCame(x.ResponseText);
 }
 
 void ModbusRequests::CheckWriteAnswer(const std::string& request) {
@@ -143,18 +196,22 @@ void ModbusRequests::ReadParameter(int32_t mode) {
   if (mode == 0) {
     const uint16_t reg = ParamRegister(exchange_.ParamIndex);
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
-    Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount});
+    Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
+         traffic::Reading(exchange_.ParamIndex));
     clock_.Delay(100);
     CollectResponse();
     clock_.Delay(20);
     CheckParameterAnswer(rawOffset);
     readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
+    RecordAnswer(ReadVerdictMeaning());
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
-          kProbeRegisterCount});
+          kProbeRegisterCount},
+         traffic::kProbe);
     clock_.Delay(50);
     CollectResponse();
     readInDoubt_ = exchange_.ResponseText.size() < 3;
+    RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
 }
 
@@ -198,6 +255,23 @@ void ModbusRequests::CollectResponse() {
   exchange_.ResponseText.clear();
   for (int poll = 0; poll < kCollectPolls; ++poll)
     exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
+  DropEcho();
+}
+
+void ModbusRequests::DropEcho() {
+  std::string& answer = exchange_.ResponseText;
+  const bool copyFirst = !sent_.empty() && answer.starts_with(sent_);
+  if (!AnswerCopiesRequest(sent_))
+    lineEchoes_ = copyFirst;
+  else if (!copyFirst)
+    lineEchoes_ = false;  // an echoing line would have put the copy there
+  else if (answer.compare(sent_.size(), sent_.size(), sent_) == 0)
+    lineEchoes_ = true;  // an adapter answers once: two copies are echo and answer
+  else if (!lineEchoes_)
+    return;  // the answer itself, as far as anyone can tell
+  if (!copyFirst) return;
+  Record(TrafficDirection::Received, sent_, traffic::kEcho);
+  answer.erase(0, sent_.size());
 }
 
 void ModbusRequests::ReadDataModbus() {
@@ -218,4 +292,5 @@ void ModbusRequests::ReadDataModbus() {
       ++reads;
     }
   } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
+  DropEcho();
 }

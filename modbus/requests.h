@@ -5,10 +5,15 @@
 // request), sends the frame in one port write, waits its fixed delays,
 // collects what arrived and leaves the results in the exchange state; none of
 // them returns a value or retries. Port errors are not caught here.
+//
+// A converter whose receiver hears its own transmitter puts a copy of each
+// frame sent in front of the answer: the collection loops drop that echo
+// before anything judges the answer (see LineEchoes).
 
 #include "modbus/clock.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
+#include "modbus/traffic.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -39,6 +44,18 @@ class ModbusRequests {
   // The clock every delay of the exchange steps is taken from too.
   ExchangeClock& Clock() const { return clock_; }
 
+  // Where every frame sent and every answer collected is recorded; null:
+  // nowhere.
+  void SetTrafficLog(TrafficLog* log) { traffic_ = log; }
+
+  // Whether the line echoed the frames sent so far. Learnt from each exchange
+  // whose answer cannot be a copy of its request: there an exact copy of the
+  // frame at the start of what came is the echo, and is dropped. A single-
+  // register write to one adapter is answered with a copy of itself, so a
+  // single copy is dropped only on a line known to echo (two copies are echo
+  // and answer, and teach it).
+  bool LineEchoes() const { return lineEchoes_; }
+
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
   void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
@@ -67,8 +84,9 @@ class ModbusRequests {
   void SendFrame();
 
   // A frame of its own: the body and its CRC in TxFrame, one port write, then
-  // ReadDataModbus collects the answer until the line falls silent.
-  void SendOwnFrame(std::initializer_list<int> body);
+  // ReadDataModbus collects the answer until the line falls silent. The
+  // traffic log shows the frame with `meaning`.
+  void SendOwnFrame(std::initializer_list<int> body, QString meaning = {});
   // The frames of the address search, the address write and the pass-through
   // command, sent that way: the read of parameter 1 from `address`;
   void SearchRead(int address);
@@ -78,17 +96,28 @@ class ModbusRequests {
   // 1 to register 373 of the adapter at DeviceAddress.
   void PassThroughCommand();
 
-  // 300 polls in a row of what is waiting at the port, without waiting.
+  // 300 polls in a row of what is waiting at the port, without waiting; the
+  // echo dropped.
   void CollectResponse();
   // Collects until 80 ms pass without a byte, 300 reads or 120 ms in all,
   // whichever comes first (a line that never falls silent costs no more);
   // needs no delay before it. The waits block without handling events; errors
-  // of the wait itself are ignored.
+  // of the wait itself are ignored. The echo dropped.
   void ReadDataModbus();
 
  private:
-  // Puts the frame body into TxFrame, appends the CRC and sends it.
-  void Send(std::initializer_list<int> body);
+  // Puts the frame body into TxFrame, appends the CRC and sends it; the
+  // traffic log shows it with `meaning`.
+  void Send(std::initializer_list<int> body, QString meaning);
+  void Record(TrafficDirection direction, const std::string& bytes, QString meaning);
+  // Records the answer left in ResponseText.
+  void RecordAnswer(QString meaning);
+  // Drops the converter's echo from the front of ResponseText and learns
+  // whether the line echoes.
+  void DropEcho();
+  // The answer meaning of a parameter read or write once judged.
+  QString ReadVerdictMeaning() const;
+  QString WriteVerdictMeaning() const;
   bool StopRequested() const;
   void DropPendingInput();
   // Drops what arrives until the line has been quiet for a while (bounded in
@@ -104,4 +133,8 @@ class ModbusRequests {
   ExchangeClock& clock_;
   TComStopEvent* stopEvent_ = nullptr;
   bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
+  TrafficLog* traffic_ = nullptr;
+  QString sendMeaning_;  // what the next frame sent is, for the traffic log
+  std::string sent_;     // the frame sent last, as it went out
+  bool lineEchoes_ = false;
 };

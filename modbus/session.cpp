@@ -2,9 +2,11 @@
 
 #include "serial/platform.h"
 
-Session::Session() : Requests(ComPort, Exchange, Params) {}
+Session::Session() : Requests(ComPort, Exchange, Params) { Requests.SetTrafficLog(&Traffic); }
 
-Session::Session(TComLink& link, ExchangeClock& clock) : Requests(link, Exchange, Params, clock) {}
+Session::Session(TComLink& link, ExchangeClock& clock) : Requests(link, Exchange, Params, clock) {
+  Requests.SetTrafficLog(&Traffic);
+}
 
 Session::~Session() {
   // The stop event goes next; a later stop request must not reach it.

@@ -7,6 +7,7 @@
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 #include "modbus/requests.h"
+#include "modbus/traffic.h"
 #include "serial/comport.h"
 
 #include <functional>
@@ -25,7 +26,8 @@ class Session {
   TComPort ComPort;  // the one port every request goes through
   ExchangeState Exchange;
   ParamData Params;
-  ExchangeGate Gate;  // one exchange at a time
+  ExchangeGate Gate;   // one exchange at a time
+  TrafficLog Traffic;  // what went over the line, for the line monitor
   ModbusRequests Requests;
 
   // The password gate's request and result flags. PasswordMode 1 asks for

@@ -60,3 +60,7 @@ screen 480x240+0+0 password.png
 xdotool key Return
 sleep 5
 shot '^Технолог.режим работы' calibration-window.png
+
+xdotool windowmove "$(window '^Технолог.режим работы')" 480 300
+click 43 8; click 90 73                      # Настройки -> Журнал обмена: the session so far
+shot '^Журнал обмена$' line-monitor.png

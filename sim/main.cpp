@@ -105,6 +105,7 @@ int simulate(const Options& options) {
   std::printf("%s\n", line.path().c_str());
   std::fflush(stdout);
   Simulator simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs);
+  simulator.setLineEcho(options.echo);
   serveLine(line, simulator, journal);
   return 0;
 }

@@ -8,6 +8,7 @@ namespace sim {
 const char* const kUsage =
     "usage: tl8sim [--link PATH] [--state FILE] [--address N] [--journal FILE]\n"
     "              [--adapter ADDR[:FILE]]... [--turnaround MS] [--fault RULE]...\n"
+    "              [--echo]\n"
     "Simulates TL-8K adapters, Modbus RTU slaves, on a new pseudo-terminal and\n"
     "prints the path of its end of the line as the first line on stdout.\n"
     "  --link PATH       also make PATH a symbolic link to that terminal\n"
@@ -20,6 +21,8 @@ const char* const kUsage =
     "                    KIND: silent, late:MS, noise:N, badcrc[:swap], truncate:N,\n"
     "                    short:N, exception:CODE, oversize:N, twin\n"
     "                    (see README)\n"
+    "  --echo            the line echoes every request before its answer, as a\n"
+    "                    converter that hears its own transmitter\n"
     "Runs until SIGINT or SIGTERM.\n";
 
 namespace {
@@ -66,6 +69,10 @@ Options parseOptions(int argc, char** argv) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
       options.help = true;
+      continue;
+    }
+    if (option == "--echo") {
+      options.echo = true;
       continue;
     }
     if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);

@@ -20,6 +20,7 @@ struct Options {
   double turnaroundMs = 3;
   std::vector<AdapterOption> adapters;  // the first from --address/--state, then --adapter ones
   std::vector<FaultRule> faults;
+  bool echo = false;  // the line hands every request back before the answer
   bool help = false;
 };
 

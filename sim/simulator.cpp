@@ -29,7 +29,13 @@ void Simulator::announce(const std::string& where) {
 }
 
 bool Simulator::serve(const Bytes& received) {
+  if (lineEcho_ && !echoOnLine(received)) return false;
   return passThrough_ ? echo(received) : serveFrame(received);
+}
+
+bool Simulator::echoOnLine(const Bytes& bytes) {
+  journal_.sent(bytes, "line echo");
+  return output_.send(bytes);
 }
 
 const char* Simulator::whyIgnored(const Bytes& frame) {

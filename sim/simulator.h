@@ -29,6 +29,10 @@ class Simulator {
   // when the output was told to stop meanwhile.
   bool serve(const Bytes& received);
 
+  // The line echoes: a converter whose receiver hears its own transmitter
+  // hands every request back, as it goes out, before any answer.
+  void setLineEcho(bool on) { lineEcho_ = on; }
+
   // From now on every byte is echoed: the line hands bytes in as they come.
   bool passThrough() const { return passThrough_; }
   const std::vector<Adapter>& adapters() const { return adapters_; }
@@ -39,6 +43,7 @@ class Simulator {
   bool answer(Adapter& adapter, const Bytes& frame);
   void finish(Adapter& adapter);
   bool echo(const Bytes& bytes);
+  bool echoOnLine(const Bytes& bytes);
   static const char* whyIgnored(const Bytes& frame);
 
   Output& output_;
@@ -47,6 +52,7 @@ class Simulator {
   std::vector<FaultRule> faults_;
   double turnaroundMs_;
   bool passThrough_ = false;
+  bool lineEcho_ = false;
 };
 
 }  // namespace sim

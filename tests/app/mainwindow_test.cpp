@@ -9,6 +9,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"
+#include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
 #include "windows/qtboxes.h"
@@ -92,6 +93,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   const std::vector<QString> all = {QStringLiteral("Настройки"),
                                     QStringLiteral("  Настройка порта"),
                                     QStringLiteral("  Настройка адреса"),
+                                    QStringLiteral("  Журнал обмена"),
                                     QStringLiteral("Режим работы"),
                                     QStringLiteral("  Изм.границ пар-ров"),
                                     QStringLiteral("  Доп.режим"),
@@ -107,7 +109,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   main->N3->menuAction()->setVisible(true);  // as after an address search
   {
     // While an exchange runs, nothing may start another one or change the
-    // port; leaving the tool stays possible.
+    // port; watching the line and leaving the tool stay possible.
     ExchangeGate::Scope exchange(session.Gate);
     ASSERT_TRUE(exchange);
     EXPECT_EQ(CaptionsWhere(*main, disabled),
@@ -123,6 +125,23 @@ TEST_F(MainWindow, AnythingButYesLeavesOnlyTheExit) {
   Start(BoxAnswer::Closed);
   const auto shown = [](const MenuEntry& e) { return e.visible && !e.caption.startsWith(' '); };
   EXPECT_EQ(CaptionsWhere(*main, shown), std::vector<QString>{QStringLiteral("Выход")});
+}
+
+// "Журнал обмена" opens the line monitor beside the other windows, without
+// holding them up; it stays available while an exchange runs.
+TEST_F(MainWindow, TheLastSettingsItemOpensTheModelessLineMonitor) {
+  Start(BoxAnswer::Yes);
+  TLineMonitor* monitor = windows->LineMonitor();
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_FALSE(monitor->isVisible());
+  ExchangeGate::Scope exchange(session.Gate);
+  ASSERT_TRUE(exchange);
+  main->N1->actions().last()->trigger();
+  EXPECT_TRUE(monitor->isVisible());
+  EXPECT_EQ(monitor->windowTitle(), QStringLiteral("Журнал обмена"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(main->isEnabled());
+  EXPECT_TRUE(boxes.Shown().empty());
 }
 
 // What one window does for another goes through the signals wired up where
@@ -173,8 +192,9 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
   qApp->removeEventFilter(&recorder);
 
   EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
-  EXPECT_EQ(recorder.order, (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb",
-                                                  "TPaswKoefForm", "TTehForm", "TNetAddrF"}));
+  EXPECT_EQ(recorder.order,
+            (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
+                                  "TTehForm", "TNetAddrF", "TLineMonitor"}));
 }
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {

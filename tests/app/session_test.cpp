@@ -1,6 +1,8 @@
 // A whole service session through the tool's real windows, against the
 // simulated adapter: start, address search, bounds read and write, calibration
-// read, edit, save and write, and the pass-through command that ends the tool.
+// read, edit, save and write, and the pass-through command that ends the tool,
+// on a quiet line and on one that echoes every frame, with the line monitor
+// open all along.
 // It runs over a real pseudo-terminal to the tl8sim program, in real time:
 // the one run of each flow through the real port, which the windows' own
 // tests (on the in-process simulated link) do not touch.
@@ -13,6 +15,7 @@
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
 #include "windows/koefforpotreb.h"
+#include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
 #include "windows/tehform.h"
@@ -24,6 +27,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -32,9 +36,12 @@
 
 namespace {
 
-TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
+class ServiceSessionOnLine : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
+  const bool echo = GetParam();
   TestApp();
-  tl8test::SimProcess sim;
+  tl8test::SimProcess sim(echo ? std::vector<std::string>{"--echo"} : std::vector<std::string>{});
   QTemporaryDir workDir;
   const QString previousDir = QDir::currentPath();
   QDir::setCurrent(workDir.path());
@@ -51,6 +58,8 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   {
     ToolWindows windows(session);
     ASSERT_TRUE(windows.Tl8Form()->ComPort.Connected());
+    windows.Tl8Form()->N9->trigger();  // "Журнал обмена"
+    ASSERT_TRUE(windows.LineMonitor()->isVisible());
 
     // The address search finds the adapter and opens "Режим работы".
     windows.Tl8Form()->N8->trigger();
@@ -104,6 +113,24 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     // Pass-through: the adapter echoes, the tool says so and ends.
     windows.Tl8Form()->N7->trigger();
     EXPECT_FALSE(windows.Tl8Form()->isVisible());
+
+    // The monitor showed the whole session, each echo marked as one.
+    TLineMonitor& monitor = *windows.LineMonitor();
+    monitor.ShowNewLines();
+    const QStringList shown = monitor.Lines->toPlainText().split('\n');
+    QStringList logged;
+    for (const TrafficEntry& entry : session.Traffic.Since(0)) logged << TrafficLine(entry);
+    EXPECT_EQ(shown, logged);
+    const auto count = [&shown](const QString& end) {
+      return std::count_if(shown.begin(), shown.end(),
+                           [&end](const QString& line) { return line.endsWith(end); });
+    };
+    EXPECT_GT(shown.filter(QStringLiteral(" → ")).size(), 60);
+    EXPECT_EQ(count(QStringLiteral("  эхо")),
+              echo ? shown.filter(QStringLiteral(" → ")).size() : 0);
+    EXPECT_EQ(count(QStringLiteral("  побайтовая трансляция")), 1);
+    // The calibration window's read of the bound the bounds window wrote.
+    EXPECT_EQ(count(QStringLiteral("  ответ: 1234.5000")), 1);
   }
   // Every box of the session, in order: the question, the save question and
   // the three password dialogs, and the pass-through verdict; no error at all.
@@ -114,6 +141,11 @@ TEST(ServiceSession, FromStartToPassThroughAgainstTheSimulatedAdapter) {
                        QStringLiteral("Адаптер переведен в режим побайтовой трансляции")});
   QDir::setCurrent(previousDir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Line, ServiceSessionOnLine, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& line) {
+                           return line.param ? "Echoing" : "Quiet";
+                         });
 
 TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
   TestApp();

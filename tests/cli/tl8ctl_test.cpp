@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <thread>
 
 namespace tl8test {
@@ -194,10 +195,11 @@ TEST(Tl8ctl, PassThroughSucceedsOnlyOnTheAdaptersEcho) {
   const Ran switched = RunCtl(sim, {"passthrough"});
   EXPECT_EQ(switched.code, 0) << switched.err;
   EXPECT_EQ(switched.out, kSwitched + "\n");
-  // The adapter now echoes every byte: no parameter read gets a Modbus answer.
+  // The adapter now echoes every byte, which the tool cannot tell from the
+  // line's own echo: what remains of each answer is nothing.
   const Ran read = RunCtl(sim, {"read"});
   EXPECT_EQ(read.code, 1);
-  EXPECT_EQ(read.err, "Сбой!\n");
+  EXPECT_EQ(read.err, "Нет ответа от ТЛ-8 с адресом  001\n");
 }
 
 TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
@@ -306,13 +308,73 @@ TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
   EXPECT_EQ(Lines(ctl.Out()).size(), 4u);
 }
 
+// A converter that hears its own transmitter: every command works as on a
+// quiet line, the pass-through included (the search before it shows the echo).
+TEST(Tl8ctl, EveryCommandWorksThroughALineThatEchoes) {
+  SimProcess sim({"--link", "{dir}/line", "--echo", "--address", "3"});
+  const Ran scan = RunCtl(sim, {"scan"});
+  EXPECT_EQ(scan.code, 0) << scan.err;
+  EXPECT_EQ(scan.out, "3\n");
+
+  const std::string file = sim.path("adapter.dat");
+  const Ran saved = RunCtl(sim, {"--address", "3", "save", file});
+  ASSERT_EQ(saved.code, 0) << saved.err;
+  EXPECT_EQ(Lines(FileBytes(file))[0], "3\r");
+  const SimState before = sim.state();
+  const Ran written = RunCtl(sim, {"--address", "3", "write", file, "--code-word", "Pelmar"});
+  ASSERT_EQ(written.code, 0) << written.err;
+  EXPECT_NE(sim.state().param(14), before.param(14));  // a fresh date stamp went in
+  EXPECT_TRUE(sim.state().checksumMatches());
+
+  const Ran moved = RunCtl(sim, {"--address", "3", "set-address", "9"});
+  EXPECT_EQ(moved.code, 0) << moved.err;
+  EXPECT_EQ(moved.out, "9\n");
+  EXPECT_EQ(sim.state().address, 9);
+
+  const Ran silent = RunCtl(sim, {"--address", "5", "passthrough"});
+  EXPECT_EQ(silent.code, 1);
+  EXPECT_EQ(silent.err, "Нет ответа от ТЛ-8 с адресом  005\n");
+  const Ran switched = RunCtl(sim, {"--address", "9", "passthrough"});
+  EXPECT_EQ(switched.code, 0) << switched.err;
+  EXPECT_EQ(switched.out, kSwitched + "\n");
+}
+
+// --trace: the line monitor's lines on stderr, as the exchange goes; the
+// result on stdout is the same as without it.
+TEST(Tl8ctl, TraceShowsEveryFrameAndAnswerOnStderr) {
+  SimProcess sim({"--link", "{dir}/line", "--echo"});
+  const Ran plain = RunCtl(sim, {"read"});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  const Ran traced = RunCtl(sim, {"--trace", "read"});
+  ASSERT_EQ(traced.code, 0) << traced.err;
+  EXPECT_EQ(traced.out, plain.out);
+
+  EXPECT_TRUE(traced.err.ends_with('\n'));
+  const std::vector<std::string> lines = Lines(traced.err);
+  const std::regex form("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (→|←) .+");
+  int sent = 0, echoes = 0;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(std::regex_match(line, form)) << line;
+    sent += line.find(" → ") != std::string::npos;
+    echoes += line.ends_with("  эхо");
+  }
+  EXPECT_EQ(sent, 17);  // the probe and 16 parameters
+  EXPECT_EQ(echoes, 17);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(lines[0].ends_with(" → 01 03 00 00 00 07 04 08  проба")) << lines[0];
+  EXPECT_TRUE(lines[1].ends_with(" ← 01 03 00 00 00 07 04 08  эхо")) << lines[1];
+  EXPECT_NE(traced.err.find("  чтение пар. 1\n"), std::string::npos);
+  EXPECT_NE(traced.err.find("  ответ: 1010.0000\n"), std::string::npos);
+}
+
 TEST(Tl8ctl, HelpDescribesTheCommands) {
   const SimProcess sim;
   Ctl all(sim.dir(), {"--help"});
   EXPECT_EQ(all.Wait(), 0);
   for (const char* command :
        {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
-        "passthrough", "--port NAME", "--address N", "--json"})
+        "passthrough", "--port NAME", "--address N", "--json", "--trace"})
     EXPECT_NE(all.Out().find(command), std::string::npos) << command;
   Ctl one(sim.dir(), {"write", "--help"});
   EXPECT_EQ(one.Wait(), 0);

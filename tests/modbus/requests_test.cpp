@@ -84,8 +84,9 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
        "01 03 01 01 00 02 94 37", 0, false},
   };
   // Every request is answered 10 ms later; the delay before collecting takes it in.
+  // (Never with a copy of the frame, which would be taken for the line's echo.)
   peer.SetResponder([](const std::string& frame) {
-    return std::vector<Burst>{{10, WithCrc(frame.substr(0, 6))}};
+    return std::vector<Burst>{{10, WithCrc(frame.substr(0, 5))}};
   });
   size_t sent = 0;
   for (const auto& c : cases) {
@@ -102,7 +103,7 @@ TEST_F(RequestsTest, FramesDelaysAndCollection) {
     ASSERT_EQ(frames.size(), sent);
     EXPECT_EQ(Hex(frames.back()), c.frame);
     if (c.collects) {
-      EXPECT_EQ(exchange.ResponseText, WithCrc(frames.back().substr(0, 6)));
+      EXPECT_EQ(exchange.ResponseText, WithCrc(frames.back().substr(0, 5)));
     } else {
       Pass(50);
       requests.CollectResponse();  // its answer must not reach the next case
@@ -275,6 +276,80 @@ TEST_F(RequestsTest, WriteAnswersJudged) {
       w.write(*this);
       EXPECT_EQ(exchange.ResponseStatus, a.status);
     }
+  }
+}
+
+// A converter that hears its own transmitter puts the frame in front of the
+// answer. Only an exact copy of the whole frame at the very front is that
+// echo; the rest is judged as any answer is.
+TEST_F(RequestsTest, EchoInFrontOfTheAnswerIsDroppedBeforeItIsJudged) {
+  const std::string frame = Bytes("01 03 01 01 00 02 94 37");  // the read of parameter 1
+  const std::string answer = WithCrc(Bytes("01 03 04 00 00 3F 80"));
+  std::string swapped = answer;
+  std::swap(swapped[7], swapped[8]);
+  const std::string refusal = WithCrc(Bytes("01 83 02"));
+  const std::string cut = frame.substr(0, 7);
+  const struct {
+    const char* name;
+    std::vector<Burst> line;
+    int32_t status;
+    std::string judged;  // what is left to judge
+    bool echoes;
+  } cases[] = {
+      {"echo, then the answer", {{0, frame}, {5, answer}}, 0, answer, true},
+      {"echo and answer in one burst", {{0, frame + answer}}, 0, answer, true},
+      {"echo of a silent adapter", {{0, frame}}, 1, "", true},
+      {"echo, then a swapped CRC", {{0, frame}, {5, swapped}}, 5, swapped, true},
+      {"echo, then a refusal", {{0, frame}, {5, refusal}}, 2, refusal, true},
+      {"all of the frame but its last byte", {{0, cut}, {5, answer}}, 5, cut + answer, false},
+      {"the copy after the answer", {{5, answer + frame}}, 5, answer + frame, false},
+      {"no echo", {{5, answer}}, 0, answer, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    peer.SetResponder(AnswerEachWith(c.line));
+    exchange.ParamIndex = 1;
+    requests.ReadParameter(0);
+    ASSERT_EQ(Hex(peer.Frames().back()), Hex(frame));
+    EXPECT_EQ(exchange.ResponseStatus, c.status);
+    EXPECT_EQ(Hex(exchange.ResponseText), Hex(c.judged));
+    EXPECT_EQ(requests.LineEchoes(), c.echoes);
+  }
+}
+
+// A single-register write is answered with a copy of itself: a single copy
+// is taken for the echo only once the line is known to echo; two copies are
+// the echo and the answer on any line.
+TEST_F(RequestsTest, CopyOfASingleRegisterWriteIsTheEchoOnlyOnALineKnownToEcho) {
+  const struct {
+    const char* name;
+    bool lineEchoed;  // the read before it came back with its echo
+    int copies;
+    int32_t status;
+    bool echoesAfter;
+  } cases[] = {
+      {"quiet line, answered", false, 1, kStatusAccepted, false},
+      {"quiet line, silent adapter", false, 0, kStatusNoAnswer, false},
+      {"echoing line, answered", true, 2, kStatusAccepted, true},
+      {"echoing line, silent adapter", true, 1, kStatusNoAnswer, true},
+      {"echo not seen before, answered", false, 2, kStatusAccepted, true},
+      {"echo gone, nothing came", true, 0, kStatusNoAnswer, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    peer.SetResponder([&c](const std::string& frame) {
+      const bool write = frame[1] == '\x06';
+      const int copies = write ? c.copies : (c.lineEchoed ? 1 : 0);
+      std::vector<Burst> line(copies, Burst{1, frame});
+      if (!write) line.push_back({5, WithCrc(Bytes("01 03 04 00 00 3F 80"))});
+      return line;
+    });
+    exchange.ParamIndex = 1;
+    requests.ReadParameter(0);
+    ASSERT_EQ(requests.LineEchoes(), c.lineEchoed);
+    requests.WriteSingleRegister(375, 5);
+    EXPECT_EQ(exchange.ResponseStatus, c.status);
+    EXPECT_EQ(requests.LineEchoes(), c.echoesAfter);
   }
 }
 

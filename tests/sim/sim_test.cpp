@@ -113,6 +113,21 @@ TEST(SimLine, TurnaroundIsConfigurable) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 120ms);
 }
 
+// --echo: the line hands every frame back before the answer, for an address
+// nobody has too, and the journal says so.
+TEST(SimLine, EchoingLineHandsEachFrameBackBeforeItsAnswer) {
+  SimProcess sim({"--echo"});
+  RawLine line(sim.port());
+  EXPECT_EQ(hex(line.exchange(readParam(1, 3), 300, 8 + 9)),
+            hex(readParam(1, 3)) + " " + paramAnswer(1, "00 00 41 80"));
+  EXPECT_EQ(hex(line.exchange(readParam(9, 3))), hex(readParam(9, 3)));
+  const auto tx = entriesOf(sim, "TX");
+  ASSERT_EQ(tx.size(), 3u);
+  EXPECT_EQ(tx[0].note, "line echo");
+  EXPECT_EQ(hex(tx[0].bytes), hex(readParam(1, 3)));
+  EXPECT_EQ(tx[2].note, "line echo");
+}
+
 TEST(SimMemory, FactorySetHasInitialValuesAndMatchingChecksum) {
   SimProcess sim;
   const std::time_t now = std::time(nullptr);

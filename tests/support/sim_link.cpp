@@ -44,6 +44,7 @@ SimLink::SimLink(VirtualClock& clock, SimLinkSetup setup)
       simulator_(answers_, journal_, AdaptersOf(setup.adapters), FaultsOf(setup.faults),
                  setup.turnaroundMs),
       outputFree_(clock.Now()) {
+  simulator_.setLineEcho(setup.echo);
   simulator_.announce("in-process link");
 }
 

@@ -15,7 +15,8 @@
 // character times after its last byte; the answer starts after the
 // simulator's turnaround (plus a "late" fault's delay) and its bytes arrive a
 // character time apart. In pass-through the bytes written are echoed once
-// they have all gone out.
+// they have all gone out. A line that echoes (setup.echo) hands each
+// request back, a character time apart, from the moment it ended.
 //
 // Reads take what has arrived by now and never wait (the requests only read
 // what PendingInputCount reported). A wait with no limit on a line where
@@ -45,6 +46,7 @@ struct SimLinkSetup {
   std::vector<sim::Memory> adapters = {FactoryAdapter(1)};
   std::vector<std::string> faults;  // rules as tl8sim's --fault takes them
   double turnaroundMs = 3;          // as tl8sim's default
+  bool echo = false;                // as tl8sim's --echo
 };
 
 class SimLink final : public TComLink {

@@ -6,10 +6,14 @@ namespace tl8test {
 
 SimLinkSetup SimulatorSetup(const std::vector<std::string>& args) {
   SimLinkSetup setup;
-  for (size_t i = 0; i < args.size(); i += 2) {
-    if (i + 1 >= args.size()) throw std::invalid_argument(args[i] + " without its value");
+  for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
-    const std::string& value = args[i + 1];
+    if (word == "--echo") {  // the one word without a value
+      setup.echo = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) throw std::invalid_argument(word + " without its value");
+    const std::string& value = args[++i];
     if (word == "--address")
       setup.adapters.front() = FactoryAdapter(std::stoi(value));
     else if (word == "--adapter")

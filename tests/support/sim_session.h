@@ -22,8 +22,8 @@
 
 namespace tl8test {
 
-// The setup tl8sim's words --address N, --adapter N, --fault RULE and
-// --turnaround MS describe; throws std::invalid_argument for other words.
+// The setup tl8sim's words --address N, --adapter N, --fault RULE,
+// --turnaround MS and --echo describe; throws std::invalid_argument for other words.
 SimLinkSetup SimulatorSetup(const std::vector<std::string>& args);
 
 // The memory as the simulator's state file would show it.
