@@ -91,8 +91,15 @@ bool Number(const QString& text) { return StrictToFloat(text).has_value(); }
 
 // The write commands' checks on the file: refusals are the tool's texts (or
 // a number's or a file's own message); what passes holds usable numbers.
+// The command's FILE, one per fuzzing process, removed when it ends.
+struct ScratchFile {
+  const QString path = QStringLiteral("/tmp/tl8-fuzz-file-%1").arg(getpid());
+  ~ScratchFile() { QFile::remove(path); }
+};
+
 void CheckFile(Invocation v, const QByteArray& content) {
-  static const QString path = QStringLiteral("/tmp/tl8-fuzz-file-%1").arg(getpid());
+  static const ScratchFile scratch;
+  const QString& path = scratch.path;
   QFile file(path);
   FUZZ_REQUIRE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   FUZZ_REQUIRE(file.write(content) == content.size());
