@@ -60,7 +60,7 @@ std::vector<Burst> Answer(FuzzedDataProvider& input, const std::string& request)
   switch (input.ConsumeIntegralInRange(0, 3)) {
     case 0:
       break;  // bytes as they come
-    case 1:  // a frame from the adapter asked, with the request's function or its refusal
+    case 1:   // a frame from the adapter asked, with the request's function or its refusal
       answer = WithCrc(request.substr(0, 2) + answer);
       if (input.ConsumeBool()) answer[1] = static_cast<char>(answer[1] | kExceptionFlag);
       break;
@@ -150,16 +150,17 @@ void WriteOne(Line& l, FuzzedDataProvider& input) {
 void Probe(Line& l) {
   l.session.Requests.ReadParameter(1);
   const std::string& request = l.link.Frames().back();
-  FUZZ_REQUIRE(request == WithCrc(std::string{static_cast<char>(l.x.DeviceAddress), 3, 0, 0, 0, 7}));
+  FUZZ_REQUIRE(request ==
+               WithCrc(std::string{static_cast<char>(l.x.DeviceAddress), 3, 0, 0, 0, 7}));
 }
 
 void PassThrough(Line& l) {
   const bool done = SwitchAdapterToPassThrough(l.session);
   const std::string& a = l.x.ResponseText;
   FUZZ_REQUIRE(done == (a.size() >= 3 && Checkable(a) && a.size() != 5));
-  FUZZ_REQUIRE(l.x.ResponseStatus == (a.size() < 3 ? kStatusNoAnswer
+  FUZZ_REQUIRE(l.x.ResponseStatus == (a.size() < 3    ? kStatusNoAnswer
                                       : !Checkable(a) ? kStatusBadAnswer
-                                                       : static_cast<int32_t>(a.size())));
+                                                      : static_cast<int32_t>(a.size())));
 }
 
 void Search(Line& l, FuzzedDataProvider& input) {
@@ -167,7 +168,8 @@ void Search(Line& l, FuzzedDataProvider& input) {
   const int to = from + input.ConsumeIntegralInRange(0, 4);
   const size_t sent = l.link.Frames().size();
   const milliseconds start = l.Now();
-  const int found = FindAdapterAddress(l.session, [] {}, from, to);
+  const int found = FindAdapterAddress(
+      l.session, [] {}, from, to);
 
   const int first = std::max(from, kFirstAdapterAddress);
   const int last = found ? found : std::min(to, kLastAdapterAddress);
@@ -207,7 +209,8 @@ void ReadAll(Line& l) {
   int shown = 0;
   bool complete = false;
   try {
-    complete = ReadAllParameters(l.session, [&shown](int index) { FUZZ_REQUIRE(index == ++shown); }, 50);
+    complete = ReadAllParameters(
+        l.session, [&shown](int index) { FUZZ_REQUIRE(index == ++shown); }, 50);
   } catch (const EFloatOverflow&) {
     const std::string& a = l.x.ResponseText;
     FUZZ_REQUIRE(ReadVerdict(a, l.x.DeviceAddress) == kStatusAccepted &&
@@ -275,7 +278,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         WriteAddress(l, input);
         break;
     }
-    for (size_t i = sent; i < l.link.Frames().size(); ++i) FUZZ_REQUIRE(CrcCorrect(l.link.Frames()[i]));
+    for (size_t i = sent; i < l.link.Frames().size(); ++i)
+      FUZZ_REQUIRE(CrcCorrect(l.link.Frames()[i]));
   }
   return 0;
 }

@@ -88,7 +88,7 @@ bool ScientificText(const QString& shown) {
 void CheckShownText(double value, int decimals) {
   const QString shown = FixedText(value, decimals);
   const std::optional<double> back = StrictToFloat(shown);
-  FUZZ_REQUIRE(back.has_value());  // a text the tool shows is one it takes back
+  FUZZ_REQUIRE(back.has_value());                      // a text the tool shows is one it takes back
   FUZZ_REQUIRE(!shown.startsWith('-') || *back != 0);  // no "-0.00"
 
   const qsizetype point = shown.indexOf('.');

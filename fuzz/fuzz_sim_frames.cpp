@@ -95,11 +95,14 @@ void CheckAnswer(const Bytes& request, const Bytes& answer, const sim::Adapter& 
     const int first = Word(request, 2), count = Word(request, 4);
     FUZZ_REQUIRE(answer[2] == 2 * count && answer.size() == 5u + 2 * count);
     for (int i = 0; i < count; ++i)
-      if (ParamRegister(first + i)) FUZZ_REQUIRE(Word(answer, 3 + 2 * i) == RegisterOf(adapter, first + i));
+      if (ParamRegister(first + i))
+        FUZZ_REQUIRE(Word(answer, 3 + 2 * i) == RegisterOf(adapter, first + i));
   } else if (function == 6) {
-    FUZZ_REQUIRE(Bytes(answer.begin(), answer.end() - 2) == Bytes(request.begin(), request.end() - 2));
+    FUZZ_REQUIRE(Bytes(answer.begin(), answer.end() - 2) ==
+                 Bytes(request.begin(), request.end() - 2));
   } else if (function == 16) {
-    FUZZ_REQUIRE(answer.size() == 8 && std::equal(answer.begin(), answer.begin() + 6, request.begin()));
+    FUZZ_REQUIRE(answer.size() == 8 &&
+                 std::equal(answer.begin(), answer.begin() + 6, request.begin()));
     const int first = Word(request, 2), count = Word(request, 4);
     for (int i = 0; i < count; ++i)
       FUZZ_REQUIRE(RegisterOf(adapter, first + i) == Word(request, 7 + 2 * i));
@@ -149,8 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_REQUIRE(answers.size() == 1 && answers[0] == frame);
       continue;
     }
-    const bool answerable = frame.size() >= 4 && frame.size() <= 256 && sim::crcMatches(frame) &&
-                            frame[0] != 0;
+    const bool answerable =
+        frame.size() >= 4 && frame.size() <= 256 && sim::crcMatches(frame) && frame[0] != 0;
     FUZZ_REQUIRE(answers.size() <= (answerable ? addressed.size() : 0));
     if (rules.empty()) FUZZ_REQUIRE(answers.size() == (answerable ? addressed.size() : 0));
     if (!crcKept) continue;

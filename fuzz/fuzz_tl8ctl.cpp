@@ -37,13 +37,20 @@ bool SameInvocation(const Invocation& a, const Invocation& b) {
 
 QString CommandName(Command command) {
   switch (command) {
-    case Command::Scan: return "scan";
-    case Command::Read: return "read";
-    case Command::Save: return "save";
-    case Command::Write: return "write";
-    case Command::WriteBounds: return "write-bounds";
-    case Command::SetAddress: return "set-address";
-    case Command::PassThrough: return "passthrough";
+    case Command::Scan:
+      return "scan";
+    case Command::Read:
+      return "read";
+    case Command::Save:
+      return "save";
+    case Command::Write:
+      return "write";
+    case Command::WriteBounds:
+      return "write-bounds";
+    case Command::SetAddress:
+      return "set-address";
+    case Command::PassThrough:
+      return "passthrough";
   }
   return {};
 }
