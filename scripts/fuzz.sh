@@ -26,7 +26,7 @@ for seeds in fuzz/corpus/fuzz_*/; do
   binary=build-fuzz/fuzz/$target
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
-  cp -n "$seeds"* "$corpus"/
+  cp "$seeds"* "$corpus"/  # the seeds as in the tree, beside what earlier runs found
   echo "== $target: regression run over $(ls "$seeds" | wc -l) seeds"
   "$binary" "${limits[@]}" -artifact_prefix=build-fuzz/artifacts/"$target"- "$seeds"*
   if ((seconds > 0)); then

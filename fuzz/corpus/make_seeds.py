@@ -169,6 +169,13 @@ def answer_seeds():
     answer(p, with_crc([3, 6, 0x01, 0x75, 0, 1]))
     write("fuzz_answer", "search-passthrough", p.data())
 
+    p = Provider()  # a CRC-correct answer too long for the tool to check: no verdict of success
+    p.int_in(1, 247, ADDRESS)
+    p.int_in(1, 4, 1)
+    p.int_in(0, 7, 3)
+    answer(p, with_crc(bytes([ADDRESS, 6]) + bytes(range(110))), 2)
+    write("fuzz_answer", "passthrough-oversize", p.data())
+
 
 # --- fuzz_sim_frames: requests as they come off the line ---------------------
 
@@ -223,6 +230,8 @@ def file_seeds():
     write("fuzz_boundsfile", "lone-cr", b"1.5\r2\n-3\r\n")
     write("fuzz_settings", "port", b'[Comport Settings\\ComPort]\n"Port"="COM1"\n'
           b'"Buffer.InputSize"=dword:00000400\n"Name"="a \\"quoted\\" \\\\ text\\n"\n')
+    # A backslash in a key's group part: read as given, written as a "/".
+    write("fuzz_settings", "group-backslash", b'"a\\\\b/c"="x"\n[d\\e]\n"f"=dword:ffffffff\n')
     write("fuzz_sim_state", "factory", state_text())
     for name, text, decimals in [("fixed", b"1234.56789", 4), ("exponent", b"-1.5E+10", 2),
                                  ("tiny", b".000001e-300", 4), ("halfway", b"0.125", 2)]:
