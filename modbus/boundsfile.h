@@ -31,3 +31,6 @@ class BoundsFile {
 // CR LF or a lone LF; lines after the sixth are not read. Throws EFileError
 // "Cannot read ...", also for anything that is not a regular file.
 std::array<QString, kBoundsInFile> LoadBoundsFile(const QString& path = kBoundsFileName);
+
+// The same from the file's bytes.
+std::array<QString, kBoundsInFile> ParseBoundsFile(const QByteArray& bytes);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds from scratch with warnings as errors and runs
 # every test, makes the Debian package, then runs the whole suite again built
-# with the address and undefined-behaviour sanitizers.
+# with the address and undefined-behaviour sanitizers, and each fuzz target
+# over its seeds and for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf build
@@ -9,3 +10,4 @@ bash scripts/setup.sh -DTL8_WERROR=ON
 (cd build && ctest --output-on-failure -j2)
 cmake --build build --target package
 bash scripts/sanitize.sh
+bash scripts/fuzz.sh 10

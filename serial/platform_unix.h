@@ -2,6 +2,7 @@
 // Linux details behind the platform seam that tests reach with their own
 // roots, so nothing depends on the serial hardware of the machine running them.
 
+#include <QSettings>
 #include <QString>
 
 #include <string>
@@ -41,5 +42,11 @@ struct SettingsLocation {
   QString group;
 };
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key);
+
+// The settings file's typed text format, QSettings' read and write functions
+// for it: quoted texts and 32-bit integers ("dword:" and eight hex digits)
+// under "[section]" lines. Reading refuses any other line.
+bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map);
+bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map);
 
 }  // namespace comdev

@@ -61,6 +61,10 @@ std::optional<QVariant> ParseValue(const QString& text) {
   return QVariant(*quoted);
 }
 
+}  // namespace
+
+namespace comdev {
+
 bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map) {
   QTextStream in(&device);
   QString section;
@@ -110,6 +114,8 @@ bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
   return out.status() == QTextStream::Ok && (!file || file->flush());
 }
 
+namespace {
+
 QSettings::Format TypedSettingsFormat() {
   static const QSettings::Format format =
       QSettings::registerFormat(QStringLiteral("conf"), ReadTypedSettings, WriteTypedSettings);
@@ -117,8 +123,6 @@ QSettings::Format TypedSettingsFormat() {
 }
 
 }  // namespace
-
-namespace comdev {
 
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key) {
   QStringList segments = key.split('\\', Qt::SkipEmptyParts);

@@ -56,6 +56,10 @@ ParamBytes parseBytes(std::istringstream& words, const std::string& path, int li
 Memory loadState(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read state file " + path);
+  return parseState(in, path);
+}
+
+Memory parseState(std::istream& in, const std::string& path) {
   Memory memory;
   std::array<bool, kParamCount> seen{};
   bool addressSeen = false;
@@ -87,10 +91,15 @@ Memory loadState(const std::string& path) {
   return memory;
 }
 
-void saveState(const std::string& path, const Memory& memory) {
+std::string stateText(const Memory& memory) {
   std::string text = kHeader;
   text += "\naddress " + std::to_string(memory.address) + "\n\n";
   for (int index = 1; index <= kParamCount; ++index) text += paramLine(memory, index);
+  return text;
+}
+
+void saveState(const std::string& path, const Memory& memory) {
+  const std::string text = stateText(memory);
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);

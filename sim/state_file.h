@@ -11,12 +11,18 @@
 
 #include "memory.h"
 
+#include <istream>
 #include <string>
 
 namespace sim {
 
 // Throws std::runtime_error naming the file and line of the first problem.
 Memory loadState(const std::string& path);
+// The same from the file's text; `path` only names it in the messages.
+Memory parseState(std::istream& in, const std::string& path);
+
+// The file's text.
+std::string stateText(const Memory& memory);
 
 // Written to a temporary file beside it and renamed over it, so a reader never
 // sees half a file. Throws std::runtime_error when it cannot be written.
