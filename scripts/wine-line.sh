@@ -31,6 +31,8 @@ start_wine_line() {  # state file, simulator log
   # (a volatile key): a server that stays up keeps COM5 in it for the tool,
   # and spares every program its own server start. Killed, it lists the
   # objects still open on its output; nothing to read there.
+  wineserver -k >/dev/null 2>&1 || true  # the one wineboot or an earlier run left: -p needs none there
+  wineserver -w
   wineserver -p >/dev/null 2>&1
   wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial4' /t REG_SZ /d COM5 /f >/dev/null 2>&1
 }
