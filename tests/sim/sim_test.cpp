@@ -342,6 +342,38 @@ TEST(SimCommandLine, LinkIsMadeReplacesAStaleOneAndIsRemovedOnExit) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
+// --unplug: the Nth request takes the line away, as a converter pulled out:
+// whoever had the terminal open is hung up for good, and a new terminal
+// comes up under the same link.
+TEST(SimCommandLine, UnplugHangsUpAtTheNthRequestAndANewTerminalComesUnderTheLink) {
+  namespace fs = std::filesystem;
+  SimProcess holder;  // lends its fresh directory
+  const fs::path link = holder.path("COM1");
+  SimProcess sim({"--link", link.string(), "--unplug", "2:200"});
+  RawLine before(link);
+  EXPECT_EQ(before.exchange(probe(1)).size(), 19u);
+  before.send(probe(1));
+  const auto unplugged = [&] {
+    for (const SimJournalEntry& entry : sim.journal())
+      if (entry.note == "unplugged: terminal closed, link removed") return true;
+    return false;
+  };
+  const auto plugged = [&] {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    return !error && target != sim.port() && fs::exists(target);
+  };
+  for (int i = 0; i < 500 && !(unplugged() && plugged()); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(unplugged());
+  ASSERT_TRUE(plugged());
+  EXPECT_THROW(before.send(probe(1)), std::runtime_error);  // hung up
+  EXPECT_EQ(RawLine(link).exchange(probe(1)).size(), 19u);
+  const auto rx = entriesOf(sim, "RX");
+  ASSERT_EQ(rx.size(), 3u);
+  EXPECT_EQ(rx[1].note, "not answered: the line goes");
+  EXPECT_EQ(entriesOf(sim, "TX").size(), 2u);
+}
+
 TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
   SimProcess holder;
   const std::string regular = holder.path("regular");
@@ -360,6 +392,8 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
       {{"--fault", "wobble"}, "unknown kind \"wobble\""},
       {{"--fault", "late:10,nth=2,every=3"}, "only one of nth, every, first"},
       {{"--adapter", "1"}, "two adapters at address 1"},
+      {{"--unplug", "0"}, "bad --unplug \"0\""},
+      {{"--unplug", "3:soon"}, "bad --unplug \"3:soon\""},
       {{"--link", regular}, "refusing to replace " + regular},
       {{"--link", live}, "refusing to replace " + live + ": a live link to " + regular},
       {{"--state", broken}, "line 2: expected four hex bytes"},
