@@ -117,8 +117,12 @@ export QT_QPA_PLATFORM=offscreen
 source "$root/scripts/wine-line.sh"
 trap stop_wine_line EXIT
 start_wine_line "$build/sim-state.bin" "$build/sim.log"
+# The converter pulled out during a read: the 20th request takes COM6's line
+# away, and 1.5 s later a new one comes up under the same name.
+rm -f "$build/replug-state.bin"
+start_wine_sim com6 "$build/replug-state.bin" "$build/replug-sim.log" --unplug 20:1500
 
-export TL8_SIM_PORT=COM5
+export TL8_SIM_PORT=COM5 TL8_REPLUG_PORT=COM6
 ctest --test-dir "$build" --output-on-failure
 # The Windows command line reads what the Linux one reads from the same adapter.
 windows_read=$(wine "$build/bin/tl8ctl.exe" --port COM5 --address 1 read --json | tr -d '\r')

@@ -76,11 +76,18 @@ int ScriptedBoxes::Exec(QDialog& dialog) {
   dialog.show();
   Record(
       {ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
+  // Whether the user ended it: under Wine's offscreen platform a dialog that
+  // accepted or rejected goes off the screen only once events are handled.
+  bool finished = false;
+  const QMetaObject::Connection ends =
+      QObject::connect(&dialog, &QDialog::finished, [&finished] { finished = true; });
   if (user) {
     (*user)(dialog);
   } else {
     ADD_FAILURE() << "unexpected dialog: " << dialog.metaObject()->className();
   }
-  if (dialog.isVisible()) dialog.reject();
+  QObject::disconnect(ends);
+  if (!finished) dialog.reject();
+  dialog.hide();
   return dialog.result();
 }
