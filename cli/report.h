@@ -1,7 +1,9 @@
 #pragma once
 // What tl8ctl tells: results on stdout (text lines or one JSON object),
 // failures on stderr, and a progress line on stderr while a long exchange
-// runs, only when stderr is a terminal (a script's log stays clean).
+// runs, only when stderr is a terminal (a script's log stays clean). All of
+// it through the platform's console output, which a Windows console shows
+// in any code page.
 
 #include <QJsonObject>
 #include <QString>
@@ -26,7 +28,11 @@ class Report {
   void EndProgress();
 
  private:
+  QString RestErased(qsizetype width) const;
+
   bool json_;
   bool terminal_;
+  bool escapes_;  // the terminal erases with "\x1b[K"
   bool progressShown_ = false;
+  qsizetype progressWidth_ = 0;  // of the progress line shown
 };

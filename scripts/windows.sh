@@ -134,4 +134,40 @@ if [ "$windows_read" != "$linux_read" ]; then
   exit 1
 fi
 
+
+# tl8ctl.exe in a console (Wine makes one of a terminal, and draws it there
+# with escape sequences of its own): the Russian message whole in code page
+# 866, the progress line and the result, what the console holds after the
+# report wrote in code pages 437, 866 and 65001, and the help naming Windows'
+# ports.
+in_console() {
+  (cd "$build/bin" && script -qc "wine cmd /c '$1'" /dev/null) | sed 's/\x1b\[?25[lh]//g'
+}
+shown=$(in_console "chcp 866 >nul & tl8ctl.exe --port COM77 read")
+if [[ $shown != *"Неудача при открытии порта: "* ]]; then
+  echo "windows.sh: tl8ctl.exe in a console with code page 866 garbles its message:" >&2
+  echo "$shown" >&2
+  exit 1
+fi
+shown=$(in_console "tl8ctl.exe --port COM5 read")
+if [[ $shown != *"reading parameter 16/16"* || $shown != *"values "* ]]; then
+  echo "windows.sh: tl8ctl.exe's read in a console:" >&2
+  echo "$shown" >&2
+  exit 1
+fi
+# What the console holds after tl8ctl's report wrote (its screen buffer).
+# (Wine draws runs of blanks as cursor moves: the log's words stand alone.)
+if ! (cd "$build/bin" && script -qec "wine cli_win_console_test.exe --gtest_color=no" /dev/null) \
+  >"$build/console-test.log" || grep -aq SKIPPED "$build/console-test.log"; then
+  echo "windows.sh: cli_win_console_test.exe in a console failed:" >&2
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$build/console-test.log" >&2
+  exit 1
+fi
+help=$(wine "$build/bin/tl8ctl.exe" --help)
+if [[ $help != *"serial port as Windows names it"* || $help == *"/dev/"* ]]; then
+  echo "windows.sh: tl8ctl.exe --help does not describe Windows' ports:" >&2
+  echo "$help" >&2
+  exit 1
+fi
+
 echo "windows.sh: done in $((SECONDS - started)) s"

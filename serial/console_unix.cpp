@@ -1,5 +1,6 @@
-// Linux side of the console stop handler: SIGINT and SIGTERM, with a
-// self-pipe that carries the request on to the user-interface thread.
+// Linux side of the console: the stop handler (SIGINT and SIGTERM, with a
+// self-pipe that carries the request on to the user-interface thread) and the
+// output, UTF-8 everywhere.
 
 #include "serial/platform.h"
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -82,4 +84,13 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   stopAction = nullptr;
 }
 
+void WriteStd(StdStream stream, const QString& text) {
+  FILE* file = stream == StdStream::Error ? stderr : stdout;
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+  std::fflush(file);
+}
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool StderrErasesWithEscapes() { return StderrIsTerminal(); }

@@ -8,8 +8,8 @@
 //   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
 //   system port list       port_list_*      comdev::ListSystemPorts
 //   settings store         settings_store_* comdev::OpenSettingsKey, comdev::StoreHolds
-//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler,
-//                                           StderrIsTerminal
+//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
+//   console output         console_*        WriteStd, StderrIsTerminal, StderrErasesWithEscapes
 //
 // The comdev functions return 0 or the system's own error number; the
 // portable code (comport.cpp) turns that into the component's errors.
@@ -132,5 +132,18 @@ void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onSt
 // destroyed.
 void UnregisterConsoleHandler(const TComStopEvent* stopEvent);
 
+// --- Console output ------------------------------------------------------------------
+// What the command line writes on its standard streams.
+
+enum class StdStream { Output, Error };
+
+// Writes `text` on the stream: to a console as Unicode, which it shows
+// whatever its code page; anywhere else (a file, a pipe) as UTF-8 bytes.
+void WriteStd(StdStream stream, const QString& text);
+
 // Whether the standard error stream goes to a terminal (a person watching).
 bool StderrIsTerminal();
+
+// Whether that terminal takes escape sequences: "\x1b[K" erases the rest of
+// the line there, where any other terminal would show it as it stands.
+bool StderrErasesWithEscapes();
