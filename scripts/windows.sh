@@ -16,8 +16,10 @@ packages=(
   wine wine64                       # the tests run under Wine
   cmake ninja-build                 # the build
   qt6-base-dev qt6-base-dev-tools   # the host Qt: moc, uic and rcc for the cross build, and the Linux simulator
+  qt6-translations-l10n             # Qt's Russian texts (qtbase_ru.qm), shipped beside the programs
   g++ googletest                    # the simulator's Linux build; GoogleTest's source for the Windows tests
   zip
+  python3-pefile                    # reads the programs' resources back
 )
 source "$root/scripts/packages.sh"
 install_packages "${packages[@]}"
@@ -65,12 +67,14 @@ mingw_dlls=(
 )
 
 # Copies the runtime of the Windows programs into directory $1; the plugins
-# after it are put into their plugin folders.
+# after it are put into their plugin folders. Qt's Russian translation is
+# Debian's (the same Qt version), in translations/ where the tool looks.
 copy_runtime() {
   local dir=$1
   shift
-  mkdir -p "$dir"
+  mkdir -p "$dir/translations"
   cp -u "$kit"/bin/Qt6{Core,Gui,Widgets}.dll "${mingw_dlls[@]}" "$dir/"
+  cp -u /usr/share/qt6/translations/qtbase_ru.qm "$dir/translations/"
   local plugin
   for plugin in "$@"; do
     mkdir -p "$dir/$(dirname "$plugin")"
@@ -83,8 +87,22 @@ rm -rf "$dist"
 copy_runtime "$dist" platforms/qwindows.dll styles/qwindowsvistastyle.dll
 for program in Tl8v05 tl8ctl; do
   [ -f "$build/bin/$program.exe" ] || continue
-  x86_64-w64-mingw32-strip -o "$dist/$program.exe" "$build/bin/$program.exe"
+  cp "$build/bin/$program.exe" "$dist/"
 done
+# What is shipped carries no debugging information (the kit's DLLs come with
+# it): the programs and libraries keep only what loading them needs.
+find "$dist" \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
+debug_left=$(find "$dist" \( -name '*.exe' -o -name '*.dll' \) -exec sh -c \
+  'x86_64-w64-mingw32-objdump -h "$1" | grep -q "\.debug_" && echo "$1"' _ {} \;)
+if [ -n "$debug_left" ]; then
+  echo "windows.sh: debugging information left in:" >&2
+  echo "$debug_left" >&2
+  exit 1
+fi
+
+# Both programs carry the icon, their version information and the manifest.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+/usr/bin/python3 "$root/scripts/check-pe-resources.py" "$version" "$dist/Tl8v05.exe" "$dist/tl8ctl.exe"
 
 # Every DLL a file in dist/ imports is either beside it or part of Windows.
 system_dll='^(kernel32|user32|gdi32|gdiplus|advapi32|shell32|shlwapi|ole32|oleaut32|comdlg32|comctl32|uxtheme|dwmapi|imm32|winmm|ws2_32|mpr|netapi32|userenv|version|setupapi|wtsapi32|d3d9|d3d11|d3d12|dxgi|dwrite|d2d1|authz|shcore|msvcrt|ucrtbase|ntdll|bcrypt|crypt32|secur32|api-ms-win-.*)\.dll$'

@@ -1,7 +1,10 @@
 #include "windows/qtboxes.h"
 
+#include <QAbstractButton>
 #include <QFileDialog>
 #include <QMessageBox>
+
+#include <utility>
 
 namespace {
 
@@ -24,9 +27,20 @@ QString WithLineBreaks(QString text) {
   return text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace('\r', '\n');
 }
 
+// The buttons read as the tool's boxes always have, whatever translation of
+// Qt is loaded (Qt's Russian one would make "&Да" of "&Yes").
+void KeepButtonCaptions(QMessageBox& box) {
+  static const std::pair<QMessageBox::StandardButton, const char*> kCaptions[] = {
+      {QMessageBox::Ok, "OK"}, {QMessageBox::Yes, "&Yes"}, {QMessageBox::No, "&No"}};
+  for (const auto& [which, caption] : kCaptions) {
+    if (QAbstractButton* button = box.button(which)) button->setText(QString::fromLatin1(caption));
+  }
+}
+
 // A box that is given a position keeps its top-left corner there; otherwise Qt
 // centres it.
 int ExecAt(QMessageBox& box, std::optional<QPoint> pos) {
+  KeepButtonCaptions(box);
   if (pos) box.move(*pos);
   return box.exec();
 }
