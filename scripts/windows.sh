@@ -100,6 +100,22 @@ if [ -n "$debug_left" ]; then
   exit 1
 fi
 
+# The licence texts and notices of what dist/ holds. The Qt kit's build script
+# (TL8_QT_BUILD_SCRIPT, by default the build-qt-mingw.sh beside the kit or its
+# tarball) goes with them: it says how the Qt libraries were made.
+kit_home=$kit_source
+[ -d "$kit_home" ] || kit_home=$(dirname "$kit_home")
+qt_build_script=${TL8_QT_BUILD_SCRIPT:-}
+for candidate in "$kit_home/build-qt-mingw.sh" "$(dirname "$kit_home")/build-qt-mingw.sh"; do
+  [ -n "$qt_build_script" ] || [ ! -f "$candidate" ] || qt_build_script=$candidate
+done
+if [ ! -f "$qt_build_script" ]; then
+  echo "windows.sh: no build script of the Qt kit (build-qt-mingw.sh beside it, or TL8_QT_BUILD_SCRIPT):" >&2
+  echo "the notices must say how its libraries were made" >&2
+  exit 1
+fi
+bash "$root/scripts/windows-notices.sh" "$dist/licenses" "$qt_build_script"
+
 # Both programs carry the icon, their version information and the manifest.
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 /usr/bin/python3 "$root/scripts/check-pe-resources.py" "$version" "$dist/Tl8v05.exe" "$dist/tl8ctl.exe"
