@@ -20,6 +20,8 @@ packages=(
   g++ googletest                    # the simulator's Linux build; GoogleTest's source for the Windows tests
   zip
   python3-pefile                    # reads the programs' resources back
+  nsis                              # makensis: the installer
+  xvfb xdotool x11-utils            # the installed tool started on a virtual display
 )
 source "$root/scripts/packages.sh"
 install_packages "${packages[@]}"
@@ -141,6 +143,21 @@ cp -r "$dist" "$build/zip/tl8-windows-x86_64"
 rm -rf "$build/zip"
 echo "windows.sh: $build/tl8-windows-x86_64.zip"
 
+# --- The installer -------------------------------------------------------------------
+
+# What the uninstaller removes: each installed file, then each folder, deepest first.
+nsis_paths() { sed 's|^\./||; s|/|\\|g'; }
+{
+  (cd "$dist" && find . -type f | sort | nsis_paths | sed 's|.*|  Delete "$INSTDIR\\&"|')
+  (cd "$dist" && find . -mindepth 1 -type d | sort -r | nsis_paths | sed 's|.*|  RMDir "$INSTDIR\\&"|')
+} >"$build/installer-uninstall.nsh"
+installer=$build/tl8tool-$version-setup.exe
+rm -f "$installer"
+makensis -V2 -DVERSION="$version" -DDIST="$dist" -DUNINSTALL="$build/installer-uninstall.nsh" \
+  -DSIZE_KB="$(du -sk "$dist" | cut -f1)" -DICON="$root/dist/tl8v05.ico" -DLICENSE="$root/LICENSE" \
+  -DOUTFILE="$installer" "$root/dist/windows/installer.nsi"
+echo "windows.sh: $installer"
+
 # --- Tests under Wine -------------------------------------------------------------------
 
 # The tests run from build-win/bin: the runtime beside them, the offscreen
@@ -203,5 +220,75 @@ if [[ $help != *"serial port as Windows names it"* || $help == *"/dev/"* ]]; the
   echo "$help" >&2
   exit 1
 fi
+
+# --- The installer under Wine -------------------------------------------------------------
+
+# In a prefix of its own where the tool was never installed (a copy of the
+# tests' prefix, which no installer touched): a silent install puts every file
+# of dist/, the Start-menu shortcut and the uninstall entry in place; the
+# installed Tl8v05.exe starts (its first box, on a virtual display) and shows
+# the tool's icon; a silent uninstall removes all of it and keeps the user's
+# settings.
+stop_wine_line
+install_test() {
+  # Every Wine program here runs on the virtual display: the server's desktop
+  # is made by the first of them.
+  local display_file=$build/install-test.display
+  rm -f "$display_file"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+  install_xvfb=$!  # for the trap, after the function's end (it runs in a subshell of its own)
+  trap 'wineserver -k >/dev/null 2>&1 || true; kill "$install_xvfb" 2>/dev/null || true' EXIT
+  for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(cat "$display_file")
+  export WINEPREFIX=$build/install-test
+  rm -rf "$WINEPREFIX"
+  cp -a "$build/wineprefix" "$WINEPREFIX"
+
+  local uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tl8v05'
+  local settings_key='HKCU\Software\Kavrion\ZELK\Comport Settings\ComPort'
+  local local_appdata appdata program_dir shortcut window blue
+  wine "$installer" /S || { echo "install: the installer failed" >&2; return 1; }
+  local_appdata=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')
+  appdata=$(wine cmd /c echo %APPDATA% | tr -d '\r')
+  program_dir=$(winepath -u "$local_appdata\\Programs\\Tl8v05")
+  shortcut=$(winepath -u "$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Tl8v05.lnk")
+  diff -r -x Uninstall.exe "$dist" "$program_dir" || { echo "install: not all of dist/ installed" >&2; return 1; }
+  [ -f "$program_dir/Uninstall.exe" ] || { echo "install: no uninstaller" >&2; return 1; }
+  [ -f "$shortcut" ] || { echo "install: no Start-menu shortcut" >&2; return 1; }
+  wine reg query "$uninstall_key" /v QuietUninstallString | grep -q 'Uninstall.exe" /S' ||
+    { echo "install: no uninstall entry under HKCU" >&2; return 1; }
+
+  (cd "$program_dir" && exec wine ./Tl8v05.exe) >/dev/null 2>&1 &
+  window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tl8v05$' | head -n1 || true)
+  [ -n "$window" ] || { echo "install: the installed Tl8v05.exe showed no window" >&2; return 1; }
+  # The tool's blue (#1f5f8b, opaque) in the window's icon, as the window system has it.
+  blue=$(xprop -id "$window" -notype -f _NET_WM_ICON 32c ' $0+' _NET_WM_ICON | tr ',' '\n' |
+    grep -c '^ *4280246155$' || true)
+  [ "$blue" -gt 100 ] || { echo "install: the window's icon is not the tool's" >&2; return 1; }
+  wineserver -k
+  wineserver -w
+
+  wine reg add "$settings_key" /v Port /t REG_SZ /d COM3 /f >/dev/null
+  wine "$program_dir/Uninstall.exe" /S || { echo "uninstall: the uninstaller failed" >&2; return 1; }
+  # The uninstaller goes on from a copy of itself: wait until it is done.
+  for _ in $(seq 300); do
+    [ -e "$program_dir" ] || break
+    sleep 0.1
+  done
+  wineserver -w
+  [ ! -e "$program_dir" ] || { echo "uninstall: $program_dir is still there" >&2; return 1; }
+  [ ! -e "$shortcut" ] || { echo "uninstall: the shortcut is still there" >&2; return 1; }
+  ! wine reg query "$uninstall_key" >/dev/null 2>&1 || { echo "uninstall: the entry is still there" >&2; return 1; }
+  wine reg query "$settings_key" /v Port | grep -q COM3 || { echo "uninstall: took the user's settings" >&2; return 1; }
+  rm -rf "$WINEPREFIX"
+}
+if ! (install_test); then
+  echo "windows.sh: the installer under Wine failed (prefix kept in $build/install-test)" >&2
+  exit 1
+fi
+echo "windows.sh: installer: installed, started and uninstalled under Wine"
 
 echo "windows.sh: done in $((SECONDS - started)) s"
