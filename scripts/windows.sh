@@ -161,10 +161,10 @@ echo "windows.sh: $installer"
 # --- Tests under Wine -------------------------------------------------------------------
 
 # The tests run from build-win/bin: the runtime beside them, the offscreen
-# platform for the window tests.
+# platform for the window tests (CTest gives them WINEQT_QPA_PLATFORM, which
+# Wine hands them as QT_QPA_PLATFORM).
 copy_runtime "$build/bin" platforms/qoffscreen.dll platforms/qwindows.dll styles/qwindowsvistastyle.dll
 
-export QT_QPA_PLATFORM=offscreen
 source "$root/scripts/wine-line.sh"
 trap stop_wine_line EXIT
 start_wine_line "$build/sim-state.bin" "$build/sim.log"
@@ -221,32 +221,51 @@ if [[ $help != *"serial port as Windows names it"* || $help == *"/dev/"* ]]; the
   exit 1
 fi
 
-# --- The installer under Wine -------------------------------------------------------------
+# --- On a display: the window system's order, and the installer ------------------------
 
-# In a prefix of its own where the tool was never installed (a copy of the
-# tests' prefix, which no installer touched): a silent install puts every file
-# of dist/, the Start-menu shortcut and the uninstall entry in place; the
-# installed Tl8v05.exe starts (its first box, on a virtual display) and shows
-# the tool's icon; a silent uninstall removes all of it and keeps the user's
-# settings.
-stop_wine_line
-install_test() {
-  # Every Wine program here runs on the virtual display: the server's desktop
-  # is made by the first of them.
-  local display_file=$build/install-test.display
-  rm -f "$display_file"
+stop_wine_line  # the Wine programs below start a server of their own, on the display
+
+# Runs a command with DISPLAY on a virtual display of its own, which ends with it.
+on_virtual_display() {
+  local display_file xvfb status=0
+  display_file=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-  install_xvfb=$!  # for the trap, after the function's end (it runs in a subshell of its own)
-  trap 'wineserver -k >/dev/null 2>&1 || true; kill "$install_xvfb" 2>/dev/null || true' EXIT
+  xvfb=$!
   for _ in $(seq 100); do
     [ -s "$display_file" ] && break
     sleep 0.1
   done
-  export DISPLAY=:$(cat "$display_file")
+  DISPLAY=:$(cat "$display_file") "$@" || status=$?
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+  rm -f "$display_file"
+  return "$status"
+}
+
+# Which window is in front after the password dialog, on Qt's windows
+# platform (Qt's default there), in Wine's own desktop window (which hides
+# windows at once; its exit code says nothing, the test's output does).
+window_order_test() {
+  (cd "$build/bin" && wine explorer /desktop=tl8,1024x768 \
+    app_win_window_order_test.exe --gtest_color=no) >"$build/window-order-test.log" 2>&1
+  grep -q '^\[  PASSED  \]' "$build/window-order-test.log" &&
+    ! grep -q 'FAILED\|SKIPPED' "$build/window-order-test.log"
+}
+if ! on_virtual_display window_order_test; then
+  echo "windows.sh: app_win_window_order_test.exe on the windows platform failed:" >&2
+  cat "$build/window-order-test.log" >&2
+  exit 1
+fi
+
+# In a prefix of its own where the tool was never installed (a copy of the
+# tests' prefix, which no installer touched): a silent install puts every file
+# of dist/, the Start-menu shortcut and the uninstall entry in place; the
+# installed Tl8v05.exe starts (its first box) and shows the tool's icon; a
+# silent uninstall removes all of it and keeps the user's settings.
+install_test() {
   export WINEPREFIX=$build/install-test
   rm -rf "$WINEPREFIX"
   cp -a "$build/wineprefix" "$WINEPREFIX"
-
   local uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tl8v05'
   local settings_key='HKCU\Software\Kavrion\ZELK\Comport Settings\ComPort'
   local local_appdata appdata program_dir shortcut window blue
@@ -262,30 +281,32 @@ install_test() {
     { echo "install: no uninstall entry under HKCU" >&2; return 1; }
 
   (cd "$program_dir" && exec wine ./Tl8v05.exe) >/dev/null 2>&1 &
+  local tool=$!
   window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Tl8v05$' | head -n1 || true)
   [ -n "$window" ] || { echo "install: the installed Tl8v05.exe showed no window" >&2; return 1; }
   # The tool's blue (#1f5f8b, opaque) in the window's icon, as the window system has it.
   blue=$(xprop -id "$window" -notype -f _NET_WM_ICON 32c ' $0+' _NET_WM_ICON | tr ',' '\n' |
     grep -c '^ *4280246155$' || true)
   [ "$blue" -gt 100 ] || { echo "install: the window's icon is not the tool's" >&2; return 1; }
-  wineserver -k
-  wineserver -w
+  kill "$tool"
+  wait "$tool" || true
 
   wine reg add "$settings_key" /v Port /t REG_SZ /d COM3 /f >/dev/null
   wine "$program_dir/Uninstall.exe" /S || { echo "uninstall: the uninstaller failed" >&2; return 1; }
-  # The uninstaller goes on from a copy of itself: wait until it is done.
+  # The uninstaller goes on from a copy of itself, and removes the entry last.
   for _ in $(seq 300); do
-    [ -e "$program_dir" ] || break
+    wine reg query "$uninstall_key" >/dev/null 2>&1 || break
     sleep 0.1
   done
-  wineserver -w
   [ ! -e "$program_dir" ] || { echo "uninstall: $program_dir is still there" >&2; return 1; }
   [ ! -e "$shortcut" ] || { echo "uninstall: the shortcut is still there" >&2; return 1; }
   ! wine reg query "$uninstall_key" >/dev/null 2>&1 || { echo "uninstall: the entry is still there" >&2; return 1; }
   wine reg query "$settings_key" /v Port | grep -q COM3 || { echo "uninstall: took the user's settings" >&2; return 1; }
+  wineserver -k
+  wineserver -w
   rm -rf "$WINEPREFIX"
 }
-if ! (install_test); then
+if ! (on_virtual_display install_test); then
   echo "windows.sh: the installer under Wine failed (prefix kept in $build/install-test)" >&2
   exit 1
 fi

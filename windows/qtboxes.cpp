@@ -1,8 +1,10 @@
 #include "windows/qtboxes.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QWindow>
 
 #include <utility>
 
@@ -45,6 +47,19 @@ int ExecAt(QMessageBox& box, std::optional<QPoint> pos) {
   return box.exec();
 }
 
+// The window that asked for one of the tool's dialogs (the active one: the
+// user was at work in it) owns the dialog while it is open, so the window
+// system brings that window back when the dialog closes. The owner Qt would
+// give it, its parent (the main window for the password dialog), would come
+// up instead, over the bounds or calibration window and its progress panel.
+// Qt's message boxes, parentless, get the active window as owner already.
+void OwnedByAsker(QDialog& dialog) {
+  QWidget* asker = QApplication::activeWindow();
+  if (!asker || asker == &dialog) return;
+  dialog.winId();  // its native window, which takes the owner
+  dialog.windowHandle()->setTransientParent(asker->windowHandle());
+}
+
 }  // namespace
 
 void QtBoxes::Message(const QString& text, BoxIcon icon, std::optional<QPoint> pos,
@@ -83,4 +98,7 @@ std::optional<QString> QtBoxes::OpenFileName(const QString& filter) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-int QtBoxes::Exec(QDialog& dialog) { return dialog.exec(); }
+int QtBoxes::Exec(QDialog& dialog) {
+  OwnedByAsker(dialog);
+  return dialog.exec();
+}

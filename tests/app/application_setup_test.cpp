@@ -86,19 +86,15 @@ TEST_F(ApplicationSetup, QtsOwnDialogsAndMenusSpeakRussian) {
 }
 
 // The captions of the open message box's buttons, read by a timer (the box is
-// modal meanwhile), which then presses `press`. Wine's offscreen platform has
-// no active modal widget: the box is found among the windows.
+// modal meanwhile), which then presses `press`.
 std::vector<QString> ButtonsOf(const std::function<void()>& show,
                                QMessageBox::StandardButton press) {
   std::vector<QString> captions;
   QTimer::singleShot(0, [&] {
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(window);
-      if (!box || !box->isVisible()) continue;
-      for (QAbstractButton* button : box->buttons()) captions.push_back(button->text());
-      box->button(press)->click();
-      box->hide();  // under Wine's offscreen platform a box that is done leaves only when told
-    }
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    for (QAbstractButton* button : box->buttons()) captions.push_back(button->text());
+    box->button(press)->click();
   });
   show();
   std::sort(captions.begin(), captions.end());

@@ -76,8 +76,9 @@ int ScriptedBoxes::Exec(QDialog& dialog) {
   dialog.show();
   Record(
       {ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
-  // Whether the user ended it: under Wine's offscreen platform a dialog that
-  // accepted or rejected goes off the screen only once events are handled.
+  // Whether the user ended it, rather than whether it is still on the screen:
+  // a window system may take it off only once events are handled (Qt's
+  // windows platform under Wine without a display does).
   bool finished = false;
   const QMetaObject::Connection ends =
       QObject::connect(&dialog, &QDialog::finished, [&finished] { finished = true; });
