@@ -1,5 +1,7 @@
 #include "app/application_setup.h"
 
+#include "windows/fonts.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
@@ -28,9 +30,16 @@ bool InstallQtTranslation(QApplication& application) {
   return false;
 }
 
+// The system's font for windows, unless it is missing (see RussianFont).
+void UseAFontThatShowsRussian() {
+  const QFont font = RussianFont(QApplication::font(), FontPitch::Proportional);
+  if (font != QApplication::font()) QApplication::setFont(font);
+}
+
 }  // namespace
 
 bool PrepareApplication(QApplication& application) {
   QApplication::setWindowIcon(QIcon(kToolIconPath));
+  UseAFontThatShowsRussian();
   return InstallQtTranslation(application);
 }

@@ -242,20 +242,29 @@ on_virtual_display() {
   return "$status"
 }
 
-# Which window is in front after the password dialog, on Qt's windows
-# platform (Qt's default there), in Wine's own desktop window (which hides
-# windows at once; its exit code says nothing, the test's output does).
-window_order_test() {
-  (cd "$build/bin" && wine explorer /desktop=tl8,1024x768 \
-    app_win_window_order_test.exe --gtest_color=no) >"$build/window-order-test.log" 2>&1
-  grep -q '^\[  PASSED  \]' "$build/window-order-test.log" &&
-    ! grep -q 'FAILED\|SKIPPED' "$build/window-order-test.log"
+# The tests that need Qt's windows platform (Qt's default there) and a
+# display, in Wine's own desktop window (which hides windows at once; its exit
+# code says nothing, the test's output does): which window is in front after
+# the password dialog, and the fonts the tool takes where Wine lacks Windows'.
+windows_platform_tests=(
+  "app_win_window_order_test.exe"
+  "windows_fonts_test.exe"
+  "windows_linemonitor_test.exe --gtest_filter=LineMonitor.ShowsTheLinesInAFixedPitchFont"
+)
+run_windows_platform_tests() {
+  local test log
+  for test in "${windows_platform_tests[@]}"; do
+    log=$build/windows-platform-${test%%.exe*}.log
+    # shellcheck disable=SC2086  # the program and its arguments
+    (cd "$build/bin" && wine explorer /desktop=tl8,1024x768 $test --gtest_color=no) >"$log" 2>&1
+    if ! grep -q '^\[  PASSED  \]' "$log" || grep -q 'FAILED\|SKIPPED' "$log"; then
+      echo "windows.sh: $test on Qt's windows platform failed:" >&2
+      cat "$log" >&2
+      return 1
+    fi
+  done
 }
-if ! on_virtual_display window_order_test; then
-  echo "windows.sh: app_win_window_order_test.exe on the windows platform failed:" >&2
-  cat "$build/window-order-test.log" >&2
-  exit 1
-fi
+on_virtual_display run_windows_platform_tests
 
 # In a prefix of its own where the tool was never installed (a copy of the
 # tests' prefix, which no installer touched): a silent install puts every file
