@@ -76,12 +76,14 @@ void Print(Report& report, const Reading& reading) {
     QJsonArray values;
     for (const QString& text : reading.shown) values.append(*StrictToFloat(text));
     report.Object({{"address", reading.address},
+                   {"answering_address", reading.answeredBy},
                    {"serial", reading.serial},
                    {"date", reading.date},
                    {"values", values}});
     return;
   }
   report.Line("address " + QString::number(reading.address));
+  report.Line("answering_address " + QString::number(reading.answeredBy));
   report.Line("serial  " + SerialNumberText(reading.serial));
   report.Line("date    " + reading.date);
   report.Line("values  " + QStringList(reading.shown.begin(), reading.shown.end()).join(' '));
@@ -114,7 +116,15 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
     case Command::Write: {
       RequireCodeWord(0, invocation.codeWord);
       const CoefFileFields fields = LoadCoefFile(invocation.file);
-      if (!IsAdapterAddress(StrToInt(fields.Address))) throw EBadInput(kAddressRangeText);
+      const int32_t fileAddress = StrToInt(fields.Address);
+      if (!IsAdapterAddress(fileAddress)) throw EBadInput(kAddressRangeText);
+      // The write gives the adapter the file's address: only on request may
+      // that move it away from the address it answers at.
+      if (fileAddress != invocation.address && !invocation.readdress)
+        throw EBadInput(QStringLiteral("tl8ctl: the file's address %1 is not the adapter's address "
+                                       "%2; --readdress moves the adapter to %1")
+                            .arg(fileAddress)
+                            .arg(invocation.address));
       ImageTexts texts{{}, fields.SerialNumber, fields.Address, QDateTime::currentDateTime()};
       for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = fields.Coefficients[i - 1];
       RequireImage(texts);
@@ -189,11 +199,20 @@ void CommandRun::Read(Session& session) {
 
 void CommandRun::Save(Session& session) {
   const Reading reading = ReadAdapter(session, report_, RetryPause::AfterRetry);
-  CoefFileFields fields{QString::number(reading.address),
-                        CoefFileDateText(QDateTime::currentDateTime()),
-                        SerialNumberText(reading.serial), reading.shown};
-  saveTo_->Append(CoefFileBytes(fields));
-  saveTo_->Commit();
+  // A reading that does not check out never takes the place of a file that
+  // may be the only good copy, unless the user insists.
+  if (reading.checksumMatches || invocation_.force) {
+    CoefFileFields fields{QString::number(reading.address),
+                          CoefFileDateText(QDateTime::currentDateTime()),
+                          SerialNumberText(reading.serial), reading.shown};
+    saveTo_->Append(CoefFileBytes(fields));
+    saveTo_->Commit();
+  }
+  if (reading.address != reading.answeredBy)
+    report_.Error(QStringLiteral("tl8ctl: warning: the adapter answered at %1, but its stored "
+                                 "address, saved as the file's address, is %2")
+                      .arg(reading.answeredBy)
+                      .arg(reading.address));
   Print(report_, reading);
   RequireChecksum(reading);
 }

@@ -32,7 +32,8 @@ namespace {
 bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
-         a.from == b.from && a.to == b.to && a.newAddress == b.newAddress;
+         a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
+         a.readdress == b.readdress;
 }
 
 QString CommandName(Command command) {
@@ -65,10 +66,13 @@ QStringList CommandLineOf(const Invocation& v) {
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:
-    case Command::WriteBounds:
-      args << "--code-word=" + v.codeWord;
+      if (v.readdress) args << "--readdress";
       [[fallthrough]];
+    case Command::WriteBounds:
+      args << "--code-word=" + v.codeWord << v.file;
+      break;
     case Command::Save:
+      if (v.force) args << "--force";
       args << v.file;
       break;
     case Command::SetAddress:

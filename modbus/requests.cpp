@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -20,10 +21,17 @@ constexpr int kSilenceMs = 80;
 // An answer starts within the 80 ms and takes about 10 ms at 9600 bit/s; a
 // line that never falls silent is given no more than this in all.
 constexpr int kCollectLimitMs = kSilenceMs + 40;
-// A read's answer does not tell which request it answers. After a read went
-// without a usable answer, its answer may still be on the way: the next
-// request waits until the line has been quiet this long, dropping what comes,
-// so that an answer up to about 270 ms late is never taken for a later one's.
+// A read's answer does not tell which request it answers, so after a read
+// went without a usable answer, its answer may still be on the way and be
+// taken for the next read's. The next request therefore waits until no answer
+// to the failed one can still come: an adapter starts its answer at most
+// kLatestTurnaroundMs after the request has ended (the response time Modbus
+// masters commonly allow), and the answer then takes its own length on the
+// line. What arrives meanwhile is dropped; bytes still coming at that moment
+// are waited out until the line has been quiet for kQuietMs.
+constexpr int kLatestTurnaroundMs = 1000;
+constexpr double kCharacterMs = 10'000.0 / 9600;  // start, 8 data and stop bits at 9600 bit/s
+constexpr int kLongestReadAnswer = 19;            // the probe's: 14 data bytes
 constexpr int kQuietMs = 150;
 constexpr int kQuietLimitMs = 3 * kQuietMs;  // a line that never falls quiet
 // Address, function, byte count, the four data bytes and the CRC.
@@ -59,23 +67,35 @@ bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->Is
 
 void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
 
-void ModbusRequests::LetLineFallQuiet() {
-  const auto end = clock_.Now() + std::chrono::milliseconds(kQuietLimitMs);
-  TComEvents events;
-  do {
+void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
+  const auto giveUp = answerDeadline + std::chrono::milliseconds(kQuietLimitMs);
+  bool heard = false;  // bytes came during the last wait
+  while (!StopRequested()) {
     DropPendingInput();
-    events = {evRxChar};
-    port_.WaitForEvent(events, stopEvent_, kQuietMs);
-  } while (events.contains(evRxChar) && clock_.Now() < end);
+    const auto now = clock_.Now();
+    if ((now >= answerDeadline && !heard) || now >= giveUp) return;
+    const auto untilDeadline =
+        std::chrono::ceil<std::chrono::milliseconds>(answerDeadline - now).count();
+    TComEvents events{evRxChar};
+    port_.WaitForEvent(events, stopEvent_,
+                       now < answerDeadline ? static_cast<int>(untilDeadline) : kQuietMs);
+    heard = events.contains(evRxChar);
+  }
+}
+
+void ModbusRequests::DoubtTheReadJustSent() {
+  const double onLineMs =
+      (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs + kLatestTurnaroundMs;
+  lateAnswerDeadline_ = sentAt_ + std::chrono::milliseconds(static_cast<int>(std::ceil(onLineMs)));
 }
 
 void ModbusRequests::SendFrame() {
   // A closed port is left to the write, which reports it.
   if (port_.Connected()) {
-    if (readInDoubt_) LetLineFallQuiet();
+    if (lateAnswerDeadline_) LetLateAnswerPass(*lateAnswerDeadline_);
     DropPendingInput();
   }
-  readInDoubt_ = false;
+  lateAnswerDeadline_.reset();
   // Checked right before the write: at most the frame already on its way
   // goes out after a stop request.
   if (StopRequested()) throw EStopRequested();
@@ -84,6 +104,7 @@ void ModbusRequests::SendFrame() {
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
   sent_ = SentBytes(exchange_, length);
   port_.WriteBytes(buffer.data(), length);
+  sentAt_ = clock_.Now();
   Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
 }
 
@@ -202,7 +223,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     CollectResponse();
     clock_.Delay(20);
     CheckParameterAnswer(rawOffset);
-    readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
+    if (exchange_.ResponseStatus != kStatusAccepted) DoubtTheReadJustSent();
     RecordAnswer(ReadVerdictMeaning());
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
@@ -210,7 +231,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
          traffic::kProbe);
     clock_.Delay(50);
     CollectResponse();
-    readInDoubt_ = exchange_.ResponseText.size() < 3;
+    if (exchange_.ResponseText.size() < 3) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
 }

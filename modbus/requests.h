@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -77,10 +78,10 @@ class ModbusRequests {
   void ReadParameter(int32_t mode);
 
   // Drops what waits at the port (after a read without a usable answer, what
-  // arrives until the line falls quiet too), then writes the first
-  // FrameLength slots of TxFrame in one port write. For the frames that callers build themselves
-  // (see ExchangeState::AppendCrc). Throws EStopRequested, sending nothing,
-  // once the stop event is signalled.
+  // arrives until that read's answer can no longer come), then writes the
+  // first FrameLength slots of TxFrame in one port write. For the frames that
+  // callers build themselves (see ExchangeState::AppendCrc). Throws EStopRequested, sending
+  // nothing, once the stop event is signalled.
   void SendFrame();
 
   // A frame of its own: the body and its CRC in TxFrame, one port write, then
@@ -120,9 +121,13 @@ class ModbusRequests {
   QString WriteVerdictMeaning() const;
   bool StopRequested() const;
   void DropPendingInput();
-  // Drops what arrives until the line has been quiet for a while (bounded in
-  // time for a line that never falls quiet).
-  void LetLineFallQuiet();
+  // After a read without a usable answer: until `answerDeadline` no answer to
+  // it can be ruled out, so what arrives until then is dropped, and bytes
+  // still coming then until the line falls quiet (bounded in time for a line
+  // that never does). A stop request ends the wait.
+  void LetLateAnswerPass(ExchangeClock::Duration answerDeadline);
+  // Marks the read just sent as unanswered: its answer may still come.
+  void DoubtTheReadJustSent();
   void CheckParameterAnswer(int rawOffset);
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);
@@ -132,7 +137,9 @@ class ModbusRequests {
   ParamData& params_;
   ExchangeClock& clock_;
   TComStopEvent* stopEvent_ = nullptr;
-  bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
+  ExchangeClock::Duration sentAt_{};  // when the last frame was written
+  // Set after a read without a usable answer: until then its answer may come.
+  std::optional<ExchangeClock::Duration> lateAnswerDeadline_;
   TrafficLog* traffic_ = nullptr;
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
   std::string sent_;     // the frame sent last, as it went out

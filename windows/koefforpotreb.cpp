@@ -239,9 +239,10 @@ void TKoefForPotreb::ReadAndSaveBounds() {
   }
   BoundsFile bounds;
   const bool complete = ReadParameters(&bounds, 100);
-  FinishRead();
-  // Only a read that got through replaces the bounds kept by the last one.
-  if (complete) bounds.Finish();
+  const bool checksumMatches = FinishRead();
+  // Only a read that got through and checks out replaces the bounds kept by
+  // the last one: tmp.dat may be the only good copy of them.
+  if (complete && checksumMatches) bounds.Finish();
 }
 
 void TKoefForPotreb::ReadButtonClick() {
@@ -291,12 +292,13 @@ std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
   return box->text();
 }
 
-void TKoefForPotreb::FinishRead() {
+bool TKoefForPotreb::FinishRead() {
   Panel2->hide();
   AllowWrite();
-  ChecksumVerify(session_);
+  const bool checksumMatches = ChecksumVerify(session_);
   setEnabled(true);
   AdrEdit->setFocus();
+  return checksumMatches;
 }
 
 void TKoefForPotreb::WriteButtonClick() {

@@ -81,7 +81,9 @@ class TKoefForPotreb : public QWidget {
   bool ReadParameters(BoundsFile* bounds, int pauseMs);
   // The window's part of parameter i just read: the tmp.dat line it gives.
   std::optional<QString> ShowParameter(int i);
-  void FinishRead();
+  // Ends a read; whether the checksum read back matched (after "Ошибка ЦИК
+  // массива" when not).
+  bool FinishRead();
 
   Session& session_;
   bool writeAllowed_ = false;

@@ -14,9 +14,10 @@ bool BuildImageOrSaySo(Session& session, const ImageTexts& texts) {
   return false;
 }
 
-void ChecksumVerify(Session& session) {
-  if (!ChecksumVerify(session.Params, session.Exchange))
-    boxes().Message(kChecksumErrorText, BoxIcon::None, QPoint(386, 390));
+bool ChecksumVerify(Session& session) {
+  if (ChecksumVerify(session.Params, session.Exchange)) return true;
+  boxes().Message(kChecksumErrorText, BoxIcon::None, QPoint(386, 390));
+  return false;
 }
 
 bool AcknowledgedOrSaySo(bool acknowledged, QPoint at) {

@@ -18,8 +18,9 @@ QString NoAdapterText(const Session& session);
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts);
 
 // After a read of all parameters: "Ошибка ЦИК массива" at (386, 390) when the
-// checksum read back does not match.
-void ChecksumVerify(Session& session);
+// checksum read back does not match; whether it matched (or was not judged,
+// after a failed read).
+bool ChecksumVerify(Session& session);
 
 // A write step's outcome: true, or false after "Нет ответа" at `at`.
 bool AcknowledgedOrSaySo(bool acknowledged, QPoint at);

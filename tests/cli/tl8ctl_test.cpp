@@ -80,11 +80,12 @@ TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
   ASSERT_EQ(text.code, 0) << text.err;
   EXPECT_EQ(text.err, "");
   const std::vector<std::string> lines = Lines(text.out);
-  ASSERT_EQ(lines.size(), 4u) << text.out;
+  ASSERT_EQ(lines.size(), 5u) << text.out;
   EXPECT_EQ(lines[0], "address 1");
-  EXPECT_EQ(lines[1], "serial  0101001");
-  EXPECT_EQ(lines[2].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[2];
-  EXPECT_EQ(lines[3],
+  EXPECT_EQ(lines[1], "answering_address 1");
+  EXPECT_EQ(lines[2], "serial  0101001");
+  EXPECT_EQ(lines[3].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[3];
+  EXPECT_EQ(lines[4],
             "values  1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 16.0000 "
             "4.0000");
 
@@ -92,8 +93,9 @@ TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
   ASSERT_EQ(json.code, 0) << json.err;
   const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
   EXPECT_EQ(result.value("address").toInt(), 1);
+  EXPECT_EQ(result.value("answering_address").toInt(), 1);
   EXPECT_EQ(result.value("serial").toInt(), 101001);
-  EXPECT_EQ("date    " + result.value("date").toString().toStdString(), lines[2]);
+  EXPECT_EQ("date    " + result.value("date").toString().toStdString(), lines[3]);
   EXPECT_EQ(result.value("values").toArray(),
             QJsonArray({1010, 630, 16, 4, 85, -40, 16, 4, 200, 1.5, 16, 4}));
   // The calibration window's read: the probe, then 16 parameters.
@@ -184,6 +186,53 @@ TEST(Tl8ctl, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
     broadcast |= entry.direction == "RX" &&
                  entry.bytes == WithCrc(std::vector<uint8_t>{0, 6, 1, 0x77, 0, 9});
   EXPECT_TRUE(broadcast);
+
+  // Parameter 15 still holds the old address: a file saved now carries it,
+  // with a warning, and writing that file back would move the adapter, so it
+  // is refused unless asked for.
+  const std::string file = sim.path("adapter.dat");
+  const Ran saved = RunCtl(sim, {"--address", "9", "save", file});
+  EXPECT_EQ(saved.code, 0) << saved.err;
+  EXPECT_EQ(saved.err,
+            "tl8ctl: warning: the adapter answered at 9, but its stored address, saved as the "
+            "file's address, is 1\n");
+  EXPECT_EQ(Lines(FileBytes(file))[0], "1\r");
+  const int sent = Requests(sim);
+  const Ran refused = RunCtl(sim, {"--address", "9", "write", file, "--code-word", "Pelmar"});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_EQ(refused.err,
+            "tl8ctl: the file's address 1 is not the adapter's address 9; --readdress moves the "
+            "adapter to 1\n");
+  EXPECT_EQ(Requests(sim), sent);
+  const Ran moved =
+      RunCtl(sim, {"--address", "9", "write", file, "--code-word", "Pelmar", "--readdress"});
+  EXPECT_EQ(moved.code, 0) << moved.err;
+  EXPECT_EQ(sim.state().address, 1);
+}
+
+// A reading whose checksum does not match never replaces a file that may be
+// the only good copy, unless --force says so; either way the exit code is 1.
+TEST(Tl8ctl, SaveKeepsTheOldFileWhenTheChecksumFails) {
+  const SimProcess spoilt;  // a memory whose checksum is wrong
+  const std::string state = spoilt.path("memory.txt");
+  WriteFile(QString::fromStdString(state),
+            "address 1\n"
+            "p1 80 00 44 7C\np2 80 00 44 1D\np3 00 00 41 80\np4 00 00 40 80\n"
+            "p5 00 00 43 39\np6 00 00 42 70\np7 00 00 41 80\np8 00 00 40 80\n"
+            "p9 00 00 43 48\np10 00 00 3F C0\np11 00 00 41 80\np12 00 00 40 80\n"
+            "p13 89 8A 01 00\np14 73 18 8A 5D\np15 00 01 00 00\np16 FF 00 00 00\n");
+  SimProcess bad({"--link", "{dir}/line", "--state", state});
+  const std::string badFile = bad.path("adapter.dat");
+  WriteFile(QString::fromStdString(badFile), "old\r\n");
+  const Ran kept = RunCtl(bad, {"save", badFile});
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_EQ(kept.err, "Ошибка ЦИК массива\n");
+  EXPECT_EQ(FileBytes(badFile), "old\r\n");
+  EXPECT_EQ(Lines(kept.out).size(), 5u);  // the reading is shown all the same
+  const Ran forced = RunCtl(bad, {"save", badFile, "--force"});
+  EXPECT_EQ(forced.code, 1);
+  EXPECT_EQ(forced.err, "Ошибка ЦИК массива\n");
+  EXPECT_EQ(Lines(FileBytes(badFile)).size(), 15u);
 }
 
 TEST(Tl8ctl, PassThroughSucceedsOnlyOnTheAdaptersEcho) {
@@ -241,6 +290,8 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
       {{"set-address", "300"}, kAddressRange},
       {{"scan", "--from", "9", "--to", "3"}, "--from is above --to"},
       {{"scan", "--code-word", "Pelmar"}, "unknown option --code-word for scan"},
+      {{"read", "--force"}, "unknown option --force for read"},
+      {{"--address", "2", "write", good, "--code-word", "Pelmar"}, "--readdress"},
       {{"write", good}, "write needs --code-word WORD"},
       {{"write", good, "--code-word", "Rumel"}, "Пароль введен неверно"},
       {{"write", good, "--code-word", "pelmar"}, "Пароль введен неверно"},
@@ -305,7 +356,7 @@ TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
   EXPECT_NE(shown.find("\rreading parameter 1/16\x1b[K"), std::string::npos) << shown;
   EXPECT_NE(shown.find("\rreading parameter 16/16\x1b[K"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // gone before the result
-  EXPECT_EQ(Lines(ctl.Out()).size(), 4u);
+  EXPECT_EQ(Lines(ctl.Out()).size(), 5u);
 }
 
 // A converter that hears its own transmitter: every command works as on a

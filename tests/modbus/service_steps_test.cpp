@@ -5,6 +5,8 @@
 
 #include "modbus/service_steps.h"
 
+#include "modbus/device_float.h"
+#include "modbus/params.h"
 #include "modbus/session.h"
 #include "tests/support/sim_session.h"
 
@@ -48,6 +50,30 @@ TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
 
     EXPECT_GE(framesBeforeStop, 2u) << "the loop ran before the stop";
     EXPECT_LE(sim.Received().size(), framesBeforeStop + 1);
+  }
+}
+
+// An answer does not name its register: the first try of parameter 3 answered
+// late and parameter 4's own answer lost must not show parameter 3's value as
+// parameter 4's. Every delay an adapter may take (up to 1 s) is waited out.
+TEST(LateAnswer, IsNeverTakenForTheNextParameter) {
+  for (const char* late :
+       {"late:100", "late:270", "late:480", "late:560", "late:800", "late:1000"}) {
+    SCOPED_TRACE(late);
+    tl8test::SimSession sim(tl8test::SimulatorSetup(
+        {"--fault", std::string(late) + ",reg=261,nth=1", "--fault", "silent,reg=263,nth=1"}));
+    Session& s = sim.session;
+    s.Exchange.DeviceAddress = 1;
+    ASSERT_TRUE(ReadAllParameters(
+        s, [](int) {}, 50));
+    const tl8test::SimState stored = sim.State(1);
+    for (int i = 1; i <= kFloatParamCount; ++i) {
+      const auto& d = stored.param(i);
+      EXPECT_EQ(s.Params.ParamText[i],
+                ParamTableText(i, DeviceFloatToDouble(d[0], d[1], d[2], d[3])))
+          << "parameter " << i;
+    }
+    EXPECT_TRUE(ChecksumVerify(s.Params, s.Exchange));
   }
 }
 

@@ -7,6 +7,7 @@
 #ifndef _WIN32
 #include "tests/support/file_faults.h"
 #endif
+#include "sim/memory.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -208,6 +209,25 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     const std::vector<int> registers = RegistersOf(Received());
     EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
   }
+}
+
+// A read whose checksum does not match shows its values but keeps the
+// previous tmp.dat: that may be the only good copy of the bounds.
+TEST_F(BoundsWindow, ChecksumErrorKeepsThePreviousTmpDat) {
+  sim::Memory spoilt = tl8test::FactoryAdapter(1);
+  spoilt.param(1) = sim::floatBytes(1234.0f);  // changed behind the checksum's back
+  tl8test::SimLinkSetup setup;
+  setup.adapters = {spoilt};
+  sim.Restart(setup);
+  WriteFile(kTmpDat, "old\r\n");
+  OpenFromTheMenu();
+
+  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Ошибка ЦИК массива"});
+  EXPECT_EQ(window.Canal1_20->text(), "1234.00");
+  EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
+  EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
+      << "the new copy was left behind";
+  EXPECT_TRUE(window.WriteButton->isEnabled());
 }
 
 TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
