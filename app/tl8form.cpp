@@ -5,7 +5,7 @@
 #include "serial/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
 #include "windows/netaddrf.h"

@@ -3,7 +3,7 @@
 // millisecond, as a 9600 bit/s line carries them). Prints the wall time of the
 // whole search and per address.
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/pty_pair.h"
 

@@ -15,7 +15,7 @@
 
 #include "modbus/number_text.h"
 #include "modbus/params.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/sim_session.h"
@@ -87,15 +87,24 @@ enum class Failure {
 
 const char* NameOf(Failure f) {
   switch (f) {
-    case Failure::NoAdapter: return "no adapter (probe)";
-    case Failure::ReadFailed: return "read: parameter failed twice";
-    case Failure::ReadChecksum: return "read: checksum error";
-    case Failure::WriteNotAcknowledged: return "write: not acknowledged";
-    case Failure::ReadBackFailed: return "read back: parameter failed twice";
-    case Failure::ReadBackChecksum: return "read back: checksum error";
-    case Failure::ReadBackDiffers: return "read back: not what was written";
-    case Failure::PortError: return "port error";
-    case Failure::SilentlyWrongRead: return "read taken as good but wrong";
+    case Failure::NoAdapter:
+      return "no adapter (probe)";
+    case Failure::ReadFailed:
+      return "read: parameter failed twice";
+    case Failure::ReadChecksum:
+      return "read: checksum error";
+    case Failure::WriteNotAcknowledged:
+      return "write: not acknowledged";
+    case Failure::ReadBackFailed:
+      return "read back: parameter failed twice";
+    case Failure::ReadBackChecksum:
+      return "read back: checksum error";
+    case Failure::ReadBackDiffers:
+      return "read back: not what was written";
+    case Failure::PortError:
+      return "port error";
+    case Failure::SilentlyWrongRead:
+      return "read taken as good but wrong";
   }
   return "?";
 }
@@ -242,7 +251,8 @@ std::optional<Failure> ReadAll(Adapter& adapter, bool readBack) {
   if (!AnsweredWithRetry(
           s, [&s] { s.Requests.ReadParameter(1); }, RetryPause::AfterRetry))
     return Failure::NoAdapter;
-  if (!ReadAllParameters(s, [](int) {}, kReadPauseMs))
+  if (!ReadAllParameters(
+          s, [](const ParameterReading&) {}, kReadPauseMs))
     return readBack ? Failure::ReadBackFailed : Failure::ReadFailed;
   if (RawRead(s) != adapter.memory()) return Failure::SilentlyWrongRead;
   if (!ChecksumVerify(s.Params, s.Exchange))
@@ -309,7 +319,7 @@ int main(int argc, char** argv) {
   std::map<std::string, long> injected;
   std::map<Failure, long> failures;
   long unexplained = 0;
-  long hits = 0;  // faults that met a request
+  long hits = 0;              // faults that met a request
   bool lastWriteCut = false;  // the adapter's memory may hold a mixed image
   const auto wallStart = std::chrono::steady_clock::now();
   const double lineStart = adapter->LineMs();
@@ -347,8 +357,9 @@ int main(int argc, char** argv) {
   for (const auto& [kind, count] : failures) failed += count;
   long faults = 0;
   for (const auto& [kind, count] : injected) faults += count;
-  std::printf("cycles %ld, faults drawn %ld (met a request: %ld), cycles failed %ld, unexplained %ld\n",
-              options->cycles, faults, hits, failed, unexplained);
+  std::printf(
+      "cycles %ld, faults drawn %ld (met a request: %ld), cycles failed %ld, unexplained %ld\n",
+      options->cycles, faults, hits, failed, unexplained);
   std::printf("faults drawn by kind:\n");
   for (const auto& [kind, count] : injected) std::printf("  %-28s %6ld\n", kind.c_str(), count);
   std::printf("failures by kind:\n");
@@ -358,7 +369,8 @@ int main(int argc, char** argv) {
               kCycleDelaysMs, options->pty ? "line (real)" : "virtual", lineMs / cycles,
               100 * (lineMs / cycles / kCycleDelaysMs - 1), wallMs / cycles);
   std::printf(
-      "RSS: current %ld kB at start, %ld kB after a tenth of the cycles, %ld kB at end; peak %ld kB "
+      "RSS: current %ld kB at start, %ld kB after a tenth of the cycles, %ld kB at end; peak %ld "
+      "kB "
       "at start, %ld kB at end\n",
       rssStart, rssWarm, CurrentRssKb(), peakStart, PeakRssKb());
   return unexplained == 0 ? 0 : 1;

@@ -10,7 +10,7 @@
 #include "modbus/session.h"
 #include "modbus/traffic.h"
 #include "serial/link.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <map>
 #include <vector>

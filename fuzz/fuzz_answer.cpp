@@ -16,7 +16,7 @@
 #include "fuzz/check.h"
 #include "modbus/device_float.h"
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "sim/crc.h"
 #include "tests/modbus/scripted_link.h"
@@ -210,7 +210,7 @@ void ReadAll(Line& l) {
   bool complete = false;
   try {
     complete = ReadAllParameters(
-        l.session, [&shown](int index) { FUZZ_REQUIRE(index == ++shown); }, 50);
+        l.session, [&shown](const ParameterReading& p) { FUZZ_REQUIRE(p.index == ++shown); }, 50);
   } catch (const EFloatOverflow&) {
     const std::string& a = l.x.ResponseText;
     FUZZ_REQUIRE(ReadVerdict(a, l.x.DeviceAddress) == kStatusAccepted &&

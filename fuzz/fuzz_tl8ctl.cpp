@@ -18,7 +18,7 @@
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/textfile.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <QFile>
 

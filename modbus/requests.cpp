@@ -266,9 +266,9 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
   const int index = x.ParamIndex;
   if (IsFloatParam(index)) x.ParamValue = DeviceFloatToDouble(d[0], d[1], d[2], d[3]);
   // Serial number, stamp and address parameters all leave their bytes here.
-  if (index >= 13 && index <= 15)
+  if (index >= kSerialNumberParam && index <= kAddressCopyParam)
     x.SerialNumber = static_cast<int32_t>(d[0] | d[1] << 8 | d[2] << 16 | uint32_t(d[3]) << 24);
-  if (index == 14) x.StampText = StampToText(d[0], d[1], d[2], d[3]);
+  if (index == kStampParam) x.StampText = StampToText(d[0], d[1], d[2], d[3]);
   std::copy(d, d + 4, params_.ParamRaw.begin() + rawOffset);
 }
 

@@ -2,12 +2,12 @@
 
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "windows/keyfilter.h"
-#include "windows/servicetexts.h"
+#include "windows/outcomeboxes.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>

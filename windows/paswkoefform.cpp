@@ -3,7 +3,7 @@
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <QLabel>
 #include <QLineEdit>

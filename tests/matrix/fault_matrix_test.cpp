@@ -16,7 +16,7 @@
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_session.h"
 #include "ui/boxes.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"

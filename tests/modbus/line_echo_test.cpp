@@ -3,7 +3,7 @@
 // and the pass-through's verdict on a line known (or not) to echo.
 
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/sim_session.h"
 
@@ -43,7 +43,7 @@ TEST(LineEcho, EveryExchangeWorksAsOnAQuietLine) {
     s.Exchange.DeviceAddress = 17;
 
     ASSERT_TRUE(ReadAllParameters(
-        s, [](int) {}, 0));
+        s, [](const ParameterReading&) {}, 0));
     for (int i = 1; i <= kParamCount; ++i) {
       const auto raw = s.Params.ParamRaw.begin() + 4 * i;
       EXPECT_TRUE(std::equal(raw, raw + 4, sim.link().memory(17).param(i).begin())) << i;

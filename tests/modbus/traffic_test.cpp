@@ -4,7 +4,7 @@
 
 #include "modbus/traffic.h"
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/modbus/bytes_text.h"
 #include "tests/support/sim_session.h"

@@ -5,7 +5,7 @@
 
 #include "windows/linemonitor.h"
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -69,14 +69,14 @@ TEST_F(LineMonitor, ShowsTheSessionWhileOpenAsItHappens) {
 
   session().Exchange.DeviceAddress = 2;
   ASSERT_TRUE(ReadAllParameters(
-      session(), [](int) {}, 0));
+      session(), [](const ParameterReading&) {}, 0));
   // The refresh timer brings the new lines in batches.
   EXPECT_TRUE(HandleEventsUntil([&] { return Shown() == LogLines(); }, 3000));
   EXPECT_TRUE(Shown().last().contains(QStringLiteral("← ")));
 
   window.hide();  // closed: the view is left alone until it opens again
   ReadAllParameters(
-      session(), [](int) {}, 0);
+      session(), [](const ParameterReading&) {}, 0);
   HandleEventsUntil([] { return false; }, 300);
   EXPECT_NE(Shown(), LogLines());
   window.Open();

@@ -3,7 +3,7 @@
 // was already on its way. The stop comes at a fixed moment of virtual time,
 // so how busy the machine is decides nothing.
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 
 #include "modbus/device_float.h"
 #include "modbus/params.h"
@@ -29,7 +29,7 @@ TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
        {},
        [](Session& s) {
          ReadAllParameters(
-             s, [](int) {}, 50);
+             s, [](const ParameterReading&) {}, 50);
        }},
       {"write of all parameters", {}, [](Session& s) { WriteAllParameters(s, [](int) {}); }},
   };
@@ -65,7 +65,7 @@ TEST(LateAnswer, IsNeverTakenForTheNextParameter) {
     Session& s = sim.session;
     s.Exchange.DeviceAddress = 1;
     ASSERT_TRUE(ReadAllParameters(
-        s, [](int) {}, 50));
+        s, [](const ParameterReading&) {}, 50));
     const tl8test::SimState stored = sim.State(1);
     for (int i = 1; i <= kFloatParamCount; ++i) {
       const auto& d = stored.param(i);

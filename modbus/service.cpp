@@ -1,5 +1,6 @@
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 
+#include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/session.h"
 
@@ -9,6 +10,7 @@ namespace {
 
 constexpr size_t kShortestAnswer = 3;  // address, function and one byte more
 constexpr int kPauseMs = 50;           // before a retry and between written parameters
+constexpr uint8_t kParameterByteCount = 4;
 
 bool ReadParameterWithRetry(Session& s) {
   s.Requests.ReadParameter(0);
@@ -35,6 +37,41 @@ bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
                     RetryPause::BeforeRetry, {});
 }
 
+// The plan's first request, tried twice.
+bool FirstRequestAnswered(Session& s, const ReadPlan& plan) {
+  ModbusRequests& requests = s.Requests;
+  const auto probe = [&requests] { requests.ReadParameter(1); };
+  if (plan.first == ReadPlan::FirstRequest::Probe)
+    return AnsweredWithRetry(s, probe, plan.retryPause);
+  s.Exchange.ParamIndex = 1;
+  return AnsweredWithRetry(
+      s, [&requests] { requests.ReadParameter(0); }, plan.retryPause, probe);
+}
+
+// Only a parameter's answer carries 4 data bytes; the probe's carries 14.
+bool AnswersAParameter(const Session& s) {
+  return static_cast<uint8_t>(s.Exchange.ResponseText[2]) == kParameterByteCount;
+}
+
+void Keep(AdapterReading& reading, const ParameterReading& parameter, const Session& s) {
+  switch (ParamInfoOf(parameter.index).kind) {
+    case ParamKind::Float:
+      reading.shown[parameter.index - 1] = parameter.shown;
+      break;
+    case ParamKind::SerialNumber:
+      reading.serialNumber = s.Exchange.SerialNumber;
+      break;
+    case ParamKind::Stamp:
+      reading.writeDate = parameter.shown;
+      break;
+    case ParamKind::Address:
+      reading.storedAddress = parameter.shown.toInt();
+      break;
+    case ParamKind::Checksum:
+      break;
+  }
+}
+
 }  // namespace
 
 bool Answered(const Session& s) { return s.Exchange.ResponseText.size() >= kShortestAnswer; }
@@ -45,7 +82,30 @@ bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause
       s, send, [&s] { return Answered(s); }, pause, retry);
 }
 
-bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, int pauseMs) {
+ParameterReading ReadingOf(int index, const Session& s) {
+  const ExchangeState& x = s.Exchange;
+  ParameterReading reading{index, x.ParamValue, {}};
+  switch (ParamInfoOf(index).kind) {
+    case ParamKind::Float:
+      reading.shown = ParamShownText(index, x.ParamValue);
+      break;
+    case ParamKind::SerialNumber:
+      reading.shown = SerialNumberText(x.SerialNumber);
+      break;
+    case ParamKind::Stamp:
+      reading.shown = x.StampText;
+      break;
+    case ParamKind::Address:  // kept in the second of the four bytes
+      reading.shown = QString::number(s.Params.ParamRaw[ParamByteOffset(index) + 1]);
+      break;
+    case ParamKind::Checksum:
+      break;
+  }
+  return reading;
+}
+
+bool ReadAllParameters(Session& s, const std::function<void(const ParameterReading&)>& read,
+                       int pauseMs) {
   ExchangeState& x = s.Exchange;
   x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
@@ -54,11 +114,34 @@ bool ReadAllParameters(Session& s, const std::function<void(int index)>& shown, 
       return false;
     }
     if (IsFloatParam(i)) s.Params.ParamText[i] = ParamTableText(i, x.ParamValue);
-    shown(i);
+    read(ReadingOf(i, s));
     s.Requests.Clock().Delay(pauseMs);
     x.ParamIndex = i + 1;
   }
   return true;
+}
+
+ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& progress) {
+  ReadOutcome outcome;
+  s.Params.ReadFailed = 0;
+  if (!FirstRequestAnswered(s, plan)) return outcome;
+  if (plan.first == ReadPlan::FirstRequest::ParameterOneThenProbe && !AnswersAParameter(s)) {
+    outcome.result = ReadResult::UnexpectedAnswer;
+    return outcome;
+  }
+  AdapterReading& reading = outcome.reading;
+  reading.answeringAddress = static_cast<uint8_t>(s.Exchange.ResponseText[0]);
+  if (progress.answered) progress.answered(reading.answeringAddress);
+  const bool complete = ReadAllParameters(
+      s,
+      [&](const ParameterReading& parameter) {
+        Keep(reading, parameter, s);
+        if (progress.parameter) progress.parameter(parameter);
+      },
+      plan.pauseMs);
+  outcome.result = complete ? ReadResult::Read : ReadResult::ParameterFailed;
+  outcome.checksumMatches = complete && ChecksumVerify(s.Params, s.Exchange);
+  return outcome;
 }
 
 bool WriteAddressRegister(Session& s, int32_t address) {
@@ -77,6 +160,17 @@ bool WriteAllParameters(Session& s, const std::function<void(int index)>& writte
     s.Requests.Clock().Delay(kPauseMs);
   }
   return true;
+}
+
+WriteOutcome WriteImage(Session& s, int32_t newAddress, const WriteProgress& progress) {
+  if (!WriteAddressRegister(s, newAddress)) return {WriteResult::AddressNotAcknowledged, 0};
+  s.Exchange.DeviceAddress = static_cast<uint8_t>(newAddress);
+  if (progress.addressTaken) progress.addressTaken();
+  const bool complete = WriteAllParameters(s, [&progress](int index) {
+    if (progress.written) progress.written(index);
+  });
+  if (complete) return {WriteResult::Written, 0};
+  return {WriteResult::ParameterNotAcknowledged, s.Exchange.ParamIndex};
 }
 
 int FindAdapterAddress(Session& s, const std::function<void()>& between, int from, int to) {
