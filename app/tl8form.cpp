@@ -2,7 +2,7 @@
 
 #include "app/passthrough.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "ui/tool_texts.h"

@@ -1,7 +1,7 @@
 #include "app/toolwindows.h"
 
 #include "app/tl8form.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"

@@ -5,7 +5,7 @@
 #include "app/toolwindows.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"

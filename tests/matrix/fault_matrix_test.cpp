@@ -37,10 +37,10 @@
 #include <cerrno>
 #include <iostream>
 #include <map>
-#include <string>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -58,21 +58,29 @@ enum class Exchange {
   PassThrough,
 };
 
-constexpr Exchange kExchanges[] = {Exchange::Search,          Exchange::AddressWrite,
-                                   Exchange::BoundsOnOpening, Exchange::BoundsOnRequest,
-                                   Exchange::BoundsWrite,     Exchange::CalibrationRead,
+constexpr Exchange kExchanges[] = {Exchange::Search,           Exchange::AddressWrite,
+                                   Exchange::BoundsOnOpening,  Exchange::BoundsOnRequest,
+                                   Exchange::BoundsWrite,      Exchange::CalibrationRead,
                                    Exchange::CalibrationWrite, Exchange::PassThrough};
 
 const char* NameOf(Exchange e) {
   switch (e) {
-    case Exchange::Search: return "address search";
-    case Exchange::AddressWrite: return "address write";
-    case Exchange::BoundsOnOpening: return "bounds read on opening";
-    case Exchange::BoundsOnRequest: return "bounds read on request";
-    case Exchange::BoundsWrite: return "bounds write";
-    case Exchange::CalibrationRead: return "calibration read";
-    case Exchange::CalibrationWrite: return "calibration write";
-    case Exchange::PassThrough: return "pass-through";
+    case Exchange::Search:
+      return "address search";
+    case Exchange::AddressWrite:
+      return "address write";
+    case Exchange::BoundsOnOpening:
+      return "bounds read on opening";
+    case Exchange::BoundsOnRequest:
+      return "bounds read on request";
+    case Exchange::BoundsWrite:
+      return "bounds write";
+    case Exchange::CalibrationRead:
+      return "calibration read";
+    case Exchange::CalibrationWrite:
+      return "calibration write";
+    case Exchange::PassThrough:
+      return "pass-through";
   }
   return "?";
 }
@@ -89,10 +97,13 @@ bool Writes(Exchange e) { return e == Exchange::BoundsWrite || e == Exchange::Ca
 Duration BoundOf(Exchange e) {
   using std::chrono::milliseconds;
   switch (e) {
-    case Exchange::Search: return milliseconds(247 * 125);
+    case Exchange::Search:
+      return milliseconds(247 * 125);
     case Exchange::AddressWrite:
-    case Exchange::PassThrough: return milliseconds(1000);
-    default: return milliseconds(34 * 180);
+    case Exchange::PassThrough:
+      return milliseconds(1000);
+    default:
+      return milliseconds(34 * 180);
   }
 }
 
@@ -115,11 +126,15 @@ Target TargetIn(Exchange e) {
   switch (e) {
     case Exchange::BoundsOnOpening:  // parameter 1, then parameters 1..5
     case Exchange::BoundsOnRequest:  // the probe, then parameters 1..5
-    case Exchange::CalibrationRead: return {",fn=3,reg=265", 6};
+    case Exchange::CalibrationRead:
+      return {",fn=3,reg=265", 6};
     case Exchange::BoundsWrite:  // the address register, then parameters 1..5
-    case Exchange::CalibrationWrite: return {",fn=16,reg=265", 6};
-    case Exchange::PassThrough: return {",first=1", 1};  // the read after it goes unspoilt
-    default: return {"", 1};
+    case Exchange::CalibrationWrite:
+      return {",fn=16,reg=265", 6};
+    case Exchange::PassThrough:
+      return {",first=1", 1};  // the read after it goes unspoilt
+    default:
+      return {"", 1};
   }
 }
 
@@ -139,11 +154,11 @@ Image ImageOf(const tl8test::SimState& state) {
 struct Outcome {
   std::vector<QString> shown;  // message boxes, and the search's verdict line
   Duration took{};
-  int requests = 0;      // frames written
-  int afterFailure = 0;  // frames written after the first failure was shown
+  int requests = 0;                 // frames written
+  int afterFailure = 0;             // frames written after the first failure was shown
   std::optional<QString> nextRead;  // after a write or a switch: what a read then shows
   bool checksumMatches = true;
-  std::optional<int> adapterAt;  // after an address write
+  std::optional<int> adapterAt;       // after an address write
   Image imageBefore{}, imageAfter{};  // after a write
 };
 

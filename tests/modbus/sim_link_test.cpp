@@ -63,7 +63,7 @@ std::vector<std::string> Traffic(const std::vector<SimJournalEntry>& journal) {
 // and handles what is pending on the way, as windows need it to repaint.
 TEST(VirtualClock, DelayHandlesPendingEventsAndEndsOnTheTick) {
   int argc = 1;
-  char name[] = "modbus_simlink_test";
+  char name[] = "modbus_sim_link_test";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   VirtualClock clock;
