@@ -4,6 +4,7 @@
 
 #include "app/toolwindows.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "ui/boxes.h"
 #include "windows/qtboxes.h"
 
@@ -16,8 +17,9 @@ int main(int argc, char* argv[]) {
   SetBoxes(&qtBoxes);
   int result = 0;
   {
-    Session session;
-    ToolWindows windows(session);
+    TComPort port;  // the tool's one port, owned by the main window's side
+    Session session(port);
+    ToolWindows windows(session, port);
     result = QApplication::exec();
   }
   SetBoxes(nullptr);

@@ -8,11 +8,11 @@
 #include <QPoint>
 
 bool SwitchToPassThrough(Session& session) {
-  ExchangeGate::Scope exchange(session.Gate);
+  ExchangeGate::Scope exchange(session.Gate());
   if (!exchange) return false;
   const QPoint messagePos(180, 250);
   if (!SwitchAdapterToPassThrough(session)) {
-    boxes().Message(NoAdapterText(session.Exchange.DeviceAddress), BoxIcon::None, messagePos);
+    boxes().Message(NoAdapterText(session.DeviceAddress()), BoxIcon::None, messagePos);
     return false;
   }
   boxes().Message(kPassThroughDoneText, BoxIcon::None, messagePos);

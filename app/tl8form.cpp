@@ -3,6 +3,7 @@
 #include "app/passthrough.h"
 #include "modbus/session.h"
 #include "portdialog/veskcomsetupfrm.h"
+#include "serial/platform.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "ui/tool_texts.h"
@@ -23,8 +24,8 @@ const QString kJumperQuestion = QStringLiteral(
 
 }  // namespace
 
-TTl8Form::TTl8Form(Session& session, QWidget* parent)
-    : QMainWindow(parent), ComPort(session.ComPort), session_(session) {
+TTl8Form::TTl8Form(Session& session, TComPort& port, QWidget* parent)
+    : QMainWindow(parent), ComPort(port), session_(session) {
   setObjectName(QStringLiteral("Tl8Form"));
   setWindowTitle(QStringLiteral("Работа с ТЛ-8К  (Tl8v05)"));
   resize(480, 240);
@@ -60,12 +61,27 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
   ConnectHandler(N6, &QAction::triggered, this, &TTl8Form::N6Click);
   // While an exchange runs, nothing may start another one or switch the port;
   // watching the line stays possible.
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
   });
 }
 
-TComStopEvent* TTl8Form::StopEvent() const { return session_.StopEvent(); }
+TTl8Form::~TTl8Form() {
+  // The stop event goes with the window; a later stop request must not reach it.
+  UnregisterConsoleHandler(stopEvent_.get());
+  session_.SetStopEvent(nullptr);
+}
+
+void TTl8Form::RenewStopEvent() {
+  // The new event is registered before the old one goes, so a stop request
+  // never reaches a freed event.
+  auto fresh = std::make_unique<TComStopEvent>();
+  RegisterConsoleHandler(fresh.get(), [window = QPointer<TTl8Form>(this)] {
+    if (window) window->close();
+  });
+  session_.SetStopEvent(fresh.get());
+  stopEvent_ = std::move(fresh);
+}
 
 void TTl8Form::Show() {
   if (!shown_) {
@@ -81,18 +97,14 @@ void TTl8Form::FormShow() {
     return;
   }
   OpenComport();
-  session_.PasswordMode = 0;
-  session_.Exchange.DeviceAddress = 1;
+  session_.SetPasswordMode(PasswordRequest::Write);
+  session_.TalkTo(1);
 }
 
 void TTl8Form::OpenComport() {
   if (ComPort.Connected()) return;
   try {
-    // A console stop request ends the tool as "Выход" does, while the
-    // window is there to close.
-    session_.RenewStopEvent([window = QPointer<TTl8Form>(this)] {
-      if (window) window->close();
-    });
+    RenewStopEvent();
     ComPort.SetEvents({});
     ComPort.FlowControl().SetControlDTR(dtrEnable);
     ComPort.FlowControl().SetControlRTS(rtsEnable);
@@ -127,8 +139,8 @@ void TTl8Form::N7Click() {
 }
 
 void TTl8Form::N5Click() {
-  session_.AskPassword(1);
-  if (session_.UnlockGranted != 1) return;
+  session_.AskPassword(PasswordRequest::Unlock);
+  if (!session_.UnlockGranted()) return;
   TTehForm* calibration = windows_.calibration;
   calibration->show();
   calibration->raise();

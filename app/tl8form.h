@@ -7,6 +7,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class QAction;
 class QMenu;
 class Session;
@@ -19,7 +21,9 @@ class TTl8Form : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TTl8Form(Session& session, QWidget* parent = nullptr);
+  // `port` is the tool's one port, the line `session` talks through.
+  TTl8Form(Session& session, TComPort& port, QWidget* parent = nullptr);
+  ~TTl8Form() override;
 
   // The windows its menu opens; created after it, so handed in afterwards.
   struct ServiceWindows {
@@ -39,9 +43,9 @@ class TTl8Form : public QMainWindow {
   void OpenComport();
 
   // The event that ends a port wait early; null until the port was opened.
-  TComStopEvent* StopEvent() const;
+  TComStopEvent* StopEvent() const { return stopEvent_.get(); }
 
-  TComPort& ComPort;  // the session's
+  TComPort& ComPort;
 
   QMenu* N1;    // "Настройки"
   QAction* N2;  // "Настройка порта"
@@ -66,7 +70,12 @@ class TTl8Form : public QMainWindow {
   void N5Click();
   void N6Click();
 
+  // A fresh stop event for the session, registered with the console's stop
+  // requests, which end the tool as "Выход" does.
+  void RenewStopEvent();
+
   Session& session_;
+  std::unique_ptr<TComStopEvent> stopEvent_;
   ServiceWindows windows_;
   bool shown_ = false;
 };

@@ -12,8 +12,8 @@
 #include <QAction>
 #include <QMenu>
 
-ToolWindows::ToolWindows(Session& session) {
-  Tl8Form_ = std::make_unique<TTl8Form>(session);
+ToolWindows::ToolWindows(Session& session, TComPort& port) {
+  Tl8Form_ = std::make_unique<TTl8Form>(session, port);
   Tl8Form_->Show();
   // Never shown: the main window builds a fresh one for each use. Building it
   // reads the system's port list, whose failure is reported like any other.

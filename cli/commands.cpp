@@ -32,7 +32,7 @@ ReadOutcome ReadOrFail(Session& s, Report& report, RetryPause probePause) {
        }});
   report.EndProgress();
   if (outcome.result == ReadResult::NoAnswer)
-    throw EAdapterFailure(NoAdapterText(s.Exchange.DeviceAddress));
+    throw EAdapterFailure(NoAdapterText(s.DeviceAddress()));
   if (outcome.result != ReadResult::Read) throw EAdapterFailure(kReadFailedText);
   return outcome;
 }
@@ -60,8 +60,8 @@ void RequireChecksum(const ReadOutcome& outcome) {
   if (!outcome.checksumMatches) throw EAdapterFailure(kChecksumErrorText);
 }
 
-void RequireCodeWord(int mode, const QString& word) {
-  if (!PasswordPasses(mode, word)) throw EBadInput(kWrongPasswordText);
+void RequireCodeWord(PasswordRequest request, const QString& word) {
+  if (!PasswordPasses(request, word)) throw EBadInput(kWrongPasswordText);
 }
 
 // Whether the texts make an image, tried on scratch data: nothing of the
@@ -80,7 +80,7 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
       saveTo_ = std::make_unique<FileReplacement>(invocation.file, QStringLiteral("save"));
       break;
     case Command::Write: {
-      RequireCodeWord(0, invocation.codeWord);
+      RequireCodeWord(PasswordRequest::Write, invocation.codeWord);
       const CoefFileFields fields = LoadCoefFile(invocation.file);
       const int32_t fileAddress = StrToInt(fields.Address);
       if (!IsAdapterAddress(fileAddress)) throw EBadInput(kAddressRangeText);
@@ -98,7 +98,7 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
       break;
     }
     case Command::WriteBounds: {
-      RequireCodeWord(1, invocation.codeWord);
+      RequireCodeWord(PasswordRequest::Unlock, invocation.codeWord);
       bounds_ = LoadBoundsFile(invocation.file);
       // The other parameters come from the adapter; any number stands in for them here.
       ImageTexts texts{{}, QStringLiteral("0"), QStringLiteral("1"), QDateTime::currentDateTime()};
@@ -187,7 +187,8 @@ void CommandRun::Save(Session& session) {
 void CommandRun::Write(Session& session) {
   ImageTexts texts = *coefficients_;
   texts.Moment = QDateTime::currentDateTime();
-  if (!BuildParamImage(texts, session.Params, session.Exchange)) throw EBadInput(kCheckDataText);
+  if (!BuildParamImage(texts, session.Params(), session.Exchange()))
+    throw EBadInput(kCheckDataText);
   WriteAndReport(session, StrToInt(texts.Address));
 }
 
@@ -202,7 +203,8 @@ void CommandRun::WriteBounds(Session& session) {
                    QString::number(reading.answeringAddress),
                    QDateTime::currentDateTime()};
   for (size_t b = 0; b < kBoundParams.size(); ++b) texts.FloatFields[kBoundParams[b]] = bounds_[b];
-  if (!BuildParamImage(texts, session.Params, session.Exchange)) throw EBadInput(kCheckDataText);
+  if (!BuildParamImage(texts, session.Params(), session.Exchange()))
+    throw EBadInput(kCheckDataText);
   WriteAndReport(session, reading.answeringAddress);
 }
 
@@ -225,7 +227,7 @@ void CommandRun::SetAddress(Session& session) {
   // The search's read, at the new address only.
   if (FindAdapterAddress(
           session, [] {}, address, address) != address)
-    throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
+    throw EAdapterFailure(NoAdapterText(session.DeviceAddress()));
   if (report_.Json())
     report_.Object({{"address", address}});
   else
@@ -236,13 +238,13 @@ void CommandRun::PassThrough(Session& session) {
   // The search's read first, as in the windows, where the search always comes
   // before: the adapter's answer to the command is a copy of it, which only a
   // session that has seen whether the line echoes can tell from an echo.
-  const int address = session.Exchange.DeviceAddress;
+  const int address = session.DeviceAddress();
   if (FindAdapterAddress(
           session, [] {}, address, address) != address ||
       !SwitchAdapterToPassThrough(session))
-    throw EAdapterFailure(NoAdapterText(session.Exchange.DeviceAddress));
+    throw EAdapterFailure(NoAdapterText(session.DeviceAddress()));
   if (report_.Json())
-    report_.Object({{"address", session.Exchange.DeviceAddress}, {"passthrough", true}});
+    report_.Object({{"address", session.DeviceAddress()}, {"passthrough", true}});
   else
     report_.Line(kPassThroughDoneText);
 }

@@ -9,7 +9,8 @@
 #include "modbus/requests.h"
 #include "modbus/session.h"
 #include "modbus/traffic.h"
-#include "serial/link.h"
+#include "serial/comport.h"
+#include "serial/platform.h"
 #include "ui/tool_texts.h"
 
 #include <QCoreApplication>
@@ -20,8 +21,28 @@ namespace {
 
 enum ExitCode { kSuccess = 0, kAdapterFailed = 1, kBadInput = 2, kStopped = 130 };
 
-void OpenPort(Session& session, const QString& port) {
-  TComPort& com = session.ComPort;
+// Ctrl-C and termination requests signal the session's stop event at once:
+// the frame in flight ends, no other goes out, and the command ends with
+// EStopRequested. For the lifetime of this object.
+class ConsoleStop {
+ public:
+  explicit ConsoleStop(Session& session) : session_(session) {
+    RegisterConsoleHandler(&event_, [] {});
+    session_.SetStopEvent(&event_);
+  }
+  ~ConsoleStop() {
+    UnregisterConsoleHandler(&event_);
+    session_.SetStopEvent(nullptr);
+  }
+  ConsoleStop(const ConsoleStop&) = delete;
+  ConsoleStop& operator=(const ConsoleStop&) = delete;
+
+ private:
+  Session& session_;
+  TComStopEvent event_;
+};
+
+void OpenPort(TComPort& com, const QString& port) {
   com.SetPort(port.toStdString());
   com.SetEvents({});
   com.FlowControl().SetControlDTR(dtrEnable);
@@ -38,21 +59,20 @@ int Run(const Invocation& invocation, Report& report) {
     return kBadInput;
   }
 
-  Session session;
-  // Ctrl-C signals the stop event at once: the frame in flight ends, no
-  // other goes out, and the command ends with EStopRequested.
-  session.RenewStopEvent([] {});
+  TComPort port;
+  Session session(port);
+  const ConsoleStop stop(session);
   try {
-    OpenPort(session, invocation.port);
+    OpenPort(port, invocation.port);
   } catch (const EComPort& failure) {
     // The tool's message box in one line, and what the system said.
     const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
     report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");
     return kAdapterFailed;
   }
-  session.Exchange.DeviceAddress = static_cast<uint8_t>(invocation.address);
+  session.TalkTo(static_cast<uint8_t>(invocation.address));
   if (invocation.trace)
-    session.Traffic.SetListener(
+    session.Traffic().SetListener(
         [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
   try {
     command->Run(session);

@@ -13,9 +13,9 @@ constexpr int kPauseMs = 50;           // before a retry and between written par
 constexpr uint8_t kParameterByteCount = 4;
 
 bool ReadParameterWithRetry(Session& s) {
-  s.Requests.ReadParameter(0);
-  if (s.Exchange.ResponseStatus != kStatusAccepted) s.Requests.ReadParameter(0);
-  return s.Exchange.ResponseStatus == kStatusAccepted;
+  s.Requests().ReadParameter(0);
+  if (s.Exchange().ResponseStatus != kStatusAccepted) s.Requests().ReadParameter(0);
+  return s.Exchange().ResponseStatus == kStatusAccepted;
 }
 
 // Sends, and when the answer is not `usable` sends `retry` (the same request
@@ -24,33 +24,33 @@ bool TriedTwice(Session& s, const std::function<void()>& send, const std::functi
                 RetryPause pause, const std::function<void()>& retry) {
   send();
   if (usable()) return true;
-  if (pause == RetryPause::BeforeRetry) s.Requests.Clock().Delay(kPauseMs);
+  if (pause == RetryPause::BeforeRetry) s.Requests().Clock().Delay(kPauseMs);
   (retry ? retry : send)();
-  if (pause == RetryPause::AfterRetry) s.Requests.Clock().Delay(kPauseMs);
+  if (pause == RetryPause::AfterRetry) s.Requests().Clock().Delay(kPauseMs);
   return usable();
 }
 
 // Only the adapter's echo of the write counts; a refusal or a stranger's
 // answer is no answer to it.
 bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
-  return TriedTwice(s, send, [&s] { return s.Exchange.ResponseStatus == kStatusAccepted; },
+  return TriedTwice(s, send, [&s] { return s.Exchange().ResponseStatus == kStatusAccepted; },
                     RetryPause::BeforeRetry, {});
 }
 
 // The plan's first request, tried twice.
 bool FirstRequestAnswered(Session& s, const ReadPlan& plan) {
-  ModbusRequests& requests = s.Requests;
+  ModbusRequests& requests = s.Requests();
   const auto probe = [&requests] { requests.ReadParameter(1); };
   if (plan.first == ReadPlan::FirstRequest::Probe)
     return AnsweredWithRetry(s, probe, plan.retryPause);
-  s.Exchange.ParamIndex = 1;
+  s.Exchange().ParamIndex = 1;
   return AnsweredWithRetry(
       s, [&requests] { requests.ReadParameter(0); }, plan.retryPause, probe);
 }
 
 // Only a parameter's answer carries 4 data bytes; the probe's carries 14.
 bool AnswersAParameter(const Session& s) {
-  return static_cast<uint8_t>(s.Exchange.ResponseText[2]) == kParameterByteCount;
+  return static_cast<uint8_t>(s.Exchange().ResponseText[2]) == kParameterByteCount;
 }
 
 void Keep(AdapterReading& reading, const ParameterReading& parameter, const Session& s) {
@@ -59,7 +59,7 @@ void Keep(AdapterReading& reading, const ParameterReading& parameter, const Sess
       reading.shown[parameter.index - 1] = parameter.shown;
       break;
     case ParamKind::SerialNumber:
-      reading.serialNumber = s.Exchange.SerialNumber;
+      reading.serialNumber = s.Exchange().SerialNumber;
       break;
     case ParamKind::Stamp:
       reading.writeDate = parameter.shown;
@@ -74,7 +74,7 @@ void Keep(AdapterReading& reading, const ParameterReading& parameter, const Sess
 
 }  // namespace
 
-bool Answered(const Session& s) { return s.Exchange.ResponseText.size() >= kShortestAnswer; }
+bool Answered(const Session& s) { return s.Exchange().ResponseText.size() >= kShortestAnswer; }
 
 bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause pause,
                        const std::function<void()>& retry) {
@@ -83,7 +83,7 @@ bool AnsweredWithRetry(Session& s, const std::function<void()>& send, RetryPause
 }
 
 ParameterReading ReadingOf(int index, const Session& s) {
-  const ExchangeState& x = s.Exchange;
+  const ExchangeState& x = s.Exchange();
   ParameterReading reading{index, x.ParamValue, {}};
   switch (ParamInfoOf(index).kind) {
     case ParamKind::Float:
@@ -96,7 +96,7 @@ ParameterReading ReadingOf(int index, const Session& s) {
       reading.shown = x.StampText;
       break;
     case ParamKind::Address:  // kept in the second of the four bytes
-      reading.shown = QString::number(s.Params.ParamRaw[ParamByteOffset(index) + 1]);
+      reading.shown = QString::number(s.Params().ParamRaw[ParamByteOffset(index) + 1]);
       break;
     case ParamKind::Checksum:
       break;
@@ -106,16 +106,16 @@ ParameterReading ReadingOf(int index, const Session& s) {
 
 bool ReadAllParameters(Session& s, const std::function<void(const ParameterReading&)>& read,
                        int pauseMs) {
-  ExchangeState& x = s.Exchange;
+  ExchangeState& x = s.Exchange();
   x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
     if (!ReadParameterWithRetry(s)) {
-      s.Params.ReadFailed = 1;
+      s.Params().ReadFailed = 1;
       return false;
     }
-    if (IsFloatParam(i)) s.Params.ParamText[i] = ParamTableText(i, x.ParamValue);
+    if (IsFloatParam(i)) s.Params().ParamText[i] = ParamTableText(i, x.ParamValue);
     read(ReadingOf(i, s));
-    s.Requests.Clock().Delay(pauseMs);
+    s.Requests().Clock().Delay(pauseMs);
     x.ParamIndex = i + 1;
   }
   return true;
@@ -123,14 +123,14 @@ bool ReadAllParameters(Session& s, const std::function<void(const ParameterReadi
 
 ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& progress) {
   ReadOutcome outcome;
-  s.Params.ReadFailed = 0;
+  s.Params().ReadFailed = 0;
   if (!FirstRequestAnswered(s, plan)) return outcome;
   if (plan.first == ReadPlan::FirstRequest::ParameterOneThenProbe && !AnswersAParameter(s)) {
     outcome.result = ReadResult::UnexpectedAnswer;
     return outcome;
   }
   AdapterReading& reading = outcome.reading;
-  reading.answeringAddress = static_cast<uint8_t>(s.Exchange.ResponseText[0]);
+  reading.answeringAddress = static_cast<uint8_t>(s.Exchange().ResponseText[0]);
   if (progress.answered) progress.answered(reading.answeringAddress);
   const bool complete = ReadAllParameters(
       s,
@@ -140,44 +140,44 @@ ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& pr
       },
       plan.pauseMs);
   outcome.result = complete ? ReadResult::Read : ReadResult::ParameterFailed;
-  outcome.checksumMatches = complete && ChecksumVerify(s.Params, s.Exchange);
+  outcome.checksumMatches = complete && ChecksumVerify(s.Params(), s.Exchange());
   return outcome;
 }
 
 bool WriteAddressRegister(Session& s, int32_t address) {
   return AcknowledgedTwice(s, [&s, address] {
-    s.Requests.WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address));
+    s.Requests().WriteSingleRegister(kAddressRegister, static_cast<uint16_t>(address));
   });
 }
 
 bool WriteAllParameters(Session& s, const std::function<void(int index)>& written) {
-  ExchangeState& x = s.Exchange;
+  ExchangeState& x = s.Exchange();
   x.ParamIndex = 1;
   for (int i = 1; i <= kParamCount; ++i) {
-    if (!AcknowledgedTwice(s, [&s] { s.Requests.WriteParameter(); })) return false;
+    if (!AcknowledgedTwice(s, [&s] { s.Requests().WriteParameter(); })) return false;
     x.ParamIndex = i + 1;
     written(i);
-    s.Requests.Clock().Delay(kPauseMs);
+    s.Requests().Clock().Delay(kPauseMs);
   }
   return true;
 }
 
 WriteOutcome WriteImage(Session& s, int32_t newAddress, const WriteProgress& progress) {
   if (!WriteAddressRegister(s, newAddress)) return {WriteResult::AddressNotAcknowledged, 0};
-  s.Exchange.DeviceAddress = static_cast<uint8_t>(newAddress);
+  s.TalkTo(static_cast<uint8_t>(newAddress));
   if (progress.addressTaken) progress.addressTaken();
   const bool complete = WriteAllParameters(s, [&progress](int index) {
     if (progress.written) progress.written(index);
   });
   if (complete) return {WriteResult::Written, 0};
-  return {WriteResult::ParameterNotAcknowledged, s.Exchange.ParamIndex};
+  return {WriteResult::ParameterNotAcknowledged, s.Exchange().ParamIndex};
 }
 
 int FindAdapterAddress(Session& s, const std::function<void()>& between, int from, int to) {
-  ExchangeState& x = s.Exchange;
+  ExchangeState& x = s.Exchange();
   for (int address = std::max(from, kFirstAdapterAddress);
        address <= std::min(to, kLastAdapterAddress); ++address) {
-    s.Requests.SearchRead(address);
+    s.Requests().SearchRead(address);
     // Nothing of the answer matters but who sent it and its CRC.
     if (!x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&
         x.ResponseCrcMatches())
@@ -188,14 +188,14 @@ int FindAdapterAddress(Session& s, const std::function<void()>& between, int fro
 }
 
 void BroadcastNewAddress(Session& s, int32_t address) {
-  s.Exchange.DeviceAddress = static_cast<uint8_t>(address);
-  s.Requests.BroadcastAddress(address);
-  s.Requests.Clock().Delay(kPauseMs);
+  s.TalkTo(static_cast<uint8_t>(address));
+  s.Requests().BroadcastAddress(address);
+  s.Requests().Clock().Delay(kPauseMs);
 }
 
 bool SwitchAdapterToPassThrough(Session& s) {
-  ExchangeState& x = s.Exchange;
-  s.Requests.PassThroughCommand();
+  ExchangeState& x = s.Exchange();
+  s.Requests().PassThroughCommand();
   const auto length = static_cast<int32_t>(x.ResponseText.size());
   if (length < static_cast<int32_t>(kShortestAnswer))
     x.ResponseStatus = kStatusNoAnswer;

@@ -185,7 +185,7 @@ void TKoefForPotreb::ConnectHandlers() {
   ConnectHandler(IschodButton, &QPushButton::clicked, this, &TKoefForPotreb::IschodButtonClick);
   for (const BoundBox& box : BoundBoxes()) FilterKeys(box.edit, NumberKey);
   FilterKeys(ZavodNEdit, DigitKey);
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
 }
 
 std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
@@ -205,7 +205,7 @@ QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
 void TKoefForPotreb::UpdateButtons() {
   // Loading tmp.dat waits too: it would change boxes a running exchange
   // fills or is about to write.
-  const bool idle = !session_.Gate.Busy();
+  const bool idle = !session_.Gate().Busy();
   ReadButton->setEnabled(idle);
   IschodButton->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
@@ -217,7 +217,7 @@ void TKoefForPotreb::AllowWrite() {
 }
 
 void TKoefForPotreb::ReadAndSaveBounds() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   std::optional<BoundsFile> bounds;  // made once the first answer is in
   const ReadPlan plan{ReadPlan::FirstRequest::ParameterOneThenProbe, RetryPause::BeforeRetry, 100};
@@ -232,8 +232,7 @@ void TKoefForPotreb::ReadAndSaveBounds() {
                        bounds->AddLine(*line);
                    }});
   if (outcome.result == ReadResult::NoAnswer) {
-    boxes().Message(NoAdapterText(session_.Exchange.DeviceAddress), BoxIcon::None,
-                    QPoint(230, 390));
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(230, 390));
     hide();
     return;
   }
@@ -248,7 +247,7 @@ void TKoefForPotreb::ReadAndSaveBounds() {
 }
 
 void TKoefForPotreb::ReadButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   AdrEdit->clear();
   ZavodNEdit->clear();
@@ -259,8 +258,7 @@ void TKoefForPotreb::ReadButtonClick() {
                   {[this](int answeringAddress) { StartRead(answeringAddress); },
                    [this](const ParameterReading& parameter) { ShowParameter(parameter); }});
   if (outcome.result == ReadResult::NoAnswer) {
-    boxes().Message(NoAdapterText(session_.Exchange.DeviceAddress), BoxIcon::None,
-                    QPoint(180, 250));
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(180, 250));
     return;
   }
   FinishRead(outcome);
@@ -298,11 +296,11 @@ bool TKoefForPotreb::FinishRead(const ReadOutcome& outcome) {
 }
 
 void TKoefForPotreb::WriteButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   DataZapLabel->setText(QStringLiteral(" "));
-  session_.AskPassword(1);
-  if (session_.UnlockGranted != 1) {
+  session_.AskPassword(PasswordRequest::Unlock);
+  if (!session_.UnlockGranted()) {
     AdrEdit->setFocus();
     return;
   }

@@ -6,7 +6,7 @@
 #include "ui/boxes.h"
 
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts) {
-  if (BuildParamImage(texts, session.Params, session.Exchange)) return true;
+  if (BuildParamImage(texts, session.Params(), session.Exchange())) return true;
   boxes().Message(kCheckDataText);
   return false;
 }

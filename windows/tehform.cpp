@@ -93,7 +93,7 @@ TTehForm::TTehForm(Session& session, QWidget* parent)
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
   ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
   ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
 
   UpdateControls();
   setEnabled(false);
@@ -184,7 +184,7 @@ std::array<QLineEdit*, 14> TTehForm::DataFields() const {
 }
 
 void TTehForm::UpdateControls() {
-  const bool idle = !session_.Gate.Busy();
+  const bool idle = !session_.Gate().Busy();
   for (QPushButton* button : {ReadButton, ReadFileButton, NachButton}) button->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
   for (QLineEdit* field : DataFields()) field->setReadOnly(!idle);
@@ -216,7 +216,7 @@ void TTehForm::ShowParameter(const ParameterReading& parameter) {
 }
 
 void TTehForm::ReadButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   ShowDeviceDateCaption();
   DataLabel->clear();
@@ -229,8 +229,7 @@ void TTehForm::ReadButtonClick() {
                   {[this](int) { Panel1->Start(kReadStatus); },
                    [this](const ParameterReading& parameter) { ShowParameter(parameter); }});
   if (outcome.result == ReadResult::NoAnswer) {
-    boxes().Message(NoAdapterText(session_.Exchange.DeviceAddress), BoxIcon::None,
-                    QPoint(230, 390));
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(230, 390));
     close();
     return;
   }
@@ -243,11 +242,11 @@ void TTehForm::ReadButtonClick() {
 }
 
 void TTehForm::WriteButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   ShowDeviceDateCaption();
   DataLabel->clear();
-  session_.PasswordMode = 0;
+  session_.SetPasswordMode(PasswordRequest::Write);
 
   // Checked before anything is saved or asked: a file or a password for an
   // address the adapter cannot take would only have to be thrown away.
@@ -258,8 +257,8 @@ void TTehForm::WriteButtonClick() {
   }
   if (!SaveFileIfAsked()) return;
 
-  session_.AskPassword(0);
-  if (session_.WriteGranted != 1) {
+  session_.AskPassword(PasswordRequest::Write);
+  if (!session_.WriteGranted()) {
     Panel1->hide();
     return;
   }

@@ -28,13 +28,14 @@ const QString kQuestion = QStringLiteral(
     "   Перед работой с протоколом ICP CON нужна перемычка между \"Тест\" и \"GND\". Продолжим ? ");
 
 struct SessionHolder {
-  Session session;
+  TComPort port;
+  Session session{port};
 };
 
-// A main window with a session of its own, as the tool makes them; the window
-// goes first, then its session.
+// A main window with a port and a session of its own, as the tool makes
+// them; the window goes first, then its session and port.
 struct MainWindow : SessionHolder, TTl8Form {
-  MainWindow() : TTl8Form(session) {}
+  MainWindow() : TTl8Form(session, port) {}
 };
 
 class Startup : public ::testing::Test {
@@ -42,7 +43,7 @@ class Startup : public ::testing::Test {
   void SetUp() override {
     TestApp();
     form = std::make_unique<MainWindow>();
-    form->session.PasswordMode = 7;
+    form->session.SetPasswordMode(PasswordRequest::Unlock);
     form->ComPort.SetPort(line.SlavePath());  // never the real COM1
   }
 
@@ -79,8 +80,8 @@ TEST_F(Startup, YesOpensThePortWithDtrAndRtsRaisedAndSetsTheDefaults) {
   EXPECT_EQ(form->ComPort.FlowControl().ControlRTS(), rtsEnable);
   EXPECT_TRUE(form->ComPort.Events().empty());
   EXPECT_NE(form->StopEvent(), nullptr);
-  EXPECT_EQ(form->session.Exchange.DeviceAddress, 1);
-  EXPECT_EQ(form->session.PasswordMode, 0);
+  EXPECT_EQ(form->session.Exchange().DeviceAddress, 1);
+  EXPECT_EQ(form->session.PasswordMode(), PasswordRequest::Write);
   EXPECT_TRUE(Visible(form->N1));
   EXPECT_FALSE(Visible(form->N3));
   EXPECT_EQ(boxes.Shown().size(), 1u);  // the question only
@@ -104,7 +105,7 @@ TEST_F(Startup, YesWithABusyPortReportsItAndGoesOnWithThePortClosed) {
       QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
           QString::fromStdString(line.SlavePath()) +
           QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт."));
-  EXPECT_EQ(form->session.Exchange.DeviceAddress, 1);
+  EXPECT_EQ(form->session.Exchange().DeviceAddress, 1);
   EXPECT_TRUE(Visible(form->N1));
   // A second attempt, once the port is free, opens it with a fresh stop event.
   holder.ClosePort();
@@ -150,7 +151,7 @@ TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
     EXPECT_FALSE(Visible(declined.N3));
     EXPECT_TRUE(declined.N6->isVisible());
     EXPECT_FALSE(declined.ComPort.Connected());
-    EXPECT_EQ(declined.session.Exchange.DeviceAddress, 0);
+    EXPECT_EQ(declined.session.Exchange().DeviceAddress, 0);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "app/passthrough.h"
 #include "modbus/password.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -174,12 +175,12 @@ class Cell {
   Cell(const Fault& fault, Exchange exchange) : fault_(fault), exchange_(exchange) {
 #ifndef _WIN32
     if (fault.busyPort) {
-      real_ = std::make_unique<Session>();
+      real_ = std::make_unique<Session>(realPort_);
       holder_.SetPort(pty_.SlavePath());
       holder_.OpenPort();
-      real_->ComPort.SetPort(pty_.SlavePath());
+      realPort_.SetPort(pty_.SlavePath());
       try {
-        real_->ComPort.OpenPort();
+        realPort_.OpenPort();
       } catch (const EComPort&) {
         busyRefused_ = true;  // as the start-up's box reports it
       }
@@ -187,7 +188,7 @@ class Cell {
 #endif
     if (fault.rule) sim_.Restart({.faults = {fault.rule + TargetIn(exchange).filter}});
     Session& s = session();
-    s.Exchange.DeviceAddress = 1;
+    s.Exchange().DeviceAddress = 1;
     password_ = std::make_unique<TPaswKoefForm>(s);
     address_ = std::make_unique<TNetAddrF>(s);
     bounds_ = std::make_unique<TKoefForPotreb>(s);
@@ -243,7 +244,7 @@ class Cell {
   // The fields a write takes its values from, as a user leaves them.
   void PrepareWrite() {
     if (exchange_ == Exchange::BoundsWrite) {
-      for (int i = 1; i <= 12; ++i) session().Params.ParamText[i] = QStringLiteral("4.0000");
+      for (int i = 1; i <= 12; ++i) session().Params().ParamText[i] = QStringLiteral("4.0000");
       const char* texts[] = {"1111", "630", "85", "-40", "200", "1.5"};
       QLineEdit* boxes[] = {bounds_->Canal1_20, bounds_->Canal1_4,  bounds_->Canal2_20,
                             bounds_->Canal2_4,  bounds_->Canal3_20, bounds_->Canal3_4};
@@ -326,7 +327,7 @@ class Cell {
   // What the calibration window's read at address 1 shows now.
   QString ReadNow() {
     boxes_.Clear();
-    session().Exchange.DeviceAddress = 1;
+    session().Exchange().DeviceAddress = 1;
     TTehForm reader(session());
     reader.show();
     RunHandler([&reader] { reader.ReadButtonClick(); });
@@ -345,6 +346,7 @@ class Cell {
   TComPort holder_;  // another program that has the port
   int lineBytes_ = 0;
 #endif
+  TComPort realPort_;  // the tool's, on the busy port
   std::unique_ptr<Session> real_;
   bool busyRefused_ = false;
   std::unique_ptr<TPaswKoefForm> password_;

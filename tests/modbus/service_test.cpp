@@ -37,8 +37,8 @@ TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
     SCOPED_TRACE(c.name);
     tl8test::SimSession sim(tl8test::SimulatorSetup(c.simulator));
     TComStopEvent stop;
-    sim.session.Requests.SetStopEvent(&stop);
-    sim.session.Exchange.DeviceAddress = 1;
+    sim.session.Requests().SetStopEvent(&stop);
+    sim.session.Exchange().DeviceAddress = 1;
 
     size_t framesBeforeStop = 0;
     sim.clock.At(std::chrono::milliseconds(500), [&] {
@@ -63,17 +63,17 @@ TEST(LateAnswer, IsNeverTakenForTheNextParameter) {
     tl8test::SimSession sim(tl8test::SimulatorSetup(
         {"--fault", std::string(late) + ",reg=261,nth=1", "--fault", "silent,reg=263,nth=1"}));
     Session& s = sim.session;
-    s.Exchange.DeviceAddress = 1;
+    s.Exchange().DeviceAddress = 1;
     ASSERT_TRUE(ReadAllParameters(
         s, [](const ParameterReading&) {}, 50));
     const tl8test::SimState stored = sim.State(1);
     for (int i = 1; i <= kFloatParamCount; ++i) {
       const auto& d = stored.param(i);
-      EXPECT_EQ(s.Params.ParamText[i],
+      EXPECT_EQ(s.Params().ParamText[i],
                 ParamTableText(i, DeviceFloatToDouble(d[0], d[1], d[2], d[3])))
           << "parameter " << i;
     }
-    EXPECT_TRUE(ChecksumVerify(s.Params, s.Exchange));
+    EXPECT_TRUE(ChecksumVerify(s.Params(), s.Exchange()));
   }
 }
 

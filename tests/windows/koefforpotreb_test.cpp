@@ -65,7 +65,7 @@ class BoundsWindow : public ::testing::Test {
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(workDir.path()));  // tmp.dat lands here
-    session.Exchange.DeviceAddress = 1;
+    session.Exchange().DeviceAddress = 1;
   }
 
   void TearDown() override { QDir::setCurrent(previousDir); }
@@ -131,9 +131,9 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   // Lines 7 and 8 repeat parameter 12, the last float read.
   EXPECT_EQ(FileBytes(kTmpDat),
             "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
-  EXPECT_EQ(session.Params.ParamText[3], "16.0000");
-  EXPECT_EQ(session.Params.ParamText[5], "85.0000");
-  EXPECT_EQ(session.Params.ReadFailed, 0);
+  EXPECT_EQ(session.Params().ParamText[3], "16.0000");
+  EXPECT_EQ(session.Params().ParamText[5], "85.0000");
+  EXPECT_EQ(session.Params().ReadFailed, 0);
 
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(window.isEnabled());
@@ -165,7 +165,7 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Connect(c.args);
-    session.Exchange.DeviceAddress = c.address;
+    session.Exchange().DeviceAddress = c.address;
     WriteFile(kTmpDat, "old\r\n");
     boxes.Clear();
     window.show();
@@ -198,7 +198,7 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
     EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
     EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
-    EXPECT_EQ(session.Params.ReadFailed, 1);
+    EXPECT_EQ(session.Params().ReadFailed, 1);
     EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
     EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
         << "the new copy was left behind";
@@ -251,7 +251,7 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
 
   // Nobody at the address: the fields of the adapter are emptied first, the
   // bounds stay and the window stays open.
-  session.Exchange.DeviceAddress = 17;
+  session.Exchange().DeviceAddress = 17;
   window.ReadButton->click();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Нет ответа от ТЛ-8 с адресом  0017");
@@ -274,7 +274,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Ошибка ЦИК массива");
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(386, 390));
-  EXPECT_EQ(session.Params.ParamText[3], "16.1235");
+  EXPECT_EQ(session.Params().ParamText[3], "16.1235");
   boxes.Clear();
   const size_t readFrames = Received().size();
 
@@ -290,7 +290,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   const tl8test::SimState state = sim.State(5);
   EXPECT_EQ(state.address, 5);
-  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 5);
   EXPECT_EQ(state.param(1), AdapterFloatBytes(1010));
   EXPECT_EQ(state.param(2), AdapterFloatBytes(-3.25f));
   EXPECT_EQ(state.param(3), AdapterFloatBytes(16.1235f));
@@ -326,7 +326,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   for (QLineEdit* box : BoundBoxes()) box->setText("9");
   window.ZavodNEdit->setText("101001");
   window.AdrEdit->setText("1");
-  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
   WriteFile(kTmpDat, "1.5\r\n2.5\n-3\r\n");
   window.show();
   window.setEnabled(true);
@@ -365,7 +365,7 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   EXPECT_FALSE(window.WriteButton->isEnabled());
   EXPECT_FALSE(window.Panel2->isVisible());
   EXPECT_EQ(window.AdrEdit->text(), "");
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 void Type(QLineEdit* edit, QChar typed) {
@@ -425,7 +425,7 @@ TEST_F(BoundsWindow, RefusedWritesSendNothing) {
     EXPECT_EQ(boxes.Shown()[1].text, c.message);
     EXPECT_EQ(window.DataZapLabel->text(), " ");
     ExpectNothingSent();
-    EXPECT_EQ(session.Exchange.DeviceAddress, 1);
+    EXPECT_EQ(session.Exchange().DeviceAddress, 1);
   }
 }
 
@@ -437,7 +437,7 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   // The user's clicks 600 ms into the read arrive through the event loop.
   const auto clicks = [&] {
     tried = true;
-    EXPECT_TRUE(session.Gate.Busy());
+    EXPECT_TRUE(session.Gate().Busy());
     EXPECT_FALSE(window.ReadButton->isEnabled());
     EXPECT_FALSE(window.WriteButton->isEnabled());
     EXPECT_FALSE(window.IschodButton->isEnabled());
@@ -619,7 +619,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
     for (int i = 0; i < 6; ++i) BoundBoxes()[i]->setText(old[i]);
     boxes.Clear();
     if (c.write) {
-      for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+      for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
       window.ZavodNEdit->setText("101001");
       window.AdrEdit->setText("1");
       AnswerPassword("Rumel");
@@ -646,7 +646,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
 
 TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   Connect();
-  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
   for (QLineEdit* box : BoundBoxes()) box->setText("1");
   window.Canal3_4->setText("1.701412E+38");  // the largest device float as shown
   window.ZavodNEdit->setText("101001");
@@ -656,7 +656,7 @@ TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   ASSERT_EQ(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
   ExpectNothingSent();
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 }  // namespace
