@@ -3,23 +3,32 @@
 // Everything the command needs is checked before the port opens; then the
 // one command runs and the port closes with the session.
 
-#include "cli/commands.h"
-#include "cli/options.h"
 #include "cli/report.h"
-#include "modbus/requests.h"
+#include "cli/run.h"
 #include "modbus/session.h"
-#include "modbus/traffic.h"
 #include "serial/comport.h"
 #include "serial/platform.h"
-#include "ui/tool_texts.h"
 
 #include <QCoreApplication>
 
-#include <exception>
+#include <cstdio>
 
 namespace {
 
-enum ExitCode { kSuccess = 0, kAdapterFailed = 1, kBadInput = 2, kStopped = 130 };
+// The process's own standard streams, UTF-8.
+class StandardConsole final : public Console {
+ public:
+  void Out(const QString& text) override { Write(stdout, text); }
+  void Err(const QString& text) override { Write(stderr, text); }
+  bool ErrIsTerminal() const override { return StderrIsTerminal(); }
+
+ private:
+  static void Write(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+  }
+};
 
 // Ctrl-C and termination requests signal the session's stop event at once:
 // the frame in flight ends, no other goes out, and the command ends with
@@ -42,6 +51,7 @@ class ConsoleStop {
   TComStopEvent event_;
 };
 
+// The tool's own line: 9600 8N1 with DTR and RTS raised, as the windows open it.
 void OpenPort(TComPort& com, const QString& port) {
   com.SetPort(port.toStdString());
   com.SetEvents({});
@@ -50,62 +60,15 @@ void OpenPort(TComPort& com, const QString& port) {
   com.OpenPort();
 }
 
-int Run(const Invocation& invocation, Report& report) {
-  std::unique_ptr<CommandRun> command;
-  try {
-    command = std::make_unique<CommandRun>(invocation, report);
-  } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
-  }
-
-  TComPort port;
-  Session session(port);
-  const ConsoleStop stop(session);
-  try {
-    OpenPort(port, invocation.port);
-  } catch (const EComPort& failure) {
-    // The tool's message box in one line, and what the system said.
-    const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
-    report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");
-    return kAdapterFailed;
-  }
-  session.TalkTo(static_cast<uint8_t>(invocation.address));
-  if (invocation.trace)
-    session.Traffic().SetListener(
-        [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
-  try {
-    command->Run(session);
-  } catch (const EStopRequested&) {
-    report.Error(QStringLiteral("tl8ctl: stopped"));
-    return kStopped;
-  } catch (const EBadInput& failure) {
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
-  } catch (const std::exception& failure) {  // the adapter's answer, or the line itself
-    report.Error(QString::fromStdString(failure.what()));
-    return kAdapterFailed;
-  }
-  return kSuccess;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);  // the exchange's waits handle its events
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
-  Invocation invocation;
-  try {
-    invocation = ParseArguments(args);
-  } catch (const EUsage& failure) {
-    Report(false).Error(QStringLiteral("tl8ctl: %1\nTry 'tl8ctl --help'.").arg(failure.what()));
-    return kBadInput;
-  }
-  Report report(invocation.json);
-  if (invocation.help) {
-    report.Line(HelpText(invocation.command).trimmed());
-    return kSuccess;
-  }
-  return Run(invocation, report);
+  StandardConsole console;
+  TComPort port;
+  Session session(port);
+  const ConsoleStop stop(session);
+  return RunTl8ctl(args, console, session, [&port](const QString& name) { OpenPort(port, name); });
 }

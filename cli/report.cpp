@@ -1,49 +1,36 @@
 #include "cli/report.h"
 
-#include "serial/platform.h"
-
 #include <QJsonDocument>
 
-#include <cstdio>
-
-namespace {
-
-void Write(FILE* stream, const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-  std::fflush(stream);
-}
-
-}  // namespace
-
-Report::Report(bool json) : json_(json), terminal_(StderrIsTerminal()) {}
+Report::Report(bool json, Console& console)
+    : json_(json), console_(console), terminal_(console.ErrIsTerminal()) {}
 
 Report::~Report() { EndProgress(); }
 
-void Report::Line(const QString& text) { Write(stdout, text + '\n'); }
+void Report::Line(const QString& text) { console_.Out(text + '\n'); }
 
 void Report::Object(const QJsonObject& result) {
-  Write(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + '\n');
+  console_.Out(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + '\n');
 }
 
 void Report::Error(const QString& text) {
   EndProgress();
-  Write(stderr, text + '\n');
+  console_.Err(text + '\n');
 }
 
 void Report::Trace(const QString& line) {
   EndProgress();  // the next progress line comes back below
-  Write(stderr, line + '\n');
+  console_.Err(line + '\n');
 }
 
 void Report::Progress(const QString& text) {
   if (!terminal_) return;
-  Write(stderr, "\r" + text + "\x1b[K");  // the rest of an older, longer line goes
+  console_.Err("\r" + text + "\x1b[K");  // the rest of an older, longer line goes
   progressShown_ = true;
 }
 
 void Report::EndProgress() {
   if (!progressShown_) return;
-  Write(stderr, QStringLiteral("\r\x1b[K"));
+  console_.Err(QStringLiteral("\r\x1b[K"));
   progressShown_ = false;
 }
