@@ -148,8 +148,10 @@ std::string FreshName(const std::string& name) {
 int WriteAll(int fd, const QByteArray& content) {
   for (qsizetype done = 0; done < content.size();) {
     const ssize_t wrote = pwrite(fd, content.constData() + done, content.size() - done, done);
-    if (wrote < 0 && errno != EINTR) return errno;
-    if (wrote > 0) done += wrote;
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return errno;
+    if (wrote == 0) return EIO;  // no progress and no reason: never wait for one
+    done += wrote;
   }
   return 0;
 }
