@@ -43,9 +43,10 @@ struct SettingsLocation {
 };
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key);
 
-// The settings file's typed text format, QSettings' read and write functions
-// for it: quoted texts and 32-bit integers ("dword:" and eight hex digits)
-// under "[section]" lines. Reading refuses any other line.
+// The settings file's typed text format: quoted texts and 32-bit integers
+// ("dword:" and eight hex digits) under "[section]" lines, the keys of the
+// map being "section/name" with "/" for the "\" of the section line. Reading
+// refuses any other line; writing refuses any other type of value.
 bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map);
 bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map);
 

@@ -275,6 +275,13 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
            "200\r\n1.5\r\n16\r\n4\r\n");
   const std::string bounds = file("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
   const std::string shortBounds = file("short.dat", "900\r\n10\r\n4.5\r\n");
+  // 0.5 written past the line limit: the first 1024 characters of it are 0.
+  const QByteArray half = "0." + QByteArray(1030, '0') + "5e1030\r\n";
+  const std::string longCoef = file("long.dat", "1\r\n\r\n0101001\r\n" + half);
+  const std::string longBounds = file("long-tmp.dat", "900\r\n" + half);
+  // Names in Windows-1251 ("А.dat", "Б.dat") are no UTF-8: decoded, both
+  // would name this file, U+FFFD ".dat".
+  const std::string replaced = file("\xEF\xBF\xBD.dat", QByteArray::fromStdString(FileBytes(good)));
 
   const struct {
     std::vector<std::string> args;
@@ -303,6 +310,12 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
       {{"write-bounds", shortBounds, "--code-word", "Rumel"}, "Проверьте данные"},
       {{"write-bounds", sim.dir(), "--code-word", "Rumel"}, "Cannot read"},
       {{"save", sim.path("no/such/dir.dat")}, "Cannot save"},
+      {{"write", longCoef, "--code-word", "Pelmar"}, "Проверьте данные"},
+      {{"write-bounds", longBounds, "--code-word", "Rumel"}, "Проверьте данные"},
+      {{"save", sim.path("\xC0.dat")},
+       "tl8ctl: file name \"" + sim.path("\\xc0.dat") + "\" is not valid UTF-8"},
+      {{"write", sim.path("\xC1.dat"), "--code-word", "Pelmar"}, "is not valid UTF-8"},
+      {{"--port=\xC0", "read"}, "tl8ctl: --port name \"\\xc0\" is not valid UTF-8"},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -313,9 +326,14 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
     EXPECT_EQ(ran.out, "") << shown;
   }
   EXPECT_EQ(Requests(sim), 0);
+  EXPECT_EQ(FileBytes(replaced), FileBytes(good));
+  EXPECT_FALSE(fs::exists(sim.path("\xC0.dat")));
   // The same port and files do work: the table's refusals were the inputs'.
   EXPECT_EQ(RunCtl(sim, {"write", good, "--code-word", "Pelmar"}).code, 0);
   EXPECT_EQ(RunCtl(sim, {"write-bounds", bounds, "--code-word", "Rumel"}).code, 0);
+  // A name in UTF-8 takes its bytes as they are.
+  EXPECT_EQ(RunCtl(sim, {"save", sim.path("Адаптер.dat")}).code, 0);
+  EXPECT_TRUE(fs::exists(sim.path("Адаптер.dat")));
 }
 
 TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
