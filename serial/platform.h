@@ -157,10 +157,10 @@ QString CommitPendingFile(PendingFile& file, const QByteArray& content);
 }  // namespace comdev
 
 // --- Console stop handler ---------------------------------------------------------
-// The console's stop requests (Ctrl+C in the terminal, a termination request
-// from the system). The tool runs without a console of its own, but when one
-// asks it to stop, any port wait must end at once and the tool must then end
-// as "Выход" does.
+// The console's stop requests (Ctrl+C in the terminal, the terminal closed, a
+// termination request from the system). The tool runs without a console of
+// its own, but when one asks it to stop, any port wait must end at once and
+// the tool must then end as "Выход" does.
 
 // Registers the handler again (each call replaces the previous registration):
 // on a stop request it signals `stopEvent` at once, from whatever context the

@@ -2,6 +2,7 @@
 // separate process on a pseudo-terminal), its exit code, stdout and stderr,
 // and what the simulator's memory and journal say went over the line.
 
+#include "serial/platform_unix.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
@@ -14,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
@@ -22,6 +25,7 @@
 #include <map>
 #include <regex>
 #include <thread>
+#include <vector>
 
 namespace tl8test {
 namespace {
@@ -363,6 +367,35 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   std::this_thread::sleep_for(200ms);
   EXPECT_LE(Requests(sim), before + 2);  // the frame in flight at most
   EXPECT_LT(Requests(sim), 100);
+}
+
+// The terminal closing (SIGHUP) ends a run as Ctrl-C does, and the port is
+// left free: no lock file, and no exclusive mode that would refuse the next
+// opener who is not root.
+TEST(Tl8ctl, AClosedTerminalEndsARunAsCtrlCDoesAndFreesThePort) {
+  SimProcess sim({"--link", "{dir}/line", "--address", "247"});
+  Ctl scan(sim.dir(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_GT(Requests(sim), 0) << "the search did not start";
+  std::vector<std::string> names;
+  ASSERT_EQ(comdev::LockNames(sim.path("line"), names), 0);
+  const std::string lockDir = comdev::LockDirectory();
+  const bool locking = !lockDir.empty() && access(lockDir.c_str(), W_OK) == 0;
+  const std::string lockFile = lockDir + "/LCK.." + names.front();
+  EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
+
+  scan.Signal(SIGHUP);
+  EXPECT_EQ(scan.Wait(), 130);
+  EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
+  EXPECT_FALSE(fs::exists(lockFile)) << lockFile;
+  const int device = open(sim.path("line").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(device, 0);
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(device, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(device);
 }
 
 TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
