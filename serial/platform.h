@@ -165,7 +165,8 @@ QString CommitPendingFile(PendingFile& file, const QByteArray& content);
 // Registers the handler again (each call replaces the previous registration):
 // on a stop request it signals `stopEvent` at once, from whatever context the
 // request arrives in, and then runs `onStop` on the user-interface thread.
-// Once it returns, no stop request touches the stop event it replaced.
+// Once it returns, no stop request touches the stop event it replaced. A
+// request the process was started to ignore (`nohup`) stays ignored.
 void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop);
 
 // Takes back the registration of `stopEvent` if it is the current one: stop
