@@ -1,11 +1,12 @@
-// The tool's entry point: sets up the application (icon, Qt's Russian texts),
-// creates its windows in their fixed order, with the main window shown (and
-// its start-up question asked) first, then runs the message loop until the
-// main window closes.
+// The tool's entry point: sets up the application (icon, font, Qt's Russian
+// texts), creates its windows in their fixed order, with the main window shown
+// (and its start-up question asked) first, then runs the message loop until
+// the main window closes (not at all when it closed already).
 
 #include "app/application_setup.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "ui/boxes.h"
 #include "windows/qtboxes.h"
 
@@ -19,9 +20,10 @@ int main(int argc, char* argv[]) {
   SetBoxes(&qtBoxes);
   int result = 0;
   {
-    Session session;
-    ToolWindows windows(session);
-    result = QApplication::exec();
+    TComPort port;  // the tool's one port, owned by the main window's side
+    Session session(port);
+    ToolWindows windows(session, port);
+    result = windows.Run();
   }
   SetBoxes(nullptr);
   return result;

@@ -2,10 +2,11 @@
 
 #include "app/passthrough.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
+#include "serial/platform.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
@@ -23,8 +24,8 @@ const QString kJumperQuestion = QStringLiteral(
 
 }  // namespace
 
-TTl8Form::TTl8Form(Session& session, QWidget* parent)
-    : QMainWindow(parent), ComPort(session.ComPort), session_(session) {
+TTl8Form::TTl8Form(Session& session, TComPort& port, QWidget* parent)
+    : QMainWindow(parent), ComPort(port), session_(session) {
   setObjectName(QStringLiteral("Tl8Form"));
   setWindowTitle(QStringLiteral("Работа с ТЛ-8К  (Tl8v05)"));
   resize(480, 240);
@@ -60,39 +61,54 @@ TTl8Form::TTl8Form(Session& session, QWidget* parent)
   ConnectHandler(N6, &QAction::triggered, this, &TTl8Form::N6Click);
   // While an exchange runs, nothing may start another one or switch the port;
   // watching the line stays possible.
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QAction* item : {N2, N8, N4, N7, N5}) item->setEnabled(!busy);
   });
 }
 
-TComStopEvent* TTl8Form::StopEvent() const { return session_.StopEvent(); }
+TTl8Form::~TTl8Form() {
+  // The stop event goes with the window; a later stop request must not reach it.
+  UnregisterConsoleHandler(stopEvent_.get());
+  session_.SetStopEvent(nullptr);
+}
+
+void TTl8Form::RenewStopEvent() {
+  // The new event is registered before the old one goes, so a stop request
+  // never reaches a freed event.
+  auto fresh = std::make_unique<TComStopEvent>();
+  RegisterConsoleHandler(fresh.get(), [window = QPointer<TTl8Form>(this)] {
+    if (window) window->close();
+  });
+  session_.SetStopEvent(fresh.get());
+  stopEvent_ = std::move(fresh);
+}
 
 void TTl8Form::Show() {
   if (!shown_) {
     shown_ = true;
     FormShow();
   }
-  show();
+  // A stop request during the start-up boxes closed the window before it ever showed.
+  if (!ended_) show();
 }
 
 void TTl8Form::FormShow() {
+  // Stop requests reach the window from the start-up question on.
+  RenewStopEvent();
   if (boxes().Question(kJumperQuestion, QPoint(180, 250)) != BoxAnswer::Yes) {
     N1->menuAction()->setVisible(false);
     return;
   }
+  if (ended_) return;
   OpenComport();
-  session_.PasswordMode = 0;
-  session_.Exchange.DeviceAddress = 1;
+  session_.SetPasswordMode(PasswordRequest::Write);
+  session_.TalkTo(1);
 }
 
 void TTl8Form::OpenComport() {
   if (ComPort.Connected()) return;
   try {
-    // A console stop request ends the tool as "Выход" does, while the
-    // window is there to close.
-    session_.RenewStopEvent([window = QPointer<TTl8Form>(this)] {
-      if (window) window->close();
-    });
+    RenewStopEvent();
     ComPort.SetEvents({});
     ComPort.FlowControl().SetControlDTR(dtrEnable);
     ComPort.FlowControl().SetControlRTS(rtsEnable);
@@ -127,8 +143,8 @@ void TTl8Form::N7Click() {
 }
 
 void TTl8Form::N5Click() {
-  session_.AskPassword(1);
-  if (session_.UnlockGranted != 1) return;
+  session_.AskPassword(PasswordRequest::Unlock);
+  if (!session_.UnlockGranted()) return;
   TTehForm* calibration = windows_.calibration;
   calibration->show();
   calibration->raise();
@@ -141,5 +157,7 @@ void TTl8Form::N6Click() { close(); }
 
 void TTl8Form::closeEvent(QCloseEvent* event) {
   event->accept();
+  ended_ = true;
+  // Before the message loop runs this does nothing: the tool's loop then asks Ended().
   QCoreApplication::quit();
 }

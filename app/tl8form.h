@@ -7,6 +7,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class QAction;
 class QMenu;
 class Session;
@@ -19,7 +21,9 @@ class TTl8Form : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TTl8Form(Session& session, QWidget* parent = nullptr);
+  // `port` is the tool's one port, the line `session` talks through.
+  TTl8Form(Session& session, TComPort& port, QWidget* parent = nullptr);
+  ~TTl8Form() override;
 
   // The windows its menu opens; created after it, so handed in afterwards.
   struct ServiceWindows {
@@ -31,17 +35,23 @@ class TTl8Form : public QMainWindow {
   void SetServiceWindows(const ServiceWindows& windows) { windows_ = windows; }
 
   // Shows the window; the first showing asks the start-up question before the
-  // window appears.
+  // window appears. Stop requests close the window from the question on; one
+  // that comes while a start-up box is open takes effect when the box closes:
+  // the port is not opened after the question and the window never shows.
   void Show();
+
+  // Whether the window was closed, which ends the tool (also before the
+  // message loop runs, when nothing can quit it yet).
+  bool Ended() const { return ended_; }
 
   // Opens ComPort unless it is open; a failure is reported in its own box and
   // leaves the port closed.
   void OpenComport();
 
-  // The event that ends a port wait early; null until the port was opened.
-  TComStopEvent* StopEvent() const;
+  // The event that ends a port wait early; null until the window was first shown.
+  TComStopEvent* StopEvent() const { return stopEvent_.get(); }
 
-  TComPort& ComPort;  // the session's
+  TComPort& ComPort;
 
   QMenu* N1;    // "Настройки"
   QAction* N2;  // "Настройка порта"
@@ -66,7 +76,13 @@ class TTl8Form : public QMainWindow {
   void N5Click();
   void N6Click();
 
+  // A fresh stop event for the session, registered with the console's stop
+  // requests, which end the tool as "Выход" does.
+  void RenewStopEvent();
+
   Session& session_;
+  std::unique_ptr<TComStopEvent> stopEvent_;
   ServiceWindows windows_;
   bool shown_ = false;
+  bool ended_ = false;
 };

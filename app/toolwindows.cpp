@@ -1,7 +1,7 @@
 #include "app/toolwindows.h"
 
 #include "app/tl8form.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
@@ -10,10 +10,11 @@
 #include "windows/tehform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 
-ToolWindows::ToolWindows(Session& session) {
-  Tl8Form_ = std::make_unique<TTl8Form>(session);
+ToolWindows::ToolWindows(Session& session, TComPort& port) {
+  Tl8Form_ = std::make_unique<TTl8Form>(session, port);
   Tl8Form_->Show();
   // Never shown: the main window builds a fresh one for each use. Building it
   // reads the system's port list, whose failure is reported like any other.
@@ -32,6 +33,8 @@ ToolWindows::ToolWindows(Session& session) {
   QObject::connect(TehForm_.get(), &TTehForm::AdapterRead, KoefForPotreb_.get(),
                    [bounds = KoefForPotreb_.get()] { bounds->setEnabled(true); });
 }
+
+int ToolWindows::Run() const { return Tl8Form_->Ended() ? 0 : QApplication::exec(); }
 
 ToolWindows::~ToolWindows() {
   LineMonitor_.reset();

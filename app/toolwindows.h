@@ -2,12 +2,14 @@
 // Every window of the tool, created once for the session in a fixed order (the
 // main window first, shown at once, so its start-up question comes before
 // anything else) and destroyed in the reverse order when the tool ends. The
-// windows meet only here: each gets the session, and what one window does for
-// another is wired up here.
+// windows meet only here: each gets the session (the main window also the
+// port the session talks through), and what one window does for another is
+// wired up here.
 
 #include <memory>
 
 class Session;
+class TComPort;
 class TTl8Form;
 class TVeskComSetupFrm;
 class TKoefForPotreb;
@@ -18,8 +20,12 @@ class TLineMonitor;
 
 class ToolWindows {
  public:
-  explicit ToolWindows(Session& session);
+  ToolWindows(Session& session, TComPort& port);
   ~ToolWindows();
+
+  // Runs the message loop until the main window closes; returns 0 at once
+  // when a stop request closed it during the start-up, before the loop ran.
+  int Run() const;
 
   TTl8Form* Tl8Form() const { return Tl8Form_.get(); }
   TVeskComSetupFrm* VeskComSetupFrm() const { return VeskComSetupFrm_.get(); }

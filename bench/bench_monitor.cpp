@@ -7,6 +7,7 @@
 // open is within 3%.
 
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/sim_process.h"
 #include "windows/linemonitor.h"
 
@@ -29,9 +30,9 @@ constexpr int kReadDelaysMs = 100 + 20;  // each parameter read's fixed delays
 double Read16(Session& session) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 1; i <= kParamCount; ++i) {
-    session.Exchange.ParamIndex = i;
-    session.Requests.ReadParameter(0);
-    if (session.Exchange.ResponseStatus != kStatusAccepted) return -1;
+    session.Exchange().ParamIndex = i;
+    session.Requests().ReadParameter(0);
+    if (session.Exchange().ResponseStatus != kStatusAccepted) return -1;
   }
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
@@ -50,16 +51,17 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   tl8test::SimProcess sim;
-  Session session;
-  session.ComPort.SetEvents({});
-  session.ComPort.SetPort(sim.port());
-  session.ComPort.OpenPort();
-  session.Exchange.DeviceAddress = 1;
+  TComPort port;
+  Session session{port};
+  port.SetEvents({});
+  port.SetPort(sim.port());
+  port.OpenPort();
+  session.TalkTo(1);
   TLineMonitor monitor(session);
 
   const Setting settings[] = {
-      {"no log", [&] { session.Requests.SetTrafficLog(nullptr); },
-       [&] { session.Requests.SetTrafficLog(&session.Traffic); }},
+      {"no log", [&] { session.Requests().SetTrafficLog(nullptr); },
+       [&] { session.Requests().SetTrafficLog(&session.Traffic()); }},
       {"closed", [] {}, [] {}},
       {"open", [&] { monitor.Open(); }, [&] { monitor.hide(); }},
   };
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
   }
   monitor.ShowNewLines();
   std::printf("lines recorded: %llu, shown by the monitor: %d\n",
-              static_cast<unsigned long long>(session.Traffic.End()),
+              static_cast<unsigned long long>(session.Traffic().End()),
               monitor.Lines->document()->blockCount());
   return 0;
 }

@@ -3,8 +3,9 @@
 // millisecond, as a 9600 bit/s line carries them). Prints the wall time of the
 // whole search and per address.
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/pty_pair.h"
 
 #include <QCoreApplication>
@@ -36,10 +37,11 @@ void PlayFarEnd(int master, bool noisy, const std::atomic<bool>& done) {
 
 void Search(const char* line, bool noisy) {
   PtyPair pty;
-  Session session;
-  session.ComPort.SetEvents({});
-  session.ComPort.SetPort(pty.SlavePath());
-  session.ComPort.OpenPort();
+  TComPort port;
+  Session session{port};
+  port.SetEvents({});
+  port.SetPort(pty.SlavePath());
+  port.OpenPort();
   std::atomic<bool> done{false};
   std::thread farEnd(PlayFarEnd, pty.Master(), noisy, std::cref(done));
 

@@ -15,8 +15,9 @@
 
 #include "modbus/number_text.h"
 #include "modbus/params.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/sim_session.h"
 
@@ -87,15 +88,24 @@ enum class Failure {
 
 const char* NameOf(Failure f) {
   switch (f) {
-    case Failure::NoAdapter: return "no adapter (probe)";
-    case Failure::ReadFailed: return "read: parameter failed twice";
-    case Failure::ReadChecksum: return "read: checksum error";
-    case Failure::WriteNotAcknowledged: return "write: not acknowledged";
-    case Failure::ReadBackFailed: return "read back: parameter failed twice";
-    case Failure::ReadBackChecksum: return "read back: checksum error";
-    case Failure::ReadBackDiffers: return "read back: not what was written";
-    case Failure::PortError: return "port error";
-    case Failure::SilentlyWrongRead: return "read taken as good but wrong";
+    case Failure::NoAdapter:
+      return "no adapter (probe)";
+    case Failure::ReadFailed:
+      return "read: parameter failed twice";
+    case Failure::ReadChecksum:
+      return "read: checksum error";
+    case Failure::WriteNotAcknowledged:
+      return "write: not acknowledged";
+    case Failure::ReadBackFailed:
+      return "read back: parameter failed twice";
+    case Failure::ReadBackChecksum:
+      return "read back: checksum error";
+    case Failure::ReadBackDiffers:
+      return "read back: not what was written";
+    case Failure::PortError:
+      return "port error";
+    case Failure::SilentlyWrongRead:
+      return "read taken as good but wrong";
   }
   return "?";
 }
@@ -172,7 +182,7 @@ class SimulatedAdapter final : public Adapter {
     if (fault && fault->rule) setup.faults = {fault->rule + (",nth=" + std::to_string(request))};
     sim_.Restart(setup);
     if (fault && !fault->rule) sim_.link().VanishAt(request, fault->loss);
-    sim_.session.Exchange.DeviceAddress = 1;
+    sim_.session.Exchange().DeviceAddress = 1;
   }
   Memory memory() override { return MemoryOf(sim_.State(1)); }
   bool FaultHit() override {
@@ -193,20 +203,18 @@ class SimulatedAdapter final : public Adapter {
 // state file the last one left, and the port opened on it.
 class ProcessAdapter final : public Adapter {
  public:
-  ProcessAdapter() : statePath_(dir_.filePath(QStringLiteral("state.txt")).toStdString()) {
-    session_.RenewStopEvent([] {});
-  }
+  ProcessAdapter() : statePath_(dir_.filePath(QStringLiteral("state.txt")).toStdString()) {}
   Session& session() override { return session_; }
   void NewCycle(const FaultKind* fault, int request) override {
-    session_.ComPort.ClosePort();
+    port_.ClosePort();
     std::vector<std::string> args = {"--state", statePath_};
     if (fault && fault->rule)
       args.insert(args.end(), {"--fault", fault->rule + (",nth=" + std::to_string(request))});
     sim_.reset();
     sim_ = std::make_unique<tl8test::SimProcess>(args);
-    session_.ComPort.SetPort(sim_->port());
-    session_.ComPort.OpenPort();
-    session_.Exchange.DeviceAddress = 1;
+    port_.SetPort(sim_->port());
+    port_.OpenPort();
+    session_.TalkTo(1);
   }
   Memory memory() override { return MemoryOf(sim_->state()); }
   bool FaultHit() override {
@@ -222,7 +230,8 @@ class ProcessAdapter final : public Adapter {
  private:
   QTemporaryDir dir_;  // the adapter's memory outlives every cycle's simulator
   std::string statePath_;
-  Session session_;
+  TComPort port_;
+  Session session_{port_};
   std::unique_ptr<tl8test::SimProcess> sim_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -230,7 +239,7 @@ class ProcessAdapter final : public Adapter {
 Memory RawRead(const Session& s) {
   Memory raw{};
   for (int i = 1; i <= 16; ++i)
-    for (int b = 0; b < 4; ++b) raw[i - 1][b] = s.Params.ParamRaw[4 * i + b];
+    for (int b = 0; b < 4; ++b) raw[i - 1][b] = s.Params().ParamRaw[4 * i + b];
   return raw;
 }
 
@@ -238,14 +247,15 @@ Memory RawRead(const Session& s) {
 // as complete must match the adapter's memory byte for byte.
 std::optional<Failure> ReadAll(Adapter& adapter, bool readBack) {
   Session& s = adapter.session();
-  s.Params.ReadFailed = 0;
+  s.Params().ReadFailed = 0;
   if (!AnsweredWithRetry(
-          s, [&s] { s.Requests.ReadParameter(1); }, RetryPause::AfterRetry))
+          s, [&s] { s.Requests().ReadParameter(1); }, RetryPause::AfterRetry))
     return Failure::NoAdapter;
-  if (!ReadAllParameters(s, [](int) {}, kReadPauseMs))
+  if (!ReadAllParameters(
+          s, [](const ParameterReading&) {}, kReadPauseMs))
     return readBack ? Failure::ReadBackFailed : Failure::ReadFailed;
   if (RawRead(s) != adapter.memory()) return Failure::SilentlyWrongRead;
-  if (!ChecksumVerify(s.Params, s.Exchange))
+  if (!ChecksumVerify(s.Params(), s.Exchange()))
     return readBack ? Failure::ReadBackChecksum : Failure::ReadChecksum;
   return std::nullopt;
 }
@@ -253,10 +263,10 @@ std::optional<Failure> ReadAll(Adapter& adapter, bool readBack) {
 // Writes back what was read with parameter 3 set to `value`.
 std::optional<Failure> WriteAll(Session& s, const QString& value) {
   ImageTexts texts{{{3, value}},
-                   SerialNumberText(s.Exchange.SerialNumber),
+                   SerialNumberText(s.Exchange().SerialNumber),
                    QStringLiteral("1"),
                    QDateTime::currentDateTime()};
-  if (!BuildParamImage(texts, s.Params, s.Exchange)) return Failure::WriteNotAcknowledged;
+  if (!BuildParamImage(texts, s.Params(), s.Exchange())) return Failure::WriteNotAcknowledged;
   if (!WriteAddressRegister(s, 1) || !WriteAllParameters(s, [](int) {}))
     return Failure::WriteNotAcknowledged;
   return std::nullopt;
@@ -272,7 +282,7 @@ std::optional<Failure> Cycle(Adapter& adapter, long n) {
     const QString value = n % 2 ? QStringLiteral("17") : QStringLiteral("16");
     if (const auto written = WriteAll(s, value)) return written;
     if (const auto readBack = ReadAll(adapter, true)) return readBack;
-    if (s.Params.ParamText[3] != value + ".0000") return Failure::ReadBackDiffers;
+    if (s.Params().ParamText[3] != value + ".0000") return Failure::ReadBackDiffers;
     return failure;
   } catch (const EComPort&) {
     return Failure::PortError;
@@ -309,7 +319,7 @@ int main(int argc, char** argv) {
   std::map<std::string, long> injected;
   std::map<Failure, long> failures;
   long unexplained = 0;
-  long hits = 0;  // faults that met a request
+  long hits = 0;              // faults that met a request
   bool lastWriteCut = false;  // the adapter's memory may hold a mixed image
   const auto wallStart = std::chrono::steady_clock::now();
   const double lineStart = adapter->LineMs();
@@ -347,8 +357,9 @@ int main(int argc, char** argv) {
   for (const auto& [kind, count] : failures) failed += count;
   long faults = 0;
   for (const auto& [kind, count] : injected) faults += count;
-  std::printf("cycles %ld, faults drawn %ld (met a request: %ld), cycles failed %ld, unexplained %ld\n",
-              options->cycles, faults, hits, failed, unexplained);
+  std::printf(
+      "cycles %ld, faults drawn %ld (met a request: %ld), cycles failed %ld, unexplained %ld\n",
+      options->cycles, faults, hits, failed, unexplained);
   std::printf("faults drawn by kind:\n");
   for (const auto& [kind, count] : injected) std::printf("  %-28s %6ld\n", kind.c_str(), count);
   std::printf("failures by kind:\n");
@@ -358,7 +369,8 @@ int main(int argc, char** argv) {
               kCycleDelaysMs, options->pty ? "line (real)" : "virtual", lineMs / cycles,
               100 * (lineMs / cycles / kCycleDelaysMs - 1), wallMs / cycles);
   std::printf(
-      "RSS: current %ld kB at start, %ld kB after a tenth of the cycles, %ld kB at end; peak %ld kB "
+      "RSS: current %ld kB at start, %ld kB after a tenth of the cycles, %ld kB at end; peak %ld "
+      "kB "
       "at start, %ld kB at end\n",
       rssStart, rssWarm, CurrentRssKb(), peakStart, PeakRssKb());
   return unexplained == 0 ? 0 : 1;

@@ -6,6 +6,7 @@
 
 #include "app/toolwindows.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "ui/boxes.h"
 
 #include <QApplication>
@@ -65,8 +66,9 @@ int RunOnce(int argc, char* argv[]) {
   TimingBoxes boxes;
   SetBoxes(&boxes);
   {
-    Session session;
-    ToolWindows windows(session);
+    TComPort port;
+    Session session{port};
+    ToolWindows windows(session, port);
   }
   SetBoxes(nullptr);
   return 0;

@@ -52,7 +52,8 @@ class CommandRun {
   void SetAddress(Session& session);
   void PassThrough(Session& session);
 
-  void WriteImage(Session& session, int32_t newAddress);
+  // Writes the session's image, moving the adapter to `newAddress` first.
+  void WriteAndReport(Session& session, int32_t newAddress);
 
   const Invocation& invocation_;
   Report& report_;

@@ -3,25 +3,41 @@
 // Everything the command needs is checked before the port opens; then the
 // one command runs and the port closes with the session.
 
-#include "cli/commands.h"
-#include "cli/options.h"
 #include "cli/report.h"
-#include "modbus/requests.h"
+#include "cli/run.h"
+#include "cli/standard_console.h"
 #include "modbus/session.h"
-#include "modbus/traffic.h"
-#include "serial/link.h"
-#include "ui/service_texts.h"
+#include "serial/comport.h"
+#include "serial/platform.h"
 
 #include <QCoreApplication>
-
-#include <exception>
+#include <QFile>
 
 namespace {
 
-enum ExitCode { kSuccess = 0, kAdapterFailed = 1, kBadInput = 2, kStopped = 130 };
+// Ctrl-C and termination requests signal the session's stop event at once:
+// the frame in flight ends, no other goes out, and the command ends with
+// EStopRequested. For the lifetime of this object.
+class ConsoleStop {
+ public:
+  explicit ConsoleStop(Session& session) : session_(session) {
+    RegisterConsoleHandler(&event_, [] {});
+    session_.SetStopEvent(&event_);
+  }
+  ~ConsoleStop() {
+    UnregisterConsoleHandler(&event_);
+    session_.SetStopEvent(nullptr);
+  }
+  ConsoleStop(const ConsoleStop&) = delete;
+  ConsoleStop& operator=(const ConsoleStop&) = delete;
 
-void OpenPort(Session& session, const QString& port) {
-  TComPort& com = session.ComPort;
+ private:
+  Session& session_;
+  TComStopEvent event_;
+};
+
+// The tool's own line: 9600 8N1 with DTR and RTS raised, as the windows open it.
+void OpenPort(TComPort& com, const QString& port) {
   com.SetPort(port.toStdString());
   com.SetEvents({});
   com.FlowControl().SetControlDTR(dtrEnable);
@@ -29,63 +45,31 @@ void OpenPort(Session& session, const QString& port) {
   com.OpenPort();
 }
 
-int Run(const Invocation& invocation, Report& report) {
-  std::unique_ptr<CommandRun> command;
-  try {
-    command = std::make_unique<CommandRun>(invocation, report);
-  } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
+// The arguments as the system passed them.
+Arguments ReadArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]) {
+  Arguments arguments;
+#ifdef Q_OS_WIN
+  // Windows passes the arguments as UTF-16: nothing is lost.
+  arguments.texts = QCoreApplication::arguments().mid(1);
+#else
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray bytes(argv[i]);
+    const QString text = QFile::decodeName(bytes);
+    if (QFile::encodeName(text) != bytes) arguments.mangled.emplace_back(text, bytes);
+    arguments.texts << text;
   }
-
-  Session session;
-  // Ctrl-C signals the stop event at once: the frame in flight ends, no
-  // other goes out, and the command ends with EStopRequested.
-  session.RenewStopEvent([] {});
-  try {
-    OpenPort(session, invocation.port);
-  } catch (const EComPort& failure) {
-    // The tool's message box in one line, and what the system said.
-    const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
-    report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");
-    return kAdapterFailed;
-  }
-  session.Exchange.DeviceAddress = static_cast<uint8_t>(invocation.address);
-  if (invocation.trace)
-    session.Traffic.SetListener(
-        [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
-  try {
-    command->Run(session);
-  } catch (const EStopRequested&) {
-    report.Error(QStringLiteral("tl8ctl: stopped"));
-    return kStopped;
-  } catch (const EBadInput& failure) {
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
-  } catch (const std::exception& failure) {  // the adapter's answer, or the line itself
-    report.Error(QString::fromStdString(failure.what()));
-    return kAdapterFailed;
-  }
-  return kSuccess;
+#endif
+  return arguments;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);  // the exchange's waits handle its events
-  QStringList args = QCoreApplication::arguments();
-  args.removeFirst();
-  Invocation invocation;
-  try {
-    invocation = ParseArguments(args);
-  } catch (const EUsage& failure) {
-    Report(false).Error(QStringLiteral("tl8ctl: %1\nTry 'tl8ctl --help'.").arg(failure.what()));
-    return kBadInput;
-  }
-  Report report(invocation.json);
-  if (invocation.help) {
-    report.Line(HelpText(invocation.command).trimmed());
-    return kSuccess;
-  }
-  return Run(invocation, report);
+  const Arguments args = ReadArguments(argc, argv);
+  StandardConsole console;
+  TComPort port;
+  Session session(port);
+  const ConsoleStop stop(session);
+  return RunTl8ctl(args, console, session, [&port](const QString& name) { OpenPort(port, name); });
 }

@@ -2,7 +2,7 @@
 
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <map>
 #include <vector>
@@ -13,6 +13,7 @@ struct CommandInfo {
   Command command;
   QString name;
   QStringList options;  // the command's own options, each taking a value
+  QStringList flags;    // the command's own options that take no value
   int arguments;        // positional arguments it takes
   QString help;
 };
@@ -53,6 +54,7 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Scan,
        "scan",
        {"--from", "--to"},
+       {},
        0,
        "  scan [--from A] [--to B]     the address search of \"Настройка адреса\" (same frames, "
        "same acceptance rule,\n"
@@ -61,35 +63,50 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Read,
        "read",
        {},
+       {},
        0,
        "  read                         the calibration window's read of the 16 parameters (probe, "
        "then each parameter\n"
-       "                               with its retry); prints address, serial number, write date "
-       "and the twelve values.\n"
-       "                               JSON: {\"address\": 17, \"serial\": 4321, \"date\": "
-       "\"08/12/2024(14:05:06)\",\n"
+       "                               with its retry); prints address (parameter 15's copy), the "
+       "address that answered,\n"
+       "                               serial number, write date and the twelve values.\n"
+       "                               JSON: {\"address\": 17, \"answering_address\": 17, "
+       "\"serial\": 4321,\n"
+       "                                      \"date\": \"08/12/2024(14:05:06)\",\n"
        "                                      \"values\": [v1, ..., v12]}  (values as the windows "
        "show them: channel 2's\n"
        "                                      bounds without their +100; numbers, not texts)\n"},
       {Command::Save,
        "save",
        {},
+       {"--force"},
        1,
-       "  save FILE                    read, then write FILE in the coefficient-file format (15 "
-       "lines, Windows-1251, CR LF).\n"},
+       "  save FILE [--force]          read, then write FILE in the coefficient-file format (15 "
+       "lines, Windows-1251, CR LF).\n"
+       "                               A reading whose checksum fails writes no file (exit 1) "
+       "unless --force is given;\n"
+       "                               the address line is parameter 15's copy (a warning on "
+       "stderr "
+       "when it is not the\n"
+       "                               address that answered).\n"},
       {Command::Write,
        "write",
        {"--code-word"},
+       {"--readdress"},
        1,
-       "  write FILE --code-word WORD  the calibration write of a coefficient file's values "
+       "  write FILE --code-word WORD [--readdress]\n"
+       "                               the calibration write of a coefficient file's values "
        "(address register first, then the\n"
        "                               16 parameters with a fresh date stamp and checksum); WORD "
        "must pass the same gate as the\n"
        "                               window's write. The file's address line is the address to "
-       "set.\n"},
+       "set: when it is not\n"
+       "                               --address, nothing is sent (exit 2) unless --readdress "
+       "allows the move.\n"},
       {Command::WriteBounds,
        "write-bounds",
        {"--code-word"},
+       {},
        1,
        "  write-bounds FILE --code-word WORD   the bounds window's write from a tmp.dat-format "
        "file (8 lines), the rest of the\n"
@@ -98,11 +115,13 @@ const std::vector<CommandInfo>& Commands() {
       {Command::SetAddress,
        "set-address",
        {},
+       {},
        1,
        "  set-address NEW              the address window's write (broadcast to register 375), "
        "then a read at NEW to confirm.\n"},
       {Command::PassThrough,
        "passthrough",
+       {},
        {},
        0,
        "  passthrough                  the search's read at the address, then the pass-through "
@@ -132,15 +151,17 @@ int AddressArgument(const QString& what, const QString& text) {
   return *value;
 }
 
-// Every option that takes a value; which command may have which is checked
-// once the command is known.
+// Every option that takes a value, and every command's own flag; which
+// command may have which is checked once the command is known.
 const QStringList kValueOptions = {"--port", "--address", "--from", "--to", "--code-word"};
+const QStringList kCommandFlags = {"--force", "--readdress"};
 
 }  // namespace
 
 Invocation ParseArguments(const QStringList& args) {
   Invocation invocation;
   std::map<QString, QString> options;  // the command's own, checked once it is known
+  QStringList flags;                   // likewise
   QStringList positional;
   for (int i = 0; i < args.size(); ++i) {
     QString arg = args[i];
@@ -154,12 +175,17 @@ Invocation ParseArguments(const QStringList& args) {
       value = arg.mid(equals + 1);
       arg.truncate(equals);
     }
-    if (const std::map<QString, bool*> flags = {{"--json", &invocation.json},
-                                                {"--help", &invocation.help},
-                                                {"--trace", &invocation.trace}};
-        flags.count(arg)) {
+    if (const std::map<QString, bool*> globalFlags = {{"--json", &invocation.json},
+                                                      {"--help", &invocation.help},
+                                                      {"--trace", &invocation.trace}};
+        globalFlags.count(arg)) {
       if (value) throw EUsage(arg + " takes no value");
-      *flags.at(arg) = true;
+      *globalFlags.at(arg) = true;
+      continue;
+    }
+    if (kCommandFlags.contains(arg)) {
+      if (value) throw EUsage(arg + " takes no value");
+      flags << arg;
       continue;
     }
     if (!kValueOptions.contains(arg)) throw EUsage("unknown option " + arg);
@@ -190,6 +216,10 @@ Invocation ParseArguments(const QStringList& args) {
   for (const auto& [option, value] : options)
     if (!info->options.contains(option))
       throw EUsage("unknown option " + option + " for " + info->name);
+  for (const QString& flag : flags)
+    if (!info->flags.contains(flag)) throw EUsage("unknown option " + flag + " for " + info->name);
+  invocation.force = flags.contains(QStringLiteral("--force"));
+  invocation.readdress = flags.contains(QStringLiteral("--readdress"));
   if (positional.size() != info->arguments)
     throw EUsage(info->name + (info->arguments
                                    ? " takes " + QString::number(info->arguments) + " argument"

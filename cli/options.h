@@ -21,7 +21,9 @@ struct Invocation {
   QString codeWord;  // write, write-bounds
   int from = 1;      // scan
   int to = 247;
-  int newAddress = 0;  // set-address
+  int newAddress = 0;      // set-address
+  bool force = false;      // save: write the file even when the checksum read back fails
+  bool readdress = false;  // write: the file's address may differ from --address
 };
 
 // A command line that cannot be run; the message says why, in a line.

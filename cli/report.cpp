@@ -1,45 +1,43 @@
 #include "cli/report.h"
 
-#include "serial/platform.h"
-
 #include <QJsonDocument>
 
 #include <algorithm>
 
-Report::Report(bool json)
+Report::Report(bool json, Console& console)
     : json_(json),
-      terminal_(StderrIsTerminal()),
-      escapes_(terminal_ && StderrErasesWithEscapes()) {}
+      console_(console),
+      terminal_(console.ErrIsTerminal()),
+      escapes_(terminal_ && console.ErrErasesWithEscapes()) {}
 
 Report::~Report() { EndProgress(); }
 
-void Report::Line(const QString& text) { WriteStd(StdStream::Output, text + '\n'); }
+void Report::Line(const QString& text) { console_.Out(text + '\n'); }
 
 void Report::Object(const QJsonObject& result) {
-  WriteStd(StdStream::Output,
-           QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + '\n');
+  console_.Out(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + '\n');
 }
 
 void Report::Error(const QString& text) {
   EndProgress();
-  WriteStd(StdStream::Error, text + '\n');
+  console_.Err(text + '\n');
 }
 
 void Report::Trace(const QString& line) {
   EndProgress();  // the next progress line comes back below
-  WriteStd(StdStream::Error, line + '\n');
+  console_.Err(line + '\n');
 }
 
 void Report::Progress(const QString& text) {
   if (!terminal_) return;
-  WriteStd(StdStream::Error, '\r' + text + RestErased(text.size()));
+  console_.Err('\r' + text + RestErased(text.size()));
   progressWidth_ = text.size();
   progressShown_ = true;
 }
 
 void Report::EndProgress() {
   if (!progressShown_) return;
-  WriteStd(StdStream::Error, '\r' + RestErased(0) + (escapes_ ? "" : "\r"));
+  console_.Err('\r' + RestErased(0) + (escapes_ ? "" : "\r"));
   progressShown_ = false;
   progressWidth_ = 0;
 }

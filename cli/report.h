@@ -1,17 +1,32 @@
 #pragma once
-// What tl8ctl tells: results on stdout (text lines or one JSON object),
-// failures on stderr, and a progress line on stderr while a long exchange
-// runs, only when stderr is a terminal (a script's log stays clean). All of
-// it through the platform's console output, which a Windows console shows
-// in any code page.
+// What tl8ctl tells: results on standard output (text lines or one JSON
+// object), failures on standard error, and a progress line on standard error
+// while a long exchange runs, only when that is a terminal (a script's log
+// stays clean). Where the words go is a Console: the program's own streams,
+// or a test's strings.
 
 #include <QJsonObject>
 #include <QString>
 
+// Standard output and standard error.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void Out(const QString& text) = 0;
+  virtual void Err(const QString& text) = 0;
+  // Whether standard error is a terminal (a person watching).
+  virtual bool ErrIsTerminal() const = 0;
+  // Whether that terminal takes escape sequences ("\x1b[K" erases the rest
+  // of the line), as every terminal but the classic Windows console does.
+  virtual bool ErrErasesWithEscapes() const { return ErrIsTerminal(); }
+};
+
 class Report {
  public:
-  explicit Report(bool json);
+  Report(bool json, Console& console);
   ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
 
   bool Json() const { return json_; }
 
@@ -31,6 +46,7 @@ class Report {
   QString RestErased(qsizetype width) const;
 
   bool json_;
+  Console& console_;
   bool terminal_;
   bool escapes_;  // the terminal erases with "\x1b[K"
   bool progressShown_ = false;

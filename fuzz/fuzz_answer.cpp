@@ -16,7 +16,7 @@
 #include "fuzz/check.h"
 #include "modbus/device_float.h"
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "sim/crc.h"
 #include "tests/modbus/scripted_link.h"
@@ -88,7 +88,7 @@ struct Line {
   VirtualClock clock;
   ScriptedLink link{clock};
   Session session{link, clock};
-  ExchangeState& x = session.Exchange;
+  ExchangeState& x = session.Exchange();
 
   milliseconds Now() const { return std::chrono::duration_cast<milliseconds>(clock.Now()); }
 };
@@ -112,9 +112,9 @@ int32_t WriteVerdict(const std::string& a, const std::string& request) {
 
 void ReadOne(Line& l, int index) {
   l.x.ParamIndex = index;
-  const auto raw = l.session.Params.ParamRaw;
+  const auto raw = l.session.Params().ParamRaw;
   try {
-    l.session.Requests.ReadParameter(0);
+    l.session.Requests().ReadParameter(0);
   } catch (const EFloatOverflow&) {
     const std::string& a = l.x.ResponseText;
     FUZZ_REQUIRE(IsFloatParam(index) && ReadVerdict(a, l.x.DeviceAddress) == kStatusAccepted &&
@@ -125,30 +125,31 @@ void ReadOne(Line& l, int index) {
   FUZZ_REQUIRE(l.x.ResponseStatus == ReadVerdict(a, l.x.DeviceAddress));
   const int offset = 4 * index;
   if (l.x.ResponseStatus == kStatusAccepted) {
-    for (int i = 0; i < 4; ++i) FUZZ_REQUIRE(l.session.Params.ParamRaw[offset + i] == At(a, 3 + i));
+    for (int i = 0; i < 4; ++i)
+      FUZZ_REQUIRE(l.session.Params().ParamRaw[offset + i] == At(a, 3 + i));
     if (IsFloatParam(index))
       FUZZ_REQUIRE(l.x.ParamValue == DeviceFloatToDouble(At(a, 3), At(a, 4), At(a, 5), At(a, 6)));
   } else {
-    FUZZ_REQUIRE(l.session.Params.ParamRaw == raw);  // nothing taken from an unusable answer
+    FUZZ_REQUIRE(l.session.Params().ParamRaw == raw);  // nothing taken from an unusable answer
   }
 }
 
 void WriteOne(Line& l, FuzzedDataProvider& input) {
   const size_t sent = l.link.Frames().size();
   if (input.ConsumeBool()) {
-    l.session.Requests.WriteSingleRegister(input.ConsumeIntegral<uint16_t>(),
-                                           input.ConsumeIntegral<uint16_t>());
+    l.session.Requests().WriteSingleRegister(input.ConsumeIntegral<uint16_t>(),
+                                             input.ConsumeIntegral<uint16_t>());
   } else {
     l.x.ParamIndex = input.ConsumeIntegralInRange(1, 16);
-    for (uint8_t& byte : l.session.Params.ParamImage) byte = input.ConsumeIntegral<uint8_t>();
-    l.session.Requests.WriteParameter();
+    for (uint8_t& byte : l.session.Params().ParamImage) byte = input.ConsumeIntegral<uint8_t>();
+    l.session.Requests().WriteParameter();
   }
   FUZZ_REQUIRE(l.link.Frames().size() == sent + 1);
   FUZZ_REQUIRE(l.x.ResponseStatus == WriteVerdict(l.x.ResponseText, l.link.Frames().back()));
 }
 
 void Probe(Line& l) {
-  l.session.Requests.ReadParameter(1);
+  l.session.Requests().ReadParameter(1);
   const std::string& request = l.link.Frames().back();
   FUZZ_REQUIRE(request ==
                WithCrc(std::string{static_cast<char>(l.x.DeviceAddress), 3, 0, 0, 0, 7}));
@@ -205,12 +206,12 @@ void CheckTries(const std::vector<std::string>& frames, size_t sent, bool comple
 
 void ReadAll(Line& l) {
   const size_t sent = l.link.Frames().size();
-  l.session.Params.ReadFailed = 0;
+  l.session.Params().ReadFailed = 0;
   int shown = 0;
   bool complete = false;
   try {
     complete = ReadAllParameters(
-        l.session, [&shown](int index) { FUZZ_REQUIRE(index == ++shown); }, 50);
+        l.session, [&shown](const ParameterReading& p) { FUZZ_REQUIRE(p.index == ++shown); }, 50);
   } catch (const EFloatOverflow&) {
     const std::string& a = l.x.ResponseText;
     FUZZ_REQUIRE(ReadVerdict(a, l.x.DeviceAddress) == kStatusAccepted &&
@@ -218,13 +219,13 @@ void ReadAll(Line& l) {
     return;
   }
   FUZZ_REQUIRE(complete == (shown == kParamCount));
-  FUZZ_REQUIRE(l.session.Params.ReadFailed == (complete ? 0 : 1));
+  FUZZ_REQUIRE(l.session.Params().ReadFailed == (complete ? 0 : 1));
   CheckTries(l.link.Frames(), sent, complete);
 }
 
 void WriteAll(Line& l, FuzzedDataProvider& input) {
   const size_t sent = l.link.Frames().size();
-  for (uint8_t& byte : l.session.Params.ParamImage) byte = input.ConsumeIntegral<uint8_t>();
+  for (uint8_t& byte : l.session.Params().ParamImage) byte = input.ConsumeIntegral<uint8_t>();
   int written = 0;
   const bool complete =
       WriteAllParameters(l.session, [&written](int index) { FUZZ_REQUIRE(index == ++written); });

@@ -4,7 +4,8 @@
 // - a command line is refused (EUsage) or gives an invocation within its
 //   ranges, which, written out again as options, parses to the same;
 // - the checks before the port opens refuse a file with the tool's own
-//   texts, and let through only one whose numbers the write can use;
+//   texts (a line too long to be data included), and let through only one
+//   whose numbers the write can use;
 // - the file reader there sees the same lines as the coefficient and
 //   tmp.dat parsers do.
 
@@ -18,7 +19,7 @@
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/textfile.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <QFile>
 
@@ -32,7 +33,8 @@ namespace {
 bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
-         a.from == b.from && a.to == b.to && a.newAddress == b.newAddress;
+         a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
+         a.readdress == b.readdress;
 }
 
 QString CommandName(Command command) {
@@ -65,10 +67,13 @@ QStringList CommandLineOf(const Invocation& v) {
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:
-    case Command::WriteBounds:
-      args << "--code-word=" + v.codeWord;
+      if (v.readdress) args << "--readdress";
       [[fallthrough]];
+    case Command::WriteBounds:
+      args << "--code-word=" + v.codeWord << v.file;
+      break;
     case Command::Save:
+      if (v.force) args << "--force";
       args << v.file;
       break;
     case Command::SetAddress:
@@ -104,6 +109,14 @@ struct ScratchFile {
   ~ScratchFile() { QFile::remove(path); }
 };
 
+// Nothing a command says is looked at here.
+class SilentConsole final : public Console {
+ public:
+  void Out(const QString&) override {}
+  void Err(const QString&) override {}
+  bool ErrIsTerminal() const override { return false; }
+};
+
 void CheckFile(Invocation v, const QByteArray& content) {
   static const ScratchFile scratch;
   const QString& path = scratch.path;
@@ -112,17 +125,38 @@ void CheckFile(Invocation v, const QByteArray& content) {
   FUZZ_REQUIRE(file.write(content) == content.size());
   file.close();
   v.file = path;
-  Report report(false);
+  SilentConsole console;
+  Report report(false, console);
   try {
     CommandRun run(v, report);
   } catch (const EBadInput& refusal) {
     const QString text = QString::fromStdString(refusal.what());
+    if (text.contains(
+            QStringLiteral("--readdress"))) {  // the file's address would move the adapter
+      const std::optional<int32_t> address = StrictToInt(ParseCoefFile(content).Address);
+      FUZZ_REQUIRE(*v.command == Command::Write && !v.readdress && address &&
+                   *address != v.address);
+      return;
+    }
     FUZZ_REQUIRE(text == kWrongPasswordText || text == kAddressRangeText || text == kCheckDataText);
     return;
   } catch (const EConvertError&) {  // the address line is no integer
     FUZZ_REQUIRE(!StrictToInt(ParseCoefFile(content).Address));
     return;
   } catch (const EFloatOverflow&) {  // a number too large for the adapter
+    return;
+  } catch (const ELineTooLong&) {  // shown as "Проверьте данные"; the parsers agree
+    bool parsed = true;
+    try {
+      if (*v.command == Command::Write) {
+        ParseCoefFile(content);
+      } else {
+        ParseBoundsFile(content);
+      }
+    } catch (const ELineTooLong&) {
+      parsed = false;
+    }
+    FUZZ_REQUIRE(!parsed);
     return;
   }
   if (*v.command == Command::Write) {

@@ -87,11 +87,11 @@ bool BuildParamImage(const ImageTexts& texts, ParamData& params, ExchangeState& 
   const auto address = StrictToInt(texts.Address);
   if (!EncodeFloats(texts, params) || !serial || !address) return false;
   auto& image = params.ParamImage;
-  PutLittleEndian(image, ParamByteOffset(13), static_cast<uint32_t>(*serial));
-  PutLittleEndian(image, ParamByteOffset(14), MakeStamp(texts.Moment));
-  image[ParamByteOffset(15) + 1] = static_cast<uint8_t>(*address);
-  image[ParamByteOffset(16)] = 0xFF;
-  image[ParamByteOffset(16) + 1] = 0x00;
+  PutLittleEndian(image, ParamByteOffset(kSerialNumberParam), static_cast<uint32_t>(*serial));
+  PutLittleEndian(image, ParamByteOffset(kStampParam), MakeStamp(texts.Moment));
+  image[ParamByteOffset(kAddressCopyParam) + 1] = static_cast<uint8_t>(*address);
+  image[ParamByteOffset(kChecksumParam)] = 0xFF;
+  image[ParamByteOffset(kChecksumParam) + 1] = 0x00;
   const uint16_t crc = ImageCrc(image, exchange);
   image[kChecksumOffset] = crc & 0xFF;
   image[kChecksumOffset + 1] = crc >> 8;

@@ -15,6 +15,13 @@
 
 inline constexpr int kParamCount = 16;
 inline constexpr int kFloatParamCount = 12;  // parameters 1..12
+inline constexpr int kSerialNumberParam = 13;
+inline constexpr int kStampParam = 14;        // the date of the last write
+inline constexpr int kAddressCopyParam = 15;  // the adapter's address, kept with the others
+inline constexpr int kChecksumParam = 16;     // FF 00 and the CRC of the image
+// The bounds: per channel the values at 20 mA and at 4 mA, in the order of the
+// bounds window's boxes and of tmp.dat.
+inline constexpr std::array<int, 6> kBoundParams = {1, 2, 5, 6, 9, 10};
 
 enum class ParamKind { Float, SerialNumber, Stamp, Address, Checksum };
 

@@ -5,12 +5,16 @@
 
 #include <QString>
 
-// PasswordMode 1 asks for the unlock word, anything else for the write word.
+// What a password prompt asks for (the historical PasswordMode values): the
+// unlock word guards the calibration window and the bounds write, the write
+// word the calibration write.
+enum class PasswordRequest { Write = 0, Unlock = 1 };
+
 inline const QString kUnlockPassword = QStringLiteral("Rumel");
 inline const QString kWritePassword = QStringLiteral("Pelmar");
 
-// Whether `typed` is the word `mode` asks for: whole, case-sensitive, blanks
-// included.
-inline bool PasswordPasses(int mode, const QString& typed) {
-  return typed == (mode == 1 ? kUnlockPassword : kWritePassword);
+// Whether `typed` is the word `request` asks for: whole, case-sensitive,
+// blanks included.
+inline bool PasswordPasses(PasswordRequest request, const QString& typed) {
+  return typed == (request == PasswordRequest::Unlock ? kUnlockPassword : kWritePassword);
 }

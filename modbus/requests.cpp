@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -20,12 +21,23 @@ constexpr int kSilenceMs = 80;
 // An answer starts within the 80 ms and takes about 10 ms at 9600 bit/s; a
 // line that never falls silent is given no more than this in all.
 constexpr int kCollectLimitMs = kSilenceMs + 40;
-// A read's answer does not tell which request it answers. After a read went
-// without a usable answer, its answer may still be on the way: the next
-// request waits until the line has been quiet this long, dropping what comes,
-// so that an answer up to about 270 ms late is never taken for a later one's.
+// A read's answer does not tell which request it answers, so after a read
+// went without a usable answer, its answer may still be on the way and be
+// taken for the next read's. The next request therefore waits until no answer
+// to the failed one can still come: an adapter starts its answer at most
+// kLatestTurnaroundMs after the request has ended (the response time Modbus
+// masters commonly allow), and the answer then takes its own length on the
+// line. What arrives meanwhile is dropped; bytes still coming at that moment
+// are waited out until the line has been quiet for kQuietMs.
+constexpr int kLatestTurnaroundMs = 1000;
+constexpr double kCharacterMs = 10'000.0 / 9600;  // start, 8 data and stop bits at 9600 bit/s
+constexpr int kLongestReadAnswer = 19;            // the probe's: 14 data bytes
 constexpr int kQuietMs = 150;
 constexpr int kQuietLimitMs = 3 * kQuietMs;  // a line that never falls quiet
+// The Modbus inter-frame gap, 3.5 characters, in whole milliseconds.
+constexpr int kFrameGapMs = 4;
+// An exception answer: address, function, exception code and the CRC.
+constexpr size_t kShortestRefusal = 5;
 // Address, function, byte count, the four data bytes and the CRC.
 constexpr size_t kParameterAnswerLength = 9;
 // A write's answer echoes its address, function, register and value or count.
@@ -59,23 +71,35 @@ bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->Is
 
 void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
 
-void ModbusRequests::LetLineFallQuiet() {
-  const auto end = clock_.Now() + std::chrono::milliseconds(kQuietLimitMs);
-  TComEvents events;
-  do {
+void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
+  const auto giveUp = answerDeadline + std::chrono::milliseconds(kQuietLimitMs);
+  bool heard = false;  // bytes came during the last wait
+  while (!StopRequested()) {
     DropPendingInput();
-    events = {evRxChar};
-    port_.WaitForEvent(events, stopEvent_, kQuietMs);
-  } while (events.contains(evRxChar) && clock_.Now() < end);
+    const auto now = clock_.Now();
+    if ((now >= answerDeadline && !heard) || now >= giveUp) return;
+    const auto untilDeadline =
+        std::chrono::ceil<std::chrono::milliseconds>(answerDeadline - now).count();
+    TComEvents events{evRxChar};
+    port_.WaitForEvent(events, stopEvent_,
+                       now < answerDeadline ? static_cast<int>(untilDeadline) : kQuietMs);
+    heard = events.contains(evRxChar);
+  }
+}
+
+void ModbusRequests::DoubtTheReadJustSent() {
+  const double onLineMs = (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs +
+                          kLatestTurnaroundMs + port_.LatencyAllowanceMs();
+  lateAnswerDeadline_ = sentAt_ + std::chrono::milliseconds(static_cast<int>(std::ceil(onLineMs)));
 }
 
 void ModbusRequests::SendFrame() {
   // A closed port is left to the write, which reports it.
   if (port_.Connected()) {
-    if (readInDoubt_) LetLineFallQuiet();
+    if (lateAnswerDeadline_) LetLateAnswerPass(*lateAnswerDeadline_);
     DropPendingInput();
   }
-  readInDoubt_ = false;
+  lateAnswerDeadline_.reset();
   // Checked right before the write: at most the frame already on its way
   // goes out after a stop request.
   if (StopRequested()) throw EStopRequested();
@@ -84,6 +108,7 @@ void ModbusRequests::SendFrame() {
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
   sent_ = SentBytes(exchange_, length);
   port_.WriteBytes(buffer.data(), length);
+  sentAt_ = clock_.Now();
   Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
 }
 
@@ -130,7 +155,7 @@ void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
        reg == kAddressRegister ? traffic::NewAddress(value) : traffic::RegisterWrite(reg, value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(50);
+  clock_.Delay(50 + port_.LatencyAllowanceMs());
   CollectResponse();
   clock_.Delay(10);
   CheckWriteAnswer(request);
@@ -144,7 +169,7 @@ void ModbusRequests::WriteParameter() {
         2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
        traffic::Writing(exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(80);
+  clock_.Delay(80 + port_.LatencyAllowanceMs());
   CollectResponse();
   clock_.Delay(20);
   CheckWriteAnswer(request);
@@ -198,19 +223,17 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
     Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
          traffic::Reading(exchange_.ParamIndex));
-    clock_.Delay(100);
-    CollectResponse();
-    clock_.Delay(20);
+    AwaitReadAnswer(100);
+    PauseAfterRead(20);
     CheckParameterAnswer(rawOffset);
-    readInDoubt_ = exchange_.ResponseStatus != kStatusAccepted;
+    if (exchange_.ResponseStatus != kStatusAccepted) DoubtTheReadJustSent();
     RecordAnswer(ReadVerdictMeaning());
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
           kProbeRegisterCount},
          traffic::kProbe);
-    clock_.Delay(50);
-    CollectResponse();
-    readInDoubt_ = exchange_.ResponseText.size() < 3;
+    AwaitReadAnswer(50);
+    if (exchange_.ResponseText.size() < 3) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
 }
@@ -245,10 +268,54 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
   const int index = x.ParamIndex;
   if (IsFloatParam(index)) x.ParamValue = DeviceFloatToDouble(d[0], d[1], d[2], d[3]);
   // Serial number, stamp and address parameters all leave their bytes here.
-  if (index >= 13 && index <= 15)
+  if (index >= kSerialNumberParam && index <= kAddressCopyParam)
     x.SerialNumber = static_cast<int32_t>(d[0] | d[1] << 8 | d[2] << 16 | uint32_t(d[3]) << 24);
-  if (index == 14) x.StampText = StampToText(d[0], d[1], d[2], d[3]);
+  if (index == kStampParam) x.StampText = StampToText(d[0], d[1], d[2], d[3]);
   std::copy(d, d + 4, params_.ParamRaw.begin() + rawOffset);
+}
+
+void ModbusRequests::AwaitReadAnswer(int delayMs) {
+  const int waitMs = delayMs + port_.LatencyAllowanceMs();
+  if (!fastReads_) {
+    clock_.Delay(waitMs);
+    CollectResponse();
+    return;
+  }
+  // The fixed wait is the upper bound; a complete answer ends it early.
+  const auto end = clock_.Now() + std::chrono::milliseconds(waitMs);
+  std::string& answer = exchange_.ResponseText;
+  answer.clear();
+  while (!ReadAnswerComplete() && !StopRequested()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
+    if (left <= 0) break;
+    TComEvents events{evRxChar};
+    port_.WaitForEvent(events, stopEvent_, static_cast<int>(left));
+    answer += port_.ReadBytes(port_.PendingInputCount());
+  }
+  DropEcho();
+}
+
+bool ModbusRequests::ReadAnswerComplete() const {
+  std::string_view answer = exchange_.ResponseText;
+  // A read's answer is never a copy of it: one in front is the line's echo.
+  if (answer.starts_with(sent_)) answer.remove_prefix(sent_.size());
+  if (answer.size() < kShortestRefusal ||
+      static_cast<uint8_t>(answer[0]) != exchange_.DeviceAddress)
+    return false;
+  const auto function = static_cast<uint8_t>(answer[1]);
+  const size_t length = function == (kReadRegisters | kExceptionFlag)
+                            ? kShortestRefusal
+                            : 5 + static_cast<uint8_t>(answer[2]);  // with the byte count
+  return (function & ~kExceptionFlag) == kReadRegisters && answer.size() == length &&
+         CrcMatches(answer);
+}
+
+void ModbusRequests::PauseAfterRead(int delayMs) {
+  clock_.Delay(fastReads_ ? kFrameGapMs : delayMs);
+}
+
+int ModbusRequests::PauseBetweenReads(int delayMs) const {
+  return fastReads_ ? 0 : delayMs;  // the read itself left the gap
 }
 
 void ModbusRequests::CollectResponse() {
@@ -275,13 +342,14 @@ void ModbusRequests::DropEcho() {
 }
 
 void ModbusRequests::ReadDataModbus() {
-  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs);
+  const int allowance = port_.LatencyAllowanceMs();
+  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs + allowance);
   exchange_.ResponseText.clear();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
-    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
+    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs + allowance));
     try {
       port_.WaitForEvent(events, stopEvent_, waitMs);
     } catch (const EComPort&) {

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -48,6 +49,16 @@ class ModbusRequests {
   // nowhere.
   void SetTrafficLog(TrafficLog* log) { traffic_ = log; }
 
+  // Fast reads: a read's (and the probe's) wait ends as soon as a complete,
+  // CRC-correct answer from DeviceAddress is in, its fixed wait staying the
+  // upper bound, and the pause after it is the Modbus inter-frame gap. Writes
+  // and the other frames keep their pace.
+  void SetFastReads(bool fast) { fastReads_ = fast; }
+  bool FastReads() const { return fastReads_; }
+  // The pause a caller leaves between reads: `delayMs`, or in fast mode none
+  // (each read has left the inter-frame gap after its answer).
+  int PauseBetweenReads(int delayMs) const;
+
   // Whether the line echoed the frames sent so far. Learnt from each exchange
   // whose answer cannot be a copy of its request: there an exact copy of the
   // frame at the start of what came is the echo, and is dropped. A single-
@@ -77,10 +88,10 @@ class ModbusRequests {
   void ReadParameter(int32_t mode);
 
   // Drops what waits at the port (after a read without a usable answer, what
-  // arrives until the line falls quiet too), then writes the first
-  // FrameLength slots of TxFrame in one port write. For the frames that callers build themselves
-  // (see ExchangeState::AppendCrc). Throws EStopRequested, sending nothing,
-  // once the stop event is signalled.
+  // arrives until that read's answer can no longer come), then writes the
+  // first FrameLength slots of TxFrame in one port write. For the frames that
+  // callers build themselves (see ExchangeState::AppendCrc). Throws EStopRequested, sending
+  // nothing, once the stop event is signalled.
   void SendFrame();
 
   // A frame of its own: the body and its CRC in TxFrame, one port write, then
@@ -120,10 +131,22 @@ class ModbusRequests {
   QString WriteVerdictMeaning() const;
   bool StopRequested() const;
   void DropPendingInput();
-  // Drops what arrives until the line has been quiet for a while (bounded in
-  // time for a line that never falls quiet).
-  void LetLineFallQuiet();
+  // After a read without a usable answer: until `answerDeadline` no answer to
+  // it can be ruled out, so what arrives until then is dropped, and bytes
+  // still coming then until the line falls quiet (bounded in time for a line
+  // that never does). A stop request ends the wait.
+  void LetLateAnswerPass(ExchangeClock::Duration answerDeadline);
+  // Marks the read just sent as unanswered: its answer may still come.
+  void DoubtTheReadJustSent();
   void CheckParameterAnswer(int rawOffset);
+  // A read's wait before its answer is judged (`delayMs` plus the line's
+  // allowance), then the collection; in fast mode the wait ends with the answer.
+  void AwaitReadAnswer(int delayMs);
+  // Whether ResponseText (after the line's echo) is a whole answer to the
+  // read just sent: its address, function 3 with as many bytes as its count
+  // says, or a refusal, and a correct CRC.
+  bool ReadAnswerComplete() const;
+  void PauseAfterRead(int delayMs);
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);
 
@@ -132,9 +155,12 @@ class ModbusRequests {
   ParamData& params_;
   ExchangeClock& clock_;
   TComStopEvent* stopEvent_ = nullptr;
-  bool readInDoubt_ = false;  // the last read's answer did not come (usable) in time
+  ExchangeClock::Duration sentAt_{};  // when the last frame was written
+  // Set after a read without a usable answer: until then its answer may come.
+  std::optional<ExchangeClock::Duration> lateAnswerDeadline_;
   TrafficLog* traffic_ = nullptr;
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
   std::string sent_;     // the frame sent last, as it went out
   bool lineEchoes_ = false;
+  bool fastReads_ = false;
 };

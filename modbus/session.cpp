@@ -1,24 +1,25 @@
 #include "modbus/session.h"
 
-#include "serial/platform.h"
-
-Session::Session() : Requests(ComPort, Exchange, Params) { Requests.SetTrafficLog(&Traffic); }
-
-Session::Session(TComLink& link, ExchangeClock& clock) : Requests(link, Exchange, Params, clock) {
-  Requests.SetTrafficLog(&Traffic);
+Session::Session(TComLink& link, ExchangeClock& clock)
+    : requests_(link, exchange_, params_, clock) {
+  requests_.SetTrafficLog(&traffic_);
 }
 
-Session::~Session() {
-  // The stop event goes next; a later stop request must not reach it.
-  UnregisterConsoleHandler(stopEvent_.get());
-  Requests.SetStopEvent(nullptr);
-}
-
-void Session::AskPassword(int mode) {
-  PasswordMode = mode;
-  UnlockGranted = 0;
-  WriteGranted = 0;
+void Session::AskPassword(PasswordRequest request) {
+  passwordMode_ = request;
+  TakeBackGrants();
   if (passwordPrompt_) passwordPrompt_();
+}
+
+void Session::TakeBackGrants() {
+  unlockGranted_ = false;
+  writeGranted_ = false;
+}
+
+bool Session::JudgePassword(const QString& typed) {
+  if (!PasswordPasses(passwordMode_, typed)) return false;
+  (passwordMode_ == PasswordRequest::Unlock ? unlockGranted_ : writeGranted_) = true;
+  return true;
 }
 
 void Session::SetPasswordPrompt(const void* owner, std::function<void()> prompt) {
@@ -28,13 +29,4 @@ void Session::SetPasswordPrompt(const void* owner, std::function<void()> prompt)
 
 void Session::TakeBackPasswordPrompt(const void* owner) {
   if (owner == passwordPromptOwner_) SetPasswordPrompt(nullptr, nullptr);
-}
-
-void Session::RenewStopEvent(std::function<void()> onConsoleStop) {
-  // The new event is registered before the old one goes, so a stop request
-  // never reaches a freed event.
-  auto fresh = std::make_unique<TComStopEvent>();
-  RegisterConsoleHandler(fresh.get(), std::move(onConsoleStop));
-  Requests.SetStopEvent(fresh.get());
-  std::swap(stopEvent_, fresh);
 }

@@ -1,60 +1,86 @@
 #pragma once
-// One service session with the adapter: everything the windows (or the
-// command line) share while they talk to it. The application makes one and
-// hands it to every window; nothing of it is process-wide.
+// One service session with the adapter: what the windows (or the command
+// line) share while they talk to it. It talks through the line it is given;
+// the front end owns the port (or the simulated line) and the stop event.
+// Nothing of it is process-wide.
 
+#include "modbus/clock.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
+#include "modbus/password.h"
 #include "modbus/requests.h"
 #include "modbus/traffic.h"
-#include "serial/comport.h"
 
+#include <cstdint>
 #include <functional>
-#include <memory>
+
+class TComLink;
+class TComStopEvent;
 
 class Session {
  public:
-  // Requests go through the session's own port on the system clock, or
-  // through `link` on `clock` (a simulated adapter on virtual time).
-  Session();
-  Session(TComLink& link, ExchangeClock& clock);
-  ~Session();
+  // Requests go through `link`, their delays on `clock`, which must be the
+  // one the link waits on (a simulated line's virtual clock).
+  explicit Session(TComLink& link, ExchangeClock& clock = TheSystemClock());
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  TComPort ComPort;  // the one port every request goes through
-  ExchangeState Exchange;
-  ParamData Params;
-  ExchangeGate Gate;   // one exchange at a time
-  TrafficLog Traffic;  // what went over the line, for the line monitor
-  ModbusRequests Requests;
+  // The adapter every request goes to (DeviceAddress): 0 until the tool is
+  // told one; the search, the address write and the image writes move it.
+  uint8_t DeviceAddress() const { return exchange_.DeviceAddress; }
+  void TalkTo(uint8_t address) { exchange_.DeviceAddress = address; }
 
-  // The password gate's request and result flags. PasswordMode 1 asks for
-  // the unlock word, anything else for the write word.
-  int PasswordMode = 0;
-  int UnlockGranted = 0;
-  int WriteGranted = 0;
+  // One exchange at a time (see exchange_gate.h).
+  ExchangeGate& Gate() { return gate_; }
+  // What went over the line, for the line monitor and tl8ctl --trace.
+  TrafficLog& Traffic() { return traffic_; }
+  const TrafficLog& Traffic() const { return traffic_; }
 
-  // Sets PasswordMode and lets the registered prompt (the password dialog)
-  // ask; without one, nothing is granted.
-  void AskPassword(int mode);
+  // The event that ends the port waits early and, once signalled, keeps every
+  // further frame off the line; the front end owns it. Null: none.
+  void SetStopEvent(TComStopEvent* stopEvent) { requests_.SetStopEvent(stopEvent); }
+
+  // --- The password gate ----------------------------------------------------
+  // A caller asks (AskPassword); the registered prompt, the password dialog,
+  // lets the user type and has the word judged (JudgePassword); the caller
+  // then reads the grant its request asked for.
+
+  PasswordRequest PasswordMode() const { return passwordMode_; }
+  void SetPasswordMode(PasswordRequest request) { passwordMode_ = request; }
+  bool UnlockGranted() const { return unlockGranted_; }
+  bool WriteGranted() const { return writeGranted_; }
+
+  // Sets PasswordMode, takes back both grants and lets the prompt ask;
+  // without a prompt, nothing is granted.
+  void AskPassword(PasswordRequest request);
+  // The prompt shows afresh: no grant carries over from an earlier one.
+  void TakeBackGrants();
+  // Grants what PasswordMode asks for when `typed` is its word; whether it was.
+  bool JudgePassword(const QString& typed);
   // The prompt `owner` offers, in place of any other; taking it back only
   // takes back `owner`'s own.
   void SetPasswordPrompt(const void* owner, std::function<void()> prompt);
   void TakeBackPasswordPrompt(const void* owner);
 
-  // The event that ends port waits early and keeps further frames off the
-  // line; null until the first RenewStopEvent.
-  TComStopEvent* StopEvent() const { return stopEvent_.get(); }
-  // Puts a fresh, unsignalled stop event in place of the old one, hands it to
-  // the requests and registers it with the console's stop requests, which
-  // signal it at once and then run `onConsoleStop` on the user-interface
-  // thread. The registration ends with the session.
-  void RenewStopEvent(std::function<void()> onConsoleStop);
+  // --- The exchange core's own state ---------------------------------------------
+  // For the service operations (modbus/service.h) and the tests; the front
+  // ends run the operations instead.
+  ExchangeState& Exchange() { return exchange_; }
+  const ExchangeState& Exchange() const { return exchange_; }
+  ParamData& Params() { return params_; }
+  const ParamData& Params() const { return params_; }
+  ModbusRequests& Requests() { return requests_; }
 
  private:
-  std::unique_ptr<TComStopEvent> stopEvent_;
+  ExchangeState exchange_;
+  ParamData params_;
+  ExchangeGate gate_;
+  TrafficLog traffic_;
+  ModbusRequests requests_;
+  PasswordRequest passwordMode_ = PasswordRequest::Write;
+  bool unlockGranted_ = false;
+  bool writeGranted_ = false;
   const void* passwordPromptOwner_ = nullptr;
   std::function<void()> passwordPrompt_;
 };

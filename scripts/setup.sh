@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   g++ cmake ninja-build qt6-base-dev  # the build
+  clang-format                        # test.sh checks the layout of every source
   libgtest-dev                        # the tests and the benchmarks
   mbpoll                              # sim_mbpoll_test: an independent Modbus master
   python3-pymodbus python3-serial python3-serial-asyncio  # cli_tl8ctl_test: an independent Modbus slave

@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 rm -rf build
 bash scripts/setup.sh -DTL8_WERROR=ON
+# Every source in the repository's own layout (.clang-format).
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 (cd build && ctest --output-on-failure -j2)
 cmake --build build --target package
 bash scripts/sanitize.sh

@@ -2,13 +2,14 @@
 
 #include "modbus/boundsfile.h"
 #include "modbus/number_text.h"
-#include "modbus/service_steps.h"
+#include "modbus/register_map.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "windows/keyfilter.h"
+#include "windows/outcomeboxes.h"
 #include "windows/progresspanel.h"
-#include "windows/servicetexts.h"
 
 #include <QDateTime>
 #include <QGridLayout>
@@ -184,16 +185,15 @@ void TKoefForPotreb::ConnectHandlers() {
   ConnectHandler(IschodButton, &QPushButton::clicked, this, &TKoefForPotreb::IschodButtonClick);
   for (const BoundBox& box : BoundBoxes()) FilterKeys(box.edit, NumberKey);
   FilterKeys(ZavodNEdit, DigitKey);
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateButtons(); });
 }
 
 std::array<TKoefForPotreb::BoundBox, 6> TKoefForPotreb::BoundBoxes() const {
-  return {{{1, Canal1_20},
-           {2, Canal1_4},
-           {5, Canal2_20},
-           {6, Canal2_4},
-           {9, Canal3_20},
-           {10, Canal3_4}}};
+  const std::array<QLineEdit*, 6> boxes{Canal1_20, Canal1_4,  Canal2_20,
+                                        Canal2_4,  Canal3_20, Canal3_4};
+  std::array<BoundBox, 6> bound;
+  for (size_t i = 0; i < bound.size(); ++i) bound[i] = {kBoundParams[i], boxes[i]};
+  return bound;
 }
 
 QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
@@ -205,7 +205,7 @@ QLineEdit* TKoefForPotreb::BoundBoxOf(int param) const {
 void TKoefForPotreb::UpdateButtons() {
   // Loading tmp.dat waits too: it would change boxes a running exchange
   // fills or is about to write.
-  const bool idle = !session_.Gate.Busy();
+  const bool idle = !session_.Gate().Busy();
   ReadButton->setEnabled(idle);
   IschodButton->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
@@ -217,94 +217,90 @@ void TKoefForPotreb::AllowWrite() {
 }
 
 void TKoefForPotreb::ReadAndSaveBounds() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
-  ExchangeState& state = session_.Exchange;
-  session_.Params.ReadFailed = 0;
-  state.ParamIndex = 1;
-  ModbusRequests& requests = session_.Requests;
-  if (!AnsweredWithRetry(
-          session_, [&requests] { requests.ReadParameter(0); }, RetryPause::BeforeRetry,
-          [&requests] { requests.ReadParameter(1); })) {
-    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(230, 390));
+  std::optional<BoundsFile> bounds;  // made once the first answer is in
+  const ReadPlan plan{ReadPlan::FirstRequest::ParameterOneThenProbe, RetryPause::BeforeRetry, 100};
+  const ReadOutcome outcome =
+      ReadAdapter(session_, plan,
+                  {[&](int answeringAddress) {
+                     bounds.emplace();
+                     StartRead(answeringAddress);
+                   },
+                   [&](const ParameterReading& parameter) {
+                     if (const std::optional<QString> line = ShowParameter(parameter))
+                       bounds->AddLine(*line);
+                   }});
+  if (outcome.result == ReadResult::NoAnswer) {
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(230, 390));
     hide();
     return;
   }
-  // Only the answer to a parameter read carries 4 data bytes; the probe's
-  // carries 14.
-  if (static_cast<uint8_t>(state.ResponseText[2]) != 4) {
+  if (outcome.result == ReadResult::UnexpectedAnswer) {
     boxes().Message(QStringLiteral("Нет ожидаемого ответа "), BoxIcon::None, QPoint(374, 390));
     hide();
     return;
   }
-  BoundsFile bounds;
-  const bool complete = ReadParameters(&bounds, 100);
-  FinishRead();
-  // Only a read that got through replaces the bounds kept by the last one.
-  if (complete) bounds.Finish();
+  // Only a read that got through and checks out replaces the bounds kept by
+  // the last one: tmp.dat may be the only good copy of them.
+  if (FinishRead(outcome) && outcome.result == ReadResult::Read) bounds->Finish();
 }
 
 void TKoefForPotreb::ReadButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   AdrEdit->clear();
   ZavodNEdit->clear();
   DataZapLabel->clear();
-  session_.Params.ReadFailed = 0;
-  if (!AnsweredWithRetry(
-          session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::BeforeRetry)) {
-    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(180, 250));
+  const ReadPlan plan{ReadPlan::FirstRequest::Probe, RetryPause::BeforeRetry, 50};
+  const ReadOutcome outcome =
+      ReadAdapter(session_, plan,
+                  {[this](int answeringAddress) { StartRead(answeringAddress); },
+                   [this](const ParameterReading& parameter) { ShowParameter(parameter); }});
+  if (outcome.result == ReadResult::NoAnswer) {
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(180, 250));
     return;
   }
-  ReadParameters(nullptr, 50);
-  FinishRead();
+  FinishRead(outcome);
 }
 
-bool TKoefForPotreb::ReadParameters(BoundsFile* bounds, int pauseMs) {
-  AdrEdit->setText(QString::number(static_cast<uint8_t>(session_.Exchange.ResponseText[0])));
+void TKoefForPotreb::StartRead(int answeringAddress) {
+  AdrEdit->setText(QString::number(answeringAddress));
   Panel2->Start(QStringLiteral(" Чтение коэффициентов "));
-  const bool complete = ReadAllParameters(
-      session_,
-      [&](int i) {
-        const std::optional<QString> line = ShowParameter(i);
-        if (bounds && line) bounds->AddLine(*line);
-        Panel2->ShowParametersDone(i);
-      },
-      pauseMs);
-  if (!complete) boxes().Message(kReadFailedText);
-  return complete;
 }
 
-std::optional<QString> TKoefForPotreb::ShowParameter(int i) {
-  ExchangeState& state = session_.Exchange;
-  if (i == 13) ZavodNEdit->setText(SerialNumberText(state.SerialNumber));
-  if (i == 14) DataZapLabel->setText(state.StampText);
+std::optional<QString> TKoefForPotreb::ShowParameter(const ParameterReading& parameter) {
+  Panel2->ShowParametersDone(parameter.index);
+  if (parameter.index == kSerialNumberParam) ZavodNEdit->setText(parameter.shown);
+  if (parameter.index == kStampParam) DataZapLabel->setText(parameter.shown);
   // Serial number and stamp reads decode no float: their lines repeat the
   // last float read.
-  if (i == 13 || i == 14) return FixedText(state.ParamValue, kBoundDecimals);
-  QLineEdit* box = BoundBoxOf(i);
+  if (parameter.index == kSerialNumberParam || parameter.index == kStampParam)
+    return FixedText(parameter.deviceValue, kBoundDecimals);
+  QLineEdit* box = BoundBoxOf(parameter.index);
   if (!box) return std::nullopt;
-  // The device keeps channel 2's bounds with an offset; the window, tmp.dat
-  // and ParamText hold the value as the user means it.
-  state.ParamValue -= ParamInfoOf(i).offset;
-  box->setText(FixedText(state.ParamValue, kBoundDecimals));
+  // The device keeps channel 2's bounds with an offset; the window and
+  // tmp.dat hold the value as the user means it.
+  box->setText(parameter.shown);
   return box->text();
 }
 
-void TKoefForPotreb::FinishRead() {
+bool TKoefForPotreb::FinishRead(const ReadOutcome& outcome) {
+  if (outcome.result == ReadResult::ParameterFailed) boxes().Message(kReadFailedText);
   Panel2->hide();
   AllowWrite();
-  ChecksumVerify(session_);
+  const bool checksumMatches = ChecksumVerify(outcome);
   setEnabled(true);
   AdrEdit->setFocus();
+  return checksumMatches;
 }
 
 void TKoefForPotreb::WriteButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   DataZapLabel->setText(QStringLiteral(" "));
-  session_.AskPassword(1);
-  if (session_.UnlockGranted != 1) {
+  session_.AskPassword(PasswordRequest::Unlock);
+  if (!session_.UnlockGranted()) {
     AdrEdit->setFocus();
     return;
   }
@@ -316,20 +312,21 @@ void TKoefForPotreb::WriteButtonClick() {
   }
   // Every value converts before the first frame goes out.
   if (!BuildBoundsImage()) return;
+  const WriteOutcome outcome = WriteImage(
+      session_, address,
+      {[this] { Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!")); },
+       [this](int k) { Panel2->ShowParametersDone(k); }});
   const QPoint noAnswerAt(406, 444);
-  if (!AcknowledgedOrSaySo(WriteAddressRegister(session_, address), noAnswerAt)) return;
-  Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!"));
-  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
-  const auto written = [this](int k) { Panel2->ShowParametersDone(k); };
-  if (!AcknowledgedOrSaySo(WriteAllParameters(session_, written), noAnswerAt)) return;
+  if (!WrittenOrSaySo(outcome, noAnswerAt, noAnswerAt)) return;
   Panel2->hide();
   AdrEdit->setFocus();
 }
 
 void TKoefForPotreb::IschodButtonClick() {
-  const auto lines = LoadBoundsFile();
+  const auto lines = LoadedOrSaySo([] { return LoadBoundsFile(); });
+  if (!lines) return;
   const auto bounds = BoundBoxes();
-  for (size_t i = 0; i < bounds.size(); ++i) bounds[i].edit->setText(lines[i]);
+  for (size_t i = 0; i < bounds.size(); ++i) bounds[i].edit->setText((*lines)[i]);
   AllowWrite();
   AdrEdit->setFocus();
 }

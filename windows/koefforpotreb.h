@@ -10,7 +10,8 @@
 #include <functional>
 #include <optional>
 
-class BoundsFile;
+struct ParameterReading;
+struct ReadOutcome;
 class Session;
 class ProgressPanel;
 class QGroupBox;
@@ -75,13 +76,13 @@ class TKoefForPotreb : public QWidget {
   void UpdateButtons();
   void AllowWrite();
 
-  // After the first answer: its address into AdrEdit, then parameters 1..16
-  // into the window (and the bound lines into `bounds` when given), pausing
-  // `pauseMs` after each; stops at "Сбой!": false.
-  bool ReadParameters(BoundsFile* bounds, int pauseMs);
-  // The window's part of parameter i just read: the tmp.dat line it gives.
-  std::optional<QString> ShowParameter(int i);
-  void FinishRead();
+  // After the first answer: its address into AdrEdit, the progress panel up.
+  void StartRead(int answeringAddress);
+  // The window's part of a parameter just read: the tmp.dat line it gives.
+  std::optional<QString> ShowParameter(const ParameterReading& parameter);
+  // Ends a read ("Сбой!" when it stopped early); whether its checksum may be
+  // trusted (after "Ошибка ЦИК массива" when not).
+  bool FinishRead(const ReadOutcome& outcome);
 
   Session& session_;
   bool writeAllowed_ = false;

@@ -86,7 +86,7 @@ void TLineMonitor::hideEvent(QHideEvent* event) {
 }
 
 void TLineMonitor::ShowNewLines() {
-  const TrafficLog& log = session_.Traffic;
+  const TrafficLog& log = session_.Traffic();
   if (log.End() == shownUpTo_) return;
   QString batch;
   for (const TrafficEntry& entry : log.Since(shownUpTo_)) {
@@ -104,7 +104,7 @@ void TLineMonitor::ShowNewLines() {
 }
 
 void TLineMonitor::ClearButtonClick() {
-  session_.Traffic.Clear();
+  session_.Traffic().Clear();
   Lines->clear();
 }
 

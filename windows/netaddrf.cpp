@@ -2,12 +2,12 @@
 
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "windows/keyfilter.h"
-#include "windows/servicetexts.h"
+#include "windows/outcomeboxes.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -105,7 +105,7 @@ TNetAddrF::TNetAddrF(Session& session, QWidget* parent) : QWidget(parent), sessi
     RunHandler([this, key] { MaskEdit1KeyPress(key); });
     return key;
   });
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this](bool busy) {
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this](bool busy) {
     for (QPushButton* button : {BtWritA, BtClose, BtFindA}) button->setEnabled(!busy);
   });
 }
@@ -126,7 +126,7 @@ void TNetAddrF::FormInitial() {
 }
 
 void TNetAddrF::BtFindAClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   ShowReceivAddr(false);
   Label1->setText(kWaiting);
@@ -153,13 +153,13 @@ void TNetAddrF::ShowFound(int address) {
   ShowReceivAddr(true);
   ReceivAddr->setText(ThreeDigitText(address));
   MaskEdit1->setText(QString::number(address));
-  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
+  session_.TalkTo(static_cast<uint8_t>(address));
 }
 
 void TNetAddrF::ShowNobody() {
   Label1->setText(kNoAnswer);
   MaskEdit1->setText(QStringLiteral("1"));
-  session_.Exchange.DeviceAddress = 1;
+  session_.TalkTo(1);
   emit WorkMenuVisible(false);
 }
 
@@ -173,7 +173,7 @@ void TNetAddrF::BtWritAClick() {
 }
 
 bool TNetAddrF::WriteNewAddress() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return false;
   const int32_t address = StrToInt(MaskEdit1->displayText().trimmed());
   // Address 0 and 248 and above cannot be polled again: an adapter given one

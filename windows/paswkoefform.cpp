@@ -3,7 +3,7 @@
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -54,23 +54,16 @@ void TPaswKoefForm::showEvent(QShowEvent* event) {
 }
 
 void TPaswKoefForm::FormShow() {
-  session_.UnlockGranted = 0;
-  session_.WriteGranted = 0;
+  session_.TakeBackGrants();
   PaswKoefEdit->setFocus();
   PaswKoefEdit->clear();
 }
 
 void TPaswKoefForm::Button1Click() {
-  const bool unlockMode = session_.PasswordMode == 1;
-  const QString typed = PaswKoefEdit->text();
-  const bool right = PasswordPasses(session_.PasswordMode, typed);
+  const bool right = session_.JudgePassword(PaswKoefEdit->text());
   // An unlock word never stays in the edit; a write word does until the
   // dialog is shown again.
-  if (unlockMode) PaswKoefEdit->clear();
-  if (right) {
-    (unlockMode ? session_.UnlockGranted : session_.WriteGranted) = 1;
-  } else {
-    boxes().Message(kWrongPasswordText, BoxIcon::None, QPoint(270, 215));
-  }
+  if (session_.PasswordMode() == PasswordRequest::Unlock) PaswKoefEdit->clear();
+  if (!right) boxes().Message(kWrongPasswordText, BoxIcon::None, QPoint(270, 215));
   accept();
 }

@@ -2,13 +2,14 @@
 
 #include "modbus/coeffile.h"
 #include "modbus/number_text.h"
-#include "modbus/service_steps.h"
+#include "modbus/register_map.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "windows/keyfilter.h"
+#include "windows/outcomeboxes.h"
 #include "windows/progresspanel.h"
-#include "windows/servicetexts.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -92,7 +93,7 @@ TTehForm::TTehForm(Session& session, QWidget* parent)
   ConnectHandler(WriteButton, &QPushButton::clicked, this, &TTehForm::WriteButtonClick);
   ConnectHandler(NachButton, &QPushButton::clicked, this, &TTehForm::NachButtonClick);
   ConnectHandler(ReadFileButton, &QPushButton::clicked, this, &TTehForm::ReadFileButtonClick);
-  connect(&session_.Gate, &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
+  connect(&session_.Gate(), &ExchangeGate::BusyChanged, this, [this] { UpdateControls(); });
 
   UpdateControls();
   setEnabled(false);
@@ -183,7 +184,7 @@ std::array<QLineEdit*, 14> TTehForm::DataFields() const {
 }
 
 void TTehForm::UpdateControls() {
-  const bool idle = !session_.Gate.Busy();
+  const bool idle = !session_.Gate().Busy();
   for (QPushButton* button : {ReadButton, ReadFileButton, NachButton}) button->setEnabled(idle);
   WriteButton->setEnabled(idle && writeAllowed_);
   for (QLineEdit* field : DataFields()) field->setReadOnly(!idle);
@@ -202,65 +203,50 @@ void TTehForm::ShowDateCaption(const QString& caption) {
   DataLabel->setAccessibleDescription(caption);
 }
 
-void TTehForm::ShowParameter(int index) {
-  const ExchangeState& x = session_.Exchange;
-  switch (ParamInfoOf(index).kind) {
-    case ParamKind::Float:
-      KoefEdits()[index - 1]->setText(ParamShownText(index, x.ParamValue));
-      break;
-    case ParamKind::SerialNumber:
-      ZavodEdit->setText(SerialNumberText(x.SerialNumber));
-      break;
-    case ParamKind::Stamp:
-      DataLabel->setText(x.StampText);
-      break;
-    case ParamKind::Address:
-      // The address byte of the answer just accepted.
-      AdrEdit->setText(QString::number(session_.Params.ParamRaw[ParamByteOffset(index) + 1]));
-      break;
-    case ParamKind::Checksum:
-      break;
-  }
+void TTehForm::ShowParameter(const ParameterReading& parameter) {
+  Panel1->ShowParametersDone(parameter.index);
+  if (IsFloatParam(parameter.index))
+    KoefEdits()[parameter.index - 1]->setText(parameter.shown);
+  else if (parameter.index == kSerialNumberParam)
+    ZavodEdit->setText(parameter.shown);
+  else if (parameter.index == kStampParam)
+    DataLabel->setText(parameter.shown);
+  else if (parameter.index == kAddressCopyParam)
+    AdrEdit->setText(parameter.shown);
 }
 
 void TTehForm::ReadButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
-  session_.Params.ReadFailed = 0;
   ShowDeviceDateCaption();
   DataLabel->clear();
   ZavodEdit->clear();
   AdrEdit->clear();
 
-  if (!AnsweredWithRetry(
-          session_, [this] { session_.Requests.ReadParameter(1); }, RetryPause::AfterRetry)) {
-    boxes().Message(NoAdapterText(session_), BoxIcon::None, QPoint(230, 390));
+  const ReadPlan plan{ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50};
+  const ReadOutcome outcome =
+      ReadAdapter(session_, plan,
+                  {[this](int) { Panel1->Start(kReadStatus); },
+                   [this](const ParameterReading& parameter) { ShowParameter(parameter); }});
+  if (outcome.result == ReadResult::NoAnswer) {
+    boxes().Message(NoAdapterText(session_.DeviceAddress()), BoxIcon::None, QPoint(230, 390));
     close();
     return;
   }
-
-  Panel1->Start(kReadStatus);
-  const bool complete = ReadAllParameters(
-      session_,
-      [this](int i) {
-        ShowParameter(i);
-        Panel1->ShowParametersDone(i);
-      },
-      50);
-  if (!complete) boxes().Message(kReadFailedText);
+  if (outcome.result == ReadResult::ParameterFailed) boxes().Message(kReadFailedText);
   Panel1->hide();
 
-  ChecksumVerify(session_);
+  ChecksumVerify(outcome);
   emit AdapterRead();
   AllowWrite();
 }
 
 void TTehForm::WriteButtonClick() {
-  ExchangeGate::Scope exchange(session_.Gate);
+  ExchangeGate::Scope exchange(session_.Gate());
   if (!exchange) return;
   ShowDeviceDateCaption();
   DataLabel->clear();
-  session_.PasswordMode = 0;
+  session_.SetPasswordMode(PasswordRequest::Write);
 
   // Checked before anything is saved or asked: a file or a password for an
   // address the adapter cannot take would only have to be thrown away.
@@ -271,20 +257,18 @@ void TTehForm::WriteButtonClick() {
   }
   if (!SaveFileIfAsked()) return;
 
-  session_.AskPassword(0);
-  if (session_.WriteGranted != 1) {
+  session_.AskPassword(PasswordRequest::Write);
+  if (!session_.WriteGranted()) {
     Panel1->hide();
     return;
   }
   // Every value converts before the first frame goes out.
   if (!BuildKoefImage()) return;
-  if (!AcknowledgedOrSaySo(WriteAddressRegister(session_, address), QPoint(406, 444))) return;
-
-  Panel1->Start(kWriteStatus);
-  session_.Exchange.DeviceAddress = static_cast<uint8_t>(address);
-  const auto written = [this](int i) { Panel1->ShowParametersDone(i); };
+  const WriteOutcome outcome = WriteImage(
+      session_, address,
+      {[this] { Panel1->Start(kWriteStatus); }, [this](int i) { Panel1->ShowParametersDone(i); }});
   // The panel stays to show where a failed write stopped.
-  if (!AcknowledgedOrSaySo(WriteAllParameters(session_, written), QPoint(392, 470))) return;
+  if (!WrittenOrSaySo(outcome, QPoint(406, 444), QPoint(392, 470))) return;
   Panel1->hide();
 }
 
@@ -321,7 +305,9 @@ void TTehForm::ReadFileButtonClick() {
   DataLabel->clear();
   const std::optional<QString> name = boxes().OpenFileName(QString());
   if (!name || name->isEmpty()) return;
-  ShowFileFields(LoadCoefFile(*name));
+  const std::optional<CoefFileFields> fields = LoadedOrSaySo([&] { return LoadCoefFile(*name); });
+  if (!fields) return;
+  ShowFileFields(*fields);
   ShowDateCaption(kFileDateCaption);
 }
 

@@ -17,6 +17,7 @@ class QProgressBar;
 class QPushButton;
 class Session;
 struct CoefFileFields;
+struct ParameterReading;
 
 class TTehForm : public QWidget {
   Q_OBJECT
@@ -109,7 +110,8 @@ class TTehForm : public QWidget {
 
   void ShowDeviceDateCaption();
   void ShowDateCaption(const QString& caption);
-  void ShowParameter(int index);
+  // A parameter just read, into its field, and the progress.
+  void ShowParameter(const ParameterReading& parameter);
   bool SaveFileIfAsked();
 
   CoefFileFields FileFields() const;

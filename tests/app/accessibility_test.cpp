@@ -3,7 +3,8 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
+#include "serial/comport.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"
@@ -26,8 +27,9 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
   TestApp();
   ScriptedBoxes boxes;
   boxes.AnswerQuestion(BoxAnswer::No);  // no port is opened
-  Session session;
-  ToolWindows windows(session);
+  TComPort port;
+  Session session{port};
+  ToolWindows windows(session, port);
   SetPortLister([] { return std::vector<std::string>{"ttyS0", "ttyUSB0"}; });
   TVeskComSetupFrm portDialog;
   SetPortLister({});
@@ -57,8 +59,9 @@ TEST(ObjectNames, WindowsAndControlsAreNamedAfterTheirMembers) {
   TestApp();
   ScriptedBoxes boxes;
   boxes.AnswerQuestion(BoxAnswer::No);
-  Session session;
-  ToolWindows windows(session);
+  TComPort port;
+  Session session{port};
+  ToolWindows windows(session, port);
   const struct {
     QObject* window;
     const char* name;

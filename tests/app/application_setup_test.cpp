@@ -9,6 +9,7 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/qtboxes.h"
@@ -53,8 +54,9 @@ TEST_F(ApplicationSetup, EveryWindowShowsTheToolsIcon) {
   EXPECT_TRUE(icon.availableSizes().contains(QSize(48, 48)));
   ScriptedBoxes boxes;
   boxes.AnswerQuestion(BoxAnswer::No);
-  Session session;
-  ToolWindows windows(session);
+  TComPort port;
+  Session session(port);
+  ToolWindows windows(session, port);
   EXPECT_EQ(windows.Tl8Form()->windowIcon().cacheKey(), icon.cacheKey());
 }
 

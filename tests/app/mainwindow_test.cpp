@@ -5,7 +5,8 @@
 #include "app/toolwindows.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
+#include "serial/comport.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"
@@ -72,10 +73,10 @@ class MainWindow : public ::testing::Test {
   // the port pointed at a name that cannot open, so nothing real is touched.
   void Start(BoxAnswer answer) {
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question) session.ComPort.SetPort(missingPort);
+      if (box.kind == ShownBox::Question) port.SetPort(missingPort);
     });
     boxes.AnswerQuestion(answer);
-    windows = std::make_unique<ToolWindows>(session);
+    windows = std::make_unique<ToolWindows>(session, port);
     main = windows->Tl8Form();
     boxes.Clear();
   }
@@ -83,7 +84,8 @@ class MainWindow : public ::testing::Test {
   QTemporaryDir dir;
   const std::string missingPort = dir.filePath(QStringLiteral("no-such-port")).toStdString();
   ScriptedBoxes boxes;
-  Session session;
+  TComPort port;
+  Session session{port};
   std::unique_ptr<ToolWindows> windows;
   TTl8Form* main = nullptr;
 };
@@ -110,7 +112,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   {
     // While an exchange runs, nothing may start another one or change the
     // port; watching the line and leaving the tool stay possible.
-    ExchangeGate::Scope exchange(session.Gate);
+    ExchangeGate::Scope exchange(session.Gate());
     ASSERT_TRUE(exchange);
     EXPECT_EQ(CaptionsWhere(*main, disabled),
               (std::vector<QString>{
@@ -134,7 +136,7 @@ TEST_F(MainWindow, TheLastSettingsItemOpensTheModelessLineMonitor) {
   TLineMonitor* monitor = windows->LineMonitor();
   ASSERT_NE(monitor, nullptr);
   EXPECT_FALSE(monitor->isVisible());
-  ExchangeGate::Scope exchange(session.Gate);
+  ExchangeGate::Scope exchange(session.Gate());
   ASSERT_TRUE(exchange);
   main->N1->actions().last()->trigger();
   EXPECT_TRUE(monitor->isVisible());
@@ -187,7 +189,7 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
     }
   });
   boxes.AnswerQuestion(BoxAnswer::No);
-  windows = std::make_unique<ToolWindows>(session);
+  windows = std::make_unique<ToolWindows>(session, port);
   QCoreApplication::processEvents();
   qApp->removeEventFilter(&recorder);
 
@@ -208,7 +210,7 @@ TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) 
       QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
   EXPECT_TRUE(main->isVisible());
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 // What the user sees of one box of the real Qt layer, read while it is open.

@@ -70,12 +70,12 @@ TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    session.Exchange.DeviceAddress = 1;
+    session.Exchange().DeviceAddress = 1;
     boxes.Clear();
     bool ended = false;
     EXPECT_EQ(SwitchAnswering(c.answer, ended), request1);
     EXPECT_EQ(ended, c.ends);
-    EXPECT_EQ(session.Exchange.ResponseStatus, c.status);
+    EXPECT_EQ(session.Exchange().ResponseStatus, c.status);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     const ShownBox& box = boxes.Shown()[0];
     EXPECT_EQ(box.text, c.ends ? kSwitched : kNoAnswer + QStringLiteral("1"));
@@ -86,7 +86,7 @@ TEST_F(PassThrough, VerdictFollowsTheAnswersLengthAndCrc) {
 }
 
 TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
-  session.Exchange.DeviceAddress = 247;
+  session.Exchange().DeviceAddress = 247;
   bool ended = true;
   EXPECT_EQ(SwitchAnswering("", ended), std::string("\xF7\x06\x01\x75\x00\x01\x4C\xBA", 8));
   EXPECT_FALSE(ended);
@@ -94,7 +94,7 @@ TEST_F(PassThrough, NamesTheAddressWhenTheAdapterAt247StaysSilent) {
 }
 
 TEST_F(PassThrough, SendsNothingWhileAnotherExchangeRuns) {
-  ExchangeGate::Scope other(session.Gate);
+  ExchangeGate::Scope other(session.Gate());
   EXPECT_FALSE(SwitchToPassThrough(session));
   EXPECT_TRUE(line.Frames().empty());
   EXPECT_TRUE(boxes.Shown().empty());
@@ -104,7 +104,7 @@ TEST(PassThroughOnTheSimulator, TheAdapterTakesTheCommandAndEchoesFromThenOn) {
   TestApp();
   ScriptedBoxes boxes;
   tl8test::SimSession sim(tl8test::SimulatorSetup({"--address", "247"}));
-  sim.session.Exchange.DeviceAddress = 247;
+  sim.session.Exchange().DeviceAddress = 247;
   EXPECT_TRUE(SwitchToPassThrough(sim.session));
   EXPECT_EQ(boxes.Texts(), std::vector<QString>{kSwitched});
   bool switched = false;

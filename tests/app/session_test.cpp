@@ -9,6 +9,7 @@
 #include "modbus/session.h"
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
+#include "serial/comport.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -47,16 +48,16 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   QDir::setCurrent(workDir.path());
 
   ScriptedBoxes boxes;
-  Session session;
+  TComPort port;
+  Session session{port};
   // The engineer answers the jumper question with the converter on the
   // simulator's line.
   boxes.OnShow([&](const ShownBox& box) {
-    if (box.kind == ShownBox::Question && !session.ComPort.Connected())
-      session.ComPort.SetPort(sim.port());
+    if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(sim.port());
   });
   boxes.AnswerQuestion(BoxAnswer::Yes);
   {
-    ToolWindows windows(session);
+    ToolWindows windows(session, port);
     ASSERT_TRUE(windows.Tl8Form()->ComPort.Connected());
     windows.Tl8Form()->N9->trigger();  // "Журнал обмена"
     ASSERT_TRUE(windows.LineMonitor()->isVisible());
@@ -119,7 +120,7 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     monitor.ShowNewLines();
     const QStringList shown = monitor.Lines->toPlainText().split('\n');
     QStringList logged;
-    for (const TrafficEntry& entry : session.Traffic.Since(0)) logged << TrafficLine(entry);
+    for (const TrafficEntry& entry : session.Traffic().Since(0)) logged << TrafficLine(entry);
     EXPECT_EQ(shown, logged);
     const auto count = [&shown](const QString& end) {
       return std::count_if(shown.begin(), shown.end(),
@@ -152,12 +153,13 @@ TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
   QTemporaryDir workDir;
   const std::string missingPort = workDir.filePath(QStringLiteral("no-such-port")).toStdString();
   ScriptedBoxes boxes;
-  Session session;
+  TComPort port;
+  Session session{port};
   boxes.OnShow([&](const ShownBox& box) {
-    if (box.kind == ShownBox::Question) session.ComPort.SetPort(missingPort);
+    if (box.kind == ShownBox::Question) port.SetPort(missingPort);
   });
   boxes.AnswerQuestion(BoxAnswer::Yes);
-  ToolWindows windows(session);
+  ToolWindows windows(session, port);
   ASSERT_FALSE(windows.Tl8Form()->ComPort.Connected());
   boxes.Clear();
 
@@ -169,7 +171,7 @@ TEST(ServiceSession, WithThePortClosedTheAddressSetupEndsInTheErrorReport) {
       QStringLiteral("WriteFile function failed (win error code: ")))
       << boxes.Shown()[0].text.toStdString();
   EXPECT_FALSE(windows.Tl8Form()->N3->menuAction()->isVisible());
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 }  // namespace

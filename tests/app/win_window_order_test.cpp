@@ -7,8 +7,8 @@
 
 #include "app/tl8form.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/qt_app.h"
-#include "ui/service_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
 #include "windows/qtboxes.h"
@@ -91,8 +91,9 @@ class WindowOrder : public ::testing::Test {
 
   QApplication& app = TestApp();
   QtBoxes qtBoxes;
-  Session session;
-  TTl8Form main{session};
+  TComPort port;
+  Session session{port};
+  TTl8Form main{session, port};
   TKoefForPotreb bounds{session};
   TPaswKoefForm gate{session, &main};  // as the tool makes it
   QTimer user;
@@ -100,21 +101,21 @@ class WindowOrder : public ::testing::Test {
 
 TEST_F(WindowOrder, TheAskingWindowStaysInFrontAfterTheRightWord) {
   PlayUser(QStringLiteral("Rumel"));
-  session.AskPassword(1);
-  EXPECT_EQ(session.UnlockGranted, 1);
+  session.AskPassword(PasswordRequest::Unlock);
+  EXPECT_TRUE(session.UnlockGranted());
   EXPECT_EQ(FrontWindowAfterwards(), Handle(bounds)) << "the main window came to the front";
 }
 
 TEST_F(WindowOrder, TheAskingWindowStaysInFrontAfterAWrongWordAndItsBox) {
   PlayUser(QStringLiteral("wrong"));
-  session.AskPassword(1);
-  EXPECT_EQ(session.UnlockGranted, 0);
+  session.AskPassword(PasswordRequest::Unlock);
+  EXPECT_FALSE(session.UnlockGranted());
   EXPECT_EQ(FrontWindowAfterwards(), Handle(bounds)) << "the main window came to the front";
 }
 
 TEST_F(WindowOrder, TheAskingWindowStaysInFrontWhenTheDialogIsClosed) {
   PlayUser(QString());
-  session.AskPassword(1);
+  session.AskPassword(PasswordRequest::Unlock);
   EXPECT_EQ(FrontWindowAfterwards(), Handle(bounds)) << "the main window came to the front";
 }
 

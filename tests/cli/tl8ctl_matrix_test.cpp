@@ -6,8 +6,8 @@
 // its next request right after reading the last answer), so the line goes
 // once, while the tool waits for an answer; the windows' matrix places both.
 
-#include "tests/cli/ctl_run.h"
 #include "serial/comport.h"
+#include "tests/cli/ctl_run.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
 
@@ -39,7 +39,10 @@ const std::vector<CtlCommand>& CtlCommands() {
       {"read", {"read"}, ",fn=3,reg=265", 6, false},
       {"write", {"write", "{file}", "--code-word", "Pelmar"}, ",fn=16,reg=265", 6, true},
       // The read on request (17 frames), the address register, parameters 1..5.
-      {"write-bounds", {"write-bounds", "{bounds}", "--code-word", "Rumel"}, ",fn=16,reg=265", 23,
+      {"write-bounds",
+       {"write-bounds", "{bounds}", "--code-word", "Rumel"},
+       ",fn=16,reg=265",
+       23,
        true},
       {"set-address", {"set-address", "1"}, "", 1, false},
       // The command itself, after the read at the address that comes first.
@@ -66,7 +69,8 @@ std::string Verdict(const Ran& ran, const std::string& port) {
   std::vector<std::string> lines = Lines(ran.err);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   std::string last = lines.empty() ? std::string("ok") : lines.back();
-  if (const size_t at = last.find(port); at != std::string::npos) last.replace(at, port.size(), "PORT");
+  if (const size_t at = last.find(port); at != std::string::npos)
+    last.replace(at, port.size(), "PORT");
   return last + " (" + std::to_string(ran.code) + ")";
 }
 
@@ -98,7 +102,8 @@ std::string RunCtlCell(const CtlFault& fault, const CtlCommand& command, const s
       if (e.direction == "RX") registers.push_back(RegisterOf(e));
     EXPECT_GE(registers.size(), 2u);
     if (registers.size() >= 2) {
-      EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({265, 265}))
+      EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()),
+                std::vector<int>({265, 265}))
           << fault.name << " x " << command.name;
     }
   }
@@ -139,12 +144,16 @@ TEST(Tl8ctl, FaultMatrix) {
   const std::string wrote = "ok (0); next read: ok (0)";
   const auto answerFault = [&](const char* name, const char* rule, const std::string& write,
                                const std::string& found) {
-    return CtlFault{name, rule, false, false,
+    return CtlFault{name,
+                    rule,
+                    false,
+                    false,
                     {found == "ok" ? "ok (0)" : nobody, failed, write, write,
                      found == "ok" ? "ok (0)" : noAdapter, noAdapter}};
   };
   const auto port = [](const char* what, int code) {
-    return std::string(what) + " function failed (win error code: " + std::to_string(code) + ") (1)";
+    return std::string(what) + " function failed (win error code: " + std::to_string(code) +
+           ") (1)";
   };
   const std::string lost = port("ClearCommError", EIO);
   const std::string closed = port("ClearCommError", EBADF);  // after a wait swallowed the EIO
@@ -152,7 +161,8 @@ TEST(Tl8ctl, FaultMatrix) {
   const std::string busy =
       "Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт PORT. "
       "Закройте программу, захватившую порт, или укажите другой порт. (Unable to open com port "
-      "(win error code: " + std::to_string(EBUSY) + ")) (1)";
+      "(win error code: " +
+      std::to_string(EBUSY) + ")) (1)";
   const std::vector<CtlFault> faults = {
       answerFault("silent", "silent", stopped, ""),
       answerFault("late", "late:200", wrote, ""),

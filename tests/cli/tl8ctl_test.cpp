@@ -2,6 +2,7 @@
 // separate process on a pseudo-terminal), its exit code, stdout and stderr,
 // and what the simulator's memory and journal say went over the line.
 
+#include "serial/platform_unix.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
@@ -14,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
@@ -22,6 +25,7 @@
 #include <map>
 #include <regex>
 #include <thread>
+#include <vector>
 
 namespace tl8test {
 namespace {
@@ -80,11 +84,12 @@ TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
   ASSERT_EQ(text.code, 0) << text.err;
   EXPECT_EQ(text.err, "");
   const std::vector<std::string> lines = Lines(text.out);
-  ASSERT_EQ(lines.size(), 4u) << text.out;
+  ASSERT_EQ(lines.size(), 5u) << text.out;
   EXPECT_EQ(lines[0], "address 1");
-  EXPECT_EQ(lines[1], "serial  0101001");
-  EXPECT_EQ(lines[2].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[2];
-  EXPECT_EQ(lines[3],
+  EXPECT_EQ(lines[1], "answering_address 1");
+  EXPECT_EQ(lines[2], "serial  0101001");
+  EXPECT_EQ(lines[3].size(), std::string("date    10/12/2026(03:03:38)").size()) << lines[3];
+  EXPECT_EQ(lines[4],
             "values  1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 16.0000 "
             "4.0000");
 
@@ -92,8 +97,9 @@ TEST(Tl8ctl, ReadShowsTheParametersAsTheWindowsDo) {
   ASSERT_EQ(json.code, 0) << json.err;
   const QJsonObject result = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
   EXPECT_EQ(result.value("address").toInt(), 1);
+  EXPECT_EQ(result.value("answering_address").toInt(), 1);
   EXPECT_EQ(result.value("serial").toInt(), 101001);
-  EXPECT_EQ("date    " + result.value("date").toString().toStdString(), lines[2]);
+  EXPECT_EQ("date    " + result.value("date").toString().toStdString(), lines[3]);
   EXPECT_EQ(result.value("values").toArray(),
             QJsonArray({1010, 630, 16, 4, 85, -40, 16, 4, 200, 1.5, 16, 4}));
   // The calibration window's read: the probe, then 16 parameters.
@@ -184,6 +190,53 @@ TEST(Tl8ctl, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
     broadcast |= entry.direction == "RX" &&
                  entry.bytes == WithCrc(std::vector<uint8_t>{0, 6, 1, 0x77, 0, 9});
   EXPECT_TRUE(broadcast);
+
+  // Parameter 15 still holds the old address: a file saved now carries it,
+  // with a warning, and writing that file back would move the adapter, so it
+  // is refused unless asked for.
+  const std::string file = sim.path("adapter.dat");
+  const Ran saved = RunCtl(sim, {"--address", "9", "save", file});
+  EXPECT_EQ(saved.code, 0) << saved.err;
+  EXPECT_EQ(saved.err,
+            "tl8ctl: warning: the adapter answered at 9, but its stored address, saved as the "
+            "file's address, is 1\n");
+  EXPECT_EQ(Lines(FileBytes(file))[0], "1\r");
+  const int sent = Requests(sim);
+  const Ran refused = RunCtl(sim, {"--address", "9", "write", file, "--code-word", "Pelmar"});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_EQ(refused.err,
+            "tl8ctl: the file's address 1 is not the adapter's address 9; --readdress moves the "
+            "adapter to 1\n");
+  EXPECT_EQ(Requests(sim), sent);
+  const Ran moved =
+      RunCtl(sim, {"--address", "9", "write", file, "--code-word", "Pelmar", "--readdress"});
+  EXPECT_EQ(moved.code, 0) << moved.err;
+  EXPECT_EQ(sim.state().address, 1);
+}
+
+// A reading whose checksum does not match never replaces a file that may be
+// the only good copy, unless --force says so; either way the exit code is 1.
+TEST(Tl8ctl, SaveKeepsTheOldFileWhenTheChecksumFails) {
+  const SimProcess spoilt;  // a memory whose checksum is wrong
+  const std::string state = spoilt.path("memory.txt");
+  WriteFile(QString::fromStdString(state),
+            "address 1\n"
+            "p1 80 00 44 7C\np2 80 00 44 1D\np3 00 00 41 80\np4 00 00 40 80\n"
+            "p5 00 00 43 39\np6 00 00 42 70\np7 00 00 41 80\np8 00 00 40 80\n"
+            "p9 00 00 43 48\np10 00 00 3F C0\np11 00 00 41 80\np12 00 00 40 80\n"
+            "p13 89 8A 01 00\np14 73 18 8A 5D\np15 00 01 00 00\np16 FF 00 00 00\n");
+  SimProcess bad({"--link", "{dir}/line", "--state", state});
+  const std::string badFile = bad.path("adapter.dat");
+  WriteFile(QString::fromStdString(badFile), "old\r\n");
+  const Ran kept = RunCtl(bad, {"save", badFile});
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_EQ(kept.err, "Ошибка ЦИК массива\n");
+  EXPECT_EQ(FileBytes(badFile), "old\r\n");
+  EXPECT_EQ(Lines(kept.out).size(), 5u);  // the reading is shown all the same
+  const Ran forced = RunCtl(bad, {"save", badFile, "--force"});
+  EXPECT_EQ(forced.code, 1);
+  EXPECT_EQ(forced.err, "Ошибка ЦИК массива\n");
+  EXPECT_EQ(Lines(FileBytes(badFile)).size(), 15u);
 }
 
 TEST(Tl8ctl, PassThroughSucceedsOnlyOnTheAdaptersEcho) {
@@ -226,6 +279,13 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
            "200\r\n1.5\r\n16\r\n4\r\n");
   const std::string bounds = file("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
   const std::string shortBounds = file("short.dat", "900\r\n10\r\n4.5\r\n");
+  // 0.5 written past the line limit: the first 1024 characters of it are 0.
+  const QByteArray half = "0." + QByteArray(1030, '0') + "5e1030\r\n";
+  const std::string longCoef = file("long.dat", "1\r\n\r\n0101001\r\n" + half);
+  const std::string longBounds = file("long-tmp.dat", "900\r\n" + half);
+  // Names in Windows-1251 ("А.dat", "Б.dat") are no UTF-8: decoded, both
+  // would name this file, U+FFFD ".dat".
+  const std::string replaced = file("\xEF\xBF\xBD.dat", QByteArray::fromStdString(FileBytes(good)));
 
   const struct {
     std::vector<std::string> args;
@@ -241,6 +301,8 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
       {{"set-address", "300"}, kAddressRange},
       {{"scan", "--from", "9", "--to", "3"}, "--from is above --to"},
       {{"scan", "--code-word", "Pelmar"}, "unknown option --code-word for scan"},
+      {{"read", "--force"}, "unknown option --force for read"},
+      {{"--address", "2", "write", good, "--code-word", "Pelmar"}, "--readdress"},
       {{"write", good}, "write needs --code-word WORD"},
       {{"write", good, "--code-word", "Rumel"}, "Пароль введен неверно"},
       {{"write", good, "--code-word", "pelmar"}, "Пароль введен неверно"},
@@ -252,6 +314,12 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
       {{"write-bounds", shortBounds, "--code-word", "Rumel"}, "Проверьте данные"},
       {{"write-bounds", sim.dir(), "--code-word", "Rumel"}, "Cannot read"},
       {{"save", sim.path("no/such/dir.dat")}, "Cannot save"},
+      {{"write", longCoef, "--code-word", "Pelmar"}, "Проверьте данные"},
+      {{"write-bounds", longBounds, "--code-word", "Rumel"}, "Проверьте данные"},
+      {{"save", sim.path("\xC0.dat")},
+       "tl8ctl: file name \"" + sim.path("\\xc0.dat") + "\" is not valid UTF-8"},
+      {{"write", sim.path("\xC1.dat"), "--code-word", "Pelmar"}, "is not valid UTF-8"},
+      {{"--port=\xC0", "read"}, "tl8ctl: --port name \"\\xc0\" is not valid UTF-8"},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -262,9 +330,14 @@ TEST(Tl8ctl, BadInputIsRefusedWithExitCode2BeforeAnythingIsSent) {
     EXPECT_EQ(ran.out, "") << shown;
   }
   EXPECT_EQ(Requests(sim), 0);
+  EXPECT_EQ(FileBytes(replaced), FileBytes(good));
+  EXPECT_FALSE(fs::exists(sim.path("\xC0.dat")));
   // The same port and files do work: the table's refusals were the inputs'.
   EXPECT_EQ(RunCtl(sim, {"write", good, "--code-word", "Pelmar"}).code, 0);
   EXPECT_EQ(RunCtl(sim, {"write-bounds", bounds, "--code-word", "Rumel"}).code, 0);
+  // A name in UTF-8 takes its bytes as they are.
+  EXPECT_EQ(RunCtl(sim, {"save", sim.path("Адаптер.dat")}).code, 0);
+  EXPECT_TRUE(fs::exists(sim.path("Адаптер.dat")));
 }
 
 TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
@@ -296,6 +369,35 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   EXPECT_LT(Requests(sim), 100);
 }
 
+// The terminal closing (SIGHUP) ends a run as Ctrl-C does, and the port is
+// left free: no lock file, and no exclusive mode that would refuse the next
+// opener who is not root.
+TEST(Tl8ctl, AClosedTerminalEndsARunAsCtrlCDoesAndFreesThePort) {
+  SimProcess sim({"--link", "{dir}/line", "--address", "247"});
+  Ctl scan(sim.dir(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_GT(Requests(sim), 0) << "the search did not start";
+  std::vector<std::string> names;
+  ASSERT_EQ(comdev::LockNames(sim.path("line"), names), 0);
+  const std::string lockDir = comdev::LockDirectory();
+  const bool locking = !lockDir.empty() && access(lockDir.c_str(), W_OK) == 0;
+  const std::string lockFile = lockDir + "/LCK.." + names.front();
+  EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
+
+  scan.Signal(SIGHUP);
+  EXPECT_EQ(scan.Wait(), 130);
+  EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
+  EXPECT_FALSE(fs::exists(lockFile)) << lockFile;
+  const int device = open(sim.path("line").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(device, 0);
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(device, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(device);
+}
+
 TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
   SimProcess sim({"--link", "{dir}/line"});
   const PtyPair terminal;
@@ -305,7 +407,7 @@ TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
   EXPECT_NE(shown.find("\rreading parameter 1/16\x1b[K"), std::string::npos) << shown;
   EXPECT_NE(shown.find("\rreading parameter 16/16\x1b[K"), std::string::npos) << shown;
   EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");  // gone before the result
-  EXPECT_EQ(Lines(ctl.Out()).size(), 4u);
+  EXPECT_EQ(Lines(ctl.Out()).size(), 5u);
 }
 
 // A converter that hears its own transmitter: every command works as on a

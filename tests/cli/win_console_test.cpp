@@ -4,6 +4,7 @@
 // without one, as under CTest, the cases are skipped.
 
 #include "cli/report.h"
+#include "cli/standard_console.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,7 @@ class ConsoleReport : public ::testing::Test {
     return QString::fromStdWString(row);
   }
 
+  StandardConsole standard;
   const HANDLE console = ::GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   UINT codePage = 0;
@@ -53,7 +55,7 @@ TEST_F(ConsoleReport, RussianTextShowsWholeInEveryCodePage) {
   const QString text = QStringLiteral("Неудача при открытии порта COM7");
   for (const UINT page : {437u, 866u, 65001u}) {
     ::SetConsoleOutputCP(page);
-    Report(false).Error(text);
+    Report(false, standard).Error(text);
     EXPECT_EQ(Row(-1), text) << "code page " << page;
   }
 }
@@ -62,7 +64,7 @@ TEST_F(ConsoleReport, RussianTextShowsWholeInEveryCodePage) {
 // rest of a longer progress line is blanked instead.
 TEST_F(ConsoleReport, ProgressLineWithoutEscapesLeavesNothingOfALongerOne) {
   ASSERT_TRUE(::SetConsoleMode(console, mode & ~DWORD{ENABLE_VIRTUAL_TERMINAL_PROCESSING}));
-  Report report(false);
+  Report report(false, standard);
   report.Progress(QStringLiteral("reading parameter 12/16"));
   EXPECT_EQ(Row(), QStringLiteral("reading parameter 12/16"));
   report.Progress(QStringLiteral("writing 3/16"));

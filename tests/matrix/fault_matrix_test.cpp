@@ -11,12 +11,13 @@
 #include "app/passthrough.h"
 #include "modbus/password.h"
 #include "modbus/session.h"
+#include "serial/comport.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_session.h"
 #include "ui/boxes.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 #include "windows/koefforpotreb.h"
 #include "windows/netaddrf.h"
 #include "windows/paswkoefform.h"
@@ -37,10 +38,10 @@
 #include <cerrno>
 #include <iostream>
 #include <map>
-#include <string>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -58,21 +59,29 @@ enum class Exchange {
   PassThrough,
 };
 
-constexpr Exchange kExchanges[] = {Exchange::Search,          Exchange::AddressWrite,
-                                   Exchange::BoundsOnOpening, Exchange::BoundsOnRequest,
-                                   Exchange::BoundsWrite,     Exchange::CalibrationRead,
+constexpr Exchange kExchanges[] = {Exchange::Search,           Exchange::AddressWrite,
+                                   Exchange::BoundsOnOpening,  Exchange::BoundsOnRequest,
+                                   Exchange::BoundsWrite,      Exchange::CalibrationRead,
                                    Exchange::CalibrationWrite, Exchange::PassThrough};
 
 const char* NameOf(Exchange e) {
   switch (e) {
-    case Exchange::Search: return "address search";
-    case Exchange::AddressWrite: return "address write";
-    case Exchange::BoundsOnOpening: return "bounds read on opening";
-    case Exchange::BoundsOnRequest: return "bounds read on request";
-    case Exchange::BoundsWrite: return "bounds write";
-    case Exchange::CalibrationRead: return "calibration read";
-    case Exchange::CalibrationWrite: return "calibration write";
-    case Exchange::PassThrough: return "pass-through";
+    case Exchange::Search:
+      return "address search";
+    case Exchange::AddressWrite:
+      return "address write";
+    case Exchange::BoundsOnOpening:
+      return "bounds read on opening";
+    case Exchange::BoundsOnRequest:
+      return "bounds read on request";
+    case Exchange::BoundsWrite:
+      return "bounds write";
+    case Exchange::CalibrationRead:
+      return "calibration read";
+    case Exchange::CalibrationWrite:
+      return "calibration write";
+    case Exchange::PassThrough:
+      return "pass-through";
   }
   return "?";
 }
@@ -89,10 +98,13 @@ bool Writes(Exchange e) { return e == Exchange::BoundsWrite || e == Exchange::Ca
 Duration BoundOf(Exchange e) {
   using std::chrono::milliseconds;
   switch (e) {
-    case Exchange::Search: return milliseconds(247 * 125);
+    case Exchange::Search:
+      return milliseconds(247 * 125);
     case Exchange::AddressWrite:
-    case Exchange::PassThrough: return milliseconds(1000);
-    default: return milliseconds(34 * 180);
+    case Exchange::PassThrough:
+      return milliseconds(1000);
+    default:
+      return milliseconds(34 * 180);
   }
 }
 
@@ -115,11 +127,15 @@ Target TargetIn(Exchange e) {
   switch (e) {
     case Exchange::BoundsOnOpening:  // parameter 1, then parameters 1..5
     case Exchange::BoundsOnRequest:  // the probe, then parameters 1..5
-    case Exchange::CalibrationRead: return {",fn=3,reg=265", 6};
+    case Exchange::CalibrationRead:
+      return {",fn=3,reg=265", 6};
     case Exchange::BoundsWrite:  // the address register, then parameters 1..5
-    case Exchange::CalibrationWrite: return {",fn=16,reg=265", 6};
-    case Exchange::PassThrough: return {",first=1", 1};  // the read after it goes unspoilt
-    default: return {"", 1};
+    case Exchange::CalibrationWrite:
+      return {",fn=16,reg=265", 6};
+    case Exchange::PassThrough:
+      return {",first=1", 1};  // the read after it goes unspoilt
+    default:
+      return {"", 1};
   }
 }
 
@@ -139,11 +155,11 @@ Image ImageOf(const tl8test::SimState& state) {
 struct Outcome {
   std::vector<QString> shown;  // message boxes, and the search's verdict line
   Duration took{};
-  int requests = 0;      // frames written
-  int afterFailure = 0;  // frames written after the first failure was shown
+  int requests = 0;                 // frames written
+  int afterFailure = 0;             // frames written after the first failure was shown
   std::optional<QString> nextRead;  // after a write or a switch: what a read then shows
   bool checksumMatches = true;
-  std::optional<int> adapterAt;  // after an address write
+  std::optional<int> adapterAt;       // after an address write
   Image imageBefore{}, imageAfter{};  // after a write
 };
 
@@ -159,12 +175,12 @@ class Cell {
   Cell(const Fault& fault, Exchange exchange) : fault_(fault), exchange_(exchange) {
 #ifndef _WIN32
     if (fault.busyPort) {
-      real_ = std::make_unique<Session>();
+      real_ = std::make_unique<Session>(realPort_);
       holder_.SetPort(pty_.SlavePath());
       holder_.OpenPort();
-      real_->ComPort.SetPort(pty_.SlavePath());
+      realPort_.SetPort(pty_.SlavePath());
       try {
-        real_->ComPort.OpenPort();
+        realPort_.OpenPort();
       } catch (const EComPort&) {
         busyRefused_ = true;  // as the start-up's box reports it
       }
@@ -172,7 +188,7 @@ class Cell {
 #endif
     if (fault.rule) sim_.Restart({.faults = {fault.rule + TargetIn(exchange).filter}});
     Session& s = session();
-    s.Exchange.DeviceAddress = 1;
+    s.Exchange().DeviceAddress = 1;
     password_ = std::make_unique<TPaswKoefForm>(s);
     address_ = std::make_unique<TNetAddrF>(s);
     bounds_ = std::make_unique<TKoefForPotreb>(s);
@@ -228,7 +244,7 @@ class Cell {
   // The fields a write takes its values from, as a user leaves them.
   void PrepareWrite() {
     if (exchange_ == Exchange::BoundsWrite) {
-      for (int i = 1; i <= 12; ++i) session().Params.ParamText[i] = QStringLiteral("4.0000");
+      for (int i = 1; i <= 12; ++i) session().Params().ParamText[i] = QStringLiteral("4.0000");
       const char* texts[] = {"1111", "630", "85", "-40", "200", "1.5"};
       QLineEdit* boxes[] = {bounds_->Canal1_20, bounds_->Canal1_4,  bounds_->Canal2_20,
                             bounds_->Canal2_4,  bounds_->Canal3_20, bounds_->Canal3_4};
@@ -311,7 +327,7 @@ class Cell {
   // What the calibration window's read at address 1 shows now.
   QString ReadNow() {
     boxes_.Clear();
-    session().Exchange.DeviceAddress = 1;
+    session().Exchange().DeviceAddress = 1;
     TTehForm reader(session());
     reader.show();
     RunHandler([&reader] { reader.ReadButtonClick(); });
@@ -330,6 +346,7 @@ class Cell {
   TComPort holder_;  // another program that has the port
   int lineBytes_ = 0;
 #endif
+  TComPort realPort_;  // the tool's, on the busy port
   std::unique_ptr<Session> real_;
   bool busyRefused_ = false;
   std::unique_ptr<TPaswKoefForm> password_;

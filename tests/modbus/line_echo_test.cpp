@@ -3,7 +3,7 @@
 // and the pass-through's verdict on a line known (or not) to echo.
 
 #include "modbus/register_map.h"
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/sim_session.h"
 
@@ -39,40 +39,41 @@ TEST(LineEcho, EveryExchangeWorksAsOnAQuietLine) {
     Session& s = sim.session;
 
     ASSERT_EQ(FindAdapterAddress(s, [] {}), 17);
-    EXPECT_EQ(s.Requests.LineEchoes(), echo);
-    s.Exchange.DeviceAddress = 17;
+    EXPECT_EQ(s.Requests().LineEchoes(), echo);
+    s.Exchange().DeviceAddress = 17;
 
     ASSERT_TRUE(ReadAllParameters(
-        s, [](int) {}, 0));
+        s, [](const ParameterReading&) {}, 0));
     for (int i = 1; i <= kParamCount; ++i) {
-      const auto raw = s.Params.ParamRaw.begin() + 4 * i;
+      const auto raw = s.Params().ParamRaw.begin() + 4 * i;
       EXPECT_TRUE(std::equal(raw, raw + 4, sim.link().memory(17).param(i).begin())) << i;
     }
 
-    std::copy(s.Params.ParamRaw.begin(), s.Params.ParamRaw.end(), s.Params.ParamImage.begin());
+    std::copy(s.Params().ParamRaw.begin(), s.Params().ParamRaw.end(),
+              s.Params().ParamImage.begin());
     const std::array<uint8_t, 4> ten = {0x00, 0x00, 0x41, 0x20};
-    std::copy(ten.begin(), ten.end(), s.Params.ParamImage.begin() + 4 * 3);
+    std::copy(ten.begin(), ten.end(), s.Params().ParamImage.begin() + 4 * 3);
     ASSERT_TRUE(WriteAllParameters(s, [](int) {}));
     EXPECT_TRUE(std::equal(ten.begin(), ten.end(), sim.link().memory(17).param(3).begin()));
 
-    s.Requests.ReadParameter(1);  // the probe
-    EXPECT_EQ(s.Exchange.ResponseText.size(), 19u);
+    s.Requests().ReadParameter(1);  // the probe
+    EXPECT_EQ(s.Exchange().ResponseText.size(), 19u);
 
     ASSERT_TRUE(WriteAddressRegister(s, 23));
     EXPECT_NO_THROW(sim.link().memory(23));
-    s.Exchange.DeviceAddress = 23;
+    s.Exchange().DeviceAddress = 23;
 
     BroadcastNewAddress(s, 30);
     EXPECT_NO_THROW(sim.link().memory(30));
 
     EXPECT_TRUE(SwitchAdapterToPassThrough(s));
-    EXPECT_EQ(s.Exchange.ResponseStatus, 8);
+    EXPECT_EQ(s.Exchange().ResponseStatus, 8);
     EXPECT_TRUE(sim.link().passThrough());
 
     // Each frame's echo was shown as such, and nothing else was taken for one.
-    const size_t sent = Count(s.Traffic, TrafficDirection::Sent);
+    const size_t sent = Count(s.Traffic(), TrafficDirection::Sent);
     EXPECT_GT(sent, 2u * kParamCount);
-    EXPECT_EQ(Count(s.Traffic, TrafficDirection::Received, traffic::kEcho), echo ? sent : 0u);
+    EXPECT_EQ(Count(s.Traffic(), TrafficDirection::Received, traffic::kEcho), echo ? sent : 0u);
   }
 }
 
@@ -104,9 +105,9 @@ TEST(LineEcho, PassThroughVerdictByWhatTheLineIsKnownToDo) {
     if (c.searchFirst) {
       ASSERT_EQ(FindAdapterAddress(s, [] {}), 3);
     }
-    s.Exchange.DeviceAddress = 3;
+    s.Exchange().DeviceAddress = 3;
     EXPECT_EQ(SwitchAdapterToPassThrough(s), c.switched);
-    EXPECT_EQ(s.Exchange.ResponseStatus, c.status);
+    EXPECT_EQ(s.Exchange().ResponseStatus, c.status);
   }
 }
 

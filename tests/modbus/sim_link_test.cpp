@@ -63,7 +63,7 @@ std::vector<std::string> Traffic(const std::vector<SimJournalEntry>& journal) {
 // and handles what is pending on the way, as windows need it to repaint.
 TEST(VirtualClock, DelayHandlesPendingEventsAndEndsOnTheTick) {
   int argc = 1;
-  char name[] = "modbus_simlink_test";
+  char name[] = "modbus_sim_link_test";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   VirtualClock clock;
@@ -195,9 +195,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, SimLinkFaultTest,
                            return name.substr(0, name.find(':'));
                          });
 
-// A late answer misses its read and arrives during the next request's wait
-// for a quiet line: dropped there, it is never taken for the next answer,
-// which costs the quiet time after the late bytes on top of its own delays.
+// A late answer misses its read and arrives while the next request waits for
+// the moment no answer to the failed read can come any more (1 s after it
+// ended, plus the longest answer's length): dropped there, it is never taken
+// for the next answer.
 TEST(SimLinkTiming, LateAnswerIsDroppedBeforeTheNextRead) {
   VirtualClock clock;
   SimLink link(clock, WithFault("late:200,nth=1"));
@@ -214,9 +215,10 @@ TEST(SimLinkTiming, LateAnswerIsDroppedBeforeTheNextRead) {
   const sim::ParamBytes stored = link.memory(1).param(2);
   EXPECT_EQ(exchange.ResponseText,
             WithCrc("\x01\x03\x04" + std::string(stored.begin(), stored.end())));
-  const double lateEnd = 8 * kCharMs + kGapMs + kTurnaroundMs + 200 + 9 * kCharMs;
-  const double quiet = lateEnd + 150;
-  EXPECT_DOUBLE_EQ(NowMs(clock), std::floor(quiet) + 101 + 21);
+  // The request (8 bytes) and the longest read answer (the probe's 19) on the
+  // line, and the adapter's longest turnaround.
+  const double noAnswerAfter = std::ceil((8 + 19) * kCharMs + 1000);
+  EXPECT_DOUBLE_EQ(NowMs(clock), noAnswerAfter + 101 + 21);
 }
 
 // The stop event keeps the next frame off the line, and ends a wait for an

@@ -4,7 +4,7 @@
 
 #include "modbus/traffic.h"
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/modbus/bytes_text.h"
 #include "tests/support/sim_session.h"
@@ -117,42 +117,42 @@ TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
         {kReceived, "ответ"}}},
       {"read",
        [&] {
-         s.Exchange.DeviceAddress = 2;
-         s.Exchange.ParamIndex = 3;
-         s.Requests.ReadParameter(0);
+         s.Exchange().DeviceAddress = 2;
+         s.Exchange().ParamIndex = 3;
+         s.Requests().ReadParameter(0);
        },
        {{kSent, "чтение пар. 3"}, {kReceived, "эхо"}, {kReceived, "ответ: 16.0000"}}},
       {"read of a silent parameter",
        [&] {
-         s.Exchange.ParamIndex = 4;
-         s.Requests.ReadParameter(0);
+         s.Exchange().ParamIndex = 4;
+         s.Requests().ReadParameter(0);
        },
        {{kSent, "чтение пар. 4"}, {kReceived, "эхо"}, {kReceived, "нет ответа"}}},
       {"read with a bad CRC",
        [&] {
-         s.Exchange.ParamIndex = 5;
-         s.Requests.ReadParameter(0);
+         s.Exchange().ParamIndex = 5;
+         s.Requests().ReadParameter(0);
        },
        {{kSent, "чтение пар. 5"}, {kReceived, "эхо"}, {kReceived, "CRC неверна"}}},
       {"refused read",
        [&] {
-         s.Exchange.ParamIndex = 6;
-         s.Requests.ReadParameter(0);
+         s.Exchange().ParamIndex = 6;
+         s.Requests().ReadParameter(0);
        },
        {{kSent, "чтение пар. 6"}, {kReceived, "эхо"}, {kReceived, "отказ, код 2"}}},
       {"probe",
-       [&] { s.Requests.ReadParameter(1); },
+       [&] { s.Requests().ReadParameter(1); },
        {{kSent, "проба"}, {kReceived, "эхо"}, {kReceived, "ответ"}}},
       {"read of the address parameter",
        [&] {
-         s.Exchange.ParamIndex = 15;
-         s.Requests.ReadParameter(0);
+         s.Exchange().ParamIndex = 15;
+         s.Requests().ReadParameter(0);
        },
        {{kSent, "чтение пар. 15"}, {kReceived, "эхо"}, {kReceived, "ответ: адрес 2"}}},
       {"write",
        [&] {
-         s.Exchange.ParamIndex = 15;
-         s.Requests.WriteParameter();
+         s.Exchange().ParamIndex = 15;
+         s.Requests().WriteParameter();
        },
        {{kSent, "запись пар. 15"}, {kReceived, "эхо"}, {kReceived, "подтверждено"}}},
       {"address write",
@@ -161,12 +161,12 @@ TEST(TrafficLog, TheRequestsSayWhatEachFrameIs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const uint64_t before = s.Traffic.End();
+    const uint64_t before = s.Traffic().End();
     c.exchange();
-    EXPECT_EQ(ShownSince(s.Traffic, before), c.lines);
+    EXPECT_EQ(ShownSince(s.Traffic(), before), c.lines);
   }
   // The echo's bytes are the frame's, the time is the local time of day.
-  const std::vector<TrafficEntry> all = s.Traffic.Since(0);
+  const std::vector<TrafficEntry> all = s.Traffic().Since(0);
   ASSERT_GE(all.size(), 2u);
   EXPECT_EQ(all[1].bytes, all[0].bytes);
   EXPECT_EQ(Hex(all[0].bytes), "01 03 01 01 00 02 94 37");

@@ -5,7 +5,8 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
+#include "serial/comport.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -40,11 +41,10 @@ class Replug : public ::testing::Test {
     QDir::setCurrent(workDir.path());  // tmp.dat goes here
     sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question && !session.ComPort.Connected())
-        session.ComPort.SetPort(link);
+      if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(link);
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
-    windows = std::make_unique<ToolWindows>(session);
+    windows = std::make_unique<ToolWindows>(session, port);
   }
   void TearDown() override {
     windows.reset();
@@ -91,7 +91,8 @@ class Replug : public ::testing::Test {
   const std::string link = workDir.filePath("COM1").toStdString();
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;
-  Session session;
+  TComPort port;
+  Session session{port};
   std::unique_ptr<ToolWindows> windows;
 };
 

@@ -8,10 +8,11 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
+#include "serial/comport.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "ui/service_texts.h"
+#include "ui/tool_texts.h"
 #include "windows/koefforpotreb.h"
 
 #include <gtest/gtest.h>
@@ -48,10 +49,10 @@ class WinReplug : public ::testing::Test {
     previousDir = QDir::currentPath();
     QDir::setCurrent(workDir.path());  // tmp.dat goes here
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question) session.ComPort.SetPort(ReplugPort());
+      if (box.kind == ShownBox::Question) port.SetPort(ReplugPort());
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
-    windows = std::make_unique<ToolWindows>(session);
+    windows = std::make_unique<ToolWindows>(session, port);
   }
   void TearDown() override {
     windows.reset();
@@ -81,12 +82,12 @@ class WinReplug : public ::testing::Test {
   QTemporaryDir workDir;
   QString previousDir;
   ScriptedBoxes boxes;
-  Session session;
+  TComPort port;
+  Session session{port};
   std::unique_ptr<ToolWindows> windows;
 };
 
 TEST_F(WinReplug, PortSetupOkOpensTheLineAnewAfterItWentAway) {
-  TComPort& port = windows->Tl8Form()->ComPort;
   ASSERT_TRUE(port.Connected());
   ASSERT_TRUE(ReadBounds());
 

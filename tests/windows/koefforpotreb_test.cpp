@@ -7,6 +7,7 @@
 #ifndef _WIN32
 #include "tests/support/file_faults.h"
 #endif
+#include "sim/memory.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -34,6 +35,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -64,7 +66,7 @@ class BoundsWindow : public ::testing::Test {
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(workDir.path()));  // tmp.dat lands here
-    session.Exchange.DeviceAddress = 1;
+    session.Exchange().DeviceAddress = 1;
   }
 
   void TearDown() override { QDir::setCurrent(previousDir); }
@@ -130,9 +132,9 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   // Lines 7 and 8 repeat parameter 12, the last float read.
   EXPECT_EQ(FileBytes(kTmpDat),
             "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
-  EXPECT_EQ(session.Params.ParamText[3], "16.0000");
-  EXPECT_EQ(session.Params.ParamText[5], "85.0000");
-  EXPECT_EQ(session.Params.ReadFailed, 0);
+  EXPECT_EQ(session.Params().ParamText[3], "16.0000");
+  EXPECT_EQ(session.Params().ParamText[5], "85.0000");
+  EXPECT_EQ(session.Params().ReadFailed, 0);
 
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(window.isEnabled());
@@ -164,7 +166,7 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Connect(c.args);
-    session.Exchange.DeviceAddress = c.address;
+    session.Exchange().DeviceAddress = c.address;
     WriteFile(kTmpDat, "old\r\n");
     boxes.Clear();
     window.show();
@@ -197,7 +199,7 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     ASSERT_EQ(boxes.Shown().size(), 1u);  // and no checksum complaint
     EXPECT_EQ(boxes.Shown()[0].text, "Сбой!");
     EXPECT_FALSE(boxes.Shown()[0].pos.has_value());
-    EXPECT_EQ(session.Params.ReadFailed, 1);
+    EXPECT_EQ(session.Params().ReadFailed, 1);
     EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
     EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
         << "the new copy was left behind";
@@ -208,6 +210,25 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     const std::vector<int> registers = RegistersOf(Received());
     EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
   }
+}
+
+// A read whose checksum does not match shows its values but keeps the
+// previous tmp.dat: that may be the only good copy of the bounds.
+TEST_F(BoundsWindow, ChecksumErrorKeepsThePreviousTmpDat) {
+  sim::Memory spoilt = tl8test::FactoryAdapter(1);
+  spoilt.param(1) = sim::floatBytes(1234.0f);  // changed behind the checksum's back
+  tl8test::SimLinkSetup setup;
+  setup.adapters = {spoilt};
+  sim.Restart(setup);
+  WriteFile(kTmpDat, "old\r\n");
+  OpenFromTheMenu();
+
+  ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Ошибка ЦИК массива"});
+  EXPECT_EQ(window.Canal1_20->text(), "1234.00");
+  EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
+  EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat})
+      << "the new copy was left behind";
+  EXPECT_TRUE(window.WriteButton->isEnabled());
 }
 
 TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
@@ -231,7 +252,7 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
 
   // Nobody at the address: the fields of the adapter are emptied first, the
   // bounds stay and the window stays open.
-  session.Exchange.DeviceAddress = 17;
+  session.Exchange().DeviceAddress = 17;
   window.ReadButton->click();
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Нет ответа от ТЛ-8 с адресом  0017");
@@ -254,7 +275,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].text, "Ошибка ЦИК массива");
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(386, 390));
-  EXPECT_EQ(session.Params.ParamText[3], "16.1235");
+  EXPECT_EQ(session.Params().ParamText[3], "16.1235");
   boxes.Clear();
   const size_t readFrames = Received().size();
 
@@ -270,7 +291,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   const tl8test::SimState state = sim.State(5);
   EXPECT_EQ(state.address, 5);
-  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 5);
   EXPECT_EQ(state.param(1), AdapterFloatBytes(1010));
   EXPECT_EQ(state.param(2), AdapterFloatBytes(-3.25f));
   EXPECT_EQ(state.param(3), AdapterFloatBytes(16.1235f));
@@ -306,7 +327,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   for (QLineEdit* box : BoundBoxes()) box->setText("9");
   window.ZavodNEdit->setText("101001");
   window.AdrEdit->setText("1");
-  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
   WriteFile(kTmpDat, "1.5\r\n2.5\n-3\r\n");
   window.show();
   window.setEnabled(true);
@@ -345,7 +366,27 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   EXPECT_FALSE(window.WriteButton->isEnabled());
   EXPECT_FALSE(window.Panel2->isVisible());
   EXPECT_EQ(window.AdrEdit->text(), "");
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
+}
+
+// A bound past the line limit ("0.<1030 zeros>5e1030" is 0.5), or a file
+// without a line end (of NULs here), is bad data: no box changes.
+TEST_F(BoundsWindow, ATmpDatLineTooLongFillsNoBox) {
+  const QByteArray contents[] = {
+      "1.5\r\n0." + QByteArray(1030, '0') + "5e1030\r\n",
+      QByteArray(1 << 20, '\0'),
+  };
+  window.show();
+  window.setEnabled(true);
+  for (const QByteArray& content : contents) {
+    WriteFile(kTmpDat, content);
+    window.Canal1_20->setText("1.00");
+    boxes.Clear();
+    RunHandler([this] { window.IschodButtonClick(); });
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Проверьте данные"});
+    EXPECT_EQ(BoundTexts(), QStringList({"1.00", "", "", "", "", ""}));
+    EXPECT_FALSE(window.WriteButton->isEnabled());
+  }
 }
 
 void Type(QLineEdit* edit, QChar typed) {
@@ -405,7 +446,7 @@ TEST_F(BoundsWindow, RefusedWritesSendNothing) {
     EXPECT_EQ(boxes.Shown()[1].text, c.message);
     EXPECT_EQ(window.DataZapLabel->text(), " ");
     ExpectNothingSent();
-    EXPECT_EQ(session.Exchange.DeviceAddress, 1);
+    EXPECT_EQ(session.Exchange().DeviceAddress, 1);
   }
 }
 
@@ -417,7 +458,7 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   // The user's clicks 600 ms into the read arrive through the event loop.
   const auto clicks = [&] {
     tried = true;
-    EXPECT_TRUE(session.Gate.Busy());
+    EXPECT_TRUE(session.Gate().Busy());
     EXPECT_FALSE(window.ReadButton->isEnabled());
     EXPECT_FALSE(window.WriteButton->isEnabled());
     EXPECT_FALSE(window.IschodButton->isEnabled());
@@ -497,6 +538,32 @@ TEST_F(BoundsWindow, InAClosedFolderOnlyAWritableTmpDatIsRewritten) {
   EXPECT_EQ(FileBytes(kTmpDat), kFreshTmpDat);
   EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat});
   QDir::setCurrent(workDir.path());
+}
+
+// The tool running as root in a folder every user may write (like /tmp):
+// another user's link named tmp.dat, to root's file or to nowhere, is refused
+// with the standard report, and the link and what it points to stay as they
+// were.
+TEST_F(BoundsWindow, APlantedTmpDatLinkIsRefusedAndLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a link to another user takes root";
+  QTemporaryDir rootsDir;
+  const QString target = rootsDir.filePath("root-only.dat");
+  WriteFile(target, "root's data");
+  ASSERT_EQ(chmod(qPrintable(workDir.path()), 01777), 0);
+  for (const QString& to : {target, rootsDir.filePath("nowhere.dat")}) {
+    SCOPED_TRACE(to.toStdString());
+    QFile::remove(kTmpDat);
+    ASSERT_TRUE(QFile::link(to, kTmpDat));
+    ASSERT_EQ(lchown(qPrintable(kTmpDat), 65534, 65534), 0);
+    Connect();
+    boxes.Clear();
+    window.show();
+    RunHandler([this] { window.ReadAndSaveBounds(); });
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": Is a symbolic link."});
+    EXPECT_EQ(QFileInfo(kTmpDat).symLinkTarget(), to);
+  }
+  EXPECT_EQ(FileBytes(target), "root's data");
+  EXPECT_FALSE(QFile::exists(rootsDir.filePath("nowhere.dat")));
 }
 
 // Refused before it is opened: a FIFO would freeze the tool, /dev/zero would
@@ -599,7 +666,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
     for (int i = 0; i < 6; ++i) BoundBoxes()[i]->setText(old[i]);
     boxes.Clear();
     if (c.write) {
-      for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+      for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
       window.ZavodNEdit->setText("101001");
       window.AdrEdit->setText("1");
       AnswerPassword("Rumel");
@@ -626,7 +693,7 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
 
 TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   Connect();
-  for (int i = 1; i <= 12; ++i) session.Params.ParamText[i] = "4.0000";
+  for (int i = 1; i <= 12; ++i) session.Params().ParamText[i] = "4.0000";
   for (QLineEdit* box : BoundBoxes()) box->setText("1");
   window.Canal3_4->setText("1.701412E+38");  // the largest device float as shown
   window.ZavodNEdit->setText("101001");
@@ -636,7 +703,7 @@ TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   ASSERT_EQ(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
   ExpectNothingSent();
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "windows/linemonitor.h"
 
-#include "modbus/service_steps.h"
+#include "modbus/service.h"
 #include "modbus/session.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -39,7 +39,7 @@ class LineMonitor : public ::testing::Test {
   // The log's lines as the monitor words them.
   QStringList LogLines() const {
     QStringList lines;
-    for (const TrafficEntry& entry : session().Traffic.Since(0)) lines << TrafficLine(entry);
+    for (const TrafficEntry& entry : session().Traffic().Since(0)) lines << TrafficLine(entry);
     return lines;
   }
   QStringList Shown() const {
@@ -48,7 +48,7 @@ class LineMonitor : public ::testing::Test {
   }
   void Record(int count) {
     for (int i = 0; i < count; ++i)
-      session().Traffic.Record(TrafficDirection::Sent, std::string(1, char(i)), "x");
+      session().Traffic().Record(TrafficDirection::Sent, std::string(1, char(i)), "x");
   }
   Session& session() const { return sim.session; }
   QScrollBar& Bar() const { return *window.Lines->verticalScrollBar(); }
@@ -70,16 +70,16 @@ TEST_F(LineMonitor, ShowsTheSessionWhileOpenAsItHappens) {
   EXPECT_EQ(Shown(), LogLines());
   EXPECT_EQ(Shown().size(), 6);  // two addresses, each with its frame, echo and answer
 
-  session().Exchange.DeviceAddress = 2;
+  session().Exchange().DeviceAddress = 2;
   ASSERT_TRUE(ReadAllParameters(
-      session(), [](int) {}, 0));
+      session(), [](const ParameterReading&) {}, 0));
   // The refresh timer brings the new lines in batches.
   EXPECT_TRUE(HandleEventsUntil([&] { return Shown() == LogLines(); }, 3000));
   EXPECT_TRUE(Shown().last().contains(QStringLiteral("← ")));
 
   window.hide();  // closed: the view is left alone until it opens again
   ReadAllParameters(
-      session(), [](int) {}, 0);
+      session(), [](const ParameterReading&) {}, 0);
   HandleEventsUntil([] { return false; }, 300);
   EXPECT_NE(Shown(), LogLines());
   window.Open();
@@ -129,7 +129,7 @@ TEST_F(LineMonitor, FollowsTheNewestLineUnlessScrolledUpOrPaused) {
 TEST_F(LineMonitor, ClearsAndSavesTheLinesAsShown) {
   QTemporaryDir dir;
   Record(3);
-  session().Traffic.Record(TrafficDirection::Received, "", traffic::kNoAnswer);
+  session().Traffic().Record(TrafficDirection::Received, "", traffic::kNoAnswer);
   window.Open();
   const QStringList shown = Shown();
   ASSERT_EQ(shown.size(), 4);
@@ -157,7 +157,7 @@ TEST_F(LineMonitor, ClearsAndSavesTheLinesAsShown) {
 
   window.ClearButton->click();
   EXPECT_TRUE(Shown().isEmpty());
-  EXPECT_TRUE(session().Traffic.Since(0).empty());
+  EXPECT_TRUE(session().Traffic().Since(0).empty());
   Record(1);
   window.ShowNewLines();
   EXPECT_EQ(Shown(), LogLines());

@@ -105,11 +105,11 @@ class SearchFinds : public AddressWindow, public ::testing::WithParamInterface<S
 TEST_P(SearchFinds, TheFirstAddressWithAWellFormedAnswer) {
   const SearchCase& c = GetParam();
   StartSimulator(c.simulator);
-  session.Exchange.DeviceAddress = 200;
+  session.Exchange().DeviceAddress = 200;
 
   window->TaskManager();
 
-  EXPECT_EQ(session.Exchange.DeviceAddress, c.found);
+  EXPECT_EQ(session.Exchange().DeviceAddress, c.found);
   EXPECT_EQ(window->ReceivAddr->text(), QString::fromLatin1(c.shown));
   EXPECT_EQ(Field().trimmed(), QString::number(c.found));
   EXPECT_EQ(VisibleControls(), kAfterFound);
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   // The only adapter answers at the last address, but with a spoilt CRC.
   StartSimulator({"--address", "247", "--fault", "badcrc,addr=247"});
-  session.Exchange.DeviceAddress = 200;
+  session.Exchange().DeviceAddress = 200;
   workMenu.setVisible(true);
   std::vector<bool> menuVisibility;
   QObject::connect(&workMenu, &QAction::visibleChanged,
@@ -165,7 +165,7 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   EXPECT_EQ(duringSearch, Names{"Label1"});
   EXPECT_EQ(textDuringSearch, kWaiting);
   EXPECT_FALSE(buttonsEnabledDuringSearch);
-  EXPECT_EQ(session.Exchange.DeviceAddress, 1);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 1);
   EXPECT_EQ(VisibleControls(), kAfterNobody);
   EXPECT_EQ(window->Label1->text(), kNoAnswer);
   EXPECT_EQ(Field(), QStringLiteral("1  "));
@@ -180,7 +180,7 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE}));
   window->BtFindA->click();
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("005"));
-  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 5);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -196,7 +196,7 @@ TEST(ThreeDigitText, PadsWithLeadingZeros) {
 TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   StartSimulator({"--address", "1"});
   window->TaskManager();
-  ASSERT_EQ(session.Exchange.DeviceAddress, 1);
+  ASSERT_EQ(session.Exchange().DeviceAddress, 1);
 
   window->MaskEdit1->setText(QStringLiteral("33"));
   window->BtWritA->click();
@@ -204,7 +204,7 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
   EXPECT_NO_THROW(sim.link().memory(33));
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
-  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 33);
   EXPECT_TRUE(window->ReceivAddr->text().isEmpty());
   Names afterWrite = kAfterFound;
   afterWrite.push_back("BtFindA");
@@ -213,7 +213,7 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
 
   window->BtFindA->click();
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("033"));
-  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -231,7 +231,7 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.field);
-    session.Exchange.DeviceAddress = 9;
+    session.Exchange().DeviceAddress = 9;
     boxes.Clear();
     window->MaskEdit1->setText(QString::fromLatin1(c.field));
     window->BtWritA->click();
@@ -239,19 +239,19 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
     EXPECT_EQ(boxes.Shown()[0].text, QString::fromUtf8(c.message));
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
     ExpectNothingSent();
-    EXPECT_EQ(session.Exchange.DeviceAddress, 9);
+    EXPECT_EQ(session.Exchange().DeviceAddress, 9);
   }
 }
 
 TEST_F(AddressWindow, SearchAndWriteWaitWhileAnotherExchangeRuns) {
-  ExchangeGate::Scope other(session.Gate);
+  ExchangeGate::Scope other(session.Gate());
   EXPECT_FALSE(window->BtWritA->isEnabled());
   EXPECT_FALSE(window->BtFindA->isEnabled());
   window->MaskEdit1->setText(QStringLiteral("5"));
   window->BtWritAClick();
   window->BtFindAClick();
   ExpectNothingSent();
-  EXPECT_EQ(session.Exchange.DeviceAddress, 0);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 0);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 
@@ -321,7 +321,7 @@ TEST_F(AddressWindow, FieldCheckReportsDigitsWithAGapAndLeavesThem) {
 TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
   StartSimulator({"--address", "1"});
   window->TaskManager();
-  ASSERT_EQ(session.Exchange.DeviceAddress, 1);
+  ASSERT_EQ(session.Exchange().DeviceAddress, 1);
   const Bytes broadcast{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5};
 
   window->MaskEdit1->clear();
@@ -334,7 +334,7 @@ TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
   EXPECT_EQ(Received().back(), broadcast);
   EXPECT_NO_THROW(sim.link().memory(33));
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
-  EXPECT_EQ(session.Exchange.DeviceAddress, 33);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
 }
 

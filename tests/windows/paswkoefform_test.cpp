@@ -5,6 +5,8 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 
+#include "tests/support/sim_session.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,10 +18,13 @@
 
 namespace {
 
+constexpr PasswordRequest Unlock = PasswordRequest::Unlock;
+constexpr PasswordRequest Write = PasswordRequest::Write;
+
 class PasswordGate : public ::testing::Test {
  protected:
   // Shows the gate in `mode`, types `word` and confirms it with Enter or "Ok".
-  void Answer(int mode, const QString& word, bool withEnter = false) {
+  void Answer(PasswordRequest mode, const QString& word, bool withEnter = false) {
     boxes.AnswerDialog([&](QDialog&) {
       gate.PaswKoefEdit->setText(word);
       if (withEnter) {
@@ -41,52 +46,55 @@ class PasswordGate : public ::testing::Test {
 
   QApplication& app = TestApp();  // before any widget
   ScriptedBoxes boxes;
-  Session session;
+  tl8test::SimSession sim;
+  Session& session = sim.session;
   TPaswKoefForm gate{session};
 };
 
 TEST_F(PasswordGate, EachModeTakesOnlyItsOwnWordExactly) {
   const struct {
-    int mode;
+    PasswordRequest mode;
     const char* word;
-    int unlock, write;
+    bool unlock, write;
     const char* leftInEdit;
   } cases[] = {
-      {1, "Rumel", 1, 0, ""},        {1, "rumel", 0, 0, ""},      {1, " Rumel", 0, 0, ""},
-      {1, "Rumel ", 0, 0, ""},       {1, "Pelmar", 0, 0, ""},     {1, "", 0, 0, ""},
-      {0, "Pelmar", 0, 1, "Pelmar"}, {0, "Rumel", 0, 0, "Rumel"}, {0, "PELMAR", 0, 0, "PELMAR"},
-      {7, "Pelmar", 0, 1, "Pelmar"},  // any mode but 1 asks for the write word
+      {Unlock, "Rumel", true, false, ""},        {Unlock, "rumel", false, false, ""},
+      {Unlock, " Rumel", false, false, ""},      {Unlock, "Rumel ", false, false, ""},
+      {Unlock, "Pelmar", false, false, ""},      {Unlock, "", false, false, ""},
+      {Write, "Pelmar", false, true, "Pelmar"},  {Write, "Rumel", false, false, "Rumel"},
+      {Write, "PELMAR", false, false, "PELMAR"},
   };
   for (const auto& c : cases) {
     boxes.Clear();
     Answer(c.mode, QString::fromUtf8(c.word));
-    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " word '" << c.word << "'");
-    EXPECT_EQ(session.UnlockGranted, c.unlock);
-    EXPECT_EQ(session.WriteGranted, c.write);
-    EXPECT_EQ(Refused(), c.unlock + c.write == 0);
+    SCOPED_TRACE(testing::Message()
+                 << "mode " << static_cast<int>(c.mode) << " word '" << c.word << "'");
+    EXPECT_EQ(session.UnlockGranted(), c.unlock);
+    EXPECT_EQ(session.WriteGranted(), c.write);
+    EXPECT_EQ(Refused(), !c.unlock && !c.write);
     EXPECT_EQ(gate.PaswKoefEdit->text(), QString::fromUtf8(c.leftInEdit));
     EXPECT_FALSE(gate.isVisible());
   }
 }
 
 TEST_F(PasswordGate, EnterPressesOk) {
-  Answer(1, QStringLiteral("Rumel"), true);
-  EXPECT_EQ(session.UnlockGranted, 1);
+  Answer(Unlock, QStringLiteral("Rumel"), true);
+  EXPECT_TRUE(session.UnlockGranted());
   EXPECT_FALSE(gate.isVisible());
 }
 
 TEST_F(PasswordGate, TheCloseBoxRefusesSilentlyAndNoGrantOutlivesItsShowing) {
-  Answer(1, QStringLiteral("Rumel"));
-  ASSERT_EQ(session.UnlockGranted, 1);
+  Answer(Unlock, QStringLiteral("Rumel"));
+  ASSERT_TRUE(session.UnlockGranted());
   boxes.Clear();
   boxes.AnswerDialog([&](QDialog& dialog) {
     EXPECT_TRUE(gate.PaswKoefEdit->text().isEmpty());
-    EXPECT_EQ(session.UnlockGranted, 0);  // cleared when shown
+    EXPECT_FALSE(session.UnlockGranted());  // cleared when shown
     gate.PaswKoefEdit->setText(QStringLiteral("Rumel"));
     dialog.close();
   });
-  session.AskPassword(1);
-  EXPECT_EQ(session.UnlockGranted, 0);
+  session.AskPassword(Unlock);
+  EXPECT_FALSE(session.UnlockGranted());
   EXPECT_EQ(boxes.Shown().size(), 1u);  // the dialog itself, no message
 }
 

@@ -71,7 +71,7 @@ class TehFormTest : public ::testing::Test {
   // The adapter on the line; the tool talks to address 1, as after start-up.
   void StartAdapter(const std::vector<std::string>& args = {}) {
     sim.Restart(tl8test::SimulatorSetup(args));
-    session.Exchange.DeviceAddress = 1;
+    session.Exchange().DeviceAddress = 1;
   }
 
   // As the main menu opens the window.
@@ -162,9 +162,9 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   const QDateTime stamp = QDateTime::fromString(form->DataLabel->text(), "dd/MM/yyyy(HH:mm:ss)");
   EXPECT_TRUE(stamp.isValid()) << form->DataLabel->text().toStdString();
   EXPECT_EQ(form->GroupBox4->title(), "Дата записи коэф в ТЛ-8К");
-  EXPECT_EQ(session.Params.ParamText[1], "1010.0000");
-  EXPECT_EQ(session.Params.ParamText[5], "85.0000");
-  EXPECT_EQ(session.Params.ParamText[10], "1.5000");
+  EXPECT_EQ(session.Params().ParamText[1], "1010.0000");
+  EXPECT_EQ(session.Params().ParamText[5], "85.0000");
+  EXPECT_EQ(session.Params().ParamText[10], "1.5000");
   EXPECT_EQ(progress, kProgress);
   EXPECT_TRUE(boxes.Shown().empty()) << "no failure and a matching checksum";
   EXPECT_FALSE(form->Panel1->isVisible());
@@ -209,7 +209,7 @@ TEST_F(TehFormTest, ReadGivesUpOnAParameterThatFailsTwice) {
 
   ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Сбой!"});
   EXPECT_EQ(boxes.Shown()[0].pos, std::nullopt);
-  EXPECT_EQ(session.Params.ReadFailed, 1);
+  EXPECT_EQ(session.Params().ReadFailed, 1);
   EXPECT_EQ(form->KoefEdit1->text(), "1010.00");
   EXPECT_EQ(form->Edit21->text(), "old");
   EXPECT_EQ(progress.back(), 25);
@@ -240,7 +240,7 @@ TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
   EXPECT_EQ(progress, kProgress);
   EXPECT_FALSE(form->Panel1->isVisible());
   EXPECT_TRUE(form->DataLabel->text().isEmpty());
-  EXPECT_EQ(session.PasswordMode, 0);
+  EXPECT_EQ(session.PasswordMode(), PasswordRequest::Write);
 }
 
 TEST_F(TehFormTest, WrittenValuesReadBackInTheirForms) {
@@ -257,7 +257,7 @@ TEST_F(TehFormTest, WrittenValuesReadBackInTheirForms) {
   EXPECT_EQ(form->ZavodEdit->text(), "05");
   EXPECT_EQ(form->KoefEdit3->text(), "0.1000");
   EXPECT_EQ(form->Edit22->text(), "20.00");
-  EXPECT_EQ(session.Params.ParamText[6], "20.0000");
+  EXPECT_EQ(session.Params().ParamText[6], "20.0000");
   EXPECT_TRUE(boxes.Shown().empty()) << "the checksum written matches";
 }
 
@@ -269,7 +269,7 @@ TEST_F(TehFormTest, NewAddressGoesToTheOldOneAndParametersToTheNew) {
   WriteWithoutFile();
 
   EXPECT_EQ(Received(), FullWrite(1, 5));
-  EXPECT_EQ(session.Exchange.DeviceAddress, 5);
+  EXPECT_EQ(session.Exchange().DeviceAddress, 5);
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(sim.State(5).address, 5);
   EXPECT_EQ(sim.State(5).param(15)[1], 5);
@@ -309,7 +309,7 @@ TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
     EXPECT_EQ(boxes.Shown().back().text, "Нет ответа");
     EXPECT_EQ(boxes.Shown().back().pos, c.messageAt);
     EXPECT_EQ(Received(), c.sent);
-    EXPECT_EQ(session.Exchange.DeviceAddress, c.addressAfter);
+    EXPECT_EQ(session.Exchange().DeviceAddress, c.addressAfter);
     EXPECT_EQ(form->Panel1->isVisible(), c.panelShown);
     boxes.Clear();
   }
@@ -375,6 +375,28 @@ TEST_F(TehFormTest, ThreeLineFileEmptiesTheCoefficients) {
   EXPECT_FALSE(Usable(form->WriteButton)) << "a file read alone does not allow a write";
 }
 
+// A coefficient written past the line limit ("0.<1030 zeros>5e1030" is 0.5)
+// is bad data: nothing of the file reaches the fields, never a value cut short.
+TEST_F(TehFormTest, AFileWithALineTooLongFillsNoField) {
+  const QString path = files.filePath("long.dat");
+  WriteFile(path, "7\r\n01/02/2024(10:20:30)\r\n123\r\n0." + QByteArray(1030, '0') + "5e1030\r\n");
+  for (QLineEdit* edit : form->KoefEdits()) edit->setText("9");
+  form->AdrEdit->setText("5");
+  form->ZavodEdit->setText("6");
+  form->DataLabel->setText("01/01/2020(00:00:00)");
+
+  boxes.AnswerFile(path);
+  RunHandler([this] { form->ReadFileButtonClick(); });
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::OpenFile, ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[1].text, "Проверьте данные");
+  EXPECT_EQ(Coefficients(), QStringList(12, "9"));
+  // Cleared before the open dialog, as always.
+  EXPECT_EQ(form->AdrEdit->text(), "");
+  EXPECT_EQ(form->ZavodEdit->text(), "");
+  EXPECT_EQ(form->DataLabel->text(), "");
+}
+
 TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   StartAdapter();
   form->NachButtonClick();
@@ -392,7 +414,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
       << boxes.Shown()[2].text.toStdString();
   EXPECT_EQ(FileBytes(path), "old content");
   ExpectNothingSent();
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
 }
 
@@ -511,7 +533,7 @@ TEST_F(TehFormTest, AFullDiskKeepsTheOldFileAndSendsNothing) {
   EXPECT_EQ(boxes.Shown()[2].text, "Cannot save \"" + path + "\": No space left on device.");
   EXPECT_EQ(FileBytes(path), "old content");
   ExpectNothingSent();
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 // Refused before it is opened: a FIFO would freeze the tool for good,
@@ -630,7 +652,7 @@ TEST_F(TehFormTest, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   EXPECT_EQ(boxes.Shown()[2].text, "Floating point overflow.");
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
   ExpectNothingSent();
-  EXPECT_FALSE(session.Gate.Busy());
+  EXPECT_FALSE(session.Gate().Busy());
 }
 
 }  // namespace

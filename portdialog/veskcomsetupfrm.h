@@ -4,7 +4,7 @@
 // port's settings and has the caller open the port. Build a fresh dialog for
 // each use, so the port list is read again.
 
-#include "serial/comcombobox.h"
+#include "portdialog/comcombobox.h"
 
 #include <QDialog>
 

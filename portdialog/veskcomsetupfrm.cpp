@@ -1,4 +1,4 @@
-#include "serial/veskcomsetupfrm.h"
+#include "portdialog/veskcomsetupfrm.h"
 
 #include "ui/boxes.h"
 #include "ui/object_names.h"

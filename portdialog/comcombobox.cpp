@@ -1,4 +1,4 @@
-#include "serial/comcombobox.h"
+#include "portdialog/comcombobox.h"
 
 #include "ui/boxes.h"
 

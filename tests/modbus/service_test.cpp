@@ -1,0 +1,129 @@
+// The loops of requests the windows run, stopped while they run: once the
+// stop event is signalled nothing more goes on the line but the frame that
+// was already on its way. The stop comes at a fixed moment of virtual time,
+// so how busy the machine is decides nothing.
+
+#include "modbus/service.h"
+
+#include "modbus/device_float.h"
+#include "modbus/params.h"
+#include "modbus/session.h"
+#include "tests/support/sim_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+TEST(StopRequest, EndsEveryLoopOfRequestsWithAtMostTheFrameOnItsWay) {
+  const struct {
+    const char* name;
+    std::vector<std::string> simulator;
+    std::function<void(Session&)> loop;
+  } loops[] = {
+      // Nobody answers before 247: the search polls address after address.
+      {"address search", {"--address", "247"}, [](Session& s) { FindAdapterAddress(s, [] {}); }},
+      {"read of all parameters",
+       {},
+       [](Session& s) {
+         ReadAllParameters(
+             s, [](const ParameterReading&) {}, 50);
+       }},
+      {"write of all parameters", {}, [](Session& s) { WriteAllParameters(s, [](int) {}); }},
+  };
+  for (const auto& c : loops) {
+    SCOPED_TRACE(c.name);
+    tl8test::SimSession sim(tl8test::SimulatorSetup(c.simulator));
+    TComStopEvent stop;
+    sim.session.Requests().SetStopEvent(&stop);
+    sim.session.Exchange().DeviceAddress = 1;
+
+    size_t framesBeforeStop = 0;
+    sim.clock.At(std::chrono::milliseconds(500), [&] {
+      stop.Signal();
+      framesBeforeStop = sim.Received().size();
+    });
+    EXPECT_THROW(c.loop(sim.session), EStopRequested);
+    sim.Settle(50);  // the last frame reaches the adapter
+
+    EXPECT_GE(framesBeforeStop, 2u) << "the loop ran before the stop";
+    EXPECT_LE(sim.Received().size(), framesBeforeStop + 1);
+  }
+}
+
+// An answer does not name its register: the first try of parameter 3 answered
+// late and parameter 4's own answer lost must not show parameter 3's value as
+// parameter 4's. Every delay an adapter may take (up to 1 s) is waited out.
+TEST(LateAnswer, IsNeverTakenForTheNextParameter) {
+  for (const char* late :
+       {"late:100", "late:270", "late:480", "late:560", "late:800", "late:1000"}) {
+    SCOPED_TRACE(late);
+    tl8test::SimSession sim(tl8test::SimulatorSetup(
+        {"--fault", std::string(late) + ",reg=261,nth=1", "--fault", "silent,reg=263,nth=1"}));
+    Session& s = sim.session;
+    s.Exchange().DeviceAddress = 1;
+    ASSERT_TRUE(ReadAllParameters(
+        s, [](const ParameterReading&) {}, 50));
+    const tl8test::SimState stored = sim.State(1);
+    for (int i = 1; i <= kFloatParamCount; ++i) {
+      const auto& d = stored.param(i);
+      EXPECT_EQ(s.Params().ParamText[i],
+                ParamTableText(i, DeviceFloatToDouble(d[0], d[1], d[2], d[3])))
+          << "parameter " << i;
+    }
+    EXPECT_TRUE(ChecksumVerify(s.Params(), s.Exchange()));
+  }
+}
+
+// A read at the line's own speed gives what a read at the fixed pace gives,
+// in a fraction of the time, on every kind of line; a slow adapter is read
+// all the same (the fixed waits stay the upper bound), and a late answer is
+// still never taken for the next one.
+TEST(FastRead, ReadsWhatTheFixedPaceReadsInAFractionOfTheTime) {
+  // A failed read waits out its late answer either way; time is saved only
+  // where the answers come.
+  const struct {
+    std::vector<std::string> line;
+    bool faster;
+  } lines[] = {
+      {{}, true},
+      {{"--echo"}, true},
+      {{"--turnaround", "15"}, true},
+      {{"--fault", "late:200,reg=261,nth=1", "--fault", "silent,reg=263,nth=1"}, false},
+      {{"--fault", "exception:2,reg=265,nth=1"}, false},
+  };
+  for (const auto& [line, faster] : lines) {
+    std::string shown;
+    for (const std::string& word : line) shown += word + " ";
+    SCOPED_TRACE(shown);
+    const auto read = [&line = line](bool fast) {
+      tl8test::SimSession sim(tl8test::SimulatorSetup(line));
+      sim.session.TalkTo(1);
+      std::vector<std::string> frames;
+      ReadPlan plan;
+      plan.fast = fast;
+      const ReadOutcome outcome = ReadAdapter(sim.session, plan);
+      for (const auto& frame : sim.Received()) frames.push_back(frame.note);
+      return std::tuple{outcome, sim.clock.Now(), frames};
+    };
+    const auto [paced, pacedTime, pacedFrames] = read(false);
+    const auto [fast, fastTime, fastFrames] = read(true);
+    EXPECT_EQ(fast.result, ReadResult::Read);
+    EXPECT_EQ(fast.result, paced.result);
+    EXPECT_TRUE(fast.checksumMatches);
+    EXPECT_EQ(fast.reading.shown, paced.reading.shown);
+    EXPECT_EQ(fast.reading.serialNumber, paced.reading.serialNumber);
+    EXPECT_EQ(fast.reading.writeDate, paced.reading.writeDate);
+    EXPECT_EQ(fastFrames, pacedFrames);  // the same requests, in the same order
+    if (faster) {
+      EXPECT_LT(fastTime * 3, pacedTime);
+    }
+  }
+}
+
+}  // namespace
