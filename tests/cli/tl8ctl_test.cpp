@@ -14,9 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <unistd.h>
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -124,33 +122,9 @@ TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
   EXPECT_EQ(switched.out, kSwitched + "\n");
 }
 
-// The search frames (8 bytes each) the simulator has taken in, once it has
-// taken in all that were written before: a marker written now comes after
-// them, and the simulator's journal shows it last (merged into the frame
-// before it, if the simulator had not yet seen that one end).
-int SearchFramesTakenIn(const SimProcess& sim) {
-  const std::vector<uint8_t> marker = {0xFF, 0xFF, 0xFF};
-  const int fd = open(sim.port().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(write(fd, marker.data(), marker.size()), ssize_t(marker.size()));
-  close(fd);
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    size_t bytes = 0;
-    std::vector<uint8_t> last;
-    for (const SimJournalEntry& entry : sim.journal()) {
-      if (entry.direction != "RX") continue;
-      bytes += entry.bytes.size();
-      last = entry.bytes;
-    }
-    if (last.size() >= marker.size() && std::equal(marker.begin(), marker.end(), last.end() - 3))
-      return static_cast<int>((bytes - marker.size()) / 8);
-    std::this_thread::sleep_for(10ms);
-  }
-  ADD_FAILURE() << "the simulator did not take in the marker";
-  return -1;
-}
-
+// Ctrl-C ends the search long before it reaches 247 (that nothing but the
+// frame in flight goes out after it is checked in virtual time in
+// commands_test.cpp).
 TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   SimProcess sim({"--link", "{dir}/line", "--address", "247"});
   const fs::path other = fs::path(sim.dir()) / "other";
@@ -171,13 +145,10 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
       0u)
       << second.err;
 
-  const int before = Requests(sim);
   scan.Signal(SIGINT);
   EXPECT_EQ(scan.Wait(30s), 130);
   EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
-  const int sent = SearchFramesTakenIn(sim);
-  EXPECT_LE(sent, before + 2);  // one not yet taken in when signalled, and the frame in flight
-  EXPECT_LT(sent, 100);
+  EXPECT_EQ(scan.Out(), "");
 }
 
 // Each step's text is checked in the test's process (commands_test.cpp).
