@@ -10,6 +10,7 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "serial/comport.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
@@ -74,8 +75,7 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     windows.Tl8Form()->N4->trigger();
     EXPECT_TRUE(windows.KoefForPotreb()->isEnabled());
     EXPECT_EQ(windows.KoefForPotreb()->Canal2_20->text(), QStringLiteral("85.00"));
-    EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat").toStdString()),
-              "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+    EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat")), tl8test::kFactoryTmpDat);
 
     // A changed bound goes into the adapter behind the unlock word.
     windows.KoefForPotreb()->Canal1_20->setText(QStringLiteral("1234.5"));

@@ -5,6 +5,7 @@
 // (there too: a saved file written back changes only the date stamp).
 
 #include "tests/cli/ctl_on_sim.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/test_data.h"
 
 #include "sim/memory.h"
@@ -25,17 +26,9 @@ namespace tl8test {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
 
 const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
 const std::string kAddressRange = "Адрес должен быть от 1 до 247";
-
-// The bytes of each frame the adapters received.
-std::vector<Bytes> FramesOf(const std::vector<SimJournalEntry>& entries) {
-  std::vector<Bytes> frames;
-  for (const SimJournalEntry& entry : entries) frames.push_back(entry.bytes);
-  return frames;
-}
 
 SimLinkSetup Adapters(std::vector<sim::Memory> adapters) {
   SimLinkSetup setup;
@@ -65,8 +58,8 @@ TEST_F(Commands, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {
   EXPECT_EQ(found.code, 0) << found.err;
   EXPECT_EQ(found.out, "17\n");
   EXPECT_EQ(found.err, "");  // no progress line: stderr is not a terminal
-  std::vector<Bytes> search;
-  for (uint8_t address : {15, 16, 17}) search.push_back(WithCrc(Bytes{address, 3, 1, 1, 0, 2}));
+  std::vector<Frame> search;
+  for (uint8_t address : {15, 16, 17}) search.push_back(WithCrc(Frame{address, 3, 1, 1, 0, 2}));
   EXPECT_EQ(FramesOf(ctl.sim.Received()), search);
 
   const Ran nobody = ctl.Run({"--json", "scan", "--from", "1", "--to", "4"});
@@ -130,9 +123,9 @@ TEST_F(Commands, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
   EXPECT_EQ(ran.code, 0) << ran.err;
   EXPECT_EQ(ran.out, "9\n");
   EXPECT_EQ(ctl.sim.State(9).address, 9);
-  const std::vector<Bytes> frames = FramesOf(ctl.sim.Received());
+  const std::vector<Frame> frames = FramesOf(ctl.sim.Received());
   ASSERT_FALSE(frames.empty());
-  EXPECT_EQ(frames.front(), WithCrc(Bytes{0, 6, 1, 0x77, 0, 9}));
+  EXPECT_EQ(frames.front(), WithCrc(Frame{0, 6, 1, 0x77, 0, 9}));
 
   // Parameter 15 still holds the old address: a file saved now carries it,
   // with a warning, and writing that file back would move the adapter, so it

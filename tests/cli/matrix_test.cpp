@@ -7,6 +7,7 @@
 // write).
 
 #include "tests/cli/ctl_on_sim.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/test_data.h"
 
 #include <QTemporaryDir>
@@ -61,11 +62,6 @@ struct WriteFiles {
   std::string bounds;
 };
 
-// The register of a request, for reads and writes.
-int RegisterOf(const SimJournalEntry& frame) {
-  return frame.bytes.size() >= 4 ? frame.bytes[2] << 8 | frame.bytes[3] : -1;
-}
-
 // The last line of stderr (the port's name, COM1 by default, as "PORT"), or
 // "ok"; the exit code.
 std::string Verdict(const Ran& ran) {
@@ -92,7 +88,7 @@ std::string RunCell(const CtlFault& fault, const CtlCommand& command, const Writ
   if (fault.rule && ran.code == 1 && command.filter.find("reg=265") != std::string::npos) {
     // Parameter 5 failed twice: nothing went out after its retry.
     std::vector<int> registers;
-    for (const SimJournalEntry& e : ctl.sim.Received()) registers.push_back(RegisterOf(e));
+    for (const Request& request : RequestsOf(ctl.sim.Received())) registers.push_back(request.reg);
     EXPECT_GE(registers.size(), 2u);
     if (registers.size() >= 2) {
       EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()),
