@@ -30,12 +30,6 @@ using namespace std::chrono_literals;
 const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
 const std::string kAddressRange = "Адрес должен быть от 1 до 247";
 
-SimLinkSetup Adapters(std::vector<sim::Memory> adapters) {
-  SimLinkSetup setup;
-  setup.adapters = std::move(adapters);
-  return setup;
-}
-
 class Commands : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir.isValid()); }
@@ -153,9 +147,9 @@ TEST_F(Commands, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
 // A reading whose checksum does not match never replaces a file that may be
 // the only good copy, unless --force says so; either way the exit code is 1.
 TEST_F(Commands, SaveKeepsTheOldFileWhenTheChecksumFails) {
-  sim::Memory spoilt = FactoryAdapter(1);
-  spoilt.param(16) = {0xFF, 0x00, 0x00, 0x00};
-  CtlOnSim ctl(Adapters({spoilt}));
+  SimLinkSetup spoilt;  // a memory whose checksum does not match
+  spoilt.adapters.front().param(16) = {0xFF, 0x00, 0x00, 0x00};
+  CtlOnSim ctl(spoilt);
   const std::string file = File("adapter.dat", "old\r\n");
 
   const Ran kept = ctl.Run({"save", file});
