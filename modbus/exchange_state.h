@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // ResponseStatus codes of a parameter read or write.
 inline constexpr int32_t kStatusAccepted = 0;  // read: decoded; write: acknowledged
@@ -15,6 +16,10 @@ inline constexpr int32_t kStatusNoAnswer = 1;  // fewer than 3 bytes collected
 inline constexpr int32_t kStatusRefused =
     2;  // an exception answer: the request was not carried out
 inline constexpr int32_t kStatusBadAnswer = 5;  // CRC mismatch, oversize, too short, not the echo
+
+// Whether the frame's last two bytes are the CRC-16/MODBUS of the bytes
+// before them (low byte first); a frame shorter than 3 bytes has none.
+bool CrcMatches(std::string_view frame);
 
 struct ExchangeState {
   static constexpr int kFrameSlots = 100;

@@ -34,6 +34,10 @@ constexpr double kCharacterMs = 10'000.0 / 9600;  // start, 8 data and stop bits
 constexpr int kLongestReadAnswer = 19;            // the probe's: 14 data bytes
 constexpr int kQuietMs = 150;
 constexpr int kQuietLimitMs = 3 * kQuietMs;  // a line that never falls quiet
+// The Modbus inter-frame gap, 3.5 characters, in whole milliseconds.
+constexpr int kFrameGapMs = 4;
+// An exception answer: address, function, exception code and the CRC.
+constexpr size_t kShortestRefusal = 5;
 // Address, function, byte count, the four data bytes and the CRC.
 constexpr size_t kParameterAnswerLength = 9;
 // A write's answer echoes its address, function, register and value or count.
@@ -84,8 +88,8 @@ void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
 }
 
 void ModbusRequests::DoubtTheReadJustSent() {
-  const double onLineMs =
-      (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs + kLatestTurnaroundMs;
+  const double onLineMs = (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs +
+                          kLatestTurnaroundMs + port_.LatencyAllowanceMs();
   lateAnswerDeadline_ = sentAt_ + std::chrono::milliseconds(static_cast<int>(std::ceil(onLineMs)));
 }
 
@@ -151,7 +155,7 @@ void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
        reg == kAddressRegister ? traffic::NewAddress(value) : traffic::RegisterWrite(reg, value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(50);
+  clock_.Delay(50 + port_.LatencyAllowanceMs());
   CollectResponse();
   clock_.Delay(10);
   CheckWriteAnswer(request);
@@ -165,7 +169,7 @@ void ModbusRequests::WriteParameter() {
         2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
        traffic::Writing(exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(80);
+  clock_.Delay(80 + port_.LatencyAllowanceMs());
   CollectResponse();
   clock_.Delay(20);
   CheckWriteAnswer(request);
@@ -219,9 +223,8 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     const int rawOffset = ParamByteOffset(exchange_.ParamIndex);
     Send({exchange_.DeviceAddress, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
          traffic::Reading(exchange_.ParamIndex));
-    clock_.Delay(100);
-    CollectResponse();
-    clock_.Delay(20);
+    AwaitReadAnswer(100);
+    PauseAfterRead(20);
     CheckParameterAnswer(rawOffset);
     if (exchange_.ResponseStatus != kStatusAccepted) DoubtTheReadJustSent();
     RecordAnswer(ReadVerdictMeaning());
@@ -229,8 +232,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
           kProbeRegisterCount},
          traffic::kProbe);
-    clock_.Delay(50);
-    CollectResponse();
+    AwaitReadAnswer(50);
     if (exchange_.ResponseText.size() < 3) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
@@ -272,6 +274,50 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
   std::copy(d, d + 4, params_.ParamRaw.begin() + rawOffset);
 }
 
+void ModbusRequests::AwaitReadAnswer(int delayMs) {
+  const int waitMs = delayMs + port_.LatencyAllowanceMs();
+  if (!fastReads_) {
+    clock_.Delay(waitMs);
+    CollectResponse();
+    return;
+  }
+  // The fixed wait is the upper bound; a complete answer ends it early.
+  const auto end = clock_.Now() + std::chrono::milliseconds(waitMs);
+  std::string& answer = exchange_.ResponseText;
+  answer.clear();
+  while (!ReadAnswerComplete() && !StopRequested()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
+    if (left <= 0) break;
+    TComEvents events{evRxChar};
+    port_.WaitForEvent(events, stopEvent_, static_cast<int>(left));
+    answer += port_.ReadBytes(port_.PendingInputCount());
+  }
+  DropEcho();
+}
+
+bool ModbusRequests::ReadAnswerComplete() const {
+  std::string_view answer = exchange_.ResponseText;
+  // A read's answer is never a copy of it: one in front is the line's echo.
+  if (answer.starts_with(sent_)) answer.remove_prefix(sent_.size());
+  if (answer.size() < kShortestRefusal ||
+      static_cast<uint8_t>(answer[0]) != exchange_.DeviceAddress)
+    return false;
+  const auto function = static_cast<uint8_t>(answer[1]);
+  const size_t length = function == (kReadRegisters | kExceptionFlag)
+                            ? kShortestRefusal
+                            : 5 + static_cast<uint8_t>(answer[2]);  // with the byte count
+  return (function & ~kExceptionFlag) == kReadRegisters && answer.size() == length &&
+         CrcMatches(answer);
+}
+
+void ModbusRequests::PauseAfterRead(int delayMs) {
+  clock_.Delay(fastReads_ ? kFrameGapMs : delayMs);
+}
+
+int ModbusRequests::PauseBetweenReads(int delayMs) const {
+  return fastReads_ ? 0 : delayMs;  // the read itself left the gap
+}
+
 void ModbusRequests::CollectResponse() {
   exchange_.ResponseText.clear();
   for (int poll = 0; poll < kCollectPolls; ++poll)
@@ -296,13 +342,14 @@ void ModbusRequests::DropEcho() {
 }
 
 void ModbusRequests::ReadDataModbus() {
-  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs);
+  const int allowance = port_.LatencyAllowanceMs();
+  const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs + allowance);
   exchange_.ResponseText.clear();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
-    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs));
+    const int waitMs = static_cast<int>(std::clamp<int64_t>(left, 0, kSilenceMs + allowance));
     try {
       port_.WaitForEvent(events, stopEvent_, waitMs);
     } catch (const EComPort&) {

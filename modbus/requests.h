@@ -49,6 +49,16 @@ class ModbusRequests {
   // nowhere.
   void SetTrafficLog(TrafficLog* log) { traffic_ = log; }
 
+  // Fast reads: a read's (and the probe's) wait ends as soon as a complete,
+  // CRC-correct answer from DeviceAddress is in, its fixed wait staying the
+  // upper bound, and the pause after it is the Modbus inter-frame gap. Writes
+  // and the other frames keep their pace.
+  void SetFastReads(bool fast) { fastReads_ = fast; }
+  bool FastReads() const { return fastReads_; }
+  // The pause a caller leaves between reads: `delayMs`, or in fast mode none
+  // (each read has left the inter-frame gap after its answer).
+  int PauseBetweenReads(int delayMs) const;
+
   // Whether the line echoed the frames sent so far. Learnt from each exchange
   // whose answer cannot be a copy of its request: there an exact copy of the
   // frame at the start of what came is the echo, and is dropped. A single-
@@ -129,6 +139,14 @@ class ModbusRequests {
   // Marks the read just sent as unanswered: its answer may still come.
   void DoubtTheReadJustSent();
   void CheckParameterAnswer(int rawOffset);
+  // A read's wait before its answer is judged (`delayMs` plus the line's
+  // allowance), then the collection; in fast mode the wait ends with the answer.
+  void AwaitReadAnswer(int delayMs);
+  // Whether ResponseText (after the line's echo) is a whole answer to the
+  // read just sent: its address, function 3 with as many bytes as its count
+  // says, or a refusal, and a correct CRC.
+  bool ReadAnswerComplete() const;
+  void PauseAfterRead(int delayMs);
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);
 
@@ -144,4 +162,5 @@ class ModbusRequests {
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
   std::string sent_;     // the frame sent last, as it went out
   bool lineEchoes_ = false;
+  bool fastReads_ = false;
 };

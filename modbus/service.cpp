@@ -21,14 +21,29 @@ bool ReadParameterWithRetry(Session& s) {
 // Sends, and when the answer is not `usable` sends `retry` (the same request
 // when empty) once more, pausing 50 ms before or after the second try.
 bool TriedTwice(Session& s, const std::function<void()>& send, const std::function<bool()>& usable,
-                RetryPause pause, const std::function<void()>& retry) {
+                RetryPause pause, const std::function<void()>& retry, int pauseMs = kPauseMs) {
   send();
   if (usable()) return true;
-  if (pause == RetryPause::BeforeRetry) s.Requests().Clock().Delay(kPauseMs);
+  if (pause == RetryPause::BeforeRetry) s.Requests().Clock().Delay(pauseMs);
   (retry ? retry : send)();
-  if (pause == RetryPause::AfterRetry) s.Requests().Clock().Delay(kPauseMs);
+  if (pause == RetryPause::AfterRetry) s.Requests().Clock().Delay(pauseMs);
   return usable();
 }
+
+// Fast reads for as long as it lives, when asked for.
+class FastReads {
+ public:
+  FastReads(ModbusRequests& requests, bool fast) : requests_(requests), was_(requests.FastReads()) {
+    requests_.SetFastReads(fast);
+  }
+  ~FastReads() { requests_.SetFastReads(was_); }
+  FastReads(const FastReads&) = delete;
+  FastReads& operator=(const FastReads&) = delete;
+
+ private:
+  ModbusRequests& requests_;
+  bool was_;
+};
 
 // Only the adapter's echo of the write counts; a refusal or a stranger's
 // answer is no answer to it.
@@ -41,11 +56,13 @@ bool AcknowledgedTwice(Session& s, const std::function<void()>& send) {
 bool FirstRequestAnswered(Session& s, const ReadPlan& plan) {
   ModbusRequests& requests = s.Requests();
   const auto probe = [&requests] { requests.ReadParameter(1); };
+  const auto answered = [&s] { return Answered(s); };
+  const int pauseMs = requests.PauseBetweenReads(kPauseMs);
   if (plan.first == ReadPlan::FirstRequest::Probe)
-    return AnsweredWithRetry(s, probe, plan.retryPause);
+    return TriedTwice(s, probe, answered, plan.retryPause, {}, pauseMs);
   s.Exchange().ParamIndex = 1;
-  return AnsweredWithRetry(
-      s, [&requests] { requests.ReadParameter(0); }, plan.retryPause, probe);
+  return TriedTwice(
+      s, [&requests] { requests.ReadParameter(0); }, answered, plan.retryPause, probe, pauseMs);
 }
 
 // Only a parameter's answer carries 4 data bytes; the probe's carries 14.
@@ -122,6 +139,7 @@ bool ReadAllParameters(Session& s, const std::function<void(const ParameterReadi
 }
 
 ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& progress) {
+  const FastReads pace(s.Requests(), plan.fast);
   ReadOutcome outcome;
   s.Params().ReadFailed = 0;
   if (!FirstRequestAnswered(s, plan)) return outcome;
@@ -138,7 +156,7 @@ ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& pr
         Keep(reading, parameter, s);
         if (progress.parameter) progress.parameter(parameter);
       },
-      plan.pauseMs);
+      s.Requests().PauseBetweenReads(plan.pauseMs));
   outcome.result = complete ? ReadResult::Read : ReadResult::ParameterFailed;
   outcome.checksumMatches = complete && ChecksumVerify(s.Params(), s.Exchange());
   return outcome;

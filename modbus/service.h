@@ -70,6 +70,10 @@ struct ReadPlan {
   FirstRequest first = FirstRequest::Probe;
   RetryPause retryPause = RetryPause::AfterRetry;
   int pauseMs = 50;  // after each parameter
+  // At the line's own speed: each answer taken as soon as it is whole, and
+  // only the Modbus inter-frame gap before the next frame (the fixed waits
+  // stay the upper bound). The windows keep the fixed pace.
+  bool fast = false;
 };
 
 // What a front end sees while a read runs: the first answer came (before the

@@ -1,5 +1,7 @@
-// Linux side of the console stop handler: SIGINT and SIGTERM, with a
-// self-pipe that carries the request on to the user-interface thread.
+// Linux side of the console stop handler: SIGINT, SIGTERM and SIGHUP (the
+// terminal closed, which would otherwise end the process without closing its
+// port or removing its lock file), with a self-pipe that carries the request
+// on to the user-interface thread.
 
 #include "serial/platform.h"
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<TComStopEvent*> currentStopEvent{nullptr};
 // Handlers between their first and last look at currentStopEvent; a stop

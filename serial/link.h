@@ -109,4 +109,8 @@ class TComLink {
   virtual void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) = 0;
   // False once the line is gone (closed, hung up, a USB converter pulled out).
   virtual bool Connected() const = 0;
+  // Milliseconds the line itself adds to the way to the adapter and back (a
+  // network path to a serial device server); every wait for an answer is
+  // that much longer. 0 for a local port.
+  virtual int LatencyAllowanceMs() const { return 0; }
 };

@@ -200,6 +200,10 @@ TEST_F(Commands, BadInputIsRefusedWithExitCode2BeforeThePortOpens) {
            "200\r\n1.5\r\n16\r\n4\r\n");
   const std::string bounds = File("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
   const std::string shortBounds = File("short.dat", "900\r\n10\r\n4.5\r\n");
+  // 0.5 written past the line limit: the first 1024 characters of it are 0.
+  const QByteArray half = "0." + QByteArray(1030, '0') + "5e1030\r\n";
+  const std::string longCoef = File("long.dat", "1\r\n\r\n0101001\r\n" + half);
+  const std::string longBounds = File("long-tmp.dat", "900\r\n" + half);
 
   const struct {
     std::vector<std::string> args;
@@ -228,6 +232,8 @@ TEST_F(Commands, BadInputIsRefusedWithExitCode2BeforeThePortOpens) {
       {{"write-bounds", shortBounds, "--code-word", "Rumel"}, "Проверьте данные"},
       {{"write-bounds", dir.path().toStdString(), "--code-word", "Rumel"}, "Cannot read"},
       {{"save", Path("no/such/dir.dat")}, "Cannot save"},
+      {{"write", longCoef, "--code-word", "Pelmar"}, "Проверьте данные"},
+      {{"write-bounds", longBounds, "--code-word", "Rumel"}, "Проверьте данные"},
   };
   for (const auto& c : cases) {
     std::string shown;

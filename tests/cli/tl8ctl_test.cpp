@@ -1,10 +1,12 @@
 // tl8ctl as a user runs it: the built program against the simulator (a
 // separate process on a pseudo-terminal), its exit code, stdout and stderr,
 // and what the simulator's memory and journal say went over the line. A run
-// of each command family, Ctrl-C, the busy port and the terminal's progress
-// line; every case of the commands and the fault matrix run in the test's
-// process on the simulated line (commands_test.cpp, matrix_test.cpp).
+// of each command family, names as the system's bytes, Ctrl-C and a closed
+// terminal, the busy port and the terminal's progress line; every case of
+// the commands and the fault matrix run in the test's process on the
+// simulated line (commands_test.cpp, matrix_test.cpp).
 
+#include "serial/platform_unix.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
@@ -14,11 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 namespace tl8test {
 namespace {
@@ -70,7 +75,7 @@ TEST(Tl8ctl, SavedFileWrittenBackChangesOnlyTheDateStampAndChecksum) {
                {0x00, 0x05, 0x00, 0x00}}});
   SimProcess sim({"--link", "{dir}/line", "--state", state});
   const SimState before = sim.state();
-  const std::string file = sim.path("adapter.dat");
+  const std::string file = sim.path("Адаптер.dat");  // a name in UTF-8 takes its bytes as they are
 
   const Ran saved = RunCtl(sim, {"--address", "5", "save", file});
   ASSERT_EQ(saved.code, 0) << saved.err;
@@ -122,6 +127,37 @@ TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
   EXPECT_EQ(switched.out, kSwitched + "\n");
 }
 
+// What only the program shows: names arrive as the system's bytes. Names in
+// Windows-1251 ("А.dat", "Б.dat") are no UTF-8 and are refused before
+// anything is sent: decoded, both would name another file, U+FFFD ".dat".
+// (Every other refusal: commands_test.cpp.)
+TEST(Tl8ctl, NamesThatAreNotUtf8AreRefusedBeforeAnythingIsSent) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const std::string replaced = sim.path("\xEF\xBF\xBD.dat");
+  const QByteArray good =
+      "1\r\n01/01/2025(00:00:00)\r\n0101001\r\n1010\r\n630\r\n16\r\n4\r\n85\r\n"
+      "-40\r\n16\r\n4\r\n200\r\n1.5\r\n16\r\n4\r\n";
+  WriteFile(QString::fromStdString(replaced), good);
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // what stderr holds
+  } cases[] = {
+      {{"save", sim.path("\xC0.dat")},
+       "tl8ctl: file name \"" + sim.path("\\xc0.dat") + "\" is not valid UTF-8"},
+      {{"write", sim.path("\xC1.dat"), "--code-word", "Pelmar"}, "is not valid UTF-8"},
+      {{"--port=\xC0", "read"}, "tl8ctl: --port name \"\\xc0\" is not valid UTF-8"},
+  };
+  for (const auto& c : cases) {
+    const Ran ran = RunCtl(sim, c.args);
+    EXPECT_EQ(ran.code, 2) << c.args[0] << ran.err;
+    EXPECT_NE(ran.err.find(c.error), std::string::npos) << c.args[0] << ran.err;
+    EXPECT_EQ(ran.out, "") << c.args[0];
+  }
+  EXPECT_EQ(Requests(sim), 0);
+  EXPECT_EQ(FileBytes(replaced), std::string(good));
+  EXPECT_FALSE(fs::exists(sim.path("\xC0.dat")));
+}
+
 // Ctrl-C ends the search long before it reaches 247 (that nothing but the
 // frame in flight goes out after it is checked in virtual time in
 // commands_test.cpp).
@@ -149,6 +185,35 @@ TEST(Tl8ctl, ASecondRunIsRefusedAtTheBusyPortAndCtrlCEndsTheFirstAtOnce) {
   EXPECT_EQ(scan.Wait(30s), 130);
   EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
   EXPECT_EQ(scan.Out(), "");
+}
+
+// The terminal closing (SIGHUP) ends a run as Ctrl-C does, and the port is
+// left free: no lock file, and no exclusive mode that would refuse the next
+// opener who is not root.
+TEST(Tl8ctl, AClosedTerminalEndsARunAsCtrlCDoesAndFreesThePort) {
+  SimProcess sim({"--link", "{dir}/line", "--address", "247"});
+  Ctl scan(sim.dir(), {"--port", sim.path("line"), "scan"});  // about 20 s to reach 247
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (Requests(sim) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_GT(Requests(sim), 0) << "the search did not start";
+  std::vector<std::string> names;
+  ASSERT_EQ(comdev::LockNames(sim.path("line"), names), 0);
+  const std::string lockDir = comdev::LockDirectory();
+  const bool locking = !lockDir.empty() && access(lockDir.c_str(), W_OK) == 0;
+  const std::string lockFile = lockDir + "/LCK.." + names.front();
+  EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
+
+  scan.Signal(SIGHUP);
+  EXPECT_EQ(scan.Wait(), 130);
+  EXPECT_EQ(scan.Err(), "tl8ctl: stopped\n");
+  EXPECT_FALSE(fs::exists(lockFile)) << lockFile;
+  const int device = open(sim.path("line").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(device, 0);
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(device, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(device);
 }
 
 // Each step's text is checked in the test's process (commands_test.cpp).

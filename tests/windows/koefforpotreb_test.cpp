@@ -36,6 +36,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -350,6 +351,26 @@ TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
   EXPECT_FALSE(session.Gate().Busy());
 }
 
+// A bound past the line limit ("0.<1030 zeros>5e1030" is 0.5), or a file
+// without a line end (of NULs here), is bad data: no box changes.
+TEST_F(BoundsWindow, ATmpDatLineTooLongFillsNoBox) {
+  const QByteArray contents[] = {
+      "1.5\r\n0." + QByteArray(1030, '0') + "5e1030\r\n",
+      QByteArray(1 << 20, '\0'),
+  };
+  window.show();
+  window.setEnabled(true);
+  for (const QByteArray& content : contents) {
+    WriteFile(kTmpDat, content);
+    window.Canal1_20->setText("1.00");
+    boxes.Clear();
+    RunHandler([this] { window.IschodButtonClick(); });
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Проверьте данные"});
+    EXPECT_EQ(BoundTexts(), QStringList({"1.00", "", "", "", "", ""}));
+    EXPECT_FALSE(window.WriteButton->isEnabled());
+  }
+}
+
 void Type(QLineEdit* edit, QChar typed) {
   const int key = typed == QChar(8) ? Qt::Key_Backspace : Qt::Key_unknown;
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(typed));
@@ -494,6 +515,32 @@ TEST_F(BoundsWindow, InAClosedFolderOnlyAWritableTmpDatIsRewritten) {
   EXPECT_EQ(FileBytes(kTmpDat), kFactoryTmpDat);
   EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat});
   QDir::setCurrent(workDir.path());
+}
+
+// The tool running as root in a folder every user may write (like /tmp):
+// another user's link named tmp.dat, to root's file or to nowhere, is refused
+// with the standard report, and the link and what it points to stay as they
+// were.
+TEST_F(BoundsWindow, APlantedTmpDatLinkIsRefusedAndLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a link to another user takes root";
+  QTemporaryDir rootsDir;
+  const QString target = rootsDir.filePath("root-only.dat");
+  WriteFile(target, "root's data");
+  ASSERT_EQ(chmod(qPrintable(workDir.path()), 01777), 0);
+  for (const QString& to : {target, rootsDir.filePath("nowhere.dat")}) {
+    SCOPED_TRACE(to.toStdString());
+    QFile::remove(kTmpDat);
+    ASSERT_TRUE(QFile::link(to, kTmpDat));
+    ASSERT_EQ(lchown(qPrintable(kTmpDat), 65534, 65534), 0);
+    Connect();
+    boxes.Clear();
+    window.show();
+    RunHandler([this] { window.ReadAndSaveBounds(); });
+    EXPECT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": Is a symbolic link."});
+    EXPECT_EQ(QFileInfo(kTmpDat).symLinkTarget(), to);
+  }
+  EXPECT_EQ(FileBytes(target), "root's data");
+  EXPECT_FALSE(QFile::exists(rootsDir.filePath("nowhere.dat")));
 }
 
 // Refused before it is opened: a FIFO would freeze the tool, /dev/zero would

@@ -350,6 +350,28 @@ TEST_F(TehFormTest, ThreeLineFileEmptiesTheCoefficients) {
   EXPECT_FALSE(Usable(form->WriteButton)) << "a file read alone does not allow a write";
 }
 
+// A coefficient written past the line limit ("0.<1030 zeros>5e1030" is 0.5)
+// is bad data: nothing of the file reaches the fields, never a value cut short.
+TEST_F(TehFormTest, AFileWithALineTooLongFillsNoField) {
+  const QString path = files.filePath("long.dat");
+  WriteFile(path, "7\r\n01/02/2024(10:20:30)\r\n123\r\n0." + QByteArray(1030, '0') + "5e1030\r\n");
+  for (QLineEdit* edit : form->KoefEdits()) edit->setText("9");
+  form->AdrEdit->setText("5");
+  form->ZavodEdit->setText("6");
+  form->DataLabel->setText("01/01/2020(00:00:00)");
+
+  boxes.AnswerFile(path);
+  RunHandler([this] { form->ReadFileButtonClick(); });
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::OpenFile, ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[1].text, "Проверьте данные");
+  EXPECT_EQ(Coefficients(), QStringList(12, "9"));
+  // Cleared before the open dialog, as always.
+  EXPECT_EQ(form->AdrEdit->text(), "");
+  EXPECT_EQ(form->ZavodEdit->text(), "");
+  EXPECT_EQ(form->DataLabel->text(), "");
+}
+
 TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   StartAdapter();
   form->NachButtonClick();
