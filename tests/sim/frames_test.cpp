@@ -398,9 +398,9 @@ TEST(SimCommandLine, UnplugHangsUpAtTheNthRequestAndANewTerminalComesUnderTheLin
   SimProcess holder;  // lends its fresh directory
   const fs::path link = holder.path("COM1");
   SimProcess sim({"--link", link.string(), "--unplug", "2:200"});
-  RawLine before(link);
-  EXPECT_EQ(before.exchange(probe(1)).size(), 19u);
-  before.send(probe(1));
+  SimLine before(sim, link.string());
+  EXPECT_EQ(before.answer(probe(1), 19).size(), 19u);
+  before.raw().send(probe(1));
   const auto unplugged = [&] {
     for (const SimJournalEntry& entry : sim.journal())
       if (entry.note == "unplugged: terminal closed, link removed") return true;
@@ -414,8 +414,8 @@ TEST(SimCommandLine, UnplugHangsUpAtTheNthRequestAndANewTerminalComesUnderTheLin
   for (int i = 0; i < 500 && !(unplugged() && plugged()); ++i) std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(unplugged());
   ASSERT_TRUE(plugged());
-  EXPECT_THROW(before.send(probe(1)), std::runtime_error);  // hung up
-  EXPECT_EQ(RawLine(link).exchange(probe(1)).size(), 19u);
+  EXPECT_THROW(before.raw().send(probe(1)), std::runtime_error);  // hung up
+  EXPECT_EQ(SimLine(sim, link.string()).answer(probe(1), 19).size(), 19u);
   const auto rx = entriesOf(sim, "RX");
   ASSERT_EQ(rx.size(), 3u);
   EXPECT_EQ(rx[1].note, "not answered: the line goes");
