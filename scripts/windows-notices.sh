@@ -62,7 +62,7 @@ Licensed under the GNU General Public License version 3 or later
 Exception, which follows. Source: Debian's source package gcc-mingw-w64.
 
 EOF
-  awk '/^GCC RUNTIME LIBRARY EXCEPTION/, /requirements of the license of GCC\./' \
+  awk '/^GCC RUNTIME LIBRARY EXCEPTION/, /^(copyleft )?requ.*license of GCC\.$/' \
     /usr/share/doc/gcc-mingw-w64-base/copyright
 } >"$dir/GCC-runtime-library-exception.txt"
 
