@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <stdexcept>
 
@@ -97,11 +98,18 @@ void serveLine(Line& line, Simulator& simulator, Journal& journal) {
   journal.event("stopped");
 }
 
+std::unique_ptr<Line> openLine(const Options& options, Journal& journal) {
+  if (!options.tcp) return std::make_unique<Line>();
+  return std::make_unique<Line>(options.tcp->host, options.tcp->port,
+                                [&journal](const std::string& event) { journal.event(event); });
+}
+
 int simulate(const Options& options) {
   std::vector<Adapter> adapters = loadAdapters(options.adapters);
-  Line line;
-  Link link(options.link, line.path());
   Journal journal(options.journal);
+  const std::unique_ptr<Line> opened = openLine(options, journal);
+  Line& line = *opened;
+  Link link(options.link, line.path());
   std::printf("%s\n", line.path().c_str());
   std::fflush(stdout);
   Simulator simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs);
