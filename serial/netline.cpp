@@ -183,9 +183,9 @@ int TNetLine::SendAll(const std::string& bytes) {
     // The server takes nothing for the write's time: a half-sent Telnet
     // stream could not be continued, so the line is given up.
     if (bounded && Clock::now() >= deadline) return comdev::kNetTimedOut;
-    bool ready = false;
+    comdev::SocketWake wake = comdev::SocketWake::TimedOut;
     if (int error = comdev::WaitSocket(*socket_, comdev::SocketWait::Writable, nullptr,
-                                       bounded ? MillisecondsUntil(deadline) : -1, ready))
+                                       bounded ? MillisecondsUntil(deadline) : -1, wake))
       return error;
   }
   return 0;
@@ -205,9 +205,9 @@ int TNetLine::Drain() {
 }
 
 int TNetLine::AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,
-                         bool& ready) {
+                         comdev::SocketWake& wake) {
   return comdev::WaitSocket(*socket_, comdev::SocketWait::Readable, stop,
-                            deadline ? MillisecondsUntil(*deadline) : -1, ready);
+                            deadline ? MillisecondsUntil(*deadline) : -1, wake);
 }
 
 void TNetLine::SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) {
@@ -218,11 +218,10 @@ void TNetLine::SetLine(const comdev::LineSettings& line, const TComStopEvent* st
   if (int error = SendAll(telnet_.LineCommands(line))) Fail(ceSetStateFailed, error);
   while (!telnet_.Settled()) {
     if (telnet_.Refused()) Fail(ceSetStateFailed, comdev::kNetRefused);
-    bool ready = false;
-    if (int error = AwaitInput(deadline, stop, ready)) Fail(ceSetStateFailed, error);
-    if (!ready)
-      Fail(ceSetStateFailed,
-           stop && stop->IsSignalled() ? comdev::kNetStopped : comdev::kNetTimedOut);
+    comdev::SocketWake wake = comdev::SocketWake::TimedOut;
+    if (int error = AwaitInput(deadline, stop, wake)) Fail(ceSetStateFailed, error);
+    if (wake == comdev::SocketWake::Stopped) Fail(ceSetStateFailed, comdev::kNetStopped);
+    if (wake == comdev::SocketWake::TimedOut) Fail(ceSetStateFailed, comdev::kNetTimedOut);
     if (int error = Drain()) Fail(ceSetStateFailed, error);
   }
   Measured(Clock::now() - started);
@@ -264,9 +263,9 @@ std::string TNetLine::ReadBytes(int count) {
     had = received_.size();
     std::optional<Clock::time_point> until = total;
     if (interval && (!until || *interval < *until)) until = interval;
-    bool ready = false;
-    if (int error = AwaitInput(until, nullptr, ready)) Fail(ceReadFailed, error);
-    if (!ready) break;
+    comdev::SocketWake wake = comdev::SocketWake::TimedOut;
+    if (int error = AwaitInput(until, nullptr, wake)) Fail(ceReadFailed, error);
+    if (wake != comdev::SocketWake::Ready) break;
   }
   const size_t taken = std::min(wanted, received_.size());
   std::string bytes = received_.substr(0, taken);
@@ -284,9 +283,9 @@ void TNetLine::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int ti
       events = {evRxChar};
       return;
     }
-    bool ready = false;
-    if (int error = AwaitInput(deadline, stopEvent, ready)) Fail(ceWaitFailed, error);
-    if (!ready) {
+    comdev::SocketWake wake = comdev::SocketWake::TimedOut;
+    if (int error = AwaitInput(deadline, stopEvent, wake)) Fail(ceWaitFailed, error);
+    if (wake != comdev::SocketWake::Ready) {
       events = {};  // the timeout or the stop event
       return;
     }

@@ -92,8 +92,9 @@ class TNetLine final : public TComLink {
   // Sends every byte within the write timeouts.
   int SendAll(const std::string& bytes);
   // Waits for the socket to have something to read, until the deadline (none:
-  // no limit) or `stop`; `ready` false when the time ran out or stop came.
-  int AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop, bool& ready);
+  // no limit) or `stop`.
+  int AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,
+                 comdev::SocketWake& wake);
   // The line is given up: every later operation fails, Connected is false.
   [[noreturn]] void Fail(int errorCode, int systemError);
 

@@ -124,11 +124,11 @@ int ReceiveSome(Socket& socket, std::string& into, bool& closed);
 // Whether the connection is closed or broken, seen without taking any data.
 bool SocketGone(const Socket& socket);
 enum class SocketWait { Readable, Writable };
+enum class SocketWake { Ready, Stopped, TimedOut };
 // Waits until the socket can be read (data, or its end) or written, for the
-// stop event or the timeout (ms; negative: no limit); `ready` tells whether
-// the socket was the cause.
+// stop event or the timeout (ms; negative: no limit); `wake` tells which came.
 int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int timeoutMs,
-               bool& ready);
+               SocketWake& wake);
 
 // --- System port list -----------------------------------------------------------
 

@@ -50,8 +50,9 @@ void KeepAliveAndNoDelay(int fd) {
 }
 
 // poll() on the socket and the stop event until one is ready or the time is
-// up, resuming after signals. `ready` tells whether the socket was.
-int PollSocket(int fd, short events, const TComStopEvent* stop, int timeoutMs, bool& ready) {
+// up, resuming after signals.
+int PollSocket(int fd, short events, const TComStopEvent* stop, int timeoutMs,
+               comdev::SocketWake& wake) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   pollfd fds[2] = {{fd, events, 0}, {stop ? static_cast<int>(stop->Handle()) : -1, POLLIN, 0}};
@@ -64,7 +65,9 @@ int PollSocket(int fd, short events, const TComStopEvent* stop, int timeoutMs, b
     const int count = ::poll(fds, 2, wait);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return errno;
-    ready = fds[0].revents != 0;
+    wake = fds[0].revents   ? comdev::SocketWake::Ready
+           : fds[1].revents ? comdev::SocketWake::Stopped
+                            : comdev::SocketWake::TimedOut;
     return 0;
   }
 }
@@ -104,9 +107,10 @@ int ConnectSocket(const std::string& address, const TComStopEvent* stop, int tim
   KeepAliveAndNoDelay(fd);
   if (::connect(fd, target, static_cast<socklen_t>(address.size())) != 0) {
     if (errno != EINPROGRESS) return errno;
-    bool ready = false;
-    if (int error = PollSocket(fd, POLLOUT, stop, timeoutMs, ready)) return error;
-    if (!ready) return stop && stop->IsSignalled() ? kNetStopped : kNetTimedOut;
+    SocketWake wake = SocketWake::TimedOut;
+    if (int error = PollSocket(fd, POLLOUT, stop, timeoutMs, wake)) return error;
+    if (wake == SocketWake::Stopped) return kNetStopped;
+    if (wake == SocketWake::TimedOut) return kNetTimedOut;
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
@@ -152,9 +156,9 @@ bool SocketGone(const Socket& socket) {
 }
 
 int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int timeoutMs,
-               bool& ready) {
+               SocketWake& wake) {
   return PollSocket(socket.fd, what == SocketWait::Readable ? POLLIN : POLLOUT, stop, timeoutMs,
-                    ready);
+                    wake);
 }
 
 }  // namespace comdev

@@ -56,19 +56,22 @@ void KeepAliveAndNoDelay(SOCKET handle) {
              nullptr, nullptr);
 }
 
-// Waits for the socket's event or the stop event; `signalled` tells whether
-// the socket's came, whose network events are then in `occurred`.
+// Waits for the socket's event or the stop event; when the socket's came
+// (Ready), its network events are in `occurred`.
 int WaitNetworkEvents(comdev::Socket& socket, const TComStopEvent* stop, int timeoutMs,
-                      bool& signalled, WSANETWORKEVENTS& occurred) {
+                      comdev::SocketWake& wake, WSANETWORKEVENTS& occurred) {
   const HANDLE handles[2] = {socket.event,
                              stop ? reinterpret_cast<HANDLE>(stop->Handle()) : nullptr};
   const DWORD waited = ::WaitForMultipleObjects(
       stop ? 2 : 1, handles, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
   if (waited == WAIT_FAILED) return static_cast<int>(::GetLastError());
-  signalled = waited == WAIT_OBJECT_0;
+  wake = waited == WAIT_OBJECT_0       ? comdev::SocketWake::Ready
+         : waited == WAIT_OBJECT_0 + 1 ? comdev::SocketWake::Stopped
+                                       : comdev::SocketWake::TimedOut;
   occurred = {};
   // Reading the events resets the socket's event.
-  if (signalled && ::WSAEnumNetworkEvents(socket.handle, socket.event, &occurred) != 0)
+  if (wake == comdev::SocketWake::Ready &&
+      ::WSAEnumNetworkEvents(socket.handle, socket.event, &occurred) != 0)
     return LastError();
   return 0;
 }
@@ -130,12 +133,13 @@ int ConnectSocket(const std::string& address, const TComStopEvent* stop, int tim
     for (;;) {
       const ULONGLONG elapsed = ::GetTickCount64() - started;
       if (elapsed >= static_cast<ULONGLONG>(timeoutMs)) return kNetTimedOut;
-      bool signalled = false;
+      SocketWake wake = SocketWake::TimedOut;
       WSANETWORKEVENTS occurred{};
-      if (int error = WaitNetworkEvents(*opened, stop, static_cast<int>(timeoutMs - elapsed),
-                                        signalled, occurred))
+      if (int error = WaitNetworkEvents(*opened, stop, static_cast<int>(timeoutMs - elapsed), wake,
+                                        occurred))
         return error;
-      if (!signalled) return stop && stop->IsSignalled() ? kNetStopped : kNetTimedOut;
+      if (wake == SocketWake::Stopped) return kNetStopped;
+      if (wake == SocketWake::TimedOut) return kNetTimedOut;
       if (occurred.lNetworkEvents & FD_CONNECT) {
         if (int error = occurred.iErrorCode[FD_CONNECT_BIT]) return error;
         break;
@@ -180,11 +184,11 @@ bool SocketGone(const Socket& socket) {
 }
 
 int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int timeoutMs,
-               bool& ready) {
+               SocketWake& wake) {
   // A network event is recorded once until the call that re-enables it, and
   // may have been taken by an earlier wait: what is there already counts.
   if (what == SocketWait::Readable && Readable(socket)) {
-    ready = true;
+    wake = SocketWake::Ready;
     return 0;
   }
   const long wanted = what == SocketWait::Readable ? FD_READ | FD_CLOSE : FD_WRITE | FD_CLOSE;
@@ -195,12 +199,13 @@ int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int t
       const ULONGLONG elapsed = ::GetTickCount64() - started;
       left = static_cast<int>(timeoutMs - std::min<ULONGLONG>(elapsed, timeoutMs));
     }
-    bool signalled = false;
     WSANETWORKEVENTS occurred{};
-    if (int error = WaitNetworkEvents(socket, stop, left, signalled, occurred)) return error;
-    ready = signalled && (occurred.lNetworkEvents & wanted) != 0;
-    if (ready || !signalled) return 0;
-    if (left == 0) return 0;  // the socket's other events took the last of the time
+    if (int error = WaitNetworkEvents(socket, stop, left, wake, occurred)) return error;
+    if (wake != SocketWake::Ready || (occurred.lNetworkEvents & wanted) != 0) return 0;
+    if (left == 0) {  // the socket's other events took the last of the time
+      wake = SocketWake::TimedOut;
+      return 0;
+    }
   }
 }
 
