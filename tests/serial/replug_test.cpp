@@ -1,12 +1,15 @@
 // The converter pulled out and plugged in again while the tool runs: the
 // simulated adapter is stopped and started anew on the same link name, and
 // the tool, through its real windows, reaches it again without a restart.
+// The same for a network line: the device server (tl8sim --tcp) goes away,
+// dropping the connection, and comes back at the same port.
 
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "serial/comport.h"
+#include "serial/platform.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -32,16 +35,21 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-class Replug : public ::testing::Test {
+enum class Line { Terminal, Network };
+
+class Replug : public ::testing::TestWithParam<Line> {
  protected:
   void SetUp() override {
     TestApp();
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     QDir::setCurrent(workDir.path());  // tmp.dat goes here
-    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+    PlugIn();
+    // The device server comes back where it was.
+    if (GetParam() == Line::Network) tcpAt = sim->port().substr(sim->port().rfind('/') + 1);
+    portName = GetParam() == Line::Network ? sim->port() : link;
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(link);
+      if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(portName);
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
     windows = std::make_unique<ToolWindows>(session, port);
@@ -56,7 +64,15 @@ class Replug : public ::testing::Test {
   // and plugged in again: the same name now leads to a new line.
   void PullOut() { sim.reset(); }
   void PlugIn() {
-    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+    sim = std::make_unique<tl8test::SimProcess>(GetParam() == Line::Network
+                                                    ? std::vector<std::string>{"--tcp", tcpAt}
+                                                    : std::vector<std::string>{"--link", link});
+  }
+  // What the request that meets the loss reports: a hung-up terminal's
+  // error, or the connection's.
+  QString LossText() const {
+    const int system = GetParam() == Line::Network ? comdev::kNetClosed : 5;
+    return QStringLiteral("WriteFile function failed (win error code: %1)").arg(system);
   }
 
   // "Изм.границ пар-ров": true when the bounds came from the adapter.
@@ -89,6 +105,8 @@ class Replug : public ::testing::Test {
   QTemporaryDir workDir;
   QString previousDir;
   const std::string link = workDir.filePath("COM1").toStdString();
+  std::string tcpAt = "127.0.0.1:0";  // any free port at first
+  std::string portName;
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;
   TComPort port;
@@ -96,15 +114,14 @@ class Replug : public ::testing::Test {
   std::unique_ptr<ToolWindows> windows;
 };
 
-TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
+TEST_P(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   ASSERT_TRUE(windows->Tl8Form()->ComPort.Connected());
   ASSERT_TRUE(ReadBounds());
 
   PullOut();
   EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());
   EXPECT_FALSE(ReadBounds());
-  EXPECT_EQ(boxes.Texts(),
-            std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{LossText()});
 
   PlugIn();
   PortSetupOk();
@@ -113,7 +130,7 @@ TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
 }
 
 // Nothing was sent while the converter was out: the loss is seen all the same.
-TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
+TEST_P(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
   ASSERT_TRUE(FindAdapter());
   PullOut();
   PlugIn();
@@ -128,6 +145,11 @@ TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
   windows->Tl8Form()->OpenComport();
   EXPECT_TRUE(FindAdapter());
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Replug, ::testing::Values(Line::Terminal, Line::Network),
+                         [](const auto& info) {
+                           return info.param == Line::Network ? "Network" : "Terminal";
+                         });
 
 // The line drops while an answer is being collected (here before its first
 // wait, so that no timing decides): the failed wait leaves the collection
