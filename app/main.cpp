@@ -1,6 +1,6 @@
 // The tool's entry point: creates its windows in their fixed order, with the
 // main window shown (and its start-up question asked) first, then runs the
-// message loop until the main window closes.
+// message loop until the main window closes (not at all when it closed already).
 
 #include "app/toolwindows.h"
 #include "modbus/session.h"
@@ -20,7 +20,7 @@ int main(int argc, char* argv[]) {
     TComPort port;  // the tool's one port, owned by the main window's side
     Session session(port);
     ToolWindows windows(session, port);
-    result = QApplication::exec();
+    result = windows.Run();
   }
   SetBoxes(nullptr);
   return result;

@@ -90,14 +90,18 @@ void TTl8Form::Show() {
     shown_ = true;
     FormShow();
   }
-  show();
+  // A stop request during the start-up boxes closed the window before it ever showed.
+  if (!ended_) show();
 }
 
 void TTl8Form::FormShow() {
+  // Stop requests reach the window from the start-up question on.
+  RenewStopEvent();
   if (boxes().Question(kJumperQuestion, QPoint(180, 250)) != BoxAnswer::Yes) {
     N1->menuAction()->setVisible(false);
     return;
   }
+  if (ended_) return;
   OpenComport();
   session_.SetPasswordMode(PasswordRequest::Write);
   session_.TalkTo(1);
@@ -156,5 +160,7 @@ void TTl8Form::N6Click() { close(); }
 
 void TTl8Form::closeEvent(QCloseEvent* event) {
   event->accept();
+  ended_ = true;
+  // Before the message loop runs this does nothing: the tool's loop then asks Ended().
   QCoreApplication::quit();
 }

@@ -35,14 +35,20 @@ class TTl8Form : public QMainWindow {
   void SetServiceWindows(const ServiceWindows& windows) { windows_ = windows; }
 
   // Shows the window; the first showing asks the start-up question before the
-  // window appears.
+  // window appears. Stop requests close the window from the question on; one
+  // that comes while a start-up box is open takes effect when the box closes:
+  // the port is not opened after the question and the window never shows.
   void Show();
+
+  // Whether the window was closed, which ends the tool (also before the
+  // message loop runs, when nothing can quit it yet).
+  bool Ended() const { return ended_; }
 
   // Opens ComPort unless it is open; a failure is reported in its own box and
   // leaves the port closed.
   void OpenComport();
 
-  // The event that ends a port wait early; null until the port was opened.
+  // The event that ends a port wait early; null until the window was first shown.
   TComStopEvent* StopEvent() const { return stopEvent_.get(); }
 
   TComPort& ComPort;
@@ -78,4 +84,5 @@ class TTl8Form : public QMainWindow {
   std::unique_ptr<TComStopEvent> stopEvent_;
   ServiceWindows windows_;
   bool shown_ = false;
+  bool ended_ = false;
 };

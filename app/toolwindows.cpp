@@ -10,6 +10,7 @@
 #include "windows/tehform.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 
 ToolWindows::ToolWindows(Session& session, TComPort& port) {
@@ -32,6 +33,8 @@ ToolWindows::ToolWindows(Session& session, TComPort& port) {
   QObject::connect(TehForm_.get(), &TTehForm::AdapterRead, KoefForPotreb_.get(),
                    [bounds = KoefForPotreb_.get()] { bounds->setEnabled(true); });
 }
+
+int ToolWindows::Run() const { return Tl8Form_->Ended() ? 0 : QApplication::exec(); }
 
 ToolWindows::~ToolWindows() {
   LineMonitor_.reset();

@@ -23,6 +23,10 @@ class ToolWindows {
   ToolWindows(Session& session, TComPort& port);
   ~ToolWindows();
 
+  // Runs the message loop until the main window closes; returns 0 at once
+  // when a stop request closed it during the start-up, before the loop ran.
+  int Run() const;
+
   TTl8Form* Tl8Form() const { return Tl8Form_.get(); }
   TVeskComSetupFrm* VeskComSetupFrm() const { return VeskComSetupFrm_.get(); }
   TKoefForPotreb* KoefForPotreb() const { return KoefForPotreb_.get(); }

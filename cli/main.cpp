@@ -10,6 +10,7 @@
 #include "serial/platform.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
 
@@ -64,12 +65,28 @@ void OpenPort(TComPort& com, const QString& port) {
   com.OpenPort();
 }
 
+// The arguments as the system passed them.
+Arguments ReadArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]) {
+  Arguments arguments;
+#ifdef Q_OS_WIN
+  // Windows passes the arguments as UTF-16: nothing is lost.
+  arguments.texts = QCoreApplication::arguments().mid(1);
+#else
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray bytes(argv[i]);
+    const QString text = QFile::decodeName(bytes);
+    if (QFile::encodeName(text) != bytes) arguments.mangled.emplace_back(text, bytes);
+    arguments.texts << text;
+  }
+#endif
+  return arguments;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);  // the exchange's waits handle its events
-  QStringList args = QCoreApplication::arguments();
-  args.removeFirst();
+  const Arguments args = ReadArguments(argc, argv);
   StandardConsole console;
   TComPort port;
   Session session(port);

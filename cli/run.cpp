@@ -5,6 +5,7 @@
 #include "cli/report.h"
 #include "modbus/requests.h"
 #include "modbus/session.h"
+#include "modbus/textfile.h"
 #include "modbus/traffic.h"
 #include "serial/link.h"
 #include "ui/tool_texts.h"
@@ -31,11 +32,42 @@ int RunCommand(CommandRun& command, Report& report, Session& session) {
   return kSuccess;
 }
 
+// Bytes as a shell shows them: printable ASCII as it is, the rest as \xHH.
+QString Escaped(const QByteArray& bytes) {
+  QString text;
+  for (const char byte : bytes) {
+    const auto code = static_cast<unsigned char>(byte);
+    text += code >= 0x20 && code < 0x7F && byte != '\\'
+                ? QString(QChar(code))
+                : QStringLiteral("\\x%1").arg(code, 2, 16, QChar('0'));
+  }
+  return text;
+}
+
+// Refuses a name the invocation would use (the file, the port) that came from
+// an argument whose bytes its text does not give back, whole or after an
+// option's "=".
+void RefuseMangledNames(const Invocation& invocation, const Arguments& arguments) {
+  const auto check = [&](const QString& what, const QString& name) {
+    for (const auto& [text, bytes] : arguments.mangled) {
+      const bool option = text.startsWith(QStringLiteral("--")) && text.contains('=');
+      if (option ? text.section('=', 1) == name : text == name)
+        throw EUsage(QStringLiteral("%1 \"%2\" is not valid UTF-8")
+                         .arg(what, Escaped(option ? bytes.mid(bytes.indexOf('=') + 1) : bytes)));
+    }
+  };
+  check(QStringLiteral("--port name"), invocation.port);
+  if (!invocation.file.isEmpty()) check(QStringLiteral("file name"), invocation.file);
+}
+
 int Run(const Invocation& invocation, Report& report, Session& session,
         const std::function<void(const QString& port)>& openPort) {
   std::unique_ptr<CommandRun> command;
   try {
     command = std::make_unique<CommandRun>(invocation, report);
+  } catch (const ELineTooLong&) {  // a file's line too long to be data
+    report.Error(kCheckDataText);
+    return kBadInput;
   } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
     report.Error(QString::fromStdString(failure.what()));
     return kBadInput;
@@ -63,11 +95,12 @@ int Run(const Invocation& invocation, Report& report, Session& session,
 
 }  // namespace
 
-int RunTl8ctl(const QStringList& args, Console& console, Session& session,
+int RunTl8ctl(const Arguments& args, Console& console, Session& session,
               const std::function<void(const QString& port)>& openPort) {
   Invocation invocation;
   try {
-    invocation = ParseArguments(args);
+    invocation = ParseArguments(args.texts);
+    RefuseMangledNames(invocation, args);
   } catch (const EUsage& failure) {
     Report(false, console)
         .Error(QStringLiteral("tl8ctl: %1\nTry 'tl8ctl --help'.").arg(failure.what()));
@@ -79,4 +112,9 @@ int RunTl8ctl(const QStringList& args, Console& console, Session& session,
     return kSuccess;
   }
   return Run(invocation, report, session, openPort);
+}
+
+int RunTl8ctl(const QStringList& args, Console& console, Session& session,
+              const std::function<void(const QString& port)>& openPort) {
+  return RunTl8ctl(Arguments{args, {}}, console, session, openPort);
 }

@@ -7,15 +7,31 @@
 #include <QString>
 #include <QStringList>
 
+#include <QByteArray>
+
 #include <functional>
+#include <utility>
+#include <vector>
 
 class Console;
 class Session;
 
 enum ExitCode { kSuccess = 0, kAdapterFailed = 1, kBadInput = 2, kStopped = 130 };
 
-// `args` without the program's name. `openPort` opens the line `session`
-// talks through on the port named (--port), only once the inputs are
-// checked; it throws EComPort when the port does not open.
+// The command line's arguments, without the program's name, as texts; and
+// those of them whose texts do not give back the bytes the system passed (a
+// name in another encoding, such as Windows-1251): opening such a text would
+// open another file.
+struct Arguments {
+  QStringList texts;
+  std::vector<std::pair<QString, QByteArray>> mangled;  // text, bytes
+};
+
+// `openPort` opens the line `session` talks through on the port named
+// (--port), only once the inputs are checked; it throws EComPort when the
+// port does not open.
+int RunTl8ctl(const Arguments& args, Console& console, Session& session,
+              const std::function<void(const QString& port)>& openPort);
+// The same for arguments that are texts already (the tests').
 int RunTl8ctl(const QStringList& args, Console& console, Session& session,
               const std::function<void(const QString& port)>& openPort);

@@ -1,21 +1,38 @@
-// The tmp.dat reader on arbitrary bytes: six bounds at most a cut line long,
-// none holding a LF (a CR alone is text in this file), and the lines as the
-// bounds window writes them (each with CR LF) read back whole.
+// The tmp.dat reader on arbitrary bytes: it refuses the file (ELineTooLong)
+// exactly when one of the six lines it reads is longer than kLongestLine, as
+// an independent split of the bytes says, and never cuts a line; otherwise
+// six bounds, none holding a LF (a CR alone is text in this file), and the
+// lines as the bounds window writes them (each with CR LF) read back whole.
 
 #include "fuzz/check.h"
 #include "modbus/boundsfile.h"
 #include "modbus/textfile.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-  const std::array<QString, kBoundsInFile> bounds = ParseBoundsFile(bytes);
+  // The lines split another way: CR LF made LF, split at LF.
+  const QList<QByteArray> lines =
+      QByteArray(bytes).replace("\r\n", "\n").split('\n').mid(0, kBoundsInFile);
+  const bool tooLong = std::any_of(lines.begin(), lines.end(), [](const QByteArray& line) {
+    return line.size() > kLongestLine;
+  });
+  std::array<QString, kBoundsInFile> bounds;
+  try {
+    bounds = ParseBoundsFile(bytes);
+  } catch (const ELineTooLong&) {
+    FUZZ_REQUIRE(tooLong);
+    return 0;
+  }
+  FUZZ_REQUIRE(!tooLong);
+  FUZZ_REQUIRE(bounds[0] == QString::fromLatin1(lines.value(0)));
 
   QByteArray written;
   for (const QString& bound : bounds) {
-    FUZZ_REQUIRE(bound.size() <= kLongestLine && !bound.contains('\n'));
+    FUZZ_REQUIRE(!bound.contains('\n'));
     // Read as Latin-1: every byte is one character, and goes back as it came.
     written += bound.toLatin1() + "\r\n";
   }

@@ -1,11 +1,15 @@
-// The coefficient-file reader on arbitrary bytes: whatever it takes from a
-// file is a clean line (no line end, no Ctrl-Z, not longer than the cut), and
-// what the tool writes of those fields reads back as the same fields.
+// The coefficient-file reader on arbitrary bytes: it refuses the file
+// (ELineTooLong) exactly when one of the fifteen lines it reads is longer
+// than kLongestLine, as an independent split of the bytes says, and never
+// cuts a line; otherwise it takes those lines by position as clean fields
+// (no line end, no Ctrl-Z), and what the tool writes of those fields reads
+// back as the same fields.
 
 #include "fuzz/check.h"
 #include "modbus/coeffile.h"
 #include "modbus/textfile.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +20,14 @@ bool CleanLine(const QString& field) {
          !field.contains(QChar(0x1A));
 }
 
+// The file's lines as the format defines them, split another way: the bytes
+// up to a Ctrl-Z, with CR LF and a lone CR made LF, split at LF.
+QList<QByteArray> FormatLines(QByteArray bytes) {
+  if (const qsizetype ctrlZ = bytes.indexOf('\x1A'); ctrlZ >= 0) bytes.truncate(ctrlZ);
+  bytes.replace("\r\n", "\n").replace('\r', '\n');
+  return bytes.split('\n').mid(0, kCoefFileLines);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,7 +36,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every byte of the code page reads back as it was.
   FUZZ_REQUIRE(ToWindows1251(FromWindows1251(bytes)) == bytes);
 
-  const CoefFileFields fields = ParseCoefFile(bytes);
+  const QList<QByteArray> lines = FormatLines(bytes);
+  const bool tooLong = std::any_of(lines.begin(), lines.end(), [](const QByteArray& line) {
+    return line.size() > kLongestLine;
+  });
+  CoefFileFields fields;
+  try {
+    fields = ParseCoefFile(bytes);
+  } catch (const ELineTooLong&) {
+    FUZZ_REQUIRE(tooLong);
+    return 0;
+  }
+  FUZZ_REQUIRE(!tooLong);
+  FUZZ_REQUIRE(fields.Address == FromWindows1251(lines.value(0)));
+  FUZZ_REQUIRE(fields.Coefficients.back() == FromWindows1251(lines.value(kCoefFileLines - 1)));
   FUZZ_REQUIRE(CleanLine(fields.Address) && CleanLine(fields.Date) &&
                CleanLine(fields.SerialNumber));
   for (const QString& coefficient : fields.Coefficients) FUZZ_REQUIRE(CleanLine(coefficient));

@@ -2,7 +2,8 @@
 
 #include <QBuffer>
 
-BoundsFile::BoundsFile(const QString& path) : file_(path, QStringLiteral("write")) {}
+BoundsFile::BoundsFile(const QString& path)
+    : file_(path, QStringLiteral("write"), NamedBy::kTool) {}
 
 void BoundsFile::AddLine(const QString& line) { file_.Append(line.toLatin1() + "\r\n"); }
 

@@ -14,7 +14,8 @@ inline constexpr int kBoundsInFile = 6;
 
 // The new tmp.dat, taken line by line while a read runs. It replaces the old
 // one only at Finish, once the read has got through; a read that stops
-// before leaves the old file as it was.
+// before leaves the old file as it was. The tool names this file itself, in
+// a folder others may write: a link under its name is refused.
 class BoundsFile {
  public:
   // Throws EFileError "Cannot write ..." when the file cannot be made.
@@ -29,8 +30,9 @@ class BoundsFile {
 
 // Lines 1..6, whole and unconverted; a missing line is empty. A line ends at
 // CR LF or a lone LF; lines after the sixth are not read. Throws EFileError
-// "Cannot read ...", also for anything that is not a regular file.
+// "Cannot read ...", also for anything that is not a regular file, and
+// ELineTooLong (textfile.h) for a line of the six past kLongestLine.
 std::array<QString, kBoundsInFile> LoadBoundsFile(const QString& path = kBoundsFileName);
 
-// The same from the file's bytes.
+// The same from the file's bytes; throws ELineTooLong likewise.
 std::array<QString, kBoundsInFile> ParseBoundsFile(const QByteArray& bytes);

@@ -33,15 +33,16 @@ QString CoefFileDateText(const QDateTime& local);
 QByteArray CoefFileBytes(const CoefFileFields& fields);
 
 // Lines end at CR LF, a lone LF or a lone CR; a Ctrl-Z byte ends the file.
-// Lines are taken by position only: missing ones give empty fields, those
-// after the fifteenth are not read, and a line longer than kLongestLine is cut
-// there (textfile.h).
+// Lines are taken by position only: missing ones give empty fields and those
+// after the fifteenth are not read; one of the fifteen longer than
+// kLongestLine is bad data, never cut: it throws ELineTooLong (textfile.h).
 CoefFileFields ParseCoefFile(const QByteArray& bytes);
 
-// Replaces the file whole or not at all (FileReplacement, textfile.h). Throws
-// EFileError "Cannot save ...".
+// Replaces the file whole or not at all (FileReplacement, textfile.h); the
+// user names it, so it may be a link only where the kernel would follow one.
+// Throws EFileError "Cannot save ...".
 void SaveCoefFile(const QString& path, const CoefFileFields& fields);
 
 // Reads only the file's first fifteen lines; refuses anything that is not a
-// regular file. Throws EFileError "Cannot read ...".
+// regular file. Throws EFileError "Cannot read ..." or ELineTooLong.
 CoefFileFields LoadCoefFile(const QString& path);

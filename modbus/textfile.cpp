@@ -1,5 +1,6 @@
 #include "modbus/textfile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 
@@ -21,7 +22,8 @@ class LineCollector {
  public:
   LineCollector(int count, LineRules rules) : count_(count), rules_(rules) {}
 
-  // False once the wanted lines are complete or the file has ended.
+  // False once the wanted lines are complete, the file has ended or a line
+  // has passed kLongestLine.
   bool Take(char c) {
     // A CR is judged by the byte after it: with LF it is one line end.
     if (std::exchange(pendingCr_, false)) {
@@ -34,13 +36,14 @@ class LineCollector {
     }
     if (c == '\n') return EndLine();
     if (c == kCtrlZ && rules_.ctrlZEndsFile) return false;
-    Keep(c);
-    return true;
+    return Keep(c);
   }
 
-  // The lines, once the bytes have run out or Take has had enough.
+  // The lines, once the bytes have run out or Take has had enough. Throws
+  // ELineTooLong.
   QList<QByteArray> Lines() {
     if (std::exchange(pendingCr_, false)) TakeLoneCr();
+    if (line_.size() > kLongestLine) throw ELineTooLong(static_cast<int>(lines_.size()) + 1);
     if (!line_.isEmpty() && lines_.size() < count_) lines_.append(line_);
     return lines_;
   }
@@ -52,11 +55,12 @@ class LineCollector {
   }
   bool TakeLoneCr() {
     if (rules_.loneCrEndsLine) return EndLine();
-    Keep('\r');
-    return true;
+    return Keep('\r');
   }
-  void Keep(char c) {
-    if (line_.size() < kLongestLine) line_.append(c);
+  // False once the line is longer than it may be: no more is read.
+  bool Keep(char c) {
+    line_.append(c);
+    return line_.size() <= kLongestLine;
   }
 
   const int count_;
@@ -71,6 +75,12 @@ class LineCollector {
 EFileError::EFileError(const QString& action, const QString& path, const QString& reason)
     : std::runtime_error(
           QStringLiteral("Cannot %1 \"%2\": %3").arg(action, path, reason).toStdString()) {}
+
+ELineTooLong::ELineTooLong(int line)
+    : std::runtime_error(QStringLiteral("Line %1 is longer than %2 bytes")
+                             .arg(line)
+                             .arg(kLongestLine)
+                             .toStdString()) {}
 
 QList<QByteArray> ReadFirstLines(QIODevice& device, int count, LineRules rules) {
   LineCollector collector(count, rules);
@@ -93,44 +103,22 @@ QList<QByteArray> ReadFirstLines(const QString& path, int count, LineRules rules
   return lines;
 }
 
-FileReplacement::FileReplacement(const QString& path, const QString& action)
-    : path_(path), action_(action), beside_(path), inPlace_(path) {
-  RefuseUnlessRegular(path, action);
-  if (beside_.open(QIODevice::WriteOnly)) return;
-  // The folder takes no new file, yet the file itself may be writable. Read
-  // and write, because write-only would empty it now: nothing of it changes
-  // before the commit.
-  if (inPlace_.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) return;
-  // The reason that concerns what the user can change: the file when there
-  // is one, otherwise its folder.
-  throw EFileError(action, path,
-                   QFile::exists(path) ? inPlace_.errorString() : beside_.errorString());
+FileReplacement::FileReplacement(const QString& path, const QString& action, NamedBy namedBy)
+    : path_(path), action_(action) {
+  const QString why =
+      comdev::OpenPendingFile(path,
+                              namedBy == NamedBy::kTool ? comdev::LinkTrust::kNone
+                                                        : comdev::LinkTrust::kAsProtectedSymlinks,
+                              file_);
+  if (!why.isEmpty()) throw EFileError(action, path, why);
 }
 
 void FileReplacement::Commit() {
-  if (inPlace_.isOpen())
-    CommitInPlace();
-  else
-    CommitBeside();
-}
-
-void FileReplacement::CommitBeside() {
-  // The commit itself can report success after its buffered write failed (a
-  // full disk) and put a short copy in the file's place: the write and the
-  // flush are checked first. An uncommitted copy is removed with beside_.
-  if (beside_.write(content_) != content_.size() || !beside_.flush() || !beside_.commit())
-    throw EFileError(action_, path_, beside_.errorString());
-}
-
-void FileReplacement::CommitInPlace() {
-  // Written over the old content, then cut to length: content no longer than
-  // the old needs no new room on the disk.
-  const bool whole = inPlace_.write(content_) == content_.size() && inPlace_.flush() &&
-                     inPlace_.resize(content_.size());
-  inPlace_.close();
-  if (!whole || inPlace_.error() != QFileDevice::NoError)
-    throw EFileError(action_, path_,
-                     inPlace_.errorString() +
-                         QStringLiteral("; the file was being overwritten in place, its old "
-                                        "content may be lost"));
+  const bool inPlace = comdev::WritesInPlace(*file_);
+  const QString why = comdev::CommitPendingFile(*file_, content_);
+  if (why.isEmpty()) return;
+  throw EFileError(action_, path_,
+                   inPlace ? why + QStringLiteral("; the file was being overwritten in place, its "
+                                                  "old content may be lost")
+                           : why);
 }

@@ -1,15 +1,16 @@
 #pragma once
 // The tool's small text files (coefficient files, tmp.dat): reading only
-// their first lines, replacing a file whole or not at all, and one form for
-// every failure: what was tried, on which file, and the system's reason, e.g.
+// their first lines, replacing a file whole or not at all, never through a
+// link planted by another user, and one form for every failure: what was
+// tried, on which file, and the system's reason, e.g.
 //   Cannot read "tmp.dat": No such file or directory
 // Widget-free: the windows call it and let the standard error report show
 // the failure.
 
+#include "serial/platform.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QList>
-#include <QSaveFile>
 #include <QString>
 
 #include <stdexcept>
@@ -28,42 +29,55 @@ struct LineRules {
   bool ctrlZEndsFile;   // a Ctrl-Z byte ends the file
 };
 
-// Longer lines are cut here; the rest up to their end is skipped. The files
-// hold short numbers and dates: a longer line is not one of them.
+// The files hold short numbers and dates: a longer line is not one of them.
 inline constexpr int kLongestLine = 1024;
 
+// A line longer than kLongestLine among those read: bad data, never cut to a
+// value it does not hold. The front ends show it as their "check the data".
+class ELineTooLong : public std::runtime_error {
+ public:
+  explicit ELineTooLong(int line);
+};
+
 // The first `count` lines of the device, without their ends; reading stops
-// there. A last line without an end counts when it holds anything.
+// there, or at the first byte past kLongestLine of one of them, which throws
+// ELineTooLong. A last line without an end counts when it holds anything.
 QList<QByteArray> ReadFirstLines(QIODevice& device, int count, LineRules rules);
 
 // The same from a file, which must be a regular file: a FIFO would block the
-// opening for good and a device would never end. Throws EFileError("read").
+// opening for good and a device would never end. Throws EFileError("read")
+// or ELineTooLong.
 QList<QByteArray> ReadFirstLines(const QString& path, int count, LineRules rules);
+
+// Who named a file the tool writes, and so which symbolic links (on Windows
+// reparse points) its name may be: see comdev::LinkTrust.
+enum class NamedBy {
+  kUser,  // a link only where the kernel would follow it in a shared folder
+  kTool,  // no link at all
+};
 
 // New content for a file, put in its place whole or not at all. Where the
 // folder lets a new file be made beside it, the content goes there and
 // replaces the file only once written and flushed completely, so a failure
 // leaves the old file as it was. Where only the file itself is writable, it is
 // overwritten in place, at the commit and not before; a failure then says the
-// old content may be lost. Without a commit the file stays as it was.
+// old content may be lost. Without a commit the file stays as it was. A link
+// the name may not be (`namedBy`) is refused, and both it and what it points
+// to stay as they are.
 class FileReplacement {
  public:
   // Opens what the content will go to; throws EFileError(action) when
-  // neither works, or when the path names something that is not a regular
-  // file.
-  FileReplacement(const QString& path, const QString& action);
+  // neither works, when the path names something that is not a regular file,
+  // or when it is a link it may not be.
+  FileReplacement(const QString& path, const QString& action, NamedBy namedBy = NamedBy::kUser);
 
   void Append(const QByteArray& bytes) { content_ += bytes; }
   // Throws EFileError(action) when the content did not arrive whole.
   void Commit();
 
  private:
-  void CommitBeside();
-  void CommitInPlace();
-
   QString path_;
   QString action_;
-  QSaveFile beside_;
-  QFile inPlace_;  // open only when nothing can be made beside the file
+  comdev::PendingFilePtr file_;
   QByteArray content_;
 };

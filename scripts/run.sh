@@ -30,4 +30,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export DISPLAY=:99
   sleep 1
 fi
-build/bin/Tl8v05
+# The tool writes tmp.dat into the folder it runs in: a folder of its own.
+workdir="$PWD/build/run"
+mkdir -p "$workdir"
+echo "Working folder (tmp.dat lands here): $workdir"
+cd "$workdir"
+../bin/Tl8v05

@@ -6,7 +6,6 @@
 #include "serial/netline.h"
 #include "serial/platform.h"
 
-#include <QSettings>
 #include <QVariant>
 
 #include <algorithm>
@@ -156,16 +155,6 @@ void StoreFlow(comdev::SettingsValues& store, const TCustomComPort& port) {
   StoreText(store, "FlowControl.XonXoffOut", BoolToStr(f.XonXoffOut()));
   StoreText(store, "FlowControl.XoffChar", CharToStr(f.XoffChar()));
   StoreText(store, "FlowControl.XonChar", CharToStr(f.XonChar()));
-}
-
-// Writes `values` at `key` of the per-user (or machine-wide) store. True only
-// when the store then really holds every one of them.
-bool StoreSettings(bool machineRoot, const QString& key, const comdev::SettingsValues& values) {
-  const std::unique_ptr<QSettings> store = comdev::OpenSettingsKey(machineRoot, key);
-  if (!store) return false;
-  for (const auto& [name, value] : values) store->setValue(name, value);
-  store->sync();
-  return store->status() != QSettings::AccessError && comdev::StoreHolds(*store, values);
 }
 
 // The groups in the order they are written.
@@ -434,7 +423,7 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   for (const GroupWriter& writer : kGroupWriters) {
     if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  if (!StoreSettings(machineRoot, QString::fromStdString(key), values))
+  if (!comdev::WriteSettings(machineRoot, QString::fromStdString(key), values))
     throw EComPort(ceStoreFailed);
 }
 

@@ -1,5 +1,7 @@
-// Linux side of the console stop handler: SIGINT and SIGTERM, with a
-// self-pipe that carries the request on to the user-interface thread.
+// Linux side of the console stop handler: SIGINT, SIGTERM and SIGHUP (the
+// terminal closed, which would otherwise end the process without closing its
+// port or removing its lock file), with a self-pipe that carries the request
+// on to the user-interface thread.
 
 #include "serial/platform.h"
 
@@ -15,7 +17,7 @@
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::atomic<TComStopEvent*> currentStopEvent{nullptr};
 // Handlers between their first and last look at currentStopEvent; a stop
@@ -50,6 +52,12 @@ void RunStopActionOnUiThread() {
   if (stopAction) stopAction();
 }
 
+// A stop signal the process was started with ignored stays ignored: that is
+// what `nohup` asks for SIGHUP, and a shell for SIGINT in a background job.
+bool Ignored(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
 void CreateWakePipeOnce() {
   if (wakeFds[0] >= 0) return;
   if (pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
@@ -68,8 +76,10 @@ void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onSt
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (size_t i = 0; i < std::size(kStopSignals); ++i)
-    sigaction(kStopSignals[i], &action, installed ? nullptr : &previousActions[i]);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (!installed) sigaction(kStopSignals[i], nullptr, &previousActions[i]);
+    if (!Ignored(previousActions[i])) sigaction(kStopSignals[i], &action, nullptr);
+  }
   installed = true;
 }
 

@@ -21,9 +21,12 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 namespace comdev {
 
@@ -150,28 +153,121 @@ bool Exists(const std::string& path) {
 
 // --- UUCP lock files -----------------------------------------------------------
 // Serial programs that take no flock still keep out of each other's way with
-// a file LCK..<device> holding the owner's PID as ten ASCII digits and a
-// newline.
+// a file LCK..<device> holding the owner's PID (we write ten ASCII digits and a
+// newline). The lock directory is writable by everyone, so a name in it can
+// be anything: it is opened without following a link or waiting for a
+// writer, and only a regular file is ever read or removed.
 
-// The process a lock file names; 0 when its content names none.
-pid_t LockHolder(const std::string& content) {
+// A lock file naming no process may be one its maker is still writing.
+constexpr std::time_t kLockBeingWrittenSeconds = 10;
+
+// Enough for any text a lock file starts with.
+constexpr size_t kLockHeadSize = 64;
+
+std::function<void()>& StaleLockHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// Closes the descriptor when it goes.
+struct OpenFile {
+  explicit OpenFile(int descriptor) : fd(descriptor) {}
+  ~OpenFile() {
+    if (fd >= 0) ::close(fd);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  const int fd;
+};
+
+std::string LockPath(const std::string& dir, const std::string& name) {
+  return dir + "/LCK.." + name;
+}
+
+// A lock file opened for reading, or -1 with errno; `info` tells what it is.
+// Neither a link nor a FIFO without a writer can hold the caller up.
+int OpenLockFile(const std::string& path, struct stat& info) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 || ::fstat(fd, &info) == 0) return fd;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return -1;
+}
+
+// The first bytes of an open lock file.
+std::string LockHead(int fd) {
+  char head[kLockHeadSize];
+  const ssize_t got = ::pread(fd, head, sizeof head, 0);
+  return got > 0 ? std::string(head, static_cast<size_t>(got)) : std::string();
+}
+
+// The process a lock file names: its leading integer after blanks, whatever
+// follows (minicom writes "      2369 minicom root\n"); 0 when it names none.
+pid_t LockHolder(std::string_view head) {
+  const size_t start = head.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return 0;
   long pid = 0;
-  const char* at = content.data();
-  const char* end = at + content.size();
-  while (at < end && *at == ' ') ++at;
-  const auto [next, error] = std::from_chars(at, end, pid);
-  const bool whole = next == end || *next == '\n';
-  return error == std::errc() && whole && pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
+  const auto [next, error] = std::from_chars(head.data() + start, head.data() + head.size(), pid);
+  return error == std::errc() && pid > 0 && pid <= INT32_MAX ? static_cast<pid_t>(pid) : 0;
 }
 
 // Another user's process answers EPERM: alive all the same.
 bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
-// The file's content, or nothing when there is no such file.
-std::optional<std::string> ReadLockFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+bool RecentlyWritten(const struct stat& info) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - info.st_mtim.tv_sec < kLockBeingWrittenSeconds;
+}
+
+// Whether an open regular lock file holds the port for nobody: the process it
+// names is gone, or it names none and is too old to be still being written.
+bool Stale(int fd, const struct stat& info) {
+  if (const pid_t holder = LockHolder(LockHead(fd))) return !ProcessAlive(holder);
+  return !RecentlyWritten(info);
+}
+
+// Whether `path` still leads to the file `opened` describes.
+bool StillNames(const std::string& path, const struct stat& opened) {
+  struct stat now {};
+  return ::lstat(path.c_str(), &now) == 0 && now.st_dev == opened.st_dev &&
+         now.st_ino == opened.st_ino;
+}
+
+enum class Verdict {
+  kFree,   // no lock file (any more)
+  kBusy,   // the port is held, or the file is nothing we may judge
+  kStale,  // it holds the port for nobody, and it stays
+  kMoved,  // the name led elsewhere meanwhile: look again
+};
+
+// Judges the lock file at `path` and removes it when it is stale and `remove`
+// says so. The judging holds an flock on the file, which every remover of
+// ours takes too, and checks under it that the name still leads to that
+// file: of two removers the second finds the file busy or gone, and nobody
+// removes a lock made after the stale one was judged.
+Verdict JudgeLockFile(const std::string& path, bool remove) {
+  struct stat info {};
+  const OpenFile file(OpenLockFile(path, info));
+  // A file that is there but cannot be read is busy: we cannot tell.
+  if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? Verdict::kFree : Verdict::kBusy;
+  if (!S_ISREG(info.st_mode)) return Verdict::kBusy;
+  if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) return Verdict::kBusy;  // being judged right now
+  if (!StillNames(path, info)) return Verdict::kMoved;
+  if (!Stale(file.fd, info)) return Verdict::kBusy;
+  if (!remove) return Verdict::kStale;
+  if (const auto& hook = StaleLockHook()) hook();
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT ? Verdict::kFree : Verdict::kStale;
+}
+
+// The verdict once the name holds still; busy if it keeps changing.
+Verdict SettledVerdict(const std::string& path, bool remove) {
+  for (int look = 0; look < 3; ++look) {
+    if (const Verdict verdict = JudgeLockFile(path, remove); verdict != Verdict::kMoved)
+      return verdict;
+  }
+  return Verdict::kBusy;
 }
 
 std::string LockContent(pid_t pid) {
@@ -185,7 +281,7 @@ std::string LockContent(pid_t pid) {
 // link succeeds (EEXIST for the other). Returns 0 or errno.
 int CreateLockFile(const std::string& dir, const std::string& path) {
   std::string temporary = dir + "/LTMP.XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   const std::string content = LockContent(::getpid());
   const bool written = ::fchmod(fd, 0644) == 0 && ::write(fd, content.data(), content.size()) ==
@@ -195,6 +291,16 @@ int CreateLockFile(const std::string& dir, const std::string& path) {
   if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) error = errno;
   ::unlink(temporary.c_str());
   return error;
+}
+
+// The path below /dev with "/" as "_" (/dev/pts/7 gives "pts_7"); empty for a
+// path elsewhere.
+std::string NameBelowDev(const std::filesystem::path& path) {
+  const std::filesystem::path relative = path.lexically_relative("/dev");
+  if (relative.empty() || relative == "." || *relative.begin() == "..") return {};
+  std::string name = relative.generic_string();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
 }
 
 }  // namespace
@@ -212,10 +318,27 @@ void DeviceCloser::operator()(Device* device) const noexcept {
   delete device;
 }
 
-int LockName(const std::string& devicePath, std::string& name) {
+std::vector<std::string> LockNamesOf(const std::string& given, const std::string& resolved) {
+  const std::filesystem::path named = std::filesystem::path(given).lexically_normal();
+  const std::filesystem::path device(resolved);
+  std::vector<std::string> names;
+  const auto add = [&names](const std::string& name) {
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+      names.push_back(name);
+  };
+  const std::string below = NameBelowDev(device);
+  add(below.empty() ? device.filename().string() : below);
+  for (const std::filesystem::path& path : {device, named}) {
+    add(path.filename().string());
+    add(NameBelowDev(path));
+  }
+  return names;
+}
+
+int LockNames(const std::string& devicePath, std::vector<std::string>& names) {
   char resolved[PATH_MAX];
   if (!::realpath(devicePath.c_str(), resolved)) return errno;
-  name = std::filesystem::path(resolved).filename();
+  names = LockNamesOf(devicePath, resolved);
   return 0;
 }
 
@@ -227,29 +350,38 @@ std::string LockDirectory() {
   return {};
 }
 
-int TakeLockFile(const std::string& dir, const std::string& name, std::string& taken) {
+int TakeLockFile(const std::string& dir, const std::vector<std::string>& names,
+                 std::string& taken) {
   taken.clear();
-  const std::string path = dir + "/LCK.." + name;
+  if (names.empty()) return 0;
+  // Other programs' names for the port are only looked at: their stale files are theirs to remove.
+  for (size_t other = 1; other < names.size(); ++other) {
+    if (SettledVerdict(LockPath(dir, names[other]), false) == Verdict::kBusy) return EBUSY;
+  }
+  const std::string path = LockPath(dir, names.front());
   // A second round only after another opener made the file between our look and our link.
   for (int round = 0; round < 2; ++round) {
-    if (const std::optional<std::string> content = ReadLockFile(path)) {
-      if (ProcessAlive(LockHolder(*content))) return EBUSY;
-      // Stale: its owner is gone. One we may not remove leaves us without a file.
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) return 0;
-    }
+    const Verdict verdict = SettledVerdict(path, true);
+    // A stale one we may not remove leaves us without a file: flock and TIOCEXCL still guard.
+    if (verdict == Verdict::kStale) return 0;
+    if (verdict != Verdict::kFree) return EBUSY;
     const int error = CreateLockFile(dir, path);
     if (error == 0) taken = path;
-    if (error != EEXIST)
-      return 0;  // made, or the directory takes no files: flock and TIOCEXCL still guard
+    if (error != EEXIST) return 0;  // made, or the directory takes no files
   }
   return EBUSY;
 }
 
 void ReleaseLockFile(const std::string& path) {
-  // Only while it is still ours: a stale-lock remover may have replaced it.
-  if (path.empty() || ReadLockFile(path) != LockContent(::getpid())) return;
+  if (path.empty()) return;
+  // Only while it is still ours: a stale-lock remover of another program may have replaced it.
+  struct stat info {};
+  const OpenFile file(OpenLockFile(path, info));
+  if (file.fd < 0 || !S_ISREG(info.st_mode) || LockHead(file.fd) != LockContent(::getpid())) return;
   ::unlink(path.c_str());
 }
+
+void SetStaleLockHook(std::function<void()> hook) { StaleLockHook() = std::move(hook); }
 
 std::string DevicePath(const std::string& port, const std::string& devDir) {
   if (port.starts_with('/')) return port;
@@ -259,16 +391,14 @@ std::string DevicePath(const std::string& port, const std::string& devDir) {
   return named;
 }
 
-int OpenDevice(const std::string& port, DevicePtr& device) {
-  const std::string path = DevicePath(port, "/dev");
-  // Other serial programs lock the device itself, whatever link led here.
-  std::string name;
-  if (int error = LockName(path, name)) return error;
+int OpenLockedDevice(const std::string& devicePath, const std::string& lockDir, DevicePtr& device) {
+  std::vector<std::string> names;
+  if (int error = LockNames(devicePath, names)) return error;
   std::string lockFile;
-  if (const std::string dir = LockDirectory(); !dir.empty()) {
-    if (int error = TakeLockFile(dir, name, lockFile)) return error;
+  if (!lockDir.empty()) {
+    if (int error = TakeLockFile(lockDir, names, lockFile)) return error;
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   // Root passes TIOCEXCL, so flock is what keeps a second process of ours out.
   if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
     const int error = errno;
@@ -278,6 +408,10 @@ int OpenDevice(const std::string& port, DevicePtr& device) {
   }
   device.reset(new Device{fd, {}, lockFile});
   return 0;
+}
+
+int OpenDevice(const std::string& port, DevicePtr& device) {
+  return OpenLockedDevice(DevicePath(port, "/dev"), LockDirectory(), device);
 }
 
 bool LineLost(const Device& device, int error) {

@@ -7,16 +7,19 @@
 //   port device            device_*         comdev::OpenDevice .. comdev::WaitForEvent
 //   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
 //   system port list       port_list_*      comdev::ListSystemPorts
-//   settings store         settings_store_* comdev::OpenSettingsKey, comdev::StoreHolds
+//   settings store         settings_store_* comdev::WriteSettings
+//   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
 //   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler,
 //                                           StderrIsTerminal
 //   network socket         socket_*         comdev::ResolveHost .. comdev::WaitSocket
 //
-// The comdev functions return 0 or the system's own error number; the
-// portable code (comport.cpp) turns that into the component's errors.
+// The port's comdev functions return 0 or the system's own error number; the
+// portable code (comport.cpp) turns that into the component's errors. The
+// file guard returns its reasons as texts: they are shown as they stand.
 
 #include "serial/comport.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 
@@ -26,8 +29,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-class QSettings;
 
 namespace comdev {
 
@@ -141,30 +142,72 @@ void SortPortNames(std::vector<std::string>& ports);
 
 // --- Settings store -------------------------------------------------------------
 
-// The per-user (or machine-wide) settings store opened at `key` (segments
-// separated by "\"). Null when the store cannot be opened.
-std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key);
-
 // Named values in the order they are written: texts (QString) and 32-bit
 // integers (qint32).
 using SettingsValues = std::vector<std::pair<QString, QVariant>>;
 
-// Whether the store, just synced, really holds every one of `values` with its
-// type: what the store itself reports after a sync may not tell.
-bool StoreHolds(const QSettings& store, const SettingsValues& values);
+// Writes `values` at `key` (segments separated by "\") of the per-user (or
+// machine-wide) settings store, beside what the key holds already. True only
+// when the store then really holds every one of them with its type: what the
+// store itself reports after writing may not tell. A store kept in a file is
+// never written through a link (see the file guard).
+bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values);
+
+// --- File guard -----------------------------------------------------------------
+// Replacing a file whole, or not at all, without being led to a file nobody
+// meant: the tool often runs as root in folders other users can write, where
+// anyone can put a symbolic link (on Windows a reparse point) under the name
+// it is about to write.
+
+// Which links the name of a file to be replaced may be.
+enum class LinkTrust {
+  // A file the tool names itself (tmp.dat, the settings file): no link at all.
+  kNone,
+  // A file the user named: a link only where the kernel itself would follow
+  // it with fs.protected_symlinks=1: the link belongs to the process's
+  // effective user or to the owner of its folder, or that folder is not both
+  // world-writable and sticky; so at every hop of a link to a link, folders
+  // on the way included. Windows follows these.
+  kAsProtectedSymlinks,
+};
+
+// The way new content takes to the file it replaces: a new file in that
+// file's folder, put in its place whole once written; or, where the folder
+// takes no new file, the old file itself, overwritten in place.
+struct PendingFile;
+struct PendingFileCloser {
+  void operator()(PendingFile* file) const;  // an uncommitted new file is removed
+};
+using PendingFilePtr = std::unique_ptr<PendingFile, PendingFileCloser>;
+
+// Opens the way for new content of `path`; nothing of the file changes. The
+// name must lead, as `trust` allows, to a regular file or to nothing yet.
+// Returns an empty text, or why not: the system's reason, "Not a regular
+// file", or the refusal of a link.
+QString OpenPendingFile(const QString& path, LinkTrust trust, PendingFilePtr& file);
+
+// Whether the content will overwrite the old file in place, so that a failure
+// can leave it damaged.
+bool WritesInPlace(const PendingFile& file);
+
+// Puts `content` in the file's place; once only. Returns an empty text, or
+// the system's reason why not; then, unless written in place, the old file is
+// as it was.
+QString CommitPendingFile(PendingFile& file, const QByteArray& content);
 
 }  // namespace comdev
 
 // --- Console stop handler ---------------------------------------------------------
-// The console's stop requests (Ctrl+C in the terminal, a termination request
-// from the system). The tool runs without a console of its own, but when one
-// asks it to stop, any port wait must end at once and the tool must then end
-// as "Выход" does.
+// The console's stop requests (Ctrl+C in the terminal, the terminal closed, a
+// termination request from the system). The tool runs without a console of
+// its own, but when one asks it to stop, any port wait must end at once and
+// the tool must then end as "Выход" does.
 
 // Registers the handler again (each call replaces the previous registration):
 // on a stop request it signals `stopEvent` at once, from whatever context the
 // request arrives in, and then runs `onStop` on the user-interface thread.
-// Once it returns, no stop request touches the stop event it replaced.
+// Once it returns, no stop request touches the stop event it replaced. A
+// request the process was started to ignore (`nohup`) stays ignored.
 void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop);
 
 // Takes back the registration of `stopEvent` if it is the current one: stop

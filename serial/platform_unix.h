@@ -2,9 +2,12 @@
 // Linux details behind the platform seam that tests reach with their own
 // roots, so nothing depends on the serial hardware of the machine running them.
 
+#include "serial/platform.h"
+
 #include <QSettings>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,19 +23,39 @@ int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
                 std::vector<std::string>& ports);
 
 // UUCP lock files, the lock other serial programs honour even when they take
-// no flock. The name is the base name of the device the path leads to, links
-// resolved (/dev/COM1 -> /dev/ttyUSB0 gives "ttyUSB0"). Returns 0 or errno
-// (the path leads nowhere).
-int LockName(const std::string& devicePath, std::string& name);
+// no flock. Each program names the file after the device as it knows it: by
+// the name it was given or by the device a link leads to, as a base name
+// (LCK..COM1, LCK..ttyUSB0) or as the path below /dev with "/" as "_"
+// (LCK..pts_7, LCK..serial_by-id_usb-X).
+//
+// Every such name of a device, each once: first the one this tool locks (the
+// resolved device's path below /dev; its base name when it lies elsewhere),
+// then the others. `given` is the path as named, `resolved` the device it
+// leads to, links resolved.
+std::vector<std::string> LockNamesOf(const std::string& given, const std::string& resolved);
+// The same for a path on this system. Returns 0 or errno (the path leads nowhere).
+int LockNames(const std::string& devicePath, std::vector<std::string>& names);
 // The first of /run/lock and /var/lock that exists; empty when neither does.
 std::string LockDirectory();
-// Takes dir/LCK..name for this process: EBUSY when a live process (this one
-// included) holds it; a lock whose process is gone is removed first. Returns
-// 0 also when the directory takes no file (then `taken` stays empty and the
-// device's own locks are all there is); `taken` is the file made.
-int TakeLockFile(const std::string& dir, const std::string& name, std::string& taken);
+// Takes dir/LCK..names[0] for this process once none of the names is busy.
+// Busy (EBUSY): anything but a regular file (a link, a FIFO, a directory),
+// a file that cannot be read, one another opener is judging right now, one
+// whose leading number (after blanks, whatever follows) is a live process
+// (this one included), and one naming no process that was written in the
+// last few seconds (its maker may be writing it still). Any other regular
+// file is stale: under the first name it is removed, under the others left
+// alone. Returns 0 also when the directory takes no file or the stale file
+// may not be removed (then `taken` stays empty and the device's own locks are
+// all there is); `taken` is the file made.
+int TakeLockFile(const std::string& dir, const std::vector<std::string>& names, std::string& taken);
 // Removes a lock file made by TakeLockFile, if it still names this process.
 void ReleaseLockFile(const std::string& path);
+// For tests: runs between judging a lock file stale and removing it.
+void SetStaleLockHook(std::function<void()> hook);
+
+// Opens the device at `devicePath` as OpenDevice does, with its lock file in
+// `lockDir` (none when empty). Returns 0 or errno.
+int OpenLockedDevice(const std::string& devicePath, const std::string& lockDir, DevicePtr& device);
 
 // The file and group a settings key is stored in: after an optional leading
 // "Software", the first two segments name the file (like organisation and
@@ -43,9 +66,10 @@ struct SettingsLocation {
 };
 SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key);
 
-// The settings file's typed text format, QSettings' read and write functions
-// for it: quoted texts and 32-bit integers ("dword:" and eight hex digits)
-// under "[section]" lines. Reading refuses any other line.
+// The settings file's typed text format: quoted texts and 32-bit integers
+// ("dword:" and eight hex digits) under "[section]" lines, the keys of the
+// map being "section/name" with "/" for the "\" of the section line. Reading
+// refuses any other line; writing refuses any other type of value.
 bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map);
 bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map);
 

@@ -4,8 +4,10 @@
 #include "serial/platform.h"
 #include "serial/platform_unix.h"
 
+#include <QBuffer>
+#include <QDir>
 #include <QFile>
-#include <QFileDevice>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QLibraryInfo>
 #include <QSettings>
@@ -108,18 +110,32 @@ bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map) {
     out << '\n';
   }
   out.flush();
-  // A file keeps what it was given in its own buffer: a full disk shows only
-  // when that goes out, and the old file must stay unless it does.
-  auto* file = qobject_cast<QFileDevice*>(&device);
-  return out.status() == QTextStream::Ok && (!file || file->flush());
+  return out.status() == QTextStream::Ok;
 }
 
 namespace {
 
-QSettings::Format TypedSettingsFormat() {
-  static const QSettings::Format format =
-      QSettings::registerFormat(QStringLiteral("conf"), ReadTypedSettings, WriteTypedSettings);
-  return format;
+// What the settings file holds now; nothing when there is no file to read or
+// it cannot be parsed: it is rewritten all the same. A link is not read, for
+// it will not be written through.
+QSettings::SettingsMap StoredValues(const QString& fileName) {
+  QSettings::SettingsMap stored;
+  const QFileInfo info(fileName);
+  QFile file(fileName);
+  if (!info.isFile() || info.isSymLink() || !file.open(QIODevice::ReadOnly) ||
+      !ReadTypedSettings(file, stored))
+    return {};
+  return stored;
+}
+
+// Whether the file, read from the disk, holds every one of `values` with its
+// type under `group`.
+bool FileHolds(const QString& fileName, const QString& group, const SettingsValues& values) {
+  const QSettings::SettingsMap stored = StoredValues(fileName);
+  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
+    const QVariant found = stored.value(group + named.first);
+    return found.typeId() == named.second.typeId() && found == named.second;
+  });
 }
 
 }  // namespace
@@ -135,30 +151,26 @@ SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key
           segments.mid(fileParts).join('/')};
 }
 
-std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
+// The whole file is written anew beside the old one and put in its place,
+// never through a link (the file guard): the tool may run as root with a
+// config directory another user can write.
+bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
   const QString configDir =
       machineRoot ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
                   : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   const SettingsLocation location = SettingsLocationOf(configDir, key);
-  if (configDir.isEmpty() || location.file.isEmpty()) return nullptr;
-  auto store = std::make_unique<QSettings>(location.file, TypedSettingsFormat());
-  if (!location.group.isEmpty()) store->beginGroup(location.group);
-  return store;
-}
-
-// Read from the disk, not through QSettings, whose cache of the file can
-// outlive what is really there. A file that could not be parsed is rewritten
-// all the same, but its format error then hides how the writing went; the
-// file itself tells.
-bool StoreHolds(const QSettings& store, const SettingsValues& values) {
-  QFile file(store.fileName());
-  QSettings::SettingsMap stored;
-  if (!file.open(QIODevice::ReadOnly) || !ReadTypedSettings(file, stored)) return false;
-  const QString prefix = store.group().isEmpty() ? QString() : store.group() + '/';
-  return std::all_of(values.begin(), values.end(), [&](const auto& named) {
-    const QVariant found = stored.value(prefix + named.first);
-    return found.typeId() == named.second.typeId() && found == named.second;
-  });
+  if (configDir.isEmpty() || location.file.isEmpty() ||
+      !QDir().mkpath(QFileInfo(location.file).path()))
+    return false;
+  const QString group = location.group.isEmpty() ? QString() : location.group + '/';
+  QSettings::SettingsMap map = StoredValues(location.file);
+  for (const auto& [name, value] : values) map.insert(group + name, value);
+  QBuffer content;
+  PendingFilePtr file;
+  return content.open(QIODevice::WriteOnly) && WriteTypedSettings(content, map) &&
+         OpenPendingFile(location.file, LinkTrust::kNone, file).isEmpty() &&
+         CommitPendingFile(*file, content.data()).isEmpty() &&
+         FileHolds(location.file, group, values);
 }
 
 }  // namespace comdev

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -56,10 +57,6 @@ bool KeyHolds(HKEY key, const QString& name, const QVariant& value) {
                                            text, size / sizeof(wchar_t)))) == value.toString();
 }
 
-}  // namespace
-
-namespace comdev {
-
 std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key) {
   const QString root =
       machineRoot ? QStringLiteral("HKEY_LOCAL_MACHINE\\") : QStringLiteral("HKEY_CURRENT_USER\\");
@@ -68,7 +65,7 @@ std::unique_ptr<QSettings> OpenSettingsKey(bool machineRoot, const QString& key)
 
 // Read straight from the registry: QSettings reads a REG_DWORD and a REG_SZ
 // holding digits back alike, and the types are part of what is promised.
-bool StoreHolds(const QSettings& store, const SettingsValues& values) {
+bool StoreHolds(const QSettings& store, const comdev::SettingsValues& values) {
   const RegistryKey location = KeyOf(store);
   HKEY key = nullptr;
   if (!location.root ||
@@ -79,6 +76,17 @@ bool StoreHolds(const QSettings& store, const SettingsValues& values) {
   });
   ::RegCloseKey(key);
   return holds;
+}
+
+}  // namespace
+
+namespace comdev {
+
+bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
+  const std::unique_ptr<QSettings> store = OpenSettingsKey(machineRoot, key);
+  for (const auto& [name, value] : values) store->setValue(name, value);
+  store->sync();
+  return store->status() != QSettings::AccessError && StoreHolds(*store, values);
 }
 
 }  // namespace comdev

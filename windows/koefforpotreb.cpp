@@ -323,9 +323,10 @@ void TKoefForPotreb::WriteButtonClick() {
 }
 
 void TKoefForPotreb::IschodButtonClick() {
-  const auto lines = LoadBoundsFile();
+  const auto lines = LoadedOrSaySo([] { return LoadBoundsFile(); });
+  if (!lines) return;
   const auto bounds = BoundBoxes();
-  for (size_t i = 0; i < bounds.size(); ++i) bounds[i].edit->setText(lines[i]);
+  for (size_t i = 0; i < bounds.size(); ++i) bounds[i].edit->setText((*lines)[i]);
   AllowWrite();
   AdrEdit->setFocus();
 }

@@ -5,9 +5,11 @@
 #include "modbus/session.h"
 #include "ui/boxes.h"
 
+void SayCheckData() { boxes().Message(kCheckDataText); }
+
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts) {
   if (BuildParamImage(texts, session.Params(), session.Exchange())) return true;
-  boxes().Message(kCheckDataText);
+  SayCheckData();
   return false;
 }
 

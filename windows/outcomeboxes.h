@@ -2,19 +2,38 @@
 // The message boxes the service windows show for the outcomes the exchange
 // core returns, in the tool's own words and places.
 
+#include "modbus/textfile.h"
 #include "ui/tool_texts.h"
 
 #include <QPoint>
 #include <QString>
+
+#include <optional>
 
 class Session;
 struct ImageTexts;
 struct ReadOutcome;
 struct WriteOutcome;
 
+// "Проверьте данные": what the user typed or loaded is no data the adapter takes.
+void SayCheckData();
+
 // Builds the session's ParamImage from the texts; false after
 // "Проверьте данные" when one does not convert.
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts);
+
+// What `load` reads from a file; nothing after "Проверьте данные" when a line
+// of the file is too long to be data (ELineTooLong). Other failures go on to
+// the standard error report.
+template <class Load>
+auto LoadedOrSaySo(Load load) -> std::optional<decltype(load())> {
+  try {
+    return load();
+  } catch (const ELineTooLong&) {
+    SayCheckData();
+    return std::nullopt;
+  }
+}
 
 // After a read of all parameters: "Ошибка ЦИК массива" at (386, 390) when the
 // checksum read back does not match; whether the read may be trusted that far

@@ -305,7 +305,9 @@ void TTehForm::ReadFileButtonClick() {
   DataLabel->clear();
   const std::optional<QString> name = boxes().OpenFileName(QString());
   if (!name || name->isEmpty()) return;
-  ShowFileFields(LoadCoefFile(*name));
+  const std::optional<CoefFileFields> fields = LoadedOrSaySo([&] { return LoadCoefFile(*name); });
+  if (!fields) return;
+  ShowFileFields(*fields);
   ShowDateCaption(kFileDateCaption);
 }
 

@@ -228,6 +228,9 @@ def file_seeds():
     write("fuzz_coeffile", "cyrillic-lf-ctrlz", b"17\n\xc4\xe0\xf2\xe0\n0101001\r1e3\r\n\x1a2\r\n")
     write("fuzz_boundsfile", "tmp.dat", BOUNDS_FILE)
     write("fuzz_boundsfile", "lone-cr", b"1.5\r2\n-3\r\n")
+    # 0.5 written past the line limit, at the limit's edge: refused, never cut.
+    write("fuzz_coeffile", "long-line", b"1\r\n\r\n7\r\n0." + b"0" * 1030 + b"5e1030\r\n2\r\n")
+    write("fuzz_boundsfile", "long-line", b"1\r\n" + b"9" * 1024 + b"\r\n" + b"9" * 1025 + b"\r\n")
     write("fuzz_settings", "port", b'[Comport Settings\\ComPort]\n"Port"="COM1"\n'
           b'"Buffer.InputSize"=dword:00000400\n"Name"="a \\"quoted\\" \\\\ text\\n"\n')
     # A backslash in a key's group part: read as given, written as a "/".

@@ -1,6 +1,7 @@
 // Start-up of the main window: the jumper question, opening the port, and the
 // menu that is left for each answer.
 #include "app/tl8form.h"
+#include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "serial/platform_unix.h"
 #include "tests/support/pty_pair.h"
@@ -10,17 +11,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QTimer>
 
 namespace {
 
@@ -119,14 +125,15 @@ TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
   const std::string lockDir = comdev::LockDirectory();
   if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0)
     GTEST_SKIP() << "no writable lock directory";
+  // The name minicom locks /dev/pts/N under, and what it writes.
   const std::string lockFile =
-      lockDir + "/LCK.." + std::filesystem::path(line.SlavePath()).filename().string();
+      lockDir + "/LCK..pts_" + std::filesystem::path(line.SlavePath()).filename().string();
   const pid_t other = fork();
   if (other == 0) {
     pause();
     _exit(0);
   }
-  std::ofstream(lockFile) << std::string(10 - std::to_string(other).size(), ' ') << other << '\n';
+  std::ofstream(lockFile) << "      " << other << " minicom root\n";
   boxes.AnswerQuestion(BoxAnswer::Yes);
   form->Show();
   kill(other, SIGKILL);
@@ -176,7 +183,7 @@ TEST_F(Startup, ExitClosesTheWindowAndEndingTheToolClosesThePort) {
 }
 
 TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     MainWindow running;
     running.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(BoxAnswer::Yes);
@@ -191,6 +198,113 @@ TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
   }
 }
 
+// A stop request the process was started to ignore (`nohup` for SIGHUP, a
+// shell's background job for SIGINT) stays ignored while the tool runs, and
+// after it.
+TEST_F(Startup, AStopRequestTheProcessWasStartedToIgnoreStaysIgnored) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    struct sigaction ignore {
+    }, saved{}, during{}, after{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(sigaction(signal, &ignore, &saved), 0);
+    {
+      MainWindow running;
+      running.ComPort.SetPort(line.SlavePath());
+      boxes.AnswerQuestion(BoxAnswer::Yes);
+      running.Show();
+      EXPECT_TRUE(running.ComPort.Connected());
+      sigaction(signal, nullptr, &during);
+      raise(signal);
+      EXPECT_FALSE(running.StopEvent()->IsSignalled());
+      QCoreApplication::processEvents();
+      EXPECT_TRUE(running.isVisible());
+    }
+    sigaction(signal, &saved, &after);
+    EXPECT_EQ(during.sa_handler, SIG_IGN);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+  }
+}
+
+// Raises `signal` and runs the user-interface thread, as an open modal box's
+// own loop does, until `arrived` says the stop request has been acted on.
+void RequestStopDuringABox(int signal, const std::function<bool()>& arrived) {
+  raise(signal);
+  for (int i = 0; i < 1000 && !arrived(); ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A stop request while a start-up box is open (the question, or the box
+// saying the port would not open) cannot quit a message loop that does not
+// run yet: it takes effect when the user closes the box. The port is not
+// opened after the question, and the window never shows.
+TEST_F(Startup, AStopRequestDuringAStartUpBoxEndsTheToolWhenTheBoxCloses) {
+  TComPort holder;
+  holder.SetPort(line.SlavePath());
+  struct Row {
+    ShownBox::Kind during;
+    int signal;
+  };
+  const Row rows[] = {{ShownBox::Question, SIGTERM},
+                      {ShownBox::Question, SIGHUP},
+                      {ShownBox::Message, SIGTERM},
+                      {ShownBox::Message, SIGHUP}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.during == ShownBox::Question ? "question" : "port failure");
+    SCOPED_TRACE(row.signal);
+    // The port failure box needs a busy port.
+    if (row.during == ShownBox::Message) holder.OpenPort();
+    MainWindow starting;
+    starting.ComPort.SetPort(line.SlavePath());
+    boxes.Clear();
+    boxes.OnShow([&](const ShownBox& box) {
+      if (box.kind == row.during)
+        RequestStopDuringABox(row.signal, [&] { return starting.Ended(); });
+    });
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    starting.Show();
+    boxes.OnShow(nullptr);
+    holder.ClosePort();
+    EXPECT_TRUE(starting.Ended());
+    EXPECT_FALSE(starting.isVisible());
+    EXPECT_FALSE(starting.ComPort.Connected());
+    // After the question no port was opened, so no failure box either.
+    EXPECT_EQ(boxes.Shown().back().kind, row.during);
+  }
+}
+
+// Whether a main window has been closed (the tool's, while its windows are
+// still being made).
+bool AMainWindowEnded() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (const auto* main = qobject_cast<TTl8Form*>(window); main && main->Ended()) return true;
+  }
+  return false;
+}
+
+// Run after such a stop: the message loop would wait for ever for a window
+// that is already closed.
+TEST_F(Startup, TheToolEndsAtOnceWhenAStopRequestCameDuringTheStartUp) {
+  TComPort port;
+  Session session(port);
+  boxes.OnShow([](const ShownBox&) { RequestStopDuringABox(SIGHUP, AMainWindowEnded); });
+  boxes.AnswerQuestion(BoxAnswer::No);  // no port is opened: the tool's own is COM1
+  ToolWindows windows(session, port);
+  boxes.OnShow(nullptr);
+  EXPECT_FALSE(windows.Tl8Form()->isVisible());
+  bool hung = false;
+  QTimer guard;  // only a loop that runs reaches it
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    hung = true;
+    QCoreApplication::quit();
+  });
+  guard.start(std::chrono::seconds(60));
+  EXPECT_EQ(windows.Run(), 0);
+  EXPECT_FALSE(hung);
+}
+
 // Stands in for whatever the process did on a stop request before the tool
 // registered its handler: counts the requests instead of ending the test.
 class CountingStopRequests {
@@ -200,16 +314,16 @@ class CountingStopRequests {
     struct sigaction counting {};
     counting.sa_handler = [](int) { count.fetch_add(1); };
     sigemptyset(&counting.sa_mask);
-    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &counting, &saved_[i]);
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &counting, &saved_[i]);
   }
   ~CountingStopRequests() {
-    for (int i = 0; i < 2; ++i) sigaction(kSignals[i], &saved_[i], nullptr);
+    for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &saved_[i], nullptr);
   }
-  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
   static inline std::atomic<int> count{0};
 
  private:
-  struct sigaction saved_[2];
+  struct sigaction saved_[std::size(kSignals)];
 };
 
 // Once the main window and its session are gone, so are the stop event and
@@ -226,7 +340,7 @@ TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
   form.reset();
   for (int signal : CountingStopRequests::kSignals) raise(signal);
   QCoreApplication::processEvents();
-  EXPECT_EQ(CountingStopRequests::count, 2);
+  EXPECT_EQ(CountingStopRequests::count, 3);
 
   // A session that never registered leaves another one's registration alone.
   MainWindow registered;
@@ -236,7 +350,7 @@ TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
   { MainWindow declined; }
   raise(SIGINT);
   EXPECT_TRUE(registered.StopEvent()->IsSignalled());
-  EXPECT_EQ(CountingStopRequests::count, 2);
+  EXPECT_EQ(CountingStopRequests::count, 3);
   QCoreApplication::processEvents();  // no stop request left over for a later window
 }
 

@@ -23,6 +23,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -67,10 +68,8 @@ TEST(CoefFile, ReadingTakesLinesByPositionOnly) {
        "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n", "1", "2", "3", "4", "15"},
       {"nothing trimmed", " 1 \r\n\t2\r\n", " 1 ", "\t2", "", "", ""},
       {"empty file", "", "", "", "", "", ""},
-      {"an overlong line is cut, the next keeps its place", QByteArray(5000, '7') + "\r\n2\r\n",
+      {"a line as long as a line may be is whole", QByteArray(kLongestLine, '7') + "\r\n2\r\n",
        QString(kLongestLine, '7'), "2", "", "", ""},
-      {"CR LF split between two reads", QByteArray(64 * 1024 - 1, 'a') + "\r\n2\r\n",
-       QString(kLongestLine, 'a'), "2", "", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -165,6 +164,64 @@ TEST(BoundsFile, SixLinesWholeAndUnconverted) {
   file.Finish();
   EXPECT_EQ(FileBytes(path),
             "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+}
+
+// A line past kLongestLine is bad data wherever it is among the lines read,
+// never a shorter value: "0.<1030 zeros>5e1030" is 0.5, its first 1024
+// characters are 0. Lines after the wanted ones are not read, long or not.
+TEST(TextFile, ALineTooLongIsBadDataNeverCut) {
+  const QByteArray half = "0." + QByteArray(1030, '0') + "5e1030";
+  const QByteArray tooLong(kLongestLine + 1, '1');
+  const QByteArray fifteen = QByteArray("1\r\n").repeated(15);
+  const QByteArray six = QByteArray("1\r\n").repeated(6);
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    bool coefFile;  // else tmp.dat
+    bool refused;
+  } cases[] = {
+      {"a coefficient of 0.5 written long", "1\r\n\r\n7\r\n" + half + "\r\n", true, true},
+      {"one byte too long", tooLong + "\r\n", true, true},
+      {"the last line, without an end", "1\r\n" + tooLong, true, true},
+      {"the fifteenth line", QByteArray("1\r\n").repeated(14) + tooLong, true, true},
+      {"after the fifteenth line", fifteen + tooLong, true, false},
+      {"after Ctrl-Z", "1\x1A" + tooLong, true, false},
+      {"the line end is no part of the line", QByteArray(kLongestLine, '1') + "\r\n", true, false},
+      {"a bound", "1\r\n" + half + "\r\n", false, true},
+      {"a lone CR is text in tmp.dat", QByteArray(kLongestLine, '1') + "\r2\r\n", false, true},
+      {"after the sixth bound", six + tooLong, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto parse = [&] {
+      if (c.coefFile) {
+        ParseCoefFile(c.bytes);
+      } else {
+        ParseBoundsFile(c.bytes);
+      }
+    };
+    if (c.refused) {
+      EXPECT_THROW(parse(), ELineTooLong);
+    } else {
+      EXPECT_NO_THROW(parse());
+    }
+  }
+}
+
+// A file without a line end is read only up to the first line past the limit,
+// not to its end: a file of gigabytes is refused at once.
+TEST(TextFile, ReadingStopsAtTheFirstLinePastTheLimit) {
+  QBuffer buffer;
+  buffer.setData(QByteArray(4 << 20, '\0'));
+  ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+  EXPECT_THROW(ReadFirstLines(buffer, kCoefFileLines, {true, true}), ELineTooLong);
+  EXPECT_LE(buffer.pos(), 64 * 1024);
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath("endless.dat");
+  WriteFile(path, QByteArray(4 << 20, '\0'));
+  EXPECT_THROW(LoadCoefFile(path), ELineTooLong);
+  EXPECT_THROW(LoadBoundsFile(path), ELineTooLong);
 }
 
 // A file of many megabytes is read only as far as its wanted lines go (one
@@ -268,6 +325,45 @@ TEST(TextFile, WithoutRoomForACopyTheFileIsWrittenInPlace) {
   }
   EXPECT_EQ(FileBytes(path), expected);
   EXPECT_EQ(QDir(disk.Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
+}
+
+// In a folder every user may write (like /tmp), another user's link under
+// the name: tmp.dat, which the tool names itself, is never a link; a file the
+// user named may be one only where the kernel would follow it. Refused, the
+// link and its target stay as they were.
+TEST(TextFile, LinksPlantedInASharedFolderAreRefusedWithTheFileErrorForm) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a link to another user takes root";
+  QTemporaryDir dir;
+  const QString target = dir.filePath("root-only.dat");
+  WriteFile(target, "root's data");
+  const QString shared = dir.filePath("shared");
+  ASSERT_TRUE(QDir().mkdir(shared));
+  ASSERT_EQ(chmod(qPrintable(shared), 01777), 0);
+  const auto plant = [&](const QString& name, const QString& to, uid_t owner) {
+    const QString link = shared + "/" + name;
+    EXPECT_TRUE(QFile::link(to, link));
+    EXPECT_EQ(lchown(qPrintable(link), owner, owner), 0);
+    return link;
+  };
+  const QString tmpDat = plant("tmp.dat", target, 65534);
+  const QString dangling = plant("dangling.dat", dir.filePath("new.dat"), 65534);
+  const QString coef = plant("coef.dat", target, 65534);
+
+  for (const QString& link : {tmpDat, dangling})
+    EXPECT_EQ(FailureOf([&] { BoundsFile file(link); }),
+              Failure("write", link, "Is a symbolic link"));
+  EXPECT_EQ(FailureOf([&] { SaveCoefFile(coef, SampleFields()); }),
+            Failure("save", coef, "A symbolic link of another user in a folder others can write"));
+  EXPECT_EQ(FileBytes(target), "root's data");
+  EXPECT_FALSE(QFile::exists(dir.filePath("new.dat")));
+  EXPECT_EQ(QDir(shared).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(),
+            3);
+
+  // The user's own link is followed: the target is replaced, the link stays.
+  const QString own = plant("own.dat", target, 0);
+  SaveCoefFile(own, SampleFields());
+  EXPECT_EQ(FileBytes(target), CoefFileBytes(SampleFields()));
+  EXPECT_TRUE(QFileInfo(own).isSymLink());
 }
 
 TEST(TextFile, AFailedWriteInPlaceSaysTheOldContentMayBeLost) {

@@ -3,7 +3,7 @@
 // pseudo-terminals, and the saved settings are read back from the store.
 
 #include "portdialog/veskcomsetupfrm.h"
-#include "serial/platform.h"
+#include "serial/platform_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -104,11 +105,15 @@ class PortDialog : public ::testing::Test {
 
   bool SettingsSaved() const { return fs::exists(configDir / "Kavrion" / "ZELK.conf"); }
 
+  // The port's values in the settings file, read by the store's own reader.
   std::map<QString, QVariant> SavedValues() const {
-    const auto store =
-        comdev::OpenSettingsKey(false, "Software\\Kavrion\\ZELK\\Comport Settings\\ComPort");
+    QFile file(QString::fromStdString((configDir / "Kavrion" / "ZELK.conf").string()));
+    QSettings::SettingsMap stored;
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly) && comdev::ReadTypedSettings(file, stored));
+    const QString group = QStringLiteral("Comport Settings/ComPort/");
     std::map<QString, QVariant> values;
-    for (const QString& key : store->allKeys()) values[key] = store->value(key);
+    for (auto it = stored.begin(); it != stored.end(); ++it)
+      if (it.key().startsWith(group)) values[it.key().mid(group.size())] = it.value();
     return values;
   }
 
@@ -228,7 +233,7 @@ TEST_F(PortDialog, AnotherPortWhileOpenClosesTheOldOneAndAppliesTheSettingsToThe
 
   // The new port carries bytes.
   port.WriteBytes("\x01\x03", 2);
-  EXPECT_EQ(lineB.Read(1000, 2), "\x01\x03");
+  EXPECT_EQ(lineB.Read(30000, 2), "\x01\x03");
 }
 
 TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {

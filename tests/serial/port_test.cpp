@@ -8,19 +8,27 @@
 #include <gtest/gtest.h>
 
 #include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -135,17 +143,14 @@ TEST_F(OpenPty, ReadTimeouts) {
   EXPECT_GE(silent, 150ms);
   EXPECT_LT(silent, kHang);
 
-  // A gap longer than the read interval ends the read, long before the total.
+  // A gap longer than the read interval ends the read, long before the total:
+  // the rest comes only once the read has ended.
   port.Timeouts().SetReadTotalConstant(10000);
-  std::thread late([&] {
-    pty.Write("ab");
-    std::this_thread::sleep_for(400ms);
-    pty.Write("cd");
-  });
+  pty.Write("ab");
   const auto gapped = TimeOf([&] { got = port.ReadBytes(4); });
-  late.join();
   EXPECT_EQ(got, "ab");
-  EXPECT_LT(gapped, 400ms);
+  EXPECT_LT(gapped, kHang);
+  pty.Write("cd");
   EXPECT_EQ(port.ReadBytes(2), "cd");
 
   // Without an interval limit the same gap is bridged.
@@ -208,28 +213,52 @@ std::string Refusal() {
   return "Unable to open com port (win error code: " + std::to_string(EBUSY) + ")";
 }
 
-// What a second opener in another process (root included) is told.
-std::string OpenInChild(const std::string& device) {
+// What `f` returns when run in a child process; "threw ..." when it threw,
+// "hung" when it has not answered after a minute, "crashed" when it ended
+// without answering.
+std::string InChild(const std::function<std::string()>& f) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
-    TComPort other;
-    other.SetPort(device);
-    const std::string result = FailureOf([&] { other.OpenPort(); });
-    other.ClosePort();  // _exit runs no destructor
+    std::string result;
+    try {  // the child must not go on with the test program's other tests
+      result = f();
+    } catch (const std::exception& error) {
+      result = std::string("threw ") + error.what();
+    }
     [[maybe_unused]] ssize_t n = write(fds[1], result.data(), result.size());
     _exit(0);
   }
   close(fds[1]);
   std::string result;
-  char chunk[256];
-  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) result.append(chunk, size_t(n));
+  const auto deadline = Clock::now() + 60s;
+  bool answered = false;
+  for (pollfd pfd{fds[0], POLLIN, 0}; !answered && Clock::now() < deadline;) {
+    if (poll(&pfd, 1, 100) <= 0) continue;
+    char chunk[256];
+    const ssize_t n = read(fds[0], chunk, sizeof chunk);
+    if (n > 0) result.append(chunk, size_t(n));
+    answered = n <= 0;
+  }
   close(fds[0]);
+  if (!answered) kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
-  return result;
+  if (!answered) return "hung";
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : "crashed";
+}
+
+// What a second opener in another process (root included) is told.
+std::string OpenInChild(const std::string& device) {
+  return InChild([&] {
+    TComPort other;
+    other.SetPort(device);
+    const std::string result = FailureOf([&] { other.OpenPort(); });
+    other.ClosePort();  // _exit runs no destructor
+    return result;
+  });
 }
 
 TEST_F(OpenPty, SecondOpenerIsRefusedUntilClosed) {
@@ -591,31 +620,73 @@ class LockDir : public ::testing::Test {
     file = dir + "/LCK..ttyUSB0";
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // Takes the lock of ttyUSB0 in a child process, so that neither a hang nor
+  // a crash can take the test with it: the result, or how the child ended.
+  std::string TakeInChild(const std::vector<std::string>& names = {"ttyUSB0"}) const {
+    return InChild([&] {
+      std::string taken;
+      const int result = comdev::TakeLockFile(dir, names, taken);
+      comdev::ReleaseLockFile(taken);
+      return std::to_string(result);
+    });
+  }
+
+  bool OnlyTheLockFileIsLeft() const {
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      if (entry.path() != file) return false;
+    return true;
+  }
+
   std::string dir, file;
 };
 
+// Makes the file's time `age` before now.
+void Age(const std::string& path, std::chrono::seconds age) {
+  timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= age.count();
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
 TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
   LiveProcess other;
+  const std::string live = std::to_string(other.Pid());
   struct Row {
     const char* what;
     std::optional<std::string> before;  // none: no lock file
+    std::chrono::seconds age;           // how long ago it was written
     int result;
   };
   const Row rows[] = {
-      {"no lock", std::nullopt, 0},
-      {"a live process", LockText(other.Pid()), EBUSY},
-      {"this process", LockText(getpid()), EBUSY},
-      {"without padding", std::to_string(other.Pid()) + "\n", EBUSY},
-      {"a process that is gone", LockText(99999999), 0},
-      {"no process named", "garbage\n", 0},
-      {"empty", "", 0},
+      {"no lock", std::nullopt, 0s, 0},
+      {"a live process", LockText(other.Pid()), 0s, EBUSY},
+      {"this process", LockText(getpid()), 0s, EBUSY},
+      {"without padding", live + "\n", 0s, EBUSY},
+      {"without a newline", live, 0s, EBUSY},
+      {"followed by text, as minicom writes", "      " + live + " minicom root\n", 0s, EBUSY},
+      {"after tabs", "\t" + live + "\n", 0s, EBUSY},
+      {"an old file of a live process", LockText(other.Pid()), 1h, EBUSY},
+      {"a process that is gone", LockText(99999999), 0s, 0},
+      {"a process that is gone, followed by text", "  99999999 minicom root\n", 0s, 0},
+      // Naming no process, it may be one its maker is just writing.
+      {"empty, just written", "", 0s, EBUSY},
+      {"no process named, just written", "garbage\n", 0s, EBUSY},
+      {"blanks, just written", "     ", 0s, EBUSY},
+      {"empty, a minute old", "", 60s, 0},
+      {"no process named, a minute old", "garbage\n", 60s, 0},
+      {"process 0, a minute old", LockText(0), 60s, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::filesystem::remove(file);
-    if (row.before) std::ofstream(file, std::ios::binary) << *row.before;
+    if (row.before) {
+      std::ofstream(file, std::ios::binary) << *row.before;
+      Age(file, row.age);
+    }
     std::string taken = "stale";
-    EXPECT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), row.result);
+    EXPECT_EQ(comdev::TakeLockFile(dir, {"ttyUSB0"}, taken), row.result);
     if (row.result == 0) {
       EXPECT_EQ(taken, file);
       EXPECT_EQ(FileText(file), LockText(getpid()));  // ten digits and a newline
@@ -628,13 +699,74 @@ TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
       EXPECT_EQ(FileText(file), *row.before);
     }
   }
-  EXPECT_EQ(std::filesystem::directory_iterator(dir),
-            std::filesystem::directory_iterator());  // no temporary left
+  EXPECT_TRUE(OnlyTheLockFileIsLeft());  // no temporary
+}
+
+// Anyone may put anything under the lock's name in the lock directory: what
+// is no regular file is busy and stays, never followed, waited on or read
+// whole. Each opener runs in a child: a hang or a crash there is the fault.
+TEST_F(LockDir, WhatIsNoRegularFileIsBusyAndStays) {
+  LiveProcess other;
+  const std::string elsewhere = dir + "/elsewhere";
+  std::ofstream(elsewhere) << LockText(99999999);  // stale, were it read through the link
+  const std::pair<const char*, std::function<void()>> rows[] = {
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0644), 0); }},
+      {"a directory", [&] { ASSERT_TRUE(std::filesystem::create_directory(file)); }},
+      {"a link to /dev/zero", [&] { ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0); }},
+      {"a link to a stale lock", [&] { ASSERT_EQ(symlink(elsewhere.c_str(), file.c_str()), 0); }},
+  };
+  for (const auto& [what, make] : rows) {
+    SCOPED_TRACE(what);
+    std::filesystem::remove_all(file);
+    make();
+    struct stat before {};
+    ASSERT_EQ(lstat(file.c_str(), &before), 0);
+    EXPECT_EQ(TakeInChild(), std::to_string(EBUSY));
+    struct stat after {};
+    EXPECT_EQ(lstat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+  }
+  EXPECT_EQ(FileText(elsewhere), LockText(99999999));
+
+  // A huge file is judged by its first bytes.
+  for (const auto& [holder, result] : {std::pair{other.Pid(), EBUSY}, std::pair{99999999, 0}}) {
+    SCOPED_TRACE(holder);
+    std::filesystem::remove_all(file);
+    std::ofstream(file, std::ios::binary) << LockText(holder);
+    std::filesystem::resize_file(file, std::uintmax_t{1} << 40);  // sparse: a terabyte of zeros
+    EXPECT_EQ(TakeInChild(), std::to_string(result));
+    EXPECT_EQ(std::filesystem::exists(file), result == EBUSY);
+  }
+}
+
+// Two openers find the same stale lock: the first removes it and makes its
+// own, and the second, coming between the first one's judging and removal,
+// must neither go on nor remove what the first made.
+TEST_F(LockDir, OfTwoOpenersOfAStaleLockOnlyOneGoesOn) {
+  std::ofstream(file) << LockText(99999999);
+  int second = -1;
+  std::string secondTaken = "none";
+  bool paused = false;
+  comdev::SetStaleLockHook([&] {
+    if (std::exchange(paused, true)) return;
+    second = comdev::TakeLockFile(dir, {"ttyUSB0"}, secondTaken);
+  });
+  std::string firstTaken;
+  const int first = comdev::TakeLockFile(dir, {"ttyUSB0"}, firstTaken);
+  comdev::SetStaleLockHook(nullptr);
+  ASSERT_TRUE(paused);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(firstTaken, file);
+  EXPECT_EQ(second, EBUSY);
+  EXPECT_EQ(secondTaken, "");
+  EXPECT_EQ(FileText(file), LockText(getpid()));
+  comdev::ReleaseLockFile(firstTaken);
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(LockDir, ReleaseLeavesALockThatIsNoLongerOurs) {
   std::string taken;
-  ASSERT_EQ(comdev::TakeLockFile(dir, "ttyUSB0", taken), 0);
+  ASSERT_EQ(comdev::TakeLockFile(dir, {"ttyUSB0"}, taken), 0);
   std::ofstream(file, std::ios::binary | std::ios::trunc) << LockText(1);
   comdev::ReleaseLockFile(taken);
   EXPECT_EQ(FileText(file), LockText(1));
@@ -645,24 +777,81 @@ TEST_F(LockDir, ADirectoryThatTakesNoFileLeavesNoLock) {
   const std::string notADirectory = dir + "/plain";
   std::ofstream(notADirectory) << "";
   std::string taken = "stale";
-  EXPECT_EQ(comdev::TakeLockFile(notADirectory, "ttyUSB0", taken), 0);
+  EXPECT_EQ(comdev::TakeLockFile(notADirectory, {"ttyUSB0"}, taken), 0);
   EXPECT_EQ(taken, "");
 }
 
-// Other programs lock the device itself, whatever link the user named.
-TEST_F(LockDir, TheLockIsNamedAfterTheDeviceALinkLeadsTo) {
+// Each program locks the device by the name it knows: the one it was given or
+// the device a link leads to, by base name or by the path below /dev. The
+// first name is the one this tool takes.
+TEST(LockNames, EveryConventionalNameOfThePortTheResolvedDevicesFirst) {
+  using Names = std::vector<std::string>;
+  const std::tuple<const char*, const char*, Names> rows[] = {
+      {"/dev/ttyUSB0", "/dev/ttyUSB0", {"ttyUSB0"}},
+      {"/dev/COM1", "/dev/ttyUSB0", {"ttyUSB0", "COM1"}},
+      {"/dev/pts/7", "/dev/pts/7", {"pts_7", "7"}},
+      {"/dev/COM1", "/dev/pts/7", {"pts_7", "7", "COM1"}},
+      {"/dev/serial/by-id/usb-X", "/dev/ttyUSB0", {"ttyUSB0", "usb-X", "serial_by-id_usb-X"}},
+      {"/dev//serial/./by-id/usb-X", "/dev/ttyUSB0", {"ttyUSB0", "usb-X", "serial_by-id_usb-X"}},
+      {"/tmp/line", "/dev/pts/3", {"pts_3", "3", "line"}},
+      {"/tmp/line", "/tmp/device", {"device", "line"}},
+  };
+  for (const auto& [given, resolved, names] : rows)
+    EXPECT_EQ(comdev::LockNamesOf(given, resolved), names) << given << " -> " << resolved;
+}
+
+TEST_F(LockDir, LockNamesFollowLinksToTheDevice) {
   PtyPair pty;
-  const std::string device = std::filesystem::path(pty.SlavePath()).filename();
+  const std::string number = std::filesystem::path(pty.SlavePath()).filename();
   const std::string link = dir + "/COM1", chained = dir + "/COM2";
   ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
   ASSERT_EQ(symlink(link.c_str(), chained.c_str()), 0);
-  for (const std::string& path : {pty.SlavePath(), link, chained}) {
-    std::string name;
-    EXPECT_EQ(comdev::LockName(path, name), 0) << path;
-    EXPECT_EQ(name, device) << path;
+  using Names = std::vector<std::string>;
+  const std::pair<std::string, Names> rows[] = {
+      {pty.SlavePath(), {"pts_" + number, number}},
+      {link, {"pts_" + number, number, "COM1"}},
+      {chained, {"pts_" + number, number, "COM2"}},
+  };
+  for (const auto& [path, expected] : rows) {
+    Names names;
+    EXPECT_EQ(comdev::LockNames(path, names), 0) << path;
+    EXPECT_EQ(names, expected) << path;
   }
-  std::string name;
-  EXPECT_EQ(comdev::LockName(dir + "/missing", name), ENOENT);
+  Names names;
+  EXPECT_EQ(comdev::LockNames(dir + "/missing", names), ENOENT);
+}
+
+// A port reached through a link (/dev/COM1 -> the device) is busy while a live
+// process holds any of its names, the one minicom takes (the name given)
+// among them; free, it is locked under the device's name only, and a stale
+// lock of another name is left to its program.
+TEST_F(LockDir, APortIsBusyUnderEveryNameAndLockedUnderTheDevices) {
+  PtyPair pty;
+  const std::string number = std::filesystem::path(pty.SlavePath()).filename();
+  const std::string link = dir + "/COM1", locks = dir + "/locks";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(locks));
+  LiveProcess minicom;
+  const std::string held = "      " + std::to_string(minicom.Pid()) + " minicom root\n";
+  for (const std::string& name : {std::string("COM1"), "pts_" + number, number}) {
+    SCOPED_TRACE(name);
+    std::ofstream(locks + "/LCK.." + name) << held;
+    comdev::DevicePtr device;
+    EXPECT_EQ(comdev::OpenLockedDevice(link, locks, device), EBUSY);
+    EXPECT_FALSE(device);
+    EXPECT_EQ(FileText(locks + "/LCK.." + name), held);
+    std::filesystem::remove(locks + "/LCK.." + name);
+  }
+
+  std::ofstream(locks + "/LCK..COM1") << LockText(99999999);
+  comdev::DevicePtr device;
+  ASSERT_EQ(comdev::OpenLockedDevice(link, locks, device), 0);
+  EXPECT_EQ(FileText(locks + "/LCK..pts_" + number), LockText(getpid()));
+  EXPECT_EQ(FileText(locks + "/LCK..COM1"), LockText(99999999));
+  EXPECT_FALSE(std::filesystem::exists(locks + "/LCK.." + number));
+  device.reset();
+  EXPECT_FALSE(std::filesystem::exists(locks + "/LCK..pts_" + number));
+  EXPECT_TRUE(std::filesystem::exists(locks + "/LCK..COM1"));
 }
 
 // The port honours the lock file of another serial program that takes no
@@ -673,8 +862,9 @@ TEST(SerialPort, HonoursAndMakesTheSystemsLockFile) {
   if (lockDir.empty() || access(lockDir.c_str(), W_OK) != 0)
     GTEST_SKIP() << "no writable lock directory";
   PtyPair pty;
+  // A pseudo-terminal /dev/pts/N is locked as pts_N, as other programs do.
   const std::string lockFile =
-      lockDir + "/LCK.." + std::filesystem::path(pty.SlavePath()).filename().string();
+      lockDir + "/LCK..pts_" + std::filesystem::path(pty.SlavePath()).filename().string();
   LiveProcess other;
   std::ofstream(lockFile) << LockText(other.Pid());
 

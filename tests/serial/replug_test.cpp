@@ -2,7 +2,9 @@
 // simulated adapter is stopped and started anew on the same link name, and
 // the tool, through its real windows, reaches it again without a restart.
 // The same for a network line: the device server (tl8sim --tcp) goes away,
-// dropping the connection, and comes back at the same port.
+// dropping the connection, and comes back at the same port. The windows' one
+// run over a real port to the simulator program: the whole session runs on
+// the simulated line (tests/app/session_test.cpp).
 
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
@@ -116,7 +118,7 @@ class Replug : public ::testing::TestWithParam<Line> {
 
 TEST_P(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   ASSERT_TRUE(windows->Tl8Form()->ComPort.Connected());
-  ASSERT_TRUE(ReadBounds());
+  ASSERT_TRUE(FindAdapter());
 
   PullOut();
   EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());

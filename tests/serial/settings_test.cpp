@@ -191,6 +191,26 @@ TEST_F(SaveSettings, AFileThatCannotBeReadIsRewrittenWithoutAFailure) {
   }
 }
 
+// The tool may run as root with a config directory another user can write:
+// a link under the settings file's name, to a file or to nowhere, is refused
+// as a failure, and neither the link nor what it points to changes.
+TEST_F(SaveSettings, ALinkAsTheSettingsFileIsNeverWrittenThrough) {
+  const fs::path elsewhere = configDir / "elsewhere.conf";
+  std::ofstream(elsewhere) << "someone's data\n";
+  fs::create_directories(file.parent_path());
+  for (const fs::path& to : {elsewhere, configDir / "nowhere.conf"}) {
+    SCOPED_TRACE(to.string());
+    fs::remove(file);
+    fs::create_symlink(to, file);
+    TComPort port;
+    EXPECT_THROW(port.SaveSettings(kKeyPath), EComPort);
+    EXPECT_EQ(fs::read_symlink(file), to);
+  }
+  std::ifstream in(elsewhere);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "someone's data\n");
+  EXPECT_FALSE(fs::exists(configDir / "nowhere.conf"));
+}
+
 // Runs `body` in a child process whose config directory is a tiny file
 // system that the test fills up; returns the child's exit code, or -1 when
 // no such file system can be made here (it takes the right to mount).

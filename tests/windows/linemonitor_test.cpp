@@ -71,7 +71,7 @@ TEST_F(LineMonitor, ShowsTheSessionWhileOpenAsItHappens) {
   ASSERT_TRUE(ReadAllParameters(
       session(), [](const ParameterReading&) {}, 0));
   // The refresh timer brings the new lines in batches.
-  EXPECT_TRUE(HandleEventsUntil([&] { return Shown() == LogLines(); }, 3000));
+  EXPECT_TRUE(HandleEventsUntil([&] { return Shown() == LogLines(); }, 30000));
   EXPECT_TRUE(Shown().last().contains(QStringLiteral("← ")));
 
   window.hide();  // closed: the view is left alone until it opens again

@@ -1,0 +1,216 @@
+// The file guard on Linux, as root in folders other users can write: which
+// symbolic links a file's name may be, judged as the kernel judges them with
+// fs.protected_symlinks=1 (this machine's kernel may not), and that a refused
+// link and its target stay exactly as they were. Ownership is handed to
+// another user with chown, so these tests need root.
+
+#include "serial/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kOtherUser = 65534;
+const QString kLinkRefused = QStringLiteral("Is a symbolic link");
+const QString kForeignLinkRefused =
+    QStringLiteral("A symbolic link of another user in a folder others can write");
+
+std::string Content(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Write(const fs::path& file, const std::string& content) {
+  std::ofstream(file, std::ios::binary) << content;
+}
+
+// The entries of a folder, links as links.
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class FileGuard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "handing files to another user takes root";
+    ASSERT_TRUE(dir.isValid());
+    base = dir.path().toStdString();
+    target = base / "root-only.dat";
+    Write(target, "root's data");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  }
+
+  // A folder of its own with `mode` (1777: like /tmp), owned by `owner`.
+  fs::path Folder(const std::string& name, mode_t mode, uid_t owner = 0) {
+    const fs::path folder = base / name;
+    fs::create_directory(folder);
+    EXPECT_EQ(chmod(folder.c_str(), mode), 0);
+    EXPECT_EQ(chown(folder.c_str(), owner, owner), 0);
+    return folder;
+  }
+
+  // A symbolic link to `to` that `owner` made.
+  static fs::path Link(const fs::path& link, const fs::path& to, uid_t owner) {
+    fs::create_symlink(to, link);
+    EXPECT_EQ(lchown(link.c_str(), owner, owner), 0);
+    return link;
+  }
+
+  // Replaces the file as the tool does; the reason it could not, or "".
+  static QString Replace(const fs::path& file, comdev::LinkTrust trust,
+                         const QByteArray& content = "new") {
+    comdev::PendingFilePtr pending;
+    const QString why =
+        comdev::OpenPendingFile(QString::fromStdString(file.string()), trust, pending);
+    return why.isEmpty() ? comdev::CommitPendingFile(*pending, content) : why;
+  }
+
+  QTemporaryDir dir;
+  fs::path base;
+  fs::path target;  // a file only root may read or write
+};
+
+// tmp.dat and the settings file: no link, whoever made it and wherever it
+// points; a regular file beside it is replaced as ever.
+TEST_F(FileGuard, AFileTheToolNamesIsNeverWrittenThroughALink) {
+  const fs::path shared = Folder("shared", 01777);
+  const fs::path nowhere = base / "made-by-the-link.dat";
+  const struct {
+    const char* name;
+    fs::path to;
+    uid_t owner;
+  } cases[] = {
+      {"another user's link to root's file", target, kOtherUser},
+      {"root's own link", target, 0},
+      {"a dangling link", nowhere, kOtherUser},
+      {"a link to a link", Link(shared / "hop", target, 0), kOtherUser},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path tmpDat = Link(shared / "tmp.dat", c.to, c.owner);
+    const std::vector<std::string> before = Entries(shared);
+    EXPECT_EQ(Replace(tmpDat, comdev::LinkTrust::kNone), kLinkRefused);
+    EXPECT_TRUE(fs::is_symlink(tmpDat));
+    EXPECT_EQ(fs::read_symlink(tmpDat), c.to);
+    EXPECT_EQ(Entries(shared), before) << "a copy was left behind";
+    fs::remove(tmpDat);
+  }
+  EXPECT_EQ(Content(target), "root's data");
+  EXPECT_FALSE(fs::exists(nowhere));
+
+  Write(shared / "tmp.dat", "old");
+  EXPECT_EQ(Replace(shared / "tmp.dat", comdev::LinkTrust::kNone), "");
+  EXPECT_EQ(Content(shared / "tmp.dat"), "new");
+}
+
+// A file the user names may be a link where the kernel would follow it.
+TEST_F(FileGuard, AFileTheUserNamesIsALinkOnlyWhereTheKernelWouldFollowIt) {
+  const struct {
+    const char* name;
+    mode_t folderMode;
+    uid_t folderOwner;
+    uid_t linkOwner;
+    bool followed;
+  } cases[] = {
+      {"another user's link in root's shared folder", 01777, 0, kOtherUser, false},
+      {"the process's own link", 01777, 0, 0, true},
+      {"the folder owner's link", 01777, kOtherUser, kOtherUser, true},
+      {"a folder that is not sticky", 00777, 0, kOtherUser, true},
+      {"a sticky folder others cannot write", 01775, 0, kOtherUser, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(target, "root's data");
+    const fs::path folder = Folder("folder" + std::to_string(++n), c.folderMode, c.folderOwner);
+    const fs::path link = Link(folder / "coef.dat", target, c.linkOwner);
+    EXPECT_EQ(Replace(link, comdev::LinkTrust::kAsProtectedSymlinks),
+              c.followed ? "" : kForeignLinkRefused);
+    EXPECT_EQ(Content(target), c.followed ? "new" : "root's data");
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"coef.dat"});
+  }
+}
+
+// Each link on the way is judged: the second of a link to a link, and a link
+// standing for a folder.
+TEST_F(FileGuard, EveryHopOfTheNameIsJudged) {
+  const fs::path shared = Folder("shared", 01777);
+  const fs::path elsewhere = Folder("elsewhere", 0755);
+  const fs::path foreignHop = Link(shared / "foreign-hop", target, kOtherUser);
+  const fs::path ownHop = Link(shared / "own-hop", target, 0);
+  const fs::path foreignFolder = Link(shared / "foreign-folder", elsewhere, kOtherUser);
+  const fs::path ownFolder = Link(shared / "own-folder", elsewhere, 0);
+  const struct {
+    const char* name;
+    fs::path file;
+    QString refusal;  // empty: followed
+    fs::path written;
+  } cases[] = {
+      {"own link to a foreign link",
+       Link(shared / "first", foreignHop, 0),
+       kForeignLinkRefused,
+       {}},
+      {"own link to an own link", Link(shared / "second", ownHop, 0), "", target},
+      {"a foreign link as a folder", foreignFolder / "new.dat", kForeignLinkRefused, {}},
+      {"an own link as a folder", ownFolder / "new.dat", "", elsewhere / "new.dat"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(target, "root's data");
+    EXPECT_EQ(Replace(c.file, comdev::LinkTrust::kAsProtectedSymlinks), c.refusal);
+    EXPECT_EQ(Content(target), c.written == target ? "new" : "root's data");
+    if (!c.written.empty()) {
+      EXPECT_EQ(Content(c.written), "new");
+    } else {
+      EXPECT_TRUE(fs::is_empty(elsewhere));
+    }
+  }
+  EXPECT_EQ(Replace(Link(shared / "only", target, 0), comdev::LinkTrust::kNone), kLinkRefused)
+      << "a tool's file is no link even where a user's may be";
+}
+
+// A link planted under the name after the file guard looked is replaced by
+// the new file, not written through: what it points to stays as it was.
+TEST_F(FileGuard, ALinkPlantedBeforeTheCommitIsReplacedNotFollowed) {
+  const fs::path shared = Folder("shared", 01777);
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "over an old file" : "a new file");
+    const fs::path tmpDat = shared / "tmp.dat";
+    fs::remove(tmpDat);
+    if (existed) Write(tmpDat, "old");
+    comdev::PendingFilePtr pending;
+    ASSERT_EQ(comdev::OpenPendingFile(QString::fromStdString(tmpDat.string()),
+                                      comdev::LinkTrust::kNone, pending),
+              "");
+    fs::remove(tmpDat);
+    Link(tmpDat, target, kOtherUser);
+    EXPECT_EQ(comdev::CommitPendingFile(*pending, "new"), "");
+    EXPECT_FALSE(fs::is_symlink(tmpDat));
+    EXPECT_EQ(Content(tmpDat), "new");
+    EXPECT_EQ(Content(target), "root's data");
+  }
+}
+
+}  // namespace
