@@ -12,6 +12,7 @@
 #include "portdialog/veskcomsetupfrm.h"
 #include "serial/comport.h"
 #include "serial/platform.h"
+#include "tests/support/loopback.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -28,7 +29,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -168,6 +175,39 @@ TEST(LineLoss, DuringCollectionIsReported) {
   pty.CloseMaster();
   EXPECT_THROW(requests.ReadDataModbus(), EComPort);
   EXPECT_FALSE(port.Connected());
+}
+
+// Ctrl-C (a termination request) while an RFC 2217 server keeps the
+// opening waiting: the opening ends at once, and the tool, stopping, reports
+// no failure.
+TEST(NetworkOpening, AStopRequestEndsItWithoutAFailureReport) {
+  TestApp();
+  std::atomic<bool> accepted = false;
+  tl8test::ScriptedServer silent([&accepted](tl8test::LoopSocket& listener) {
+    const tl8test::LoopSocket client = listener.Accept(tl8test::kLongWait);
+    accepted = true;
+    client.AwaitClose(tl8test::kLongWait);
+  });
+  std::thread stopper([&accepted] {
+    const auto deadline = std::chrono::steady_clock::now() + tl8test::kLongWait;
+    while (!accepted && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (accepted) ::kill(::getpid(), SIGINT);
+  });
+  ScriptedBoxes boxes;
+  TComPort port;
+  Session session{port};
+  boxes.OnShow([&](const ShownBox& box) {
+    if (box.kind == ShownBox::Question) port.SetPort(silent.Name("rfc2217"));
+  });
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  {
+    const ToolWindows windows(session, port);
+    stopper.join();
+    EXPECT_TRUE(accepted) << "the tool did not connect";
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(boxes.Shown().size(), 1u) << "the start-up question only";
+  }
 }
 
 }  // namespace
