@@ -70,6 +70,7 @@ TTl8Form::~TTl8Form() {
   // The stop event goes with the window; a later stop request must not reach it.
   UnregisterConsoleHandler(stopEvent_.get());
   session_.SetStopEvent(nullptr);
+  ComPort.SetStopEvent(nullptr);
 }
 
 void TTl8Form::RenewStopEvent() {
@@ -80,6 +81,7 @@ void TTl8Form::RenewStopEvent() {
     if (window) window->close();
   });
   session_.SetStopEvent(fresh.get());
+  ComPort.SetStopEvent(fresh.get());  // it ends the opening of a network port
   stopEvent_ = std::move(fresh);
 }
 
@@ -114,6 +116,7 @@ void TTl8Form::OpenComport() {
     ComPort.FlowControl().SetControlRTS(rtsEnable);
     ComPort.OpenPort();
   } catch (...) {
+    if (stopEvent_ && stopEvent_->IsSignalled()) return;  // the tool is stopping: no report
     boxes().Message(PortOpenFailureText(ComPort.Port()), BoxIcon::Error, std::nullopt,
                     kPortOpenFailureCaption);
   }

@@ -1,8 +1,10 @@
 // A full read and a full write of the sixteen parameters against the adapter
 // simulator, request after request as the windows send them (without the
-// windows' own pauses between parameters). Prints the wall time next to the
-// fixed delays of the requests plus the time their bytes take on a 9600 bit/s
-// line, and the CPU time the tool's side used.
+// windows' own pauses between parameters): on its pseudo-terminal, then over
+// loopback TCP (tl8sim --tcp, a raw device server; the allowance the round
+// trip gives is in the fixed delays). Prints the wall time next to the fixed
+// delays of the requests plus the time their bytes take on a 9600 bit/s line,
+// and the CPU time the tool's side used.
 
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 namespace {
 
@@ -51,14 +54,11 @@ void Run(const Phase& phase) {
               100 * (wallMs / (delaysMs + lineMs) - 1), cpuMs, 100 * cpuMs / wallMs, failures);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  tl8test::SimProcess sim;
+// Three rounds of the read and the write on the line `name` leads to.
+int RunOn(const std::string& name) {
   TComPort port;
   port.SetEvents({});
-  port.SetPort(sim.port());
+  port.SetPort(name);
   port.OpenPort();
   ExchangeState exchange;
   ParamData params;
@@ -74,19 +74,21 @@ int main(int argc, char** argv) {
   texts.Moment = QDateTime::currentDateTime();
   if (!BuildParamImage(texts, params, exchange)) return 1;
 
-  const Phase read{"read16", 8, 100 + 20, [&](int i) {
+  const int allowance = port.LatencyAllowanceMs();
+  const Phase read{"read16", 8, 100 + 20 + allowance, [&](int i) {
                      exchange.ParamIndex = i;
                      requests.ReadParameter(0);
                      return exchange.ResponseStatus == 0;
                    }};
-  const Phase write{"write16", 13, 80 + 20, [&](int i) {
+  const Phase write{"write16", 13, 80 + 20 + allowance, [&](int i) {
                       exchange.ParamIndex = i;
                       requests.WriteParameter();
                       return exchange.ResponseText.size() >= 3;
                     }};
-  std::printf("simulator on %s\n", sim.port().c_str());
-  // A pseudo-terminal takes the request at once, so the line time of a real
-  // 9600 bit/s line is shown beside the wall time rather than inside it.
+  std::printf("simulator on %s, latency allowance %d ms\n", name.c_str(), allowance);
+  // Neither a pseudo-terminal nor loopback TCP paces the request, so the line
+  // time of a real 9600 bit/s line is shown beside the wall time rather than
+  // inside it.
   std::printf("%-8s %8s %9s %8s %10s %10s %7s %7s %6s\n", "phase", "wall ms", "delays ms",
               "line ms", "vs delays", "vs d+line", "cpu ms", "cpu", "failed");
   for (int round = 0; round < 3; ++round) {
@@ -94,4 +96,15 @@ int main(int argc, char** argv) {
     Run(write);
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const tl8test::SimProcess terminal;
+  const tl8test::SimProcess server({"--tcp", "0"});
+  if (int failed = RunOn(terminal.port())) return failed;
+  std::printf("\n");
+  return RunOn(server.port());
 }

@@ -17,22 +17,26 @@ namespace {
 
 // Ctrl-C and termination requests signal the session's stop event at once:
 // the frame in flight ends, no other goes out, and the command ends with
-// EStopRequested. For the lifetime of this object.
+// EStopRequested; the opening of a network port ends too. For the lifetime
+// of this object.
 class ConsoleStop {
  public:
-  explicit ConsoleStop(Session& session) : session_(session) {
+  ConsoleStop(Session& session, TComPort& port) : session_(session), port_(port) {
     RegisterConsoleHandler(&event_, [] {});
     session_.SetStopEvent(&event_);
+    port_.SetStopEvent(&event_);
   }
   ~ConsoleStop() {
     UnregisterConsoleHandler(&event_);
     session_.SetStopEvent(nullptr);
+    port_.SetStopEvent(nullptr);
   }
   ConsoleStop(const ConsoleStop&) = delete;
   ConsoleStop& operator=(const ConsoleStop&) = delete;
 
  private:
   Session& session_;
+  TComPort& port_;
   TComStopEvent event_;
 };
 
@@ -70,6 +74,6 @@ int main(int argc, char* argv[]) {
   StandardConsole console;
   TComPort port;
   Session session(port);
-  const ConsoleStop stop(session);
+  const ConsoleStop stop(session, port);
   return RunTl8ctl(args, console, session, [&port](const QString& name) { OpenPort(port, name); });
 }

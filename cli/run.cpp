@@ -75,6 +75,10 @@ int Run(const Invocation& invocation, Report& report, Session& session,
   try {
     openPort(invocation.port);
   } catch (const EComPort& failure) {
+    if (session.StopRequested()) {  // the stop ended the opening (a network connection)
+      report.Error(QStringLiteral("tl8ctl: stopped"));
+      return kStopped;
+    }
     // The tool's message box in one line, and what the system said.
     const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
     report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");

@@ -40,6 +40,7 @@ class Session {
   // The event that ends the port waits early and, once signalled, keeps every
   // further frame off the line; the front end owns it. Null: none.
   void SetStopEvent(TComStopEvent* stopEvent) { requests_.SetStopEvent(stopEvent); }
+  bool StopRequested() const { return requests_.StopRequested(); }
 
   // --- The password gate ----------------------------------------------------
   // A caller asks (AskPassword); the registered prompt, the password dialog,

@@ -174,6 +174,13 @@ rm -f "$build/replug-state.bin"
 start_wine_sim com6 "$build/replug-state.bin" "$build/replug-sim.log" --unplug 20:1500
 
 export TL8_SIM_PORT=COM5 TL8_REPLUG_PORT=COM6
+# The Linux simulator served over TCP too, for the network line's tests.
+"$root/build/bin/tl8sim" --tcp 0 --state "$build/sim-tcp-state.bin" >"$build/sim-tcp.out" 2>&1 &
+tcp_sim=$!
+trap 'kill $tcp_sim 2>/dev/null; stop_wine_line' EXIT
+for _ in $(seq 50); do [ -s "$build/sim-tcp.out" ] && break; sleep 0.1; done
+TL8_SIM_TCP=$(head -n1 "$build/sim-tcp.out")
+export TL8_SIM_TCP
 ctest --test-dir "$build" --output-on-failure
 # The Windows command line reads what the Linux one reads from the same adapter.
 windows_read=$(wine "$build/bin/tl8ctl.exe" --port COM5 --address 1 read --json | tr -d '\r')

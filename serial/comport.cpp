@@ -3,6 +3,7 @@
 
 #include "serial/comport.h"
 
+#include "serial/netline.h"
 #include "serial/platform.h"
 
 #include <QVariant>
@@ -259,8 +260,12 @@ void TCustomComPort::Reapply(TApplyStep step) {
 }
 
 void TCustomComPort::ApplyStep(TApplyStep step) {
-  comdev::Device& device = *device_;
   ++appliedCount_[step];
+  if (network_) {
+    ApplyToNetwork(step);
+    return;
+  }
+  comdev::Device& device = *device_;
   switch (step) {
     case asBuffer:
       if (int error = comdev::SetBuffers(device, buffer_.InputSize(), buffer_.OutputSize()))
@@ -272,6 +277,29 @@ void TCustomComPort::ApplyStep(TApplyStep step) {
     case asTimeouts:
       if (int error = comdev::SetTimeouts(device, TimeoutsOf(timeouts_)))
         Fail(ceSetTimeoutsFailed, error);
+      break;
+  }
+}
+
+template <class Operation>
+auto TCustomComPort::OnNetwork(Operation operation) {
+  try {
+    return operation();
+  } catch (const EComPort&) {
+    if (!network_->Connected()) network_.reset();
+    throw;
+  }
+}
+
+void TCustomComPort::ApplyToNetwork(TApplyStep step) {
+  switch (step) {
+    case asBuffer:  // the server keeps queues of its own
+      break;
+    case asLine:
+      OnNetwork([&] { network_->SetLine(LineOf(*this), stopEvent_); });
+      break;
+    case asTimeouts:
+      network_->SetTimeouts(TimeoutsOf(timeouts_));
       break;
   }
 }
@@ -293,7 +321,14 @@ void TCustomComPort::Fail(int errorCode, int systemError) {
   throw EComPort(errorCode, systemError);
 }
 
-bool TCustomComPort::Connected() const { return device_ && !comdev::LineLost(*device_, 0); }
+bool TCustomComPort::Connected() const {
+  if (network_) return network_->Connected();
+  return device_ && !comdev::LineLost(*device_, 0);
+}
+
+int TCustomComPort::LatencyAllowanceMs() const {
+  return network_ ? network_->LatencyAllowanceMs() : 0;
+}
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
@@ -312,19 +347,28 @@ void TCustomComPort::SetDiscardNull(bool value) { Change(discardNull_, value, as
 
 void TCustomComPort::OpenPort() {
   if (Connected()) return;
-  device_.reset();  // a device whose line is gone, if any
-  comdev::DevicePtr device;
-  if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
-  device_ = std::move(device);
+  device_.reset();  // a line that is gone, if any
+  network_.reset();
+  if (IsNetPortName(port_)) {
+    const std::optional<TNetPortName> name = ParseNetPortName(port_);
+    if (!name) throw EComPort(ceOpenFailed, comdev::kNetBadName);
+    network_ = std::make_unique<TNetLine>(*name, stopEvent_);
+  } else {
+    comdev::DevicePtr device;
+    if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
+    device_ = std::move(device);
+  }
   try {
     ApplyAll();
   } catch (const EComPort&) {
     device_.reset();
+    network_.reset();
     throw;
   }
 }
 
 void TCustomComPort::ClosePort() {
+  network_.reset();
   if (!device_) return;  // a device whose line is gone is closed too
   if (int error = comdev::CloseDevice(device_)) throw EComPort(cePurgeFailed, error);
 }
@@ -335,6 +379,7 @@ void TCustomComPort::EndSettingsUpdate() {
 }
 
 int TCustomComPort::WriteBytes(const void* buffer, int count) {
+  if (network_) return OnNetwork([&] { return network_->WriteBytes(buffer, count); });
   comdev::Device& device = RequireDevice(ceWriteFailed);
   int written = 0;
   if (int error = comdev::Write(device, buffer, std::max(count, 0), written))
@@ -343,6 +388,7 @@ int TCustomComPort::WriteBytes(const void* buffer, int count) {
 }
 
 int TCustomComPort::PendingInputCount() {
+  if (network_) return OnNetwork([&] { return network_->PendingInputCount(); });
   comdev::Device& device = RequireDevice(ceClearErrorFailed);
   int count = 0;
   if (int error = comdev::PendingInput(device, count)) Fail(ceClearErrorFailed, error);
@@ -351,6 +397,7 @@ int TCustomComPort::PendingInputCount() {
 
 std::string TCustomComPort::ReadBytes(int count) {
   if (count <= 0) return {};
+  if (network_) return OnNetwork([&] { return network_->ReadBytes(count); });
   comdev::Device& device = RequireDevice(ceReadFailed);
   std::string received;
   if (int error = comdev::Read(device, count, received)) Fail(ceReadFailed, error);
@@ -358,6 +405,7 @@ std::string TCustomComPort::ReadBytes(int count) {
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
+  if (network_) return OnNetwork([&] { network_->WaitForEvent(events, stopEvent, timeoutMs); });
   comdev::Device& device = RequireDevice(ceWaitFailed);
   if (int error = comdev::WaitForEvent(device, events, stopEvent, timeoutMs))
     Fail(ceWaitFailed, error);

@@ -50,6 +50,7 @@ struct DeviceCloser {
 }  // namespace comdev
 
 class TCustomComPort;
+class TNetLine;
 
 class TComParity {
  public:
@@ -205,7 +206,10 @@ class TCustomComPort : public TComLink {
   TStoredGroups StoredGroups() const { return storedGroups_; }
   void SetStoredGroups(TStoredGroups value) { storedGroups_ = value; }
 
-  // Opening also replaces a device whose line is gone (see Connected).
+  // Opening also replaces a device whose line is gone (see Connected). A
+  // Port() that names a network line (tcp://HOST:PORT or rfc2217://HOST:PORT,
+  // see serial/netline.h) opens a connection to a serial device server in
+  // place of a device; every operation then goes there.
   void OpenPort();
   void ClosePort();
   // False once the device's line is gone (hung up, a USB converter pulled
@@ -227,6 +231,11 @@ class TCustomComPort : public TComLink {
   // no limit); leaves in `events` what occurred, empty on timeout or stop. A
   // failure leaves `events` untouched.
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
+  // What a network line adds to every wait for an answer; 0 for a device.
+  int LatencyAllowanceMs() const override;
+  // The event that ends the waits of opening a network line (its connection
+  // and its settings) early; may be null. The port does not own it.
+  void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
   // Writes the groups in StoredGroups under keyPath + "\" + Name().
   void SaveSettings(const std::string& keyPath);
 
@@ -244,8 +253,13 @@ class TCustomComPort : public TComLink {
   void Reapply(TApplyStep step);
   void ApplyAll();
   void ApplyStep(TApplyStep step);
+  void ApplyToNetwork(TApplyStep step);
   comdev::Device& RequireDevice(int errorCode) const;
   [[noreturn]] void Fail(int errorCode, int systemError);
+  // Runs an operation on the network line; a line its failure gave up is
+  // closed before the failure goes on, as a lost device is.
+  template <class Operation>
+  auto OnNetwork(Operation operation);
 
   std::string name_;
   std::string port_ = "COM1";
@@ -265,6 +279,8 @@ class TCustomComPort : public TComLink {
   int updateDepth_ = 0;
   int appliedCount_[3] = {0, 0, 0};
   std::unique_ptr<comdev::Device, comdev::DeviceCloser> device_;
+  std::unique_ptr<TNetLine> network_;  // in place of device_ for a network port name
+  TComStopEvent* stopEvent_ = nullptr;
 };
 
 class TComPort : public TCustomComPort {

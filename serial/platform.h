@@ -11,6 +11,7 @@
 //   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
 //   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
 //   console output         console_*        WriteStd, StderrIsTerminal, StderrErasesWithEscapes
+//   network socket         socket_*         comdev::ResolveHost .. comdev::WaitSocket
 //
 // The port's comdev functions return 0 or the system's own error number; the
 // portable code (comport.cpp) turns that into the component's errors. The
@@ -89,6 +90,46 @@ int PendingInput(Device& device, int& count);
 // events that occurred (empty on timeout or stop). A failure leaves `events`
 // as it was.
 int WaitForEvent(Device& device, TComEvents& events, const TComStopEvent* stop, int timeoutMs);
+
+// --- Network socket ---------------------------------------------------------------
+// A TCP connection to a serial device server; the tool only connects. The
+// socket never blocks: every wait is WaitSocket's, bounded and ended by the
+// stop event.
+
+struct Socket;
+struct SocketCloser {
+  void operator()(Socket* socket) const noexcept;
+};
+using SocketPtr = std::unique_ptr<Socket, SocketCloser>;
+
+// The system's codes for what the network line finds itself.
+extern const int kNetTimedOut;  // no connection, or no settled negotiation, in time
+extern const int kNetStopped;   // a stop request ended the opening
+extern const int kNetBadName;   // a network port name that is no address
+extern const int kNetClosed;    // the server closed the connection
+extern const int kNetRefused;   // the server refused the serial settings
+
+// The addresses of `host` for TCP port `service`, each an opaque socket
+// address, in the system's order of preference. May take as long as the name
+// service does.
+int ResolveHost(const std::string& host, const std::string& service,
+                std::vector<std::string>& addresses);
+// Connects to one of those addresses with TCP_NODELAY and keepalive; ends
+// with kNetTimedOut after `timeoutMs` and with kNetStopped on the stop event.
+int ConnectSocket(const std::string& address, const TComStopEvent* stop, int timeoutMs,
+                  SocketPtr& socket);
+// Sends what the system takes at once; `sent` may be 0.
+int SendSome(Socket& socket, const char* bytes, int count, int& sent);
+// Appends what has arrived; `closed` once the server has closed the connection.
+int ReceiveSome(Socket& socket, std::string& into, bool& closed);
+// Whether the connection is closed or broken, seen without taking any data.
+bool SocketGone(const Socket& socket);
+enum class SocketWait { Readable, Writable };
+enum class SocketWake { Ready, Stopped, TimedOut };
+// Waits until the socket can be read (data, or its end) or written, for the
+// stop event or the timeout (ms; negative: no limit); `wake` tells which came.
+int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int timeoutMs,
+               SocketWake& wake);
 
 // --- System port list -----------------------------------------------------------
 

@@ -2,9 +2,14 @@
 
 #include "timing.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
@@ -44,6 +49,39 @@ void makeRaw(int fd) {
   if (tcsetattr(fd, TCSANOW, &settings) != 0) systemFailure("cannot set the terminal up");
 }
 
+// A listening TCP socket at host:port; the port the system gave when 0.
+int listenAt(const std::string& host, int& port) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (const int error = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found))
+    throw std::runtime_error("cannot listen at " + host + ": " + gai_strerror(error));
+  const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  // A restarted simulator takes its port again at once.
+  const bool listening = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                         bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, 4) == 0;
+  freeaddrinfo(found);
+  if (!listening) systemFailure("cannot listen at " + host + ":" + std::to_string(port));
+  sockaddr_storage bound{};
+  socklen_t length = sizeof bound;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+  port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(bound).sin6_port
+                                           : reinterpret_cast<sockaddr_in&>(bound).sin_port);
+  return fd;
+}
+
+// "127.0.0.1:40002" or "[::1]:40002".
+std::string peerName(const sockaddr_storage& address) {
+  char host[NI_MAXHOST] = "?";
+  char port[NI_MAXSERV] = "?";
+  getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, port,
+              sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+  const std::string name = host;
+  return (name.find(':') == std::string::npos ? name : "[" + name + "]") + ":" + port;
+}
+
 timespec timespecOf(Clock::duration duration) {
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
   return {time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
@@ -57,23 +95,31 @@ Line::Line() {
 }
 
 void Line::openTerminal() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master_ < 0) systemFailure("cannot open a pseudo-terminal");
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0)
+  peer_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (peer_ < 0) systemFailure("cannot open a pseudo-terminal");
+  if (grantpt(peer_) != 0 || unlockpt(peer_) != 0)
     systemFailure("cannot unlock the pseudo-terminal");
-  path_ = ptsname(master_);
+  path_ = ptsname(peer_);
   slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_ < 0) systemFailure("cannot open " + path_);
   makeRaw(slave_);
 }
 
+Line::Line(const std::string& host, int port, EventLog events) : events_(std::move(events)) {
+  signals_ = stopSignals();
+  listener_ = listenAt(host, port);
+  const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
+  path_ = "tcp://" + shown + ":" + std::to_string(port);
+}
+
 Line::~Line() {
   unplug();
-  close(signals_);
+  for (int fd : {listener_, signals_})
+    if (fd >= 0) close(fd);
 }
 
 void Line::unplug() {
-  for (int* fd : {&slave_, &master_}) {
+  for (int* fd : {&slave_, &peer_}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
@@ -84,16 +130,47 @@ void Line::plugIn() {
   openTerminal();
 }
 
+void Line::acceptClient() {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) return;  // the client gave up before it was taken
+  if (peer_ >= 0) {
+    events_("client " + peerName(address) + " turned away: one client at a time");
+    close(fd);
+    return;
+  }
+  // Each byte goes out when the line has it, not when the system's delayed
+  // acknowledgement lets it.
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  peer_ = fd;
+  events_("client " + peerName(address) + " connected");
+}
+
+void Line::dropClient() {
+  close(peer_);
+  peer_ = -1;
+  events_("client gone");
+}
+
 Line::Wake Line::waitUntil(Clock::time_point deadline, bool forData) {
-  pollfd fds[2] = {{signals_, POLLIN, 0}, {master_, POLLIN, 0}};
   while (true) {
+    // poll skips a negative descriptor: no client, or no listening port.
+    pollfd fds[3] = {
+        {signals_, POLLIN, 0}, {forData ? peer_ : -1, POLLIN, 0}, {listener_, POLLIN, 0}};
     const auto left = deadline - Clock::now();
     const timespec timeout = timespecOf(std::max(left, Clock::duration::zero()));
     const bool forever = deadline == Clock::time_point::max();
-    const int ready = ppoll(fds, forData ? 2 : 1, forever ? nullptr : &timeout, nullptr);
+    const int ready = ppoll(fds, 3, forever ? nullptr : &timeout, nullptr);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) systemFailure("cannot wait on the line");
     if (fds[0].revents) return Wake::Stop;
+    if (fds[2].revents) {
+      acceptClient();
+      continue;
+    }
     if (ready == 0) return Wake::Timeout;
     return Wake::Data;
   }
@@ -101,9 +178,12 @@ Line::Wake Line::waitUntil(Clock::time_point deadline, bool forData) {
 
 void Line::readAvailable(Bytes& into) {
   std::uint8_t buffer[256];
-  const ssize_t count = read(master_, buffer, sizeof buffer);
+  const ssize_t count = read(peer_, buffer, sizeof buffer);
   if (count > 0) {
     into.insert(into.end(), buffer, buffer + count);
+  } else if (listener_ >= 0 && (count == 0 || errno != EAGAIN)) {
+    dropClient();
+    into.clear();
   } else if (count < 0 && errno != EAGAIN) {
     // A failing read would fail again at once: wait a little, don't spin.
     pause(std::chrono::duration<double, std::milli>(kRetryAfterError).count());
@@ -120,19 +200,22 @@ std::optional<Bytes> Line::receiveBytes() {
 }
 
 std::optional<Bytes> Line::receiveFrame() {
-  std::optional<Bytes> frame = receiveBytes();
-  while (frame) {
-    switch (waitUntil(Clock::now() + kFrameGap, true)) {
-      case Wake::Stop:
-        return std::nullopt;
-      case Wake::Timeout:
-        return frame;
-      case Wake::Data:
-        readAvailable(*frame);
-        break;
+  for (;;) {
+    std::optional<Bytes> frame = receiveBytes();
+    while (frame && !frame->empty()) {
+      switch (waitUntil(Clock::now() + kFrameGap, true)) {
+        case Wake::Stop:
+          return std::nullopt;
+        case Wake::Timeout:
+          return frame;
+        case Wake::Data:
+          readAvailable(*frame);
+          break;
+      }
     }
+    if (!frame) return frame;
+    // Emptied: its client left before the request ended.
   }
-  return frame;
 }
 
 bool Line::pause(double ms) {
@@ -146,8 +229,11 @@ bool Line::send(const Bytes& bytes) {
   for (std::uint8_t byte : bytes) {
     due += kCharacterTime;  // a byte is there once its stop bit has gone out
     if (waitUntil(due, false) == Wake::Stop) return false;
+    if (peer_ < 0) continue;  // nobody listens: the line's bytes go nowhere
     // A full input queue on the other side drops the byte, as a line would.
-    [[maybe_unused]] const ssize_t written = write(master_, &byte, 1);
+    const ssize_t written =
+        listener_ >= 0 ? ::send(peer_, &byte, 1, MSG_NOSIGNAL) : write(peer_, &byte, 1);
+    if (written < 0 && listener_ >= 0 && errno != EAGAIN) dropClient();
   }
   return true;
 }

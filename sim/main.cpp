@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -94,31 +95,40 @@ void announcePath(const std::string& path) {
   std::fflush(stdout);
 }
 
+std::unique_ptr<Line> openLine(const Options& options, Journal& journal) {
+  if (!options.tcp) return std::make_unique<Line>();
+  return std::make_unique<Line>(options.tcp->host, options.tcp->port,
+                                [&journal](const std::string& event) { journal.event(event); });
+}
+
 // The line and the link to it, which goes and comes back with the terminal.
 class PluggedLine {
  public:
-  explicit PluggedLine(const std::string& linkPath) : linkPath_(linkPath) { makeLink(); }
+  PluggedLine(std::unique_ptr<Line> line, const std::string& linkPath)
+      : line_(std::move(line)), linkPath_(linkPath) {
+    makeLink();
+  }
 
-  Line& line() { return line_; }
+  Line& line() { return *line_; }
 
   // The terminal and its link go; `gapMs` later both are back, the link
   // leading to a new terminal. False when a stop signal came meanwhile.
   bool unplugFor(double gapMs, Journal& journal) {
     link_.reset();
-    line_.unplug();
+    line_->unplug();
     journal.event("unplugged: terminal closed, link removed");
-    if (!line_.pause(gapMs)) return false;
-    line_.plugIn();
+    if (!line_->pause(gapMs)) return false;
+    line_->plugIn();
     makeLink();
-    journal.event("plugged in again on " + line_.path());
-    announcePath(line_.path());
+    journal.event("plugged in again on " + line_->path());
+    announcePath(line_->path());
     return true;
   }
 
  private:
-  void makeLink() { link_.emplace(linkPath_, line_.path()); }
+  void makeLink() { link_.emplace(linkPath_, line_->path()); }
 
-  Line line_;
+  std::unique_ptr<Line> line_;
   std::string linkPath_;
   std::optional<Link> link_;
 };
@@ -147,8 +157,8 @@ void serveLine(PluggedLine& plugged, Simulator& simulator, Journal& journal,
 int simulate(const Options& options) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<Adapter> adapters = loadAdapters(options.adapters);
-  PluggedLine plugged(options.link);
   Journal journal(options.journal);
+  PluggedLine plugged(openLine(options, journal), options.link);
   announcePath(plugged.line().path());
   Simulator simulator(plugged.line(), journal, std::move(adapters), options.faults,
                       options.turnaroundMs);

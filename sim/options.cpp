@@ -8,10 +8,15 @@ namespace sim {
 const char* const kUsage =
     "usage: tl8sim [--link PATH] [--state FILE] [--address N] [--journal FILE]\n"
     "              [--adapter ADDR[:FILE]]... [--turnaround MS] [--fault RULE]...\n"
-    "              [--echo] [--unplug N[:MS]]\n"
+    "              [--echo] [--unplug N[:MS]] [--tcp [HOST:]PORT]\n"
     "Simulates TL-8K adapters, Modbus RTU slaves, on a new pseudo-terminal and\n"
     "prints the path of its end of the line as the first line on stdout.\n"
     "  --link PATH       also make PATH a symbolic link to that terminal\n"
+    "  --tcp [HOST:]PORT serve the line over TCP instead, as a serial device\n"
+    "                    server in raw mode, to one client at a time; HOST\n"
+    "                    127.0.0.1 unless given, PORT 0 for any free one; the\n"
+    "                    first line on stdout is then the tool's port name,\n"
+    "                    tcp://HOST:PORT\n"
     "  --state FILE      the adapter's memory (created with the factory set)\n"
     "  --address N       its address, 1..247 (default: stored one, or 1)\n"
     "  --adapter A[:F]   one more adapter at address A, memory in file F\n"
@@ -71,6 +76,25 @@ UnplugOption unplug(const std::string& text) {
   return {*request, *gap};
 }
 
+// "PORT", "HOST:PORT" or "[IPV6]:PORT".
+TcpOption tcpEndpoint(const std::string& text) {
+  TcpOption tcp;
+  std::string port = text;
+  const auto colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    tcp.host = text.substr(0, colon);
+    if (tcp.host.size() >= 2 && tcp.host.front() == '[' && tcp.host.back() == ']')
+      tcp.host = tcp.host.substr(1, tcp.host.size() - 2);
+    port = text.substr(colon + 1);
+  }
+  const auto parse = [](const std::string& t, std::size_t* used) { return std::stoi(t, used); };
+  const auto number = WholeNumber(port, parse, 0, 65535);
+  if (!number || tcp.host.empty())
+    throw std::invalid_argument("bad --tcp \"" + text + "\": expected [HOST:]PORT, PORT 0..65535");
+  tcp.port = *number;
+  return tcp;
+}
+
 AdapterOption extraAdapter(const std::string& text) {
   const auto colon = text.find(':');
   AdapterOption adapter{address(text.substr(0, colon)), ""};
@@ -111,9 +135,15 @@ Options parseOptions(int argc, char** argv) {
       options.faults.push_back(parseFault(value));
     else if (option == "--unplug")
       options.unplug = unplug(value);
+    else if (option == "--tcp")
+      options.tcp = tcpEndpoint(value);
     else
       throw std::invalid_argument("unknown option " + option);
   }
+  if (options.tcp && !options.link.empty())
+    throw std::invalid_argument("--link names a terminal, which --tcp does not make");
+  if (options.tcp && options.unplug)
+    throw std::invalid_argument("--unplug closes a terminal, which --tcp does not make");
   return options;
 }
 

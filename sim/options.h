@@ -20,8 +20,15 @@ struct UnplugOption {
   double gapMs = 1000;  // until a new terminal comes up under the same link
 };
 
+// A TCP port to serve instead of a pseudo-terminal.
+struct TcpOption {
+  std::string host = "127.0.0.1";
+  int port = 0;  // 0: one the system picks
+};
+
 struct Options {
   std::string link;
+  std::optional<TcpOption> tcp;
   std::string journal;
   double turnaroundMs = 3;
   std::vector<AdapterOption> adapters;  // the first from --address/--state, then --adapter ones

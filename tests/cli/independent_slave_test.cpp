@@ -2,6 +2,8 @@
 // simulator: pymodbus holding the adapter's register map
 // (independent_slave.py). The same read must come out of it.
 
+#include "tests/support/script_process.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
 #include <array>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,42 +28,6 @@ std::string BinDir() {
   return dir && *dir ? dir : ".";
 }
 
-// The slave, started with a pipe from its stdout; stopped at the end.
-class Slave {
- public:
-  Slave() {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      const std::string script = SourceDir() + "/independent_slave.py";
-      execl("/usr/bin/python3", "python3", script.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    stream_ = fdopen(out[0], "r");
-    std::array<char, 256> line{};
-    if (stream_ && std::fgets(line.data(), line.size(), stream_)) port_ = line.data();
-    if (!port_.empty() && port_.back() == '\n') port_.pop_back();
-  }
-  ~Slave() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (stream_) std::fclose(stream_);
-  }
-  const std::string& Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  FILE* stream_ = nullptr;
-  std::string port_;
-};
-
 bool PymodbusInstalled() {
   return std::system("/usr/bin/python3 -c 'import pymodbus.server, serial_asyncio' 2>/dev/null") ==
          0;
@@ -73,11 +37,11 @@ TEST(Tl8ctlIndependentSlave, ReadsTheRegisterMapThatPymodbusHolds) {
   if (!PymodbusInstalled())
     GTEST_SKIP()
         << "python3-pymodbus and python3-serial-asyncio are not installed: no independent check";
-  const Slave slave;
-  ASSERT_FALSE(slave.Port().empty()) << "the slave did not start";
+  const tl8test::ScriptProcess slave({"/usr/bin/python3", SourceDir() + "/independent_slave.py"});
+  ASSERT_FALSE(slave.FirstLine().empty()) << "the slave did not start";
 
   const std::string command =
-      BinDir() + "/tl8ctl --port " + slave.Port() + " --address 17 --json read 2>&1";
+      BinDir() + "/tl8ctl --port " + slave.FirstLine() + " --address 17 --json read 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

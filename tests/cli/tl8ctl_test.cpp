@@ -6,19 +6,26 @@
 // the commands and the fault matrix run in the test's process on the
 // simulated line (commands_test.cpp, matrix_test.cpp).
 
+#include "serial/netline.h"
 #include "serial/platform_unix.h"
 #include "tests/cli/ctl_run.h"
+#include "tests/support/loopback.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/test_data.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -245,6 +252,57 @@ TEST(Tl8ctl, HelpDescribesTheCommands) {
   EXPECT_EQ(one.Wait(), 0);
   EXPECT_NE(one.Out().find("--code-word WORD"), std::string::npos);
   EXPECT_EQ(one.Out().find("passthrough"), std::string::npos);
+}
+
+// A device server on the network with 40 ms each way to it: the search and a
+// read through tcp://, the allowance given with the name.
+TEST(Tl8ctl, WorksThroughADeviceServerOnTheNetwork) {
+  SimProcess sim({"--tcp", "0", "--address", "3"});
+  const DelayProxy path(std::stoi(sim.port().substr(sim.port().rfind(':') + 1)), 40ms);
+  const std::string name = "tcp://127.0.0.1:" + std::to_string(path.Port()) +
+                           "?allow=" + std::to_string(AllowanceForRoundTrip(80));
+  Ctl scan(sim.dir(), {"--port", name, "scan", "--to", "5"});
+  EXPECT_EQ(scan.Wait(), 0) << scan.Err();
+  EXPECT_EQ(scan.Out(), "3\n");
+  Ctl read(sim.dir(), {"--port", name, "--address", "3", "--json", "read"});
+  EXPECT_EQ(read.Wait(), 0) << read.Err();
+  const QJsonObject result =
+      QJsonDocument::fromJson(QByteArray::fromStdString(read.Out())).object();
+  EXPECT_EQ(result.value("address").toInt(), 3) << read.Out();
+  EXPECT_EQ(result.value("values").toArray().size(), 12) << read.Out();
+}
+
+// A refused connection is the port that does not open, with the system's
+// reason; Ctrl-C while an RFC 2217 server keeps the opening waiting ends it
+// at once.
+TEST(Tl8ctl, ANetworkPortThatDoesNotOpenIsReportedAndCtrlCEndsTheOpening) {
+  const QTemporaryDir dir;
+  LoopSocket unused = LoopSocket::Listen();
+  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(unused.Port());
+  unused.Close();
+  Ctl refused(dir.path().toStdString(), {"--port", nobody, "read"});
+  EXPECT_EQ(refused.Wait(), 1);
+  EXPECT_EQ(refused.Err(),
+            "Неудача при открытии порта: Вероятно, выполняется другая программа, "
+            "открывшая порт " +
+                nobody +
+                ". Закройте программу, захватившую порт, или укажите другой "
+                "порт. (Unable to open com port (win error code: 111))\n");
+
+  std::atomic<bool> accepted = false;
+  ScriptedServer silent([&accepted](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    accepted = true;
+    client.AwaitClose(kLongWait);
+  });
+  Ctl opening(dir.path().toStdString(), {"--port", silent.Name("rfc2217"), "read"});
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!accepted && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(accepted) << "tl8ctl did not connect";
+  opening.Signal(SIGINT);
+  EXPECT_EQ(opening.Wait(5s), 130);
+  EXPECT_EQ(opening.Err(), "tl8ctl: stopped\n");
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // The converter pulled out and plugged in again while the tool runs: the
 // simulated adapter is stopped and started anew on the same link name, and
 // the tool, through its real windows, reaches it again without a restart.
-// The windows' one run over a real port to the simulator program: the whole
-// session runs on the simulated line (tests/app/session_test.cpp).
+// The same for a network line: the device server (tl8sim --tcp) goes away,
+// dropping the connection, and comes back at the same port. The windows' one
+// run over a real port to the simulator program: the whole session runs on
+// the simulated line (tests/app/session_test.cpp).
 
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "serial/comport.h"
+#include "serial/platform.h"
+#include "tests/support/loopback.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -25,7 +29,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -34,16 +44,21 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-class Replug : public ::testing::Test {
+enum class Line { Terminal, Network };
+
+class Replug : public ::testing::TestWithParam<Line> {
  protected:
   void SetUp() override {
     TestApp();
     ASSERT_TRUE(workDir.isValid());
     previousDir = QDir::currentPath();
     QDir::setCurrent(workDir.path());  // tmp.dat goes here
-    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+    PlugIn();
+    // The device server comes back where it was.
+    if (GetParam() == Line::Network) tcpAt = sim->port().substr(sim->port().rfind('/') + 1);
+    portName = GetParam() == Line::Network ? sim->port() : link;
     boxes.OnShow([this](const ShownBox& box) {
-      if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(link);
+      if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(portName);
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
     windows = std::make_unique<ToolWindows>(session, port);
@@ -58,7 +73,15 @@ class Replug : public ::testing::Test {
   // and plugged in again: the same name now leads to a new line.
   void PullOut() { sim.reset(); }
   void PlugIn() {
-    sim = std::make_unique<tl8test::SimProcess>(std::vector<std::string>{"--link", link});
+    sim = std::make_unique<tl8test::SimProcess>(GetParam() == Line::Network
+                                                    ? std::vector<std::string>{"--tcp", tcpAt}
+                                                    : std::vector<std::string>{"--link", link});
+  }
+  // What the request that meets the loss reports: a hung-up terminal's
+  // error, or the connection's.
+  QString LossText() const {
+    const int system = GetParam() == Line::Network ? comdev::kNetClosed : 5;
+    return QStringLiteral("WriteFile function failed (win error code: %1)").arg(system);
   }
 
   // "Изм.границ пар-ров": true when the bounds came from the adapter.
@@ -91,6 +114,8 @@ class Replug : public ::testing::Test {
   QTemporaryDir workDir;
   QString previousDir;
   const std::string link = workDir.filePath("COM1").toStdString();
+  std::string tcpAt = "127.0.0.1:0";  // any free port at first
+  std::string portName;
   ScriptedBoxes boxes;
   std::unique_ptr<tl8test::SimProcess> sim;
   TComPort port;
@@ -98,15 +123,14 @@ class Replug : public ::testing::Test {
   std::unique_ptr<ToolWindows> windows;
 };
 
-TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
+TEST_P(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   ASSERT_TRUE(windows->Tl8Form()->ComPort.Connected());
   ASSERT_TRUE(FindAdapter());
 
   PullOut();
   EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());
   EXPECT_FALSE(ReadBounds());
-  EXPECT_EQ(boxes.Texts(),
-            std::vector<QString>{QStringLiteral("WriteFile function failed (win error code: 5)")});
+  EXPECT_EQ(boxes.Texts(), std::vector<QString>{LossText()});
 
   PlugIn();
   PortSetupOk();
@@ -115,7 +139,7 @@ TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
 }
 
 // Nothing was sent while the converter was out: the loss is seen all the same.
-TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
+TEST_P(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
   ASSERT_TRUE(FindAdapter());
   PullOut();
   PlugIn();
@@ -130,6 +154,11 @@ TEST_F(Replug, PortSetupOkOrOpenComportAloneReachesTheAdapterAgain) {
   windows->Tl8Form()->OpenComport();
   EXPECT_TRUE(FindAdapter());
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, Replug, ::testing::Values(Line::Terminal, Line::Network),
+                         [](const auto& info) {
+                           return info.param == Line::Network ? "Network" : "Terminal";
+                         });
 
 // The line drops while an answer is being collected (here before its first
 // wait, so that no timing decides): the failed wait leaves the collection
@@ -146,6 +175,39 @@ TEST(LineLoss, DuringCollectionIsReported) {
   pty.CloseMaster();
   EXPECT_THROW(requests.ReadDataModbus(), EComPort);
   EXPECT_FALSE(port.Connected());
+}
+
+// Ctrl-C (a termination request) while an RFC 2217 server keeps the
+// opening waiting: the opening ends at once, and the tool, stopping, reports
+// no failure.
+TEST(NetworkOpening, AStopRequestEndsItWithoutAFailureReport) {
+  TestApp();
+  std::atomic<bool> accepted = false;
+  tl8test::ScriptedServer silent([&accepted](tl8test::LoopSocket& listener) {
+    const tl8test::LoopSocket client = listener.Accept(tl8test::kLongWait);
+    accepted = true;
+    client.AwaitClose(tl8test::kLongWait);
+  });
+  std::thread stopper([&accepted] {
+    const auto deadline = std::chrono::steady_clock::now() + tl8test::kLongWait;
+    while (!accepted && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (accepted) ::kill(::getpid(), SIGINT);
+  });
+  ScriptedBoxes boxes;
+  TComPort port;
+  Session session{port};
+  boxes.OnShow([&](const ShownBox& box) {
+    if (box.kind == ShownBox::Question) port.SetPort(silent.Name("rfc2217"));
+  });
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  {
+    const ToolWindows windows(session, port);
+    stopper.join();
+    EXPECT_TRUE(accepted) << "the tool did not connect";
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(boxes.Shown().size(), 1u) << "the start-up question only";
+  }
 }
 
 }  // namespace

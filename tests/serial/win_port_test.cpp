@@ -1,7 +1,9 @@
 // The Win32 serial component on a real serial device. Under Wine that device
 // is the simulator's pseudo-terminal behind $WINEPREFIX/dosdevices/comN;
-// TL8_SIM_PORT names the COM port (scripts/windows.sh sets it up). The tests
-// that need no device run everywhere.
+// TL8_SIM_PORT names the COM port (scripts/windows.sh sets it up). The same
+// tests run on a network line to the Linux simulator served over TCP, which
+// TL8_SIM_TCP names (tcp://127.0.0.1:PORT). The tests that need no device run
+// everywhere.
 
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
@@ -21,8 +23,8 @@
 
 namespace {
 
-std::string SimPort() {
-  const char* port = std::getenv("TL8_SIM_PORT");
+std::string SimPort(const char* variable) {
+  const char* port = std::getenv(variable);
   return port ? port : "";
 }
 
@@ -120,18 +122,20 @@ TEST_F(WinSettingsTest, KeyPathWithoutBackslashFailsToStore) {
   }
 }
 
-// The component on the simulator's line.
-class WinSimPortTest : public ::testing::Test {
+// The component on the simulator's line: the port the variable names.
+class WinSimPortTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    if (SimPort().empty()) GTEST_SKIP() << "TL8_SIM_PORT names no simulator port";
-    OpenAsTheTool(port, SimPort());
+    if (SimPort(GetParam()).empty()) GTEST_SKIP() << GetParam() << " names no simulator port";
+    OpenAsTheTool(port, SimPort(GetParam()));
   }
 
   TComPort port;
 };
 
-TEST_F(WinSimPortTest, ProbeAndParameterReadGetTheAdaptersAnswers) {
+INSTANTIATE_TEST_SUITE_P(Lines, WinSimPortTest, ::testing::Values("TL8_SIM_PORT", "TL8_SIM_TCP"));
+
+TEST_P(WinSimPortTest, ProbeAndParameterReadGetTheAdaptersAnswers) {
   ExchangeState exchange;
   ParamData params;
   ModbusRequests requests(port, exchange, params);
@@ -147,7 +151,7 @@ TEST_F(WinSimPortTest, ProbeAndParameterReadGetTheAdaptersAnswers) {
 
 // The address search's read: collected by waiting for received characters
 // until the line falls silent, with a stop event as the tool has.
-TEST_F(WinSimPortTest, SearchReadCollectsTheAnswerByWaitingForIt) {
+TEST_P(WinSimPortTest, SearchReadCollectsTheAnswerByWaitingForIt) {
   ExchangeState exchange;
   ParamData params;
   ModbusRequests requests(port, exchange, params);
@@ -158,15 +162,17 @@ TEST_F(WinSimPortTest, SearchReadCollectsTheAnswerByWaitingForIt) {
   EXPECT_TRUE(exchange.ResponseCrcMatches());
 }
 
-TEST_F(WinSimPortTest, SecondOpenerIsRefused) {
+TEST_P(WinSimPortTest, SecondOpenerIsRefused) {
   if (UnderWine()) GTEST_SKIP() << "Wine does not refuse a second opener of a serial device";
+  if (GetParam() != std::string("TL8_SIM_PORT"))
+    GTEST_SKIP() << "a device server takes the connection and then turns it away";
   TComPort second;
-  second.SetPort(SimPort());
+  second.SetPort(SimPort(GetParam()));
   EXPECT_THROW(second.OpenPort(), EComPort);
   EXPECT_FALSE(second.Connected());
 }
 
-TEST_F(WinSimPortTest, WaitEndsOnTimeoutOrStopWithNoEvents) {
+TEST_P(WinSimPortTest, WaitEndsOnTimeoutOrStopWithNoEvents) {
   TComEvents events{evRxChar};
   port.WaitForEvent(events, nullptr, 100);
   EXPECT_TRUE(events.empty());
@@ -178,7 +184,7 @@ TEST_F(WinSimPortTest, WaitEndsOnTimeoutOrStopWithNoEvents) {
   EXPECT_TRUE(events.empty());
 }
 
-TEST_F(WinSimPortTest, StopFromAnotherThreadEndsAPendingWait) {
+TEST_P(WinSimPortTest, StopFromAnotherThreadEndsAPendingWait) {
   TComStopEvent stop;
   std::jthread stopper([&] {
     ::Sleep(200);
@@ -189,7 +195,7 @@ TEST_F(WinSimPortTest, StopFromAnotherThreadEndsAPendingWait) {
   EXPECT_TRUE(events.empty());
 }
 
-TEST_F(WinSimPortTest, ArrivingAnswerEndsTheWaitAsAReceivedCharacter) {
+TEST_P(WinSimPortTest, ArrivingAnswerEndsTheWaitAsAReceivedCharacter) {
   // The probe: function 3 of the seven registers from 0 at address 1.
   ExchangeState exchange;
   const int body[] = {1, 3, 0, 0, 0, 7};

@@ -40,6 +40,8 @@ sim::Memory FactoryAdapter(int address) { return sim::factoryMemory(address, kFa
 
 SimLink::SimLink(VirtualClock& clock, SimLinkSetup setup)
     : clock_(clock),
+      networkDelay_(Milliseconds(setup.networkDelayMs)),
+      allowanceMs_(setup.latencyAllowanceMs),
       journal_([&clock] { return std::chrono::duration<double, std::milli>(clock.Now()).count(); }),
       simulator_(answers_, journal_, AdaptersOf(setup.adapters), FaultsOf(setup.faults),
                  setup.turnaroundMs),
@@ -56,7 +58,7 @@ bool SimLink::Answers::pause(double ms) {
 bool SimLink::Answers::send(const sim::Bytes& bytes) {
   for (std::uint8_t byte : bytes) {
     link_.answerCursor_ += sim::kCharacterTime;  // a byte is there once its stop bit is
-    link_.arrivals_.emplace(link_.answerCursor_, byte);
+    link_.arrivals_.emplace(link_.answerCursor_ + link_.networkDelay_, byte);
   }
   return true;
 }
@@ -127,7 +129,7 @@ int SimLink::WriteBytes(const void* buffer, int count) {
   ++written_;
   const auto* first = static_cast<const std::uint8_t*>(buffer);
   const sim::Bytes bytes(first, first + count);
-  outputFree_ = std::max(outputFree_, clock_.Now()) + count * sim::kCharacterTime;
+  outputFree_ = std::max(outputFree_, clock_.Now() + networkDelay_) + count * sim::kCharacterTime;
   if (simulator_.passThrough() && request_.empty()) {
     Serve(bytes, outputFree_);  // echoed as it comes, no frames any more
   } else {

@@ -16,7 +16,10 @@
 // simulator's turnaround (plus a "late" fault's delay) and its bytes arrive a
 // character time apart. In pass-through the bytes written are echoed once
 // they have all gone out. A line that echoes (setup.echo) hands each
-// request back, a character time apart, from the moment it ended.
+// request back, a character time apart, from the moment it ended. Behind a
+// network path (setup.networkDelayMs) every byte takes that much longer each
+// way: the request reaches the adapters' line that much later, and each byte
+// from the line reaches the tool that much later too.
 //
 // Reads take what has arrived by now and never wait (the requests only read
 // what PendingInputCount reported). A wait with no limit on a line where
@@ -47,6 +50,8 @@ struct SimLinkSetup {
   std::vector<std::string> faults;  // rules as tl8sim's --fault takes them
   double turnaroundMs = 3;          // as tl8sim's default
   bool echo = false;                // as tl8sim's --echo
+  double networkDelayMs = 0;        // each way, between the tool and the adapters' line
+  int latencyAllowanceMs = 0;       // what the link tells the requests to allow for
 };
 
 class SimLink final : public TComLink {
@@ -61,6 +66,7 @@ class SimLink final : public TComLink {
   std::string ReadBytes(int count) override;
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override { return state_ == State::Up; }
+  int LatencyAllowanceMs() const override { return allowanceMs_; }
 
   // The line vanishes (a converter pulled out): Connected turns false, the
   // next operation fails as a port's does with the system's EIO, later ones
@@ -116,6 +122,8 @@ class SimLink final : public TComLink {
   std::optional<Duration> NextArrival() const;
 
   VirtualClock& clock_;
+  Duration networkDelay_;
+  int allowanceMs_;
   Answers answers_{*this};
   sim::Journal journal_;
   sim::Simulator simulator_;

@@ -67,6 +67,7 @@ class SimSession {
       target_->WaitForEvent(events, stopEvent, timeoutMs);
     }
     bool Connected() const override { return target_->Connected(); }
+    int LatencyAllowanceMs() const override { return target_->LatencyAllowanceMs(); }
 
    private:
     std::unique_ptr<SimLink> target_;

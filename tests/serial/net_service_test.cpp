@@ -1,0 +1,186 @@
+// Every service function over the kinds of device server, with 40 ms each
+// way between the tool and the server (a delaying proxy on 127.0.0.1): raw
+// TCP to tl8sim --tcp, the same with a line that echoes, and RFC 2217 to
+// pyserial's own server (rfc2217_server.py) in front of tl8sim's
+// pseudo-terminal, which must then run at the tool's settings. Real
+// processes and sockets, in real time.
+
+#include "modbus/device_float.h"
+#include "modbus/params.h"
+#include "modbus/service.h"
+#include "modbus/session.h"
+#include "serial/comport.h"
+#include "serial/netline.h"
+#include "tests/support/loopback.h"
+#include "tests/support/script_process.h"
+#include "tests/support/sim_process.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr auto kEachWay = std::chrono::milliseconds(40);
+constexpr int kAdapter = 3;
+
+std::string SourceDir() {
+  const char* dir = std::getenv("TL8_SERIAL_TEST_DIR");
+  return dir ? dir : "tests/serial";
+}
+
+int PortOf(const std::string& name) { return std::stoi(name.substr(name.rfind(':') + 1)); }
+
+std::string Loopback(const std::string& scheme, int port, const std::string& query = "") {
+  return scheme + "://127.0.0.1:" + std::to_string(port) + query;
+}
+
+enum class Server { Raw, RawEchoing, Rfc2217 };
+
+// A device server with the simulated adapter behind it, and the delaying
+// path to it; `name` is the port name the tool opens.
+struct DeviceServer {
+  explicit DeviceServer(Server kind) {
+    if (kind == Server::Rfc2217) {
+      sim = std::make_unique<tl8test::SimProcess>(
+          std::vector<std::string>{"--address", std::to_string(kAdapter)});
+      record = sim->path("settings.txt");
+      rfc2217 = std::make_unique<tl8test::ScriptProcess>(std::vector<std::string>{
+          "/usr/bin/python3", SourceDir() + "/rfc2217_server.py", sim->port(), record});
+      path = std::make_unique<tl8test::DelayProxy>(std::stoi(rfc2217->FirstLine()), kEachWay);
+      // The settings' round trip measures the path: no allowance to give.
+      name = Loopback("rfc2217", path->Port());
+      return;
+    }
+    std::vector<std::string> args{"--tcp", "0", "--address", std::to_string(kAdapter)};
+    if (kind == Server::RawEchoing) args.push_back("--echo");
+    sim = std::make_unique<tl8test::SimProcess>(args);
+    path = std::make_unique<tl8test::DelayProxy>(PortOf(sim->port()), kEachWay);
+    // The connection is made with the proxy next door: the user says the allowance.
+    const int allowance = AllowanceForRoundTrip(2 * static_cast<int>(kEachWay.count()));
+    name = Loopback("tcp", path->Port(), "?allow=" + std::to_string(allowance));
+  }
+
+  std::unique_ptr<tl8test::SimProcess> sim;
+  std::unique_ptr<tl8test::ScriptProcess> rfc2217;
+  std::unique_ptr<tl8test::DelayProxy> path;
+  std::string record;  // the RFC 2217 server's port settings, as they changed
+  std::string name;
+};
+
+const char* NameOf(Server kind) {
+  switch (kind) {
+    case Server::Raw:
+      return "raw TCP";
+    case Server::RawEchoing:
+      return "raw TCP, the line echoing";
+    case Server::Rfc2217:
+      return "RFC 2217";
+  }
+  return "";
+}
+
+// The tool's own line: 9600 8N1 with DTR and RTS raised.
+void OpenAsTheTool(TComPort& port, const std::string& name) {
+  port.SetPort(name);
+  port.SetEvents({});
+  port.FlowControl().SetControlDTR(dtrEnable);
+  port.FlowControl().SetControlRTS(rtsEnable);
+  port.OpenPort();
+}
+
+// The calibration window's image with parameter 1 changed to `value`.
+bool BuildImage(Session& s, const QString& value) {
+  ImageTexts texts;
+  const char* values[] = {"1010", "630", "16",  "4",   "85", "-40",
+                          "16",   "4",   "200", "1.5", "16", "4"};
+  for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = values[i - 1];
+  texts.FloatFields[1] = value;
+  texts.SerialNumber = "101001";
+  texts.Address = QString::number(kAdapter);
+  texts.Moment = QDateTime::currentDateTime();
+  return BuildParamImage(texts, s.Params(), s.Exchange());
+}
+
+double StoredParameter1(const tl8test::SimProcess& sim) {
+  const auto p1 = sim.state().param(1);
+  return DeviceFloatToDouble(p1[0], p1[1], p1[2], p1[3]);
+}
+
+class NetService : public ::testing::TestWithParam<Server> {};
+
+TEST_P(NetService, EveryServiceFunctionWorksWith40MsEachWay) {
+  const DeviceServer server(GetParam());
+  TComPort port;
+  Session session(port);
+  OpenAsTheTool(port, server.name);
+  EXPECT_GE(port.LatencyAllowanceMs(), AllowanceForRoundTrip(80));
+
+  EXPECT_EQ(FindAdapterAddress(
+                session, [] {}, 1, 5),
+            kAdapter)
+      << "the address search";
+  session.TalkTo(kAdapter);
+  const ReadOutcome bounds = ReadAdapter(
+      session, {ReadPlan::FirstRequest::ParameterOneThenProbe, RetryPause::BeforeRetry, 100});
+  EXPECT_EQ(bounds.result, ReadResult::Read) << "the bounds window's read";
+  EXPECT_TRUE(bounds.checksumMatches);
+  const ReadOutcome calibration =
+      ReadAdapter(session, {ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50});
+  EXPECT_EQ(calibration.result, ReadResult::Read) << "the calibration window's read";
+
+  ASSERT_TRUE(BuildImage(session, "1234.5"));
+  EXPECT_EQ(WriteImage(session, kAdapter).result, WriteResult::Written) << "the image write";
+  EXPECT_EQ(StoredParameter1(*server.sim), 1234.5);
+
+  BroadcastNewAddress(session, 9);
+  EXPECT_EQ(FindAdapterAddress(
+                session, [] {}, 9, 9),
+            9)
+      << "the address change";
+  EXPECT_TRUE(SwitchAdapterToPassThrough(session)) << "the pass-through command";
+  EXPECT_EQ(session.Requests().LineEchoes(), GetParam() == Server::RawEchoing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NetService,
+                         ::testing::Values(Server::Raw, Server::RawEchoing, Server::Rfc2217),
+                         [](const auto& info) {
+                           std::string name = NameOf(info.param);
+                           std::erase_if(name, [](char c) { return !std::isalnum(c); });
+                           return name;
+                         });
+
+// pyserial's server has set its port (the simulator's pseudo-terminal) as
+// the tool asked: 9600 bit/s, 8 data bits, no parity, 1 stop bit, DTR and
+// RTS raised. It started at 1200 bit/s, 7N2, DTR and RTS low.
+TEST(NetServiceRfc2217, TheToolsSettingsReachTheServersPort) {
+  const DeviceServer server(Server::Rfc2217);
+  TComPort port;
+  OpenAsTheTool(port, server.name);
+
+  std::ifstream record(server.record);
+  std::string line;
+  std::string last;
+  while (std::getline(record, line)) last = line;
+  EXPECT_EQ(last, "baudrate=9600 bytesize=8 parity=N stopbits=1 dtr=True rts=True");
+
+  const int fd = ::open(server.sim->port().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios settings{};
+  ASSERT_EQ(::tcgetattr(fd, &settings), 0);
+  ::close(fd);
+  EXPECT_EQ(::cfgetospeed(&settings), B9600);
+  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+// ScriptProcess: a helper program for a test (a Python peer), started with
+// its stdout on a pipe; its first line (a port it serves, say) is read within
+// 5 s. The destructor stops it with SIGTERM and waits for it.
+//
+//   tl8test::ScriptProcess server({"/usr/bin/python3", script, pty, record});
+//   server.FirstLine()                       // "" when it did not start
+
+#include <sys/types.h>
+#include <string>
+#include <vector>
+
+namespace tl8test {
+
+class ScriptProcess {
+ public:
+  explicit ScriptProcess(const std::vector<std::string>& argv);
+  ~ScriptProcess();
+  ScriptProcess(const ScriptProcess&) = delete;
+  ScriptProcess& operator=(const ScriptProcess&) = delete;
+
+  const std::string& FirstLine() const { return firstLine_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string firstLine_;
+};
+
+}  // namespace tl8test
