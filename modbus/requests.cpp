@@ -80,9 +80,12 @@ void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
     if ((now >= answerDeadline && !heard) || now >= giveUp) return;
     const auto untilDeadline =
         std::chrono::ceil<std::chrono::milliseconds>(answerDeadline - now).count();
+    const auto untilGiveUp = std::chrono::ceil<std::chrono::milliseconds>(giveUp - now).count();
     TComEvents events{evRxChar};
     port_.WaitForEvent(events, stopEvent_,
-                       now < answerDeadline ? static_cast<int>(untilDeadline) : kQuietMs);
+                       now < answerDeadline
+                           ? static_cast<int>(untilDeadline)
+                           : static_cast<int>(std::min<long long>(kQuietMs, untilGiveUp)));
     heard = events.contains(evRxChar);
   }
 }
