@@ -404,6 +404,7 @@ TEST_F(Commands, AProgressLineOnATerminalShowsEachStep) {
 // wrong: {"error": the message stderr begins with, "exit": the exit code},
 // after whatever the run printed before it failed.
 TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
+  const std::string longBounds = File("long-tmp.dat", "900\r\n" + QByteArray(1030, '0') + "\r\n");
   SimLinkSetup spoilt;  // a memory whose checksum does not match
   spoilt.adapters.front().param(16) = {0xFF, 0x00, 0x00, 0x00};
   const struct {
@@ -422,11 +423,11 @@ TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
        "tl8ctl: unknown option --bogus",
        0},
       {"no command", {"--json"}, {}, 2, "tl8ctl: no command given", 0},
-      {"bad input",
-       {"--json", "write", Path("missing.dat"), "--code-word", "Pelmar"},
+      {"bad data",
+       {"--json", "write-bounds", longBounds, "--code-word", "Rumel"},
        {},
        2,
-       "Cannot read \"" + Path("missing.dat") + "\": No such file or directory",
+       "Проверьте данные",
        0},
       {"wrong code word",
        {"--json", "write-bounds", Path("x"), "--code-word", "x"},
@@ -449,7 +450,12 @@ TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
        1,
        "Нет ответа от ТЛ-8 с адресом  005",
        0},
-      {"checksum", {"--json", "read"}, {}, 1, "Ошибка ЦИК массива", 1},
+      {"checksum",
+       {"--json", "read"},
+       [&spoilt](CtlOnSim& ctl) { ctl.sim.Restart(spoilt); },
+       1,
+       "Ошибка ЦИК массива",
+       1},
       {"stopped",
        {"--json", "read"},
        [](CtlOnSim& ctl) {
@@ -461,7 +467,7 @@ TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CtlOnSim ctl(c.error == "Ошибка ЦИК массива" ? spoilt : SimLinkSetup{});
+    CtlOnSim ctl;
     if (c.prepare) c.prepare(ctl);
     const Ran ran = ctl.Run(c.args);
     EXPECT_EQ(ran.code, c.code);
