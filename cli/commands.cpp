@@ -22,37 +22,77 @@ void ShowSteps(Report& report, const QString& what, int done, int of) {
   report.Progress(QStringLiteral("%1 %2/%3").arg(what).arg(done).arg(of));
 }
 
-// The probe, then every parameter with its retry; the windows' texts when
-// the adapter does not answer or a parameter fails twice.
-ReadOutcome ReadOrFail(Session& s, Report& report, RetryPause probePause) {
+// The address search from `from` to `to`, each address polled on the
+// progress line; the address found, 0 when nobody answered.
+int SearchShowingSteps(Session& s, Report& report, int from, int to) {
+  int polled = from;
+  const auto show = [&] { ShowSteps(report, QStringLiteral("searching address"), polled, to); };
+  show();
+  // `between` follows an address that did not answer: the next one is polled.
+  const auto next = [&] {
+    polled = std::min(polled + 1, to);
+    show();
+  };
+  const int found = FindAdapterAddress(s, next, from, to);
+  report.EndProgress();
+  return found;
+}
+
+// The probe, then every parameter with its retry, each on the progress line.
+ReadOutcome ReadShowingSteps(Session& s, Report& report, RetryPause probePause, bool fast) {
   const ReadOutcome outcome = ReadAdapter(
-      s, {ReadPlan::FirstRequest::Probe, probePause, kReadPauseMs},
+      s, {ReadPlan::FirstRequest::Probe, probePause, kReadPauseMs, fast},
       {{}, [&report](const ParameterReading& parameter) {
          ShowSteps(report, QStringLiteral("reading parameter"), parameter.index, kParamCount);
        }});
   report.EndProgress();
-  if (outcome.result == ReadResult::NoAnswer)
-    throw EAdapterFailure(NoAdapterText(s.DeviceAddress()));
-  if (outcome.result != ReadResult::Read) throw EAdapterFailure(kReadFailedText);
   return outcome;
 }
 
+// The windows' text when a read did not get through: the adapter did not
+// answer, or a parameter failed twice.
+QString ReadFailureText(const ReadOutcome& outcome, uint8_t address) {
+  return outcome.result == ReadResult::NoAnswer ? NoAdapterText(address) : kReadFailedText;
+}
+
+ReadOutcome ReadOrFail(Session& s, Report& report, RetryPause probePause, bool fast) {
+  const ReadOutcome outcome = ReadShowingSteps(s, report, probePause, fast);
+  if (outcome.result != ReadResult::Read)
+    throw EAdapterFailure(ReadFailureText(outcome, s.DeviceAddress()));
+  return outcome;
+}
+
+QJsonObject ReadingObject(const AdapterReading& reading) {
+  QJsonArray values;
+  for (const QString& text : reading.shown) values.append(*StrictToFloat(text));
+  return {{"address", reading.storedAddress},
+          {"answering_address", reading.answeringAddress},
+          {"serial", reading.serialNumber},
+          {"date", reading.writeDate},
+          {"values", values}};
+}
+
+QString ValuesText(const AdapterReading& reading) {
+  return QStringList(reading.shown.begin(), reading.shown.end()).join(' ');
+}
+
 void Print(Report& report, const AdapterReading& reading) {
-  if (report.Json()) {
-    QJsonArray values;
-    for (const QString& text : reading.shown) values.append(*StrictToFloat(text));
-    report.Object({{"address", reading.storedAddress},
-                   {"answering_address", reading.answeringAddress},
-                   {"serial", reading.serialNumber},
-                   {"date", reading.writeDate},
-                   {"values", values}});
-    return;
-  }
+  if (report.Json()) return report.Object(ReadingObject(reading));
   report.Line("address " + QString::number(reading.storedAddress));
   report.Line("answering_address " + QString::number(reading.answeringAddress));
   report.Line("serial  " + SerialNumberText(reading.serialNumber));
   report.Line("date    " + reading.writeDate);
-  report.Line("values  " + QStringList(reading.shown.begin(), reading.shown.end()).join(' '));
+  report.Line("values  " + ValuesText(reading));
+}
+
+// An adapter of the inventory: read's object, or its words in one line.
+void PrintLine(Report& report, const AdapterReading& reading) {
+  if (report.Json()) return report.Object(ReadingObject(reading));
+  report.Line(
+      QStringLiteral("address %1 answering_address %2 serial %3 date %4 values %5")
+          .arg(reading.storedAddress)
+          .arg(reading.answeringAddress)
+          .arg(SerialNumberText(reading.serialNumber), reading.writeDate, ValuesText(reading)));
 }
 
 // A reading printed or saved still fails when its checksum does not match.
@@ -113,6 +153,7 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
     case Command::Read:
     case Command::SetAddress:
     case Command::PassThrough:
+    case Command::Inventory:
       break;  // the command line says it all, and it has been checked
   }
 }
@@ -135,21 +176,13 @@ void CommandRun::Run(Session& session) {
       return SetAddress(session);
     case Command::PassThrough:
       return PassThrough(session);
+    case Command::Inventory:
+      return Inventory(session);
   }
 }
 
 void CommandRun::Scan(Session& session) {
-  const int last = invocation_.to;
-  int polled = invocation_.from;
-  const auto show = [&] { ShowSteps(report_, QStringLiteral("searching address"), polled, last); };
-  show();
-  // `between` follows an address that did not answer: the next one is polled.
-  const auto next = [&] {
-    polled = std::min(polled + 1, last);
-    show();
-  };
-  const int found = FindAdapterAddress(session, next, invocation_.from, last);
-  report_.EndProgress();
+  const int found = SearchShowingSteps(session, report_, invocation_.from, invocation_.to);
   if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
   if (report_.Json())
     report_.Object({{"address", found}});
@@ -158,13 +191,15 @@ void CommandRun::Scan(Session& session) {
 }
 
 void CommandRun::Read(Session& session) {
-  const ReadOutcome outcome = ReadOrFail(session, report_, RetryPause::AfterRetry);
+  const ReadOutcome outcome =
+      ReadOrFail(session, report_, RetryPause::AfterRetry, invocation_.fast);
   Print(report_, outcome.reading);
   RequireChecksum(outcome);
 }
 
 void CommandRun::Save(Session& session) {
-  const ReadOutcome outcome = ReadOrFail(session, report_, RetryPause::AfterRetry);
+  const ReadOutcome outcome =
+      ReadOrFail(session, report_, RetryPause::AfterRetry, invocation_.fast);
   const AdapterReading& reading = outcome.reading;
   // A reading that does not check out never takes the place of a file that
   // may be the only good copy, unless the user insists.
@@ -195,7 +230,8 @@ void CommandRun::Write(Session& session) {
 void CommandRun::WriteBounds(Session& session) {
   // The bounds window's read on request; a set that does not check out is
   // not written back with a fresh checksum.
-  const ReadOutcome outcome = ReadOrFail(session, report_, RetryPause::BeforeRetry);
+  const ReadOutcome outcome =
+      ReadOrFail(session, report_, RetryPause::BeforeRetry, invocation_.fast);
   RequireChecksum(outcome);
   const AdapterReading& reading = outcome.reading;
   ImageTexts texts{{},
@@ -247,4 +283,35 @@ void CommandRun::PassThrough(Session& session) {
     report_.Object({{"address", session.DeviceAddress()}, {"passthrough", true}});
   else
     report_.Line(kPassThroughDoneText);
+}
+
+void CommandRun::Inventory(Session& session) {
+  int found = 0;
+  QStringList failed;  // the addresses whose read failed
+  for (int from = invocation_.from; from <= invocation_.to;) {
+    const int address = SearchShowingSteps(session, report_, from, invocation_.to);
+    if (!address) break;
+    ++found;
+    session.TalkTo(static_cast<uint8_t>(address));
+    const ReadOutcome outcome =
+        ReadShowingSteps(session, report_, RetryPause::AfterRetry, invocation_.fast);
+    QString failure;
+    if (outcome.result != ReadResult::Read) {
+      failure = ReadFailureText(outcome, static_cast<uint8_t>(address));
+    } else {
+      PrintLine(report_, outcome.reading);  // shown even when its checksum fails, as by read
+      if (!outcome.checksumMatches) failure = kChecksumErrorText;
+    }
+    if (!failure.isEmpty()) {
+      report_.Error(QStringLiteral("tl8ctl: adapter %1: %2").arg(address).arg(failure));
+      failed << QString::number(address);
+    }
+    from = address + 1;
+  }
+  if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
+  if (!failed.isEmpty())
+    throw EAdapterFailure(QStringLiteral("tl8ctl: the read failed at %1 (%2 of %3 adapters found)")
+                              .arg(failed.join(QStringLiteral(", ")))
+                              .arg(failed.size())
+                              .arg(found));
 }

@@ -51,6 +51,9 @@ class CommandRun {
   void WriteBounds(Session& session);
   void SetAddress(Session& session);
   void PassThrough(Session& session);
+  // Every adapter between --from and --to: the search going on after each
+  // one found, and the read of each.
+  void Inventory(Session& session);
 
   // Writes the session's image, moving the adapter to `newAddress` first.
   void WriteAndReport(Session& session, int32_t newAddress);

@@ -8,7 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
-enum class Command { Scan, Read, Save, Write, WriteBounds, SetAddress, PassThrough };
+enum class Command { Scan, Read, Save, Write, WriteBounds, SetAddress, PassThrough, Inventory };
 
 struct Invocation {
   QString port = QStringLiteral("COM1");
@@ -19,11 +19,12 @@ struct Invocation {
   std::optional<Command> command;
   QString file;      // save, write, write-bounds
   QString codeWord;  // write, write-bounds
-  int from = 1;      // scan
+  int from = 1;      // scan, inventory
   int to = 247;
   int newAddress = 0;      // set-address
   bool force = false;      // save: write the file even when the checksum read back fails
   bool readdress = false;  // write: the file's address may differ from --address
+  bool fast = false;       // read, save, inventory, write-bounds: reads at the line's own speed
 };
 
 // A command line that cannot be run; the message says why, in a line.
@@ -34,6 +35,10 @@ class EUsage : public std::runtime_error {
 
 // `args` without the program's name. Throws EUsage.
 Invocation ParseArguments(const QStringList& args);
+
+// Whether `args` ask for JSON output (--json where an option stands), for a
+// command line that ParseArguments refuses: its failure is told in JSON too.
+bool JsonAsked(const QStringList& args);
 
 // The whole help, or one command's.
 QString HelpText(std::optional<Command> command);

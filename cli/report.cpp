@@ -23,6 +23,11 @@ void Report::Error(const QString& text) {
   console_.Err(text + '\n');
 }
 
+void Report::Failure(const QString& text, int exitCode) {
+  Error(text);
+  if (json_) Object({{"error", text}, {"exit", exitCode}});
+}
+
 void Report::Trace(const QString& line) {
   EndProgress();  // the next progress line comes back below
   console_.Err(line + '\n');

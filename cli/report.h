@@ -1,9 +1,10 @@
 #pragma once
-// What tl8ctl tells: results on standard output (text lines or one JSON
-// object), failures on standard error, and a progress line on standard error
-// while a long exchange runs, only when that is a terminal (a script's log
-// stays clean). Where the words go is a Console: the program's own streams,
-// or a test's strings.
+// What tl8ctl tells: results on standard output (text lines or JSON
+// objects), failures on standard error (in JSON mode as an object on standard
+// output too, so that a script reading it never meets nothing), and a
+// progress line on standard error while a long exchange runs, only when that
+// is a terminal (a script's log stays clean). Where the words go is a Console: the program's own
+// streams, or a test's strings.
 
 #include <QJsonObject>
 #include <QString>
@@ -34,7 +35,11 @@ class Report {
   void Line(const QString& text);
   // JSON mode only: the result.
   void Object(const QJsonObject& result);
+  // A message on stderr: a warning, or a line of a failure.
   void Error(const QString& text);
+  // The run fails with `text` and exit code `exitCode`: the text on stderr,
+  // and in JSON mode {"error": text, "exit": exitCode} on stdout.
+  void Failure(const QString& text, int exitCode);
   // One line of the line monitor (--trace), on stderr.
   void Trace(const QString& line);
 

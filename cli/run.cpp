@@ -15,19 +15,22 @@
 
 namespace {
 
+// The run fails: told as the report tells a failure; the exit code.
+int Fail(Report& report, const QString& text, int exitCode) {
+  report.Failure(text, exitCode);
+  return exitCode;
+}
+
 // Runs the checked command on the open line; the exit code.
 int RunCommand(CommandRun& command, Report& report, Session& session) {
   try {
     command.Run(session);
   } catch (const EStopRequested&) {
-    report.Error(QStringLiteral("tl8ctl: stopped"));
-    return kStopped;
+    return Fail(report, QStringLiteral("tl8ctl: stopped"), kStopped);
   } catch (const EBadInput& failure) {
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
+    return Fail(report, QString::fromStdString(failure.what()), kBadInput);
   } catch (const std::exception& failure) {  // the adapter's answer, or the line itself
-    report.Error(QString::fromStdString(failure.what()));
-    return kAdapterFailed;
+    return Fail(report, QString::fromStdString(failure.what()), kAdapterFailed);
   }
   return kSuccess;
 }
@@ -66,11 +69,9 @@ int Run(const Invocation& invocation, Report& report, Session& session,
   try {
     command = std::make_unique<CommandRun>(invocation, report);
   } catch (const ELineTooLong&) {  // a file's line too long to be data
-    report.Error(kCheckDataText);
-    return kBadInput;
+    return Fail(report, kCheckDataText, kBadInput);
   } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
-    report.Error(QString::fromStdString(failure.what()));
-    return kBadInput;
+    return Fail(report, QString::fromStdString(failure.what()), kBadInput);
   }
   try {
     openPort(invocation.port);
@@ -81,8 +82,8 @@ int Run(const Invocation& invocation, Report& report, Session& session,
     }
     // The tool's message box in one line, and what the system said.
     const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
-    report.Error(kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")");
-    return kAdapterFailed;
+    return Fail(report, kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")",
+                kAdapterFailed);
   }
   session.TalkTo(static_cast<uint8_t>(invocation.address));
   if (invocation.trace)
@@ -102,8 +103,9 @@ int RunTl8ctl(const Arguments& args, Console& console, Session& session,
     invocation = ParseArguments(args.texts);
     RefuseMangledNames(invocation, args);
   } catch (const EUsage& failure) {
-    Report(false, console)
-        .Error(QStringLiteral("tl8ctl: %1\nTry 'tl8ctl --help'.").arg(failure.what()));
+    Report report(JsonAsked(args.texts), console);
+    report.Failure(QStringLiteral("tl8ctl: %1").arg(failure.what()), kBadInput);
+    report.Error(QStringLiteral("Try 'tl8ctl --help'."));
     return kBadInput;
   }
   Report report(invocation.json, console);

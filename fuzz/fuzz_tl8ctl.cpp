@@ -34,7 +34,7 @@ bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
          a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
-         a.readdress == b.readdress;
+         a.readdress == b.readdress && a.fast == b.fast;
 }
 
 QString CommandName(Command command) {
@@ -53,6 +53,8 @@ QString CommandName(Command command) {
       return "set-address";
     case Command::PassThrough:
       return "passthrough";
+    case Command::Inventory:
+      return "inventory";
   }
   return {};
 }
@@ -62,8 +64,10 @@ QStringList CommandLineOf(const Invocation& v) {
   QStringList args = {"--port=" + v.port, "--address=" + QString::number(v.address)};
   if (v.json) args << "--json";
   args << CommandName(*v.command);
+  if (v.fast) args << "--fast";
   switch (*v.command) {
     case Command::Scan:
+    case Command::Inventory:
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:
@@ -186,6 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_REQUIRE(*refusal.what() != '\0');
     return 0;
   }
+  // A failure is told in JSON exactly when a run would have been.
+  FUZZ_REQUIRE(JsonAsked(args) == invocation.json);
   CheckInvocation(invocation);
   if (!invocation.help && nul >= 0 &&
       (*invocation.command == Command::Write || *invocation.command == Command::WriteBounds))

@@ -236,6 +236,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
           kProbeRegisterCount},
          traffic::kProbe);
     AwaitReadAnswer(50);
+    PauseAfterRead(0);
     if (exchange_.ResponseText.size() < 3) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
@@ -314,7 +315,10 @@ bool ModbusRequests::ReadAnswerComplete() const {
 }
 
 void ModbusRequests::PauseAfterRead(int delayMs) {
-  clock_.Delay(fastReads_ ? kFrameGapMs : delayMs);
+  // A fast read took its answer the moment it was whole: the line has yet to
+  // fall quiet for a frame's end.
+  const int pauseMs = fastReads_ ? kFrameGapMs : delayMs;
+  if (pauseMs > 0) clock_.Delay(pauseMs);
 }
 
 int ModbusRequests::PauseBetweenReads(int delayMs) const {

@@ -86,7 +86,8 @@ class ModbusRequests {
   // ResponseStatus and the decoded values (only an answer from DeviceAddress
   // with function 3 is taken; an exception answer is refused and decodes
   // nothing). Mode 1: the probe, function 3 of the seven registers
-  // from 0, 50 ms, collect, no check. Other modes: nothing.
+  // from 0, 50 ms, collect, no check. Other modes: nothing. In fast mode both
+  // end their wait with the whole answer and leave the inter-frame gap.
   void ReadParameter(int32_t mode);
 
   // Drops what waits at the port (after a read without a usable answer, what
@@ -147,6 +148,8 @@ class ModbusRequests {
   // read just sent: its address, function 3 with as many bytes as its count
   // says, or a refusal, and a correct CRC.
   bool ReadAnswerComplete() const;
+  // After a read's answer: `delayMs` (none when 0), in fast mode the
+  // inter-frame gap, which the probe's answer needs as much as a parameter's.
   void PauseAfterRead(int delayMs);
   // `request`: the first six bytes of the write that was sent.
   void CheckWriteAnswer(const std::string& request);

@@ -247,6 +247,7 @@ def file_seeds():
     commands = {
         "scan": b"--port\n/dev/ttyUSB0\nscan\n--from\n1\n--to=20",
         "read-json": b"--json\n--address=17\nread",
+        "inventory-fast": b"--json\ninventory\n--from=3\n--to\n40\n--fast",
         "help": b"--help\nwrite",
         "set-address": b"set-address\n200",
         "save": b"save\nout.dat",

@@ -17,9 +17,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <numeric>
 #include <regex>
 
 namespace tl8test {
@@ -58,7 +61,7 @@ TEST_F(Commands, ScanFindsTheAdapterWithTheSearchFramesOrSaysNobodyAnswered) {
 
   const Ran nobody = ctl.Run({"--json", "scan", "--from", "1", "--to", "4"});
   EXPECT_EQ(nobody.code, 1);
-  EXPECT_EQ(nobody.out, "");
+  EXPECT_EQ(nobody.out, "{\"error\":\"Нет ответа от адаптера\",\"exit\":1}\n");
   EXPECT_EQ(nobody.err, "Нет ответа от адаптера\n");
   EXPECT_EQ(ctl.sim.Received().size(), 3u + 4u);
 }
@@ -220,6 +223,9 @@ TEST_F(Commands, BadInputIsRefusedWithExitCode2BeforeThePortOpens) {
       {{"scan", "--from", "9", "--to", "3"}, "--from is above --to"},
       {{"scan", "--code-word", "Pelmar"}, "unknown option --code-word for scan"},
       {{"read", "--force"}, "unknown option --force for read"},
+      {{"scan", "--fast"}, "unknown option --fast for scan"},
+      {{"inventory", "--from", "0"}, kAddressRange},
+      {{"inventory", "--from", "30", "--to", "20"}, "--from is above --to"},
       {{"--address", "2", "write", good, "--code-word", "Pelmar"}, "--readdress"},
       {{"write", good}, "write needs --code-word WORD"},
       {{"write", good, "--code-word", "Rumel"}, "Пароль введен неверно"},
@@ -392,6 +398,251 @@ TEST_F(Commands, AProgressLineOnATerminalShowsEachStep) {
                   std::to_string(run.of) + "\x1b[K";
     EXPECT_EQ(ran.err, expected + "\r\x1b[K");
   }
+}
+
+// A script that reads stdout in JSON mode meets one object whatever went
+// wrong: {"error": the message stderr begins with, "exit": the exit code},
+// after whatever the run printed before it failed.
+TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
+  const std::string longBounds = File("long-tmp.dat", "900\r\n" + QByteArray(1030, '0') + "\r\n");
+  SimLinkSetup spoilt;  // a memory whose checksum does not match
+  spoilt.adapters.front().param(16) = {0xFF, 0x00, 0x00, 0x00};
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::function<void(CtlOnSim&)> prepare;
+    int code;
+    std::string error;
+    size_t linesBefore;  // results printed before the failure
+  } cases[] = {
+      {"usage", {"--json", "--bogus", "read"}, {}, 2, "tl8ctl: unknown option --bogus", 0},
+      {"usage, --json after it",
+       {"--bogus", "--json", "read"},
+       {},
+       2,
+       "tl8ctl: unknown option --bogus",
+       0},
+      {"no command", {"--json"}, {}, 2, "tl8ctl: no command given", 0},
+      {"bad data",
+       {"--json", "write-bounds", longBounds, "--code-word", "Rumel"},
+       {},
+       2,
+       "Проверьте данные",
+       0},
+      {"wrong code word",
+       {"--json", "write-bounds", Path("x"), "--code-word", "x"},
+       {},
+       2,
+       "Пароль введен неверно",
+       0},
+      {"port held",
+       {"--json", "--port", "ttyUSB0", "read"},
+       [](CtlOnSim& ctl) { ctl.HoldPortElsewhere(); },
+       1,
+       "Неудача при открытии порта: Вероятно, выполняется другая программа, открывшая порт "
+       "ttyUSB0. Закройте программу, захватившую порт, или укажите другой порт. (Unable to "
+       "open com port (win error code: " +
+           std::to_string(EBUSY) + "))",
+       0},
+      {"no adapter",
+       {"--json", "--address", "5", "read"},
+       {},
+       1,
+       "Нет ответа от ТЛ-8 с адресом  005",
+       0},
+      {"checksum",
+       {"--json", "read"},
+       [&spoilt](CtlOnSim& ctl) { ctl.sim.Restart(spoilt); },
+       1,
+       "Ошибка ЦИК массива",
+       1},
+      {"stopped",
+       {"--json", "read"},
+       [](CtlOnSim& ctl) {
+         ctl.sim.clock.At(ctl.sim.clock.Now() + 500ms, [stop = &ctl] { stop->Interrupt(); });
+       },
+       130,
+       "tl8ctl: stopped",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CtlOnSim ctl;
+    if (c.prepare) c.prepare(ctl);
+    const Ran ran = ctl.Run(c.args);
+    EXPECT_EQ(ran.code, c.code);
+    EXPECT_TRUE(ran.err.starts_with(c.error + "\n")) << ran.err;
+    const std::vector<std::string> lines = Lines(ran.out);
+    ASSERT_EQ(lines.size(), c.linesBefore + 1) << ran.out;
+    const QJsonObject failure =
+        QJsonDocument::fromJson(QByteArray::fromStdString(lines.back())).object();
+    EXPECT_EQ(failure.keys(), QStringList({"error", "exit"}));
+    EXPECT_EQ(failure.value("error").toString().toStdString(), c.error);
+    EXPECT_EQ(failure.value("exit").toInt(-1), c.code);
+  }
+  // Without --json a failure leaves stdout empty; "--json" as an option's
+  // value does not ask for JSON.
+  CtlOnSim ctl;
+  const Ran text = ctl.Run({"--port", "--json", "frobnicate"});
+  EXPECT_EQ(text.code, 2);
+  EXPECT_EQ(text.out, "");
+  EXPECT_EQ(text.err, "tl8ctl: unknown command frobnicate\nTry 'tl8ctl --help'.\n");
+}
+
+// The search goes on after each adapter it finds and reads each one as read
+// does: its frames are the search's over the whole range with a full read
+// after each address that answered, its lines read's object (JSON) or read's
+// words on one line.
+TEST_F(Commands, InventoryReadsEveryAdapterTheSearchFinds) {
+  const std::vector<int> adapters = {3, 17, 247};
+  CtlOnSim ctl(SimulatorSetup({"--address", "3", "--adapter", "17", "--adapter", "247"}));
+  const std::string date =
+      sim::stampText(sim::lsbFirstValue(ctl.sim.link().memory(3).param(sim::kStampParam)));
+
+  const Ran json = ctl.Run({"--json", "inventory"});
+  ASSERT_EQ(json.code, 0) << json.err;
+  EXPECT_EQ(json.err, "");
+  std::vector<Request> expected;
+  for (int address = 1; address <= 247; ++address) {
+    expected.push_back({address, 3, 257});  // the search's read
+    if (std::find(adapters.begin(), adapters.end(), address) != adapters.end())
+      for (const Request& request : FullRead(address)) expected.push_back(request);
+  }
+  EXPECT_EQ(RequestsOf(ctl.sim.Received()), expected);
+  std::vector<std::string> reads;
+  for (int address : adapters) {
+    const Ran read = ctl.Run({"--json", "--address", std::to_string(address), "read"});
+    ASSERT_EQ(read.code, 0) << read.err;
+    reads.push_back(Lines(read.out).front());
+  }
+  EXPECT_EQ(Lines(json.out), reads);
+
+  const size_t sent = ctl.sim.Received().size();
+  const Ran text = ctl.Run({"inventory", "--from", "4", "--to", "17"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "address 17 answering_address 17 serial 0101001 date " + date +
+                " values 1010.00 630.00 16.0000 4.0000 85.00 -40.00 16.0000 4.0000 200.00 1.50 "
+                "16.0000 4.0000\n");
+  const std::vector<Request> narrowed = RequestsOf(ctl.sim.Received(sent));
+  ASSERT_EQ(narrowed.size(), 14u + 17u);  // 4..17, then the read of 17 and nothing after it
+  EXPECT_EQ(narrowed.front(), (Request{4, 3, 257}));
+  EXPECT_EQ(std::vector<Request>(narrowed.end() - 17, narrowed.end()), FullRead(17));
+
+  // On a terminal: each address searched and each parameter read, the line
+  // cleared before every result.
+  ctl.ErrOnTerminal();
+  const Ran shown = ctl.Run({"inventory", "--from", "2", "--to", "4"});
+  ASSERT_EQ(shown.code, 0) << shown.err;
+  const auto steps = [](const std::string& step, std::vector<int> done, int of) {
+    std::string text;
+    for (int i : done)
+      text += "\r" + step + " " + std::to_string(i) + "/" + std::to_string(of) + "\x1b[K";
+    return text + "\r\x1b[K";
+  };
+  std::vector<int> parameters(16);
+  std::iota(parameters.begin(), parameters.end(), 1);
+  EXPECT_EQ(shown.err, steps("searching address", {2, 3}, 4) +
+                           steps("reading parameter", parameters, 16) +
+                           steps("searching address", {4, 4}, 4));
+}
+
+// A read that fails does not end the inventory: the adapters read are
+// printed, each failure is told as it comes, and the run ends with exit code
+// 1 and the addresses that failed; nobody on the line is a failure too.
+TEST_F(Commands, InventoryPrintsTheAdaptersReadAndFailsForTheOthers) {
+  SimLinkSetup setup;
+  sim::Memory spoilt = FactoryAdapter(20);  // its checksum does not match
+  spoilt.param(16) = {0xFF, 0x00, 0x00, 0x00};
+  setup.adapters = {FactoryAdapter(3), FactoryAdapter(17), spoilt};
+  setup.faults = {"silent,addr=17,reg=265"};  // parameter 6 of 17, every time
+  CtlOnSim ctl(setup);
+
+  const Ran text = ctl.Run({"inventory", "--to", "30"});
+  EXPECT_EQ(text.code, 1);
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), 2u) << text.out;
+  EXPECT_TRUE(lines[0].starts_with("address 3 answering_address 3 ")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("address 20 answering_address 20 ")) << lines[1];
+  EXPECT_EQ(text.err,
+            "tl8ctl: adapter 17: Сбой!\n"
+            "tl8ctl: adapter 20: Ошибка ЦИК массива\n"
+            "tl8ctl: the read failed at 17, 20 (2 of 3 adapters found)\n");
+
+  const Ran json = ctl.Run({"--json", "inventory", "--to", "30"});
+  EXPECT_EQ(json.code, 1);
+  const std::vector<std::string> objects = Lines(json.out);
+  ASSERT_EQ(objects.size(), 3u) << json.out;
+  EXPECT_EQ(objects[2],
+            "{\"error\":\"tl8ctl: the read failed at 17, 20 (2 of 3 adapters found)\",\"exit\":1}");
+
+  const Ran nobody = ctl.Run({"inventory", "--from", "4", "--to", "16"});
+  EXPECT_EQ(nobody.code, 1);
+  EXPECT_EQ(nobody.out, "");
+  EXPECT_EQ(nobody.err, "Нет ответа от адаптера\n");
+}
+
+// --fast: every command that reads prints what it prints without it, after
+// the same frames, in a fraction of the (virtual) time; write-bounds writes at
+// its usual pace after its fast read.
+TEST_F(Commands, FastReadsPrintTheSameInAFractionOfTheTimeAndWritesKeepTheirPace) {
+  const std::string bounds = File("tmp.dat", "900\r\n10\r\n4.5\r\n-20\r\n250\r\n2.5\r\n4\r\n4\r\n");
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> simulator;
+  } commands[] = {
+      {{"read"}, {}},
+      {{"--json", "read"}, {"--echo"}},
+      {{"save", Path("saved.dat")}, {}},
+      {{"inventory", "--to", "3"}, {"--adapter", "2", "--adapter", "3"}},
+      {{"read"}, {"--turnaround", "15"}},
+  };
+  struct Result {
+    Ran ran;
+    std::vector<std::string> frames;
+    std::string file;  // save's, without its date line
+    ExchangeClock::Duration took;
+  };
+  const auto run = [this](std::vector<std::string> args, const std::vector<std::string>& line,
+                          bool fast) {
+    CtlOnSim ctl(SimulatorSetup(line));
+    if (fast) args.push_back("--fast");
+    Result result{ctl.Run(args), {}, {}, ctl.sim.clock.Now()};
+    for (const auto& frame : ctl.sim.Received()) result.frames.push_back(frame.note);
+    if (args[0] == "save") {
+      std::vector<std::string> lines = Lines(FileBytes(Path("saved.dat")));
+      lines.erase(lines.begin() + 1);
+      for (const std::string& line : lines) result.file += line + "\n";
+    }
+    return result;
+  };
+  for (const auto& c : commands) {
+    std::string shown;
+    for (const std::string& word : c.args) shown += word + " ";
+    for (const std::string& word : c.simulator) shown += word + " ";
+    SCOPED_TRACE(shown);
+    const Result paced = run(c.args, c.simulator, false);
+    const Result fast = run(c.args, c.simulator, true);
+    EXPECT_EQ(fast.ran.code, 0) << fast.ran.err;
+    EXPECT_EQ(fast.ran.out, paced.ran.out);
+    EXPECT_EQ(fast.ran.err, paced.ran.err);
+    EXPECT_EQ(fast.frames, paced.frames);
+    EXPECT_EQ(fast.file, paced.file);
+    EXPECT_LT(fast.took * 3, paced.took);
+  }
+
+  // write-bounds: the read before the write is fast, the write takes as long.
+  const auto took = [&](std::vector<std::string> args, bool fast) {
+    CtlOnSim ctl;
+    if (fast) args.push_back("--fast");
+    EXPECT_EQ(ctl.Run(args).code, 0);
+    return ctl.sim.clock.Now();
+  };
+  const std::vector<std::string> write = {"write-bounds", bounds, "--code-word", "Rumel"};
+  const auto pacedWrite = took(write, false) - took({"read"}, false);
+  const auto fastWrite = took(write, true) - took({"read"}, true);
+  EXPECT_EQ(fastWrite, pacedWrite);
+  EXPECT_LT(took(write, true), took(write, false));
 }
 
 }  // namespace

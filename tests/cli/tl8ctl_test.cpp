@@ -134,6 +134,23 @@ TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
   EXPECT_EQ(switched.out, kSwitched + "\n");
 }
 
+// The inventory on a real line at the line's own speed: every adapter's line
+// is what a read at the usual pace prints for it (every rule of the inventory
+// and of --fast: commands_test.cpp).
+TEST(Tl8ctl, InventoryAtTheLinesOwnSpeedPrintsWhatEachReadPrints) {
+  SimProcess sim({"--link", "{dir}/line", "--adapter", "3"});
+  const Ran inventory = RunCtl(sim, {"--json", "inventory", "--to", "4", "--fast"});
+  ASSERT_EQ(inventory.code, 0) << inventory.err;
+  std::string reads;
+  for (const char* address : {"1", "3"}) {
+    const Ran read = RunCtl(sim, {"--json", "--address", address, "read"});
+    ASSERT_EQ(read.code, 0) << read.err;
+    reads += read.out;
+  }
+  EXPECT_EQ(inventory.out, reads);
+  EXPECT_EQ(Lines(inventory.out).size(), 2u);
+}
+
 // What only the program shows: names arrive as the system's bytes. Names in
 // Windows-1251 ("А.dat", "Б.dat") are no UTF-8 and are refused before
 // anything is sent: decoded, both would name another file, U+FFFD ".dat".
@@ -246,7 +263,7 @@ TEST(Tl8ctl, HelpDescribesTheCommands) {
   EXPECT_EQ(all.Wait(), 0);
   for (const char* command :
        {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
-        "passthrough", "--port NAME", "--address N", "--json", "--trace"})
+        "passthrough", "inventory", "--fast", "--port NAME", "--address N", "--json", "--trace"})
     EXPECT_NE(all.Out().find(command), std::string::npos) << command;
   Ctl one(sim.dir(), {"write", "--help"});
   EXPECT_EQ(one.Wait(), 0);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -123,6 +124,62 @@ TEST(FastRead, ReadsWhatTheFixedPaceReadsInAFractionOfTheTime) {
     if (faster) {
       EXPECT_LT(fastTime * 3, pacedTime);
     }
+  }
+}
+
+// Hands everything to a simulated line and keeps the shortest silence between
+// the last byte the tool took from the line and its next frame.
+class QuietBeforeEachFrame final : public TComLink {
+ public:
+  QuietBeforeEachFrame(tl8test::SimLink& line, const VirtualClock& clock)
+      : line_(line), clock_(clock) {}
+
+  int WriteBytes(const void* buffer, int count) override {
+    if (heard_) shortest = std::min(shortest, clock_.Now() - lastByte_);
+    return line_.WriteBytes(buffer, count);
+  }
+  int PendingInputCount() override { return line_.PendingInputCount(); }
+  std::string ReadBytes(int count) override {
+    std::string bytes = line_.ReadBytes(count);
+    if (!bytes.empty()) {
+      lastByte_ = clock_.Now();
+      heard_ = true;
+    }
+    return bytes;
+  }
+  void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override {
+    line_.WaitForEvent(events, stopEvent, timeoutMs);
+  }
+  bool Connected() const override { return line_.Connected(); }
+
+  ExchangeClock::Duration shortest = ExchangeClock::Duration::max();
+
+ private:
+  tl8test::SimLink& line_;
+  const VirtualClock& clock_;
+  ExchangeClock::Duration lastByte_{};
+  bool heard_ = false;
+};
+
+// A read at the line's own speed takes each answer as soon as it is whole, so
+// the next frame would follow it at once: the Modbus inter-frame gap (3.5
+// characters) is left after every answer, the probe's included, before the
+// next frame goes out.
+TEST(FastRead, LeavesTheInterFrameGapAfterEveryAnswer) {
+  const auto gap = std::chrono::nanoseconds(10'000'000'000LL / 9600) * 7 / 2;
+  for (const bool echo : {false, true}) {
+    SCOPED_TRACE(echo ? "a line that echoes" : "a quiet line");
+    VirtualClock clock;
+    tl8test::SimLinkSetup setup;
+    setup.echo = echo;
+    tl8test::SimLink line(clock, setup);
+    QuietBeforeEachFrame watch(line, clock);
+    Session session(watch, clock);
+    session.TalkTo(1);
+    ReadPlan plan;
+    plan.fast = true;
+    ASSERT_EQ(ReadAdapter(session, plan).result, ReadResult::Read);
+    EXPECT_GE(watch.shortest, gap);
   }
 }
 
