@@ -1,5 +1,6 @@
 #include "tests/support/script_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,7 +38,7 @@ ScriptProcess::ScriptProcess(const std::vector<std::string>& argv) {
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   int out[2];
-  if (pipe(out) != 0) return;
+  if (pipe2(out, O_CLOEXEC) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
