@@ -2,14 +2,36 @@
 
 #include "ui/boxes.h"
 
+#include <QAbstractItemView>
+#include <QStyledItemDelegate>
+
 namespace {
+
+// A port item's description and busy mark, as the system's list gave them.
+constexpr int kDescriptionRole = Qt::UserRole + 2;
+constexpr int kBusyRole = Qt::UserRole + 3;
 
 TPortLister& PortLister() {
   static TPortLister lister;
   return lister;
 }
 
-std::vector<std::string> ListPorts() { return PortLister() ? PortLister()() : EnumComPorts(); }
+std::vector<ComPortInfo> ListPorts() {
+  return PortLister() ? PortLister()() : EnumComPortsDescribed();
+}
+
+// Draws a list's items as their ShownTextRole says, where they have one.
+class ShownTextDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QVariant shown = index.data(TComComboBox::ShownTextRole);
+    if (shown.isValid()) option->text = shown.toString();
+  }
+};
 
 // What a list offers, how it reads the port's current value as text, and how
 // a chosen text goes back into the port.
@@ -25,8 +47,9 @@ const PropertyBinding& BindingOf(TComProperty property) {
       {[] { return std::vector<std::string>{}; },
        [](const TCustomComPort&) { return std::string(); },
        [](TCustomComPort&, const std::string&) {}},
-      // cpPort
-      {ListPorts, [](const TCustomComPort& port) { return port.Port(); },
+      // cpPort: its items come from ListPorts, with their descriptions
+      {[] { return std::vector<std::string>{}; },
+       [](const TCustomComPort& port) { return port.Port(); },
        [](TCustomComPort& port, const std::string& text) { port.SetPort(text); }},
       // cpBaudRate
       {[] { return BaudRateTexts(); },
@@ -81,13 +104,21 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
 void TComComboBox::SetComProperty(TComProperty value) {
   ComProperty_ = value;
   clear();
+  if (value == cpPort) {
+    if (!dynamic_cast<ShownTextDelegate*>(itemDelegate()))
+      setItemDelegate(new ShownTextDelegate(this));
+    AddPorts(ListPorts());
+  }
   for (const std::string& item : BindingOf(value).items()) addItem(QString::fromStdString(item));
   // A list selects its first item when filled; until a port says otherwise, nothing is chosen.
   setCurrentIndex(-1);
   RefreshFromPort();
 }
 
-QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
+QString TComComboBox::Text() const {
+  if (isEditable()) return currentText().trimmed();
+  return currentIndex() < 0 ? QString() : currentText();
+}
 
 void TComComboBox::RefreshFromPort() {
   if (!ComPort_) return;
@@ -95,6 +126,7 @@ void TComComboBox::RefreshFromPort() {
   int index = findText(current, Qt::MatchFixedString);  // fixed-string matching ignores case
   if (index < 0 && ComProperty_ == cpPort && !current.isEmpty()) index = AddPortName(current);
   setCurrentIndex(index);
+  if (ComProperty_ == cpPort) ShowPortDetails();
 }
 
 void TComComboBox::ApplyTo(TCustomComPort& port) const {
@@ -105,10 +137,35 @@ void TComComboBox::ItemChosen() {
   if (AutoApply_ && ComPort_) ApplyTo(*ComPort_);
 }
 
+void TComComboBox::AddPorts(const std::vector<ComPortInfo>& ports) {
+  for (const ComPortInfo& port : ports) {
+    addItem(QString::fromStdString(port.name));
+    setItemData(count() - 1, QString::fromStdString(port.description), kDescriptionRole);
+    setItemData(count() - 1, port.busy, kBusyRole);
+  }
+  ShowPortDetails();
+}
+
 // Keeps the list in the system list's order: alphabetical, ignoring case.
 int TComComboBox::AddPortName(const QString& name) {
   int index = 0;
   while (index < count() && itemText(index).compare(name, Qt::CaseInsensitive) < 0) ++index;
   insertItem(index, name);
   return index;
+}
+
+void TComComboBox::ShowPortDetails() {
+  const bool ownOpen = ComPort_ && ComPort_->Connected();
+  const QString own = ComPort_ ? QString::fromStdString(ComPort_->Port()) : QString();
+  for (int i = 0; i < count(); ++i) {
+    const bool ours = ownOpen && itemText(i).compare(own, Qt::CaseInsensitive) == 0;
+    QString shown = itemText(i);
+    if (itemData(i, kBusyRole).toBool() && !ours) shown += QStringLiteral(" (занят)");
+    const QString description = itemData(i, kDescriptionRole).toString();
+    if (!description.isEmpty()) shown += QStringLiteral(" — ") + description;
+    setItemData(i, shown, ShownTextRole);
+    setItemData(i, shown, Qt::ToolTipRole);
+  }
+  // The drop-down is as wide as its longest line, however narrow the field.
+  view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
 }

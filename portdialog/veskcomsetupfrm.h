@@ -1,6 +1,7 @@
 #pragma once
-// The port-settings dialog: the user picks the serial port; the line settings
-// are shown greyed out. "OK" copies the choice into the port, saves all of the
+// The port-settings dialog: the user picks the serial port from the system's
+// list (each shown with its description and a busy mark) or types its name;
+// the line settings are shown greyed out. "OK" copies the choice into the port, saves all of the
 // port's settings and has the caller open the port. Build a fresh dialog for
 // each use, so the port list is read again.
 
@@ -38,7 +39,7 @@ class TVeskComSetupFrm : public QDialog {
 
   QGroupBox* GroupBox1;
   QLabel* Label1;
-  TComComboBox* Combo1;  // port
+  TComComboBox* Combo1;  // port: a list that takes typing
   QLabel* Label2;
   TComComboBox* SpeedCombo;
   QLabel* Label3;
