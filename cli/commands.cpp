@@ -113,16 +113,23 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
     case Command::Read:
     case Command::SetAddress:
     case Command::PassThrough:
+    case Command::Ports:
       break;  // the command line says it all, and it has been checked
   }
 }
 
 CommandRun::~CommandRun() = default;
 
-void CommandRun::Run(Session& session) {
+bool CommandRun::OpensNamedPort() const {
+  return invocation_.command != Command::Ports && !invocation_.allPorts;
+}
+
+void CommandRun::Run(Session& session, const PortAccess& ports) {
   switch (invocation_.command.value()) {
     case Command::Scan:
-      return Scan(session);
+      return invocation_.allPorts ? ScanAllPorts(session, ports) : Scan(session);
+    case Command::Ports:
+      return ListPorts(ports);
     case Command::Read:
       return Read(session);
     case Command::Save:
@@ -138,10 +145,10 @@ void CommandRun::Run(Session& session) {
   }
 }
 
-void CommandRun::Scan(Session& session) {
+int CommandRun::Search(Session& session, const QString& what) {
   const int last = invocation_.to;
   int polled = invocation_.from;
-  const auto show = [&] { ShowSteps(report_, QStringLiteral("searching address"), polled, last); };
+  const auto show = [&] { ShowSteps(report_, what, polled, last); };
   show();
   // `between` follows an address that did not answer: the next one is polled.
   const auto next = [&] {
@@ -150,11 +157,63 @@ void CommandRun::Scan(Session& session) {
   };
   const int found = FindAdapterAddress(session, next, invocation_.from, last);
   report_.EndProgress();
+  return found;
+}
+
+void CommandRun::Scan(Session& session) {
+  const int found = Search(session, QStringLiteral("searching address"));
   if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
   if (report_.Json())
     report_.Object({{"address", found}});
   else
     report_.Line(QString::number(found));
+}
+
+void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
+  QJsonArray found;
+  for (const ComPortInfo& port : ports.list()) {
+    const QString name = QString::fromStdString(port.name);
+    if (port.busy) {
+      report_.Error("tl8ctl: " + name + " is busy, skipped");
+      continue;
+    }
+    // A stop request keeps the next port closed, as it keeps the next frame off the line.
+    if (session.Requests().StopRequested()) throw EStopRequested();
+    try {
+      ports.open(name);
+    } catch (const EComPort& failure) {
+      report_.Error("tl8ctl: " + name + " skipped: " + failure.what());
+      continue;
+    }
+    const int address = Search(session, name + QStringLiteral(": searching address"));
+    if (!address) continue;
+    found.append(QJsonObject{{"port", name}, {"address", address}});
+    if (!report_.Json()) report_.Line(name + ' ' + QString::number(address));
+  }
+  if (report_.Json()) report_.Array(found);
+  if (found.isEmpty()) throw EAdapterFailure(kNoAdapterOnLineText);
+}
+
+void CommandRun::ListPorts(const PortAccess& ports) {
+  const std::vector<ComPortInfo> listed = ports.list();
+  if (report_.Json()) {
+    QJsonArray array;
+    for (const ComPortInfo& port : listed)
+      array.append(QJsonObject{{"name", QString::fromStdString(port.name)},
+                               {"description", QString::fromStdString(port.description)},
+                               {"busy", port.busy}});
+    report_.Array(array);
+    return;
+  }
+  qsizetype width = 0;
+  for (const ComPortInfo& port : listed)
+    width = std::max(width, QString::fromStdString(port.name).size());
+  for (const ComPortInfo& port : listed) {
+    const QString line = QString::fromStdString(port.name).leftJustified(width) +
+                         (port.busy ? "  busy  " : "  free  ") +
+                         QString::fromStdString(port.description);
+    report_.Line(line.trimmed());
+  }
 }
 
 void CommandRun::Read(Session& session) {

@@ -5,6 +5,8 @@
 // stays clean). Where the words go is a Console: the program's own streams,
 // or a test's strings.
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -31,6 +33,7 @@ class Report {
   void Line(const QString& text);
   // JSON mode only: the result.
   void Object(const QJsonObject& result);
+  void Array(const QJsonArray& result);
   void Error(const QString& text);
   // One line of the line monitor (--trace), on stderr.
   void Trace(const QString& line);
@@ -40,6 +43,8 @@ class Report {
   void EndProgress();
 
  private:
+  void WriteJson(const QJsonDocument& result);
+
   bool json_;
   Console& console_;
   bool terminal_;

@@ -15,10 +15,10 @@
 
 namespace {
 
-// Runs the checked command on the open line; the exit code.
-int RunCommand(CommandRun& command, Report& report, Session& session) {
+// Runs the checked command; the exit code.
+int RunCommand(CommandRun& command, Report& report, Session& session, const PortAccess& ports) {
   try {
-    command.Run(session);
+    command.Run(session, ports);
   } catch (const EStopRequested&) {
     report.Error(QStringLiteral("tl8ctl: stopped"));
     return kStopped;
@@ -60,8 +60,7 @@ void RefuseMangledNames(const Invocation& invocation, const Arguments& arguments
   if (!invocation.file.isEmpty()) check(QStringLiteral("file name"), invocation.file);
 }
 
-int Run(const Invocation& invocation, Report& report, Session& session,
-        const std::function<void(const QString& port)>& openPort) {
+int Run(const Invocation& invocation, Report& report, Session& session, const PortAccess& ports) {
   std::unique_ptr<CommandRun> command;
   try {
     command = std::make_unique<CommandRun>(invocation, report);
@@ -73,7 +72,7 @@ int Run(const Invocation& invocation, Report& report, Session& session,
     return kBadInput;
   }
   try {
-    openPort(invocation.port);
+    if (command->OpensNamedPort()) ports.open(invocation.port);
   } catch (const EComPort& failure) {
     // The tool's message box in one line, and what the system said.
     const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
@@ -84,15 +83,14 @@ int Run(const Invocation& invocation, Report& report, Session& session,
   if (invocation.trace)
     session.Traffic().SetListener(
         [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
-  const int code = RunCommand(*command, report, session);
+  const int code = RunCommand(*command, report, session, ports);
   session.Traffic().SetListener(nullptr);
   return code;
 }
 
 }  // namespace
 
-int RunTl8ctl(const Arguments& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort) {
+int RunTl8ctl(const Arguments& args, Console& console, Session& session, const PortAccess& ports) {
   Invocation invocation;
   try {
     invocation = ParseArguments(args.texts);
@@ -107,10 +105,10 @@ int RunTl8ctl(const Arguments& args, Console& console, Session& session,
     report.Line(HelpText(invocation.command).trimmed());
     return kSuccess;
   }
-  return Run(invocation, report, session, openPort);
+  return Run(invocation, report, session, ports);
 }
 
 int RunTl8ctl(const QStringList& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort) {
-  return RunTl8ctl(Arguments{args, {}}, console, session, openPort);
+              const PortAccess& ports) {
+  return RunTl8ctl(Arguments{args, {}}, console, session, ports);
 }

@@ -34,7 +34,7 @@ bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
          a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
-         a.readdress == b.readdress;
+         a.readdress == b.readdress && a.allPorts == b.allPorts;
 }
 
 QString CommandName(Command command) {
@@ -53,17 +53,21 @@ QString CommandName(Command command) {
       return "set-address";
     case Command::PassThrough:
       return "passthrough";
+    case Command::Ports:
+      return "ports";
   }
   return {};
 }
 
 // The invocation as a command line of its own, every option in its "=" form.
 QStringList CommandLineOf(const Invocation& v) {
-  QStringList args = {"--port=" + v.port, "--address=" + QString::number(v.address)};
+  QStringList args = {"--address=" + QString::number(v.address)};
+  if (!v.allPorts) args << "--port=" + v.port;  // --all-ports names no port
   if (v.json) args << "--json";
   args << CommandName(*v.command);
   switch (*v.command) {
     case Command::Scan:
+      if (v.allPorts) args << "--all-ports";
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:
@@ -81,6 +85,7 @@ QStringList CommandLineOf(const Invocation& v) {
       break;
     case Command::Read:
     case Command::PassThrough:
+    case Command::Ports:
       break;
   }
   return args;

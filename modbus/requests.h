@@ -70,6 +70,8 @@ class ModbusRequests {
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
   void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
+  // Whether that event has been signalled: nothing more goes out.
+  bool StopRequested() const;
 
   // The writes set ResponseStatus: accepted only for the echo of the
   // request's first six bytes (address, function, register, value or count)
@@ -129,7 +131,6 @@ class ModbusRequests {
   // The answer meaning of a parameter read or write once judged.
   QString ReadVerdictMeaning() const;
   QString WriteVerdictMeaning() const;
-  bool StopRequested() const;
   void DropPendingInput();
   // After a read without a usable answer: until `answerDeadline` no answer to
   // it can be ruled out, so what arrives until then is dropped, and bytes

@@ -246,6 +246,8 @@ def file_seeds():
         write("fuzz_number_text", name, p.data())
     commands = {
         "scan": b"--port\n/dev/ttyUSB0\nscan\n--from\n1\n--to=20",
+        "scan-all-ports": b"--json\nscan\n--all-ports\n--to=5",
+        "ports": b"ports\n--json",
         "read-json": b"--json\n--address=17\nread",
         "help": b"--help\nwrite",
         "set-address": b"set-address\n200",
