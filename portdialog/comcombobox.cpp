@@ -5,19 +5,26 @@
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>
 
-namespace {
+#include <algorithm>
 
-// A port item's description and busy mark, as the system's list gave them.
-constexpr int kDescriptionRole = Qt::UserRole + 2;
-constexpr int kBusyRole = Qt::UserRole + 3;
+namespace {
 
 TPortLister& PortLister() {
   static TPortLister lister;
   return lister;
 }
 
-std::vector<ComPortInfo> ListPorts() {
+std::vector<ComPortInfo> ListPortsDescribed() {
   return PortLister() ? PortLister()() : EnumComPortsDescribed();
+}
+
+// The bare names: what the list holds, read without finding out who holds
+// which port (on Windows that means opening it).
+std::vector<std::string> ListPortNames() {
+  if (!PortLister()) return EnumComPorts();
+  std::vector<std::string> names;
+  for (const ComPortInfo& port : PortLister()()) names.push_back(port.name);
+  return names;
 }
 
 // Draws a list's items as their ShownTextRole says, where they have one.
@@ -47,9 +54,8 @@ const PropertyBinding& BindingOf(TComProperty property) {
       {[] { return std::vector<std::string>{}; },
        [](const TCustomComPort&) { return std::string(); },
        [](TCustomComPort&, const std::string&) {}},
-      // cpPort: its items come from ListPorts, with their descriptions
-      {[] { return std::vector<std::string>{}; },
-       [](const TCustomComPort& port) { return port.Port(); },
+      // cpPort
+      {ListPortNames, [](const TCustomComPort& port) { return port.Port(); },
        [](TCustomComPort& port, const std::string& text) { port.SetPort(text); }},
       // cpBaudRate
       {[] { return BaudRateTexts(); },
@@ -104,11 +110,6 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
 void TComComboBox::SetComProperty(TComProperty value) {
   ComProperty_ = value;
   clear();
-  if (value == cpPort) {
-    if (!dynamic_cast<ShownTextDelegate*>(itemDelegate()))
-      setItemDelegate(new ShownTextDelegate(this));
-    AddPorts(ListPorts());
-  }
   for (const std::string& item : BindingOf(value).items()) addItem(QString::fromStdString(item));
   // A list selects its first item when filled; until a port says otherwise, nothing is chosen.
   setCurrentIndex(-1);
@@ -126,7 +127,6 @@ void TComComboBox::RefreshFromPort() {
   int index = findText(current, Qt::MatchFixedString);  // fixed-string matching ignores case
   if (index < 0 && ComProperty_ == cpPort && !current.isEmpty()) index = AddPortName(current);
   setCurrentIndex(index);
-  if (ComProperty_ == cpPort) ShowPortDetails();
 }
 
 void TComComboBox::ApplyTo(TCustomComPort& port) const {
@@ -135,15 +135,6 @@ void TComComboBox::ApplyTo(TCustomComPort& port) const {
 
 void TComComboBox::ItemChosen() {
   if (AutoApply_ && ComPort_) ApplyTo(*ComPort_);
-}
-
-void TComComboBox::AddPorts(const std::vector<ComPortInfo>& ports) {
-  for (const ComPortInfo& port : ports) {
-    addItem(QString::fromStdString(port.name));
-    setItemData(count() - 1, QString::fromStdString(port.description), kDescriptionRole);
-    setItemData(count() - 1, port.busy, kBusyRole);
-  }
-  ShowPortDetails();
 }
 
 // Keeps the list in the system list's order: alphabetical, ignoring case.
@@ -155,17 +146,25 @@ int TComComboBox::AddPortName(const QString& name) {
 }
 
 void TComComboBox::ShowPortDetails() {
+  const std::vector<ComPortInfo> ports = ListPortsDescribed();
   const bool ownOpen = ComPort_ && ComPort_->Connected();
   const QString own = ComPort_ ? QString::fromStdString(ComPort_->Port()) : QString();
   for (int i = 0; i < count(); ++i) {
-    const bool ours = ownOpen && itemText(i).compare(own, Qt::CaseInsensitive) == 0;
     QString shown = itemText(i);
-    if (itemData(i, kBusyRole).toBool() && !ours) shown += QStringLiteral(" (занят)");
-    const QString description = itemData(i, kDescriptionRole).toString();
-    if (!description.isEmpty()) shown += QStringLiteral(" — ") + description;
+    const auto port = std::find_if(ports.begin(), ports.end(), [&shown](const ComPortInfo& p) {
+      return QString::fromStdString(p.name) == shown;
+    });
+    if (port != ports.end()) {
+      const bool ours = ownOpen && shown.compare(own, Qt::CaseInsensitive) == 0;
+      if (port->busy && !ours) shown += QStringLiteral(" (занят)");
+      if (!port->description.empty())
+        shown += QStringLiteral(" — ") + QString::fromStdString(port->description);
+    }
     setItemData(i, shown, ShownTextRole);
     setItemData(i, shown, Qt::ToolTipRole);
   }
+  if (!dynamic_cast<ShownTextDelegate*>(itemDelegate()))
+    setItemDelegate(new ShownTextDelegate(this));
   // The drop-down is as wide as its longest line, however narrow the field.
   view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
 }

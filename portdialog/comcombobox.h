@@ -32,9 +32,8 @@ class TComComboBox : public QComboBox {
   void SetComPort(TCustomComPort* port);
 
   TComProperty ComProperty() const { return ComProperty_; }
-  // Rebuilds the item list; for cpPort this lists the system's ports with
-  // their descriptions, which raises "Registry error" when the list cannot
-  // be read.
+  // Rebuilds the item list; for cpPort this lists the system's ports (their
+  // names only), which raises "Registry error" when the list cannot be read.
   void SetComProperty(TComProperty value);
 
   // When on, choosing an item changes the bound port's setting at once.
@@ -47,9 +46,15 @@ class TComComboBox : public QComboBox {
 
   // Selects the item matching the port's current value, ignoring letter case;
   // nothing when none matches. A port name the system does not list is added
-  // as an entry of its own, so the port in use can always be kept. The bound
-  // port, while open, is not shown as busy: this tool holds it.
+  // as an entry of its own, so the port in use can always be kept.
   void RefreshFromPort();
+
+  // A port list about to be shown: finds out what the system knows of each
+  // listed port and whether another program holds it (see
+  // EnumComPortsDescribed), and shows that beside the names (ShownTextRole).
+  // The bound port, while open, is not busy: this tool holds it. Raises
+  // "Registry error" when the list cannot be read.
+  void ShowPortDetails();
 
   // Sets the bound setting of `port` from Text() through the setting's text
   // conversion (an unknown text gives that setting's fallback value).
@@ -57,17 +62,15 @@ class TComComboBox : public QComboBox {
 
  private:
   void ItemChosen();
-  void AddPorts(const std::vector<ComPortInfo>& ports);
   int AddPortName(const QString& name);
-  void ShowPortDetails();
 
   TCustomComPort* ComPort_ = nullptr;
   TComProperty ComProperty_ = cpNone;
   bool AutoApply_ = false;
 };
 
-// Where the cpPort lists come from: EnumComPortsDescribed unless replaced
-// (tests list their own pseudo-terminals). An empty function restores
-// EnumComPortsDescribed.
+// Where the cpPort lists come from: the system's (EnumComPorts for the names,
+// EnumComPortsDescribed for what is shown of them) unless replaced (tests
+// list their own pseudo-terminals). An empty function restores the system's.
 using TPortLister = std::function<std::vector<ComPortInfo>()>;
 void SetPortLister(TPortLister lister);

@@ -125,6 +125,9 @@ void TVeskComSetupFrm::ExecutePortSetup(TCustomComPort& port,
                                         const std::function<void()>& openComport) {
   for (TComComboBox* combo : Combos()) combo->SetComPort(&port);
   for (TComComboBox* combo : Combos()) combo->RefreshFromPort();
+  // Only now, as the list is about to be shown: on Windows finding out who
+  // holds a port means opening it.
+  Combo1->ShowPortDetails();
   ShowChoiceTexts(kRussianParity, kRussianFlowControl);
   move(QCursor::pos() + QPoint(15, 15));
   const int result = boxes().Exec(*this);

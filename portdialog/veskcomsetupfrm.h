@@ -25,12 +25,14 @@ class TVeskComSetupFrm : public QDialog {
   Q_OBJECT
 
  public:
-  // Lists the system's ports: raises "Registry error" when the list cannot be read.
+  // Lists the system's ports by name: raises "Registry error" when the list
+  // cannot be read.
   explicit TVeskComSetupFrm(QWidget* parent = nullptr);
 
-  // Runs the dialog for `port`. After "OK" the port holds the chosen settings,
-  // they are saved, and `openComport` is called to open the port if it is
-  // closed. Failures of the port escape as EComPort.
+  // Runs the dialog for `port`, its ports shown with their descriptions and
+  // busy marks. After "OK" the port holds the chosen settings, they are
+  // saved, and `openComport` is called to open the port if it is closed.
+  // Failures of the port escape as EComPort.
   void ExecutePortSetup(TCustomComPort& port, const std::function<void()>& openComport);
 
   // Copies the six list texts into the port within one settings bracket,
