@@ -1,7 +1,10 @@
 #pragma once
 // Windows details behind the platform seam that tests reach directly.
 
+#include "serial/comport.h"
+
 #include <string>
+#include <vector>
 
 namespace comdev {
 
@@ -10,5 +13,10 @@ namespace comdev {
 // product as "USB 1a86:7523" (from VID_1A86 and PID_7523 anywhere in it), any
 // other id as it stands ("ACPI\PNP0501"); an empty part is left out.
 std::string PortDescriptionOf(const std::string& friendlyName, const std::string& hardwareId);
+
+// The ports named, each described as DescribeSystemPorts describes it: by
+// SetupAPI's device that provides it (none: an empty description), busy when
+// the open is refused.
+std::vector<ComPortInfo> DescribePorts(const std::vector<std::string>& names);
 
 }  // namespace comdev

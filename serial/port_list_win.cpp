@@ -134,16 +134,22 @@ std::string PortDescriptionOf(const std::string& friendlyName, const std::string
   return JoinDescription({friendlyName, usb ? "USB " + vendor + ":" + product : hardwareId});
 }
 
-int DescribeSystemPorts(std::vector<ComPortInfo>& ports) {
-  ports.clear();
-  std::vector<std::string> names;
-  if (int error = ListSystemPorts(names)) return error;
+std::vector<ComPortInfo> DescribePorts(const std::vector<std::string>& names) {
   const std::map<std::string, std::string> descriptions = DeviceDescriptions();
+  std::vector<ComPortInfo> ports;
   for (const std::string& name : names) {
     const auto found = descriptions.find(Upper(name));
     ports.push_back(
         {name, found == descriptions.end() ? std::string() : found->second, Busy(name)});
   }
+  return ports;
+}
+
+int DescribeSystemPorts(std::vector<ComPortInfo>& ports) {
+  ports.clear();
+  std::vector<std::string> names;
+  if (int error = ListSystemPorts(names)) return error;
+  ports = DescribePorts(names);
   return 0;
 }
 
