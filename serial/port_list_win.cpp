@@ -33,26 +33,21 @@ int AddPortOfValue(HKEY key, DWORD index, std::vector<std::string>& ports) {
   return 0;
 }
 
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
-// The four hex digits after `key` ("VID_") in an upper-case hardware id; empty when there are none.
+// The four hex digits after `key` ("vid_") in a lower-case hardware id;
+// empty when there are none.
 std::string IdAfter(const std::string& id, const std::string& key) {
   const size_t at = id.find(key);
   if (at == std::string::npos || id.size() < at + key.size() + 4) return {};
   const std::string digits = id.substr(at + key.size(), 4);
   const bool hex = std::all_of(digits.begin(), digits.end(),
                                [](unsigned char c) { return std::isxdigit(c) != 0; });
-  return hex ? Lower(digits) : std::string();
+  return hex ? digits : std::string();
 }
 
 std::string Utf8(const wchar_t* text) {
@@ -90,7 +85,7 @@ std::string PortNameOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 }
 
 // The descriptions of the present devices that provide a COM port, by the
-// port's name in upper case. A port without a device there (one Wine maps to
+// port's name in lower case. A port without a device there (one Wine maps to
 // a pseudo-terminal) has none.
 std::map<std::string, std::string> DeviceDescriptions() {
   std::map<std::string, std::string> descriptions;
@@ -104,7 +99,7 @@ std::map<std::string, std::string> DeviceDescriptions() {
     if (port.empty()) continue;
     std::string name = DeviceProperty(devices, device, SPDRP_FRIENDLYNAME);
     if (name.empty()) name = DeviceProperty(devices, device, SPDRP_DEVICEDESC);
-    descriptions[Upper(port)] =
+    descriptions[Lower(port)] =
         comdev::PortDescriptionOf(name, DeviceProperty(devices, device, SPDRP_HARDWAREID));
   }
   ::SetupDiDestroyDeviceInfoList(devices);
@@ -127,9 +122,9 @@ bool Busy(const std::string& port) {
 namespace comdev {
 
 std::string PortDescriptionOf(const std::string& friendlyName, const std::string& hardwareId) {
-  const std::string id = Upper(hardwareId);
-  const std::string vendor = IdAfter(id, "VID_");
-  const std::string product = IdAfter(id, "PID_");
+  const std::string id = Lower(hardwareId);
+  const std::string vendor = IdAfter(id, "vid_");
+  const std::string product = IdAfter(id, "pid_");
   const bool usb = !vendor.empty() && !product.empty();
   return JoinDescription({friendlyName, usb ? "USB " + vendor + ":" + product : hardwareId});
 }
@@ -138,7 +133,7 @@ std::vector<ComPortInfo> DescribePorts(const std::vector<std::string>& names) {
   const std::map<std::string, std::string> descriptions = DeviceDescriptions();
   std::vector<ComPortInfo> ports;
   for (const std::string& name : names) {
-    const auto found = descriptions.find(Upper(name));
+    const auto found = descriptions.find(Lower(name));
     ports.push_back(
         {name, found == descriptions.end() ? std::string() : found->second, Busy(name)});
   }
