@@ -1,7 +1,9 @@
-// The tool's entry point: creates its windows in their fixed order, with the
-// main window shown (and its start-up question asked) first, then runs the
-// message loop until the main window closes (not at all when it closed already).
+// The tool's entry point: sets up the application (icon, font, Qt's Russian
+// texts), creates its windows in their fixed order, with the main window shown
+// (and its start-up question asked) first, then runs the message loop until
+// the main window closes (not at all when it closed already).
 
+#include "app/application_setup.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "serial/comport.h"
@@ -12,6 +14,7 @@
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  PrepareApplication(application);
   SetApplicationTitle(ApplicationTitleFromPath(QString::fromLocal8Bit(argv[0])));
   QtBoxes qtBoxes;
   SetBoxes(&qtBoxes);

@@ -5,6 +5,7 @@
 
 #include "cli/report.h"
 #include "cli/run.h"
+#include "cli/standard_console.h"
 #include "modbus/session.h"
 #include "serial/comport.h"
 #include "serial/platform.h"
@@ -12,24 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <cstdio>
-
 namespace {
-
-// The process's own standard streams, UTF-8.
-class StandardConsole final : public Console {
- public:
-  void Out(const QString& text) override { Write(stdout, text); }
-  void Err(const QString& text) override { Write(stderr, text); }
-  bool ErrIsTerminal() const override { return StderrIsTerminal(); }
-
- private:
-  static void Write(FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
-  }
-};
 
 // Ctrl-C and termination requests signal the session's stop event at once:
 // the frame in flight ends, no other goes out, and the command ends with

@@ -21,17 +21,30 @@ struct CommandInfo {
 const QString kUsageLine =
     QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] [--trace] COMMAND [ARGS]");
 
-const QString kGlobalHelp = QStringLiteral(
+// Each platform's help names its own ports.
+#ifdef _WIN32
+const QString kPortHelp = QStringLiteral(
+    "  --port NAME      serial port as Windows names it (COM1, COM12: Device Manager, \"Ports (COM "
+    "& LPT)\").\n"
+    "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
+#else
+const QString kPortHelp = QStringLiteral(
     "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
     "ttyUSB0 → /dev/ttyUSB0;\n"
     "                   a path as it stands, such as /dev/serial/by-id/usb-...). Default COM1. "
     "9600 8N1, DTR and\n"
-    "                   RTS raised, opened exclusively. `tl8ctl ports` lists the names.\n"
-    "  --address N      the adapter's address, 1..247. Default 1.\n"
-    "  --json           machine-readable output on stdout (one JSON object; an array for ports "
-    "and scan --all-ports).\n"
-    "  --trace          every frame sent and every answer collected on stderr, as the line "
-    "monitor shows them.\n");
+    "                   RTS raised, opened exclusively.\n");
+#endif
+
+const QString kGlobalHelp =
+    kPortHelp +
+    QStringLiteral(
+        "                   `tl8ctl ports` lists the names.\n"
+        "  --address N      the adapter's address, 1..247. Default 1.\n"
+        "  --json           machine-readable output on stdout (one JSON object; an array for "
+        "ports and scan --all-ports).\n"
+        "  --trace          every frame sent and every answer collected on stderr, as the line "
+        "monitor shows them.\n");
 
 const QString kExitHelp = QStringLiteral(
     "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could "

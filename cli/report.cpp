@@ -2,8 +2,13 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
+
 Report::Report(bool json, Console& console)
-    : json_(json), console_(console), terminal_(console.ErrIsTerminal()) {}
+    : json_(json),
+      console_(console),
+      terminal_(console.ErrIsTerminal()),
+      escapes_(terminal_ && console.ErrErasesWithEscapes()) {}
 
 Report::~Report() { EndProgress(); }
 
@@ -29,12 +34,21 @@ void Report::Trace(const QString& line) {
 
 void Report::Progress(const QString& text) {
   if (!terminal_) return;
-  console_.Err("\r" + text + "\x1b[K");  // the rest of an older, longer line goes
+  console_.Err('\r' + text + RestErased(text.size()));
+  progressWidth_ = text.size();
   progressShown_ = true;
 }
 
 void Report::EndProgress() {
   if (!progressShown_) return;
-  console_.Err(QStringLiteral("\r\x1b[K"));
+  console_.Err('\r' + RestErased(0) + (escapes_ ? "" : "\r"));
   progressShown_ = false;
+  progressWidth_ = 0;
+}
+
+// What takes away the rest of an older, longer progress line from column
+// `width` on: the escape sequence where the terminal takes it, else blanks.
+QString Report::RestErased(qsizetype width) const {
+  if (escapes_) return QStringLiteral("\x1b[K");
+  return QString(std::max<qsizetype>(progressWidth_ - width, 0), ' ');
 }

@@ -18,6 +18,9 @@ class Console {
   virtual void Err(const QString& text) = 0;
   // Whether standard error is a terminal (a person watching).
   virtual bool ErrIsTerminal() const = 0;
+  // Whether that terminal takes escape sequences ("\x1b[K" erases the rest
+  // of the line), as every terminal but the classic Windows console does.
+  virtual bool ErrErasesWithEscapes() const { return ErrIsTerminal(); }
 };
 
 class Report {
@@ -44,9 +47,12 @@ class Report {
 
  private:
   void WriteJson(const QJsonDocument& result);
+  QString RestErased(qsizetype width) const;
 
   bool json_;
   Console& console_;
   bool terminal_;
+  bool escapes_;  // the terminal erases with "\x1b[K"
   bool progressShown_ = false;
+  qsizetype progressWidth_ = 0;  // of the progress line shown
 };

@@ -1,7 +1,7 @@
-// Linux side of the console stop handler: SIGINT, SIGTERM and SIGHUP (the
-// terminal closed, which would otherwise end the process without closing its
-// port or removing its lock file), with a self-pipe that carries the request
-// on to the user-interface thread.
+// Linux side of the console: the stop handler (SIGINT, SIGTERM and SIGHUP,
+// the terminal closed, which would otherwise end the process without closing
+// its port or removing its lock file, with a self-pipe that carries the
+// request on to the user-interface thread) and the output, UTF-8 everywhere.
 
 #include "serial/platform.h"
 
@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -52,6 +53,12 @@ void RunStopActionOnUiThread() {
   if (stopAction) stopAction();
 }
 
+// A stop signal the process was started with ignored stays ignored: that is
+// what `nohup` asks for SIGHUP, and a shell for SIGINT in a background job.
+bool Ignored(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
 void CreateWakePipeOnce() {
   if (wakeFds[0] >= 0) return;
   if (pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
@@ -70,8 +77,10 @@ void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onSt
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (size_t i = 0; i < std::size(kStopSignals); ++i)
-    sigaction(kStopSignals[i], &action, installed ? nullptr : &previousActions[i]);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (!installed) sigaction(kStopSignals[i], nullptr, &previousActions[i]);
+    if (!Ignored(previousActions[i])) sigaction(kStopSignals[i], &action, nullptr);
+  }
   installed = true;
 }
 
@@ -84,4 +93,13 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   stopAction = nullptr;
 }
 
+void WriteStd(StdStream stream, const QString& text) {
+  FILE* file = stream == StdStream::Error ? stderr : stdout;
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+  std::fflush(file);
+}
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool StderrErasesWithEscapes() { return StderrIsTerminal(); }

@@ -1,6 +1,8 @@
-// Windows side of the console stop handler: SetConsoleCtrlHandler. The
-// system calls the handler on a thread of its own; the stop event is signalled
-// there and the rest is carried on to the user-interface thread.
+// Windows side of the console: the stop handler (SetConsoleCtrlHandler; the
+// system calls the handler on a thread of its own, the stop event is
+// signalled there and the rest is carried on to the user-interface thread)
+// and the output: Unicode to a console, so that no code page garbles it,
+// UTF-8 bytes to a file or a pipe.
 
 #include "serial/platform.h"
 
@@ -9,7 +11,6 @@
 
 #include <windows.h>
 
-#include <io.h>
 #include <cstdio>
 
 #include <atomic>
@@ -81,4 +82,46 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   stopAction = nullptr;
 }
 
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+namespace {
+
+HANDLE StdHandle(StdStream stream) {
+  return ::GetStdHandle(stream == StdStream::Error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+}
+
+// The console's mode, when the handle is a console; a file, a pipe or the
+// NUL device has none.
+bool ConsoleMode(HANDLE handle, DWORD& mode) {
+  return handle && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+}
+
+}  // namespace
+
+void WriteStd(StdStream stream, const QString& text) {
+  const HANDLE handle = StdHandle(stream);
+  DWORD mode = 0;
+  if (ConsoleMode(handle, mode)) {
+    const auto* chars = reinterpret_cast<const wchar_t*>(text.utf16());
+    for (DWORD left = static_cast<DWORD>(text.size()), written = 0; left > 0;
+         chars += written, left -= written) {
+      if (!::WriteConsoleW(handle, chars, left, &written, nullptr) || written == 0) return;
+    }
+    return;
+  }
+  FILE* file = stream == StdStream::Error ? stderr : stdout;
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+  std::fflush(file);
+}
+
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return ConsoleMode(StdHandle(StdStream::Error), mode);
+}
+
+// Windows Terminal and newer consoles have it on; the classic console shows
+// the escape character as it stands.
+bool StderrErasesWithEscapes() {
+  DWORD mode = 0;
+  return ConsoleMode(StdHandle(StdStream::Error), mode) &&
+         (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}

@@ -165,15 +165,21 @@ int OpenDevice(const std::string& port, DevicePtr& device) {
 }
 
 bool LineLost(const Device& device, int error) {
-  // What a driver answers once its hardware (a USB converter) is unplugged.
-  constexpr int kGone[] = {ERROR_BAD_COMMAND, ERROR_GEN_FAILURE, ERROR_DEVICE_REMOVED,
-                           ERROR_DEV_NOT_EXIST};
-  if (error != 0) return std::find(std::begin(kGone), std::end(kGone), error) != std::end(kGone);
+  // What drivers answer once their hardware (a USB converter) is unplugged;
+  // each driver picks its own code.
+  constexpr int kGone[] = {
+      ERROR_ACCESS_DENIED, ERROR_NOT_READY,   ERROR_BAD_COMMAND,       ERROR_GEN_FAILURE,
+      ERROR_DEV_NOT_EXIST, ERROR_BROKEN_PIPE, ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED,
+      ERROR_DEVICE_REMOVED};
+  if (std::find(std::begin(kGone), std::end(kGone), error) != std::end(kGone)) return true;
+  // Whatever a driver answered: a device that can no longer tell its line
+  // settings or its queues is gone, and only opening the name again can
+  // bring the line back (Wine answers 21 for both once the pty is gone).
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (::GetCommState(device.handle, &dcb)) return false;
-  const int stateError = LastError();
-  return std::find(std::begin(kGone), std::end(kGone), stateError) != std::end(kGone);
+  DWORD errors = 0;
+  COMSTAT status{};
+  return !::GetCommState(device.handle, &dcb) || !::ClearCommError(device.handle, &errors, &status);
 }
 
 int CloseDevice(DevicePtr& device) {

@@ -9,8 +9,8 @@
 //   system port list       port_list_*      comdev::ListSystemPorts, comdev::DescribeSystemPorts
 //   settings store         settings_store_* comdev::WriteSettings
 //   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
-//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler,
-//                                           StderrIsTerminal
+//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
+//   console output         console_*        WriteStd, StderrIsTerminal, StderrErasesWithEscapes
 //
 // The port's comdev functions return 0 or the system's own error number; the
 // portable code (comport.cpp) turns that into the component's errors. The
@@ -180,7 +180,8 @@ QString CommitPendingFile(PendingFile& file, const QByteArray& content);
 // Registers the handler again (each call replaces the previous registration):
 // on a stop request it signals `stopEvent` at once, from whatever context the
 // request arrives in, and then runs `onStop` on the user-interface thread.
-// Once it returns, no stop request touches the stop event it replaced.
+// Once it returns, no stop request touches the stop event it replaced. A
+// request the process was started to ignore (`nohup`) stays ignored.
 void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onStop);
 
 // Takes back the registration of `stopEvent` if it is the current one: stop
@@ -189,5 +190,18 @@ void RegisterConsoleHandler(TComStopEvent* stopEvent, std::function<void()> onSt
 // destroyed.
 void UnregisterConsoleHandler(const TComStopEvent* stopEvent);
 
+// --- Console output ------------------------------------------------------------------
+// What the command line writes on its standard streams.
+
+enum class StdStream { Output, Error };
+
+// Writes `text` on the stream: to a console as Unicode, which it shows
+// whatever its code page; anywhere else (a file, a pipe) as UTF-8 bytes.
+void WriteStd(StdStream stream, const QString& text);
+
 // Whether the standard error stream goes to a terminal (a person watching).
 bool StderrIsTerminal();
+
+// Whether that terminal takes escape sequences: "\x1b[K" erases the rest of
+// the line there, where any other terminal would show it as it stands.
+bool StderrErasesWithEscapes();

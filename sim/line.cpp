@@ -53,6 +53,10 @@ timespec timespecOf(Clock::duration duration) {
 
 Line::Line() {
   signals_ = stopSignals();
+  openTerminal();
+}
+
+void Line::openTerminal() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master_ < 0) systemFailure("cannot open a pseudo-terminal");
   if (grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -64,8 +68,20 @@ Line::Line() {
 }
 
 Line::~Line() {
-  for (int fd : {slave_, master_, signals_})
-    if (fd >= 0) close(fd);
+  unplug();
+  close(signals_);
+}
+
+void Line::unplug() {
+  for (int* fd : {&slave_, &master_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void Line::plugIn() {
+  unplug();
+  openTerminal();
 }
 
 Line::Wake Line::waitUntil(Clock::time_point deadline, bool forData) {

@@ -40,7 +40,14 @@ class Line : public Output {
   // Sends the bytes a character time apart; false when a stop signal came.
   bool send(const Bytes& bytes) override;
 
+  // The terminal closes, as a converter pulled out: whoever has it open
+  // sees the line hang up for good. Only pause works until plugIn.
+  void unplug();
+  // A new terminal, under a new path().
+  void plugIn();
+
  private:
+  void openTerminal();
   enum class Wake { Data, Timeout, Stop };
   Wake waitUntil(Clock::time_point deadline, bool forData);
   void readAvailable(Bytes& into);

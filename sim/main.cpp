@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -85,28 +87,73 @@ class Link {
   std::string target_;
 };
 
+// Whoever read the first path may have stopped reading: a later one then
+// goes nowhere, and the simulator goes on (SIGPIPE is ignored).
+void announcePath(const std::string& path) {
+  std::printf("%s\n", path.c_str());
+  std::fflush(stdout);
+}
+
+// The line and the link to it, which goes and comes back with the terminal.
+class PluggedLine {
+ public:
+  explicit PluggedLine(const std::string& linkPath) : linkPath_(linkPath) { makeLink(); }
+
+  Line& line() { return line_; }
+
+  // The terminal and its link go; `gapMs` later both are back, the link
+  // leading to a new terminal. False when a stop signal came meanwhile.
+  bool unplugFor(double gapMs, Journal& journal) {
+    link_.reset();
+    line_.unplug();
+    journal.event("unplugged: terminal closed, link removed");
+    if (!line_.pause(gapMs)) return false;
+    line_.plugIn();
+    makeLink();
+    journal.event("plugged in again on " + line_.path());
+    announcePath(line_.path());
+    return true;
+  }
+
+ private:
+  void makeLink() { link_.emplace(linkPath_, line_.path()); }
+
+  Line line_;
+  std::string linkPath_;
+  std::optional<Link> link_;
+};
+
 // Hands each request (in pass-through, each run of bytes) to the simulator
-// until a stop signal.
-void serveLine(Line& line, Simulator& simulator, Journal& journal) {
+// until a stop signal; the request --unplug names takes the line away instead.
+void serveLine(PluggedLine& plugged, Simulator& simulator, Journal& journal,
+               const std::optional<UnplugOption>& unplug) {
+  Line& line = plugged.line();
   simulator.announce(line.path());
+  int requests = 0;
   bool running = true;
   while (running) {
     const auto bytes = simulator.passThrough() ? line.receiveBytes() : line.receiveFrame();
-    running = bytes && simulator.serve(*bytes);
+    if (!bytes) break;
+    if (unplug && ++requests == unplug->request) {
+      journal.received(*bytes, "not answered: the line goes");
+      running = plugged.unplugFor(unplug->gapMs, journal);
+    } else {
+      running = simulator.serve(*bytes);
+    }
   }
   journal.event("stopped");
 }
 
 int simulate(const Options& options) {
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<Adapter> adapters = loadAdapters(options.adapters);
-  Line line;
-  Link link(options.link, line.path());
+  PluggedLine plugged(options.link);
   Journal journal(options.journal);
-  std::printf("%s\n", line.path().c_str());
-  std::fflush(stdout);
-  Simulator simulator(line, journal, std::move(adapters), options.faults, options.turnaroundMs);
+  announcePath(plugged.line().path());
+  Simulator simulator(plugged.line(), journal, std::move(adapters), options.faults,
+                      options.turnaroundMs);
   simulator.setLineEcho(options.echo);
-  serveLine(line, simulator, journal);
+  serveLine(plugged, simulator, journal, options.unplug);
   return 0;
 }
 

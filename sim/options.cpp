@@ -8,7 +8,7 @@ namespace sim {
 const char* const kUsage =
     "usage: tl8sim [--link PATH] [--state FILE] [--address N] [--journal FILE]\n"
     "              [--adapter ADDR[:FILE]]... [--turnaround MS] [--fault RULE]...\n"
-    "              [--echo]\n"
+    "              [--echo] [--unplug N[:MS]]\n"
     "Simulates TL-8K adapters, Modbus RTU slaves, on a new pseudo-terminal and\n"
     "prints the path of its end of the line as the first line on stdout.\n"
     "  --link PATH       also make PATH a symbolic link to that terminal\n"
@@ -23,6 +23,10 @@ const char* const kUsage =
     "                    (see README)\n"
     "  --echo            the line echoes every request before its answer, as a\n"
     "                    converter that hears its own transmitter\n"
+    "  --unplug N[:MS]   the Nth request goes unanswered: the terminal closes and\n"
+    "                    the link goes, as a converter pulled out; MS ms later\n"
+    "                    (default 1000) a new terminal comes up under the link\n"
+    "                    and its path is printed as a further line\n"
     "Runs until SIGINT or SIGTERM.\n";
 
 namespace {
@@ -51,6 +55,20 @@ double milliseconds(const std::string& text) {
   const auto parse = [](const std::string& t, std::size_t* used) { return std::stod(t, used); };
   if (const auto value = WholeNumber(text, parse, 0.0, 10000.0)) return *value;
   throw std::invalid_argument("bad --turnaround \"" + text + "\": expected 0..10000 ms");
+}
+
+UnplugOption unplug(const std::string& text) {
+  const auto colon = text.find(':');
+  const auto count = [](const std::string& t, std::size_t* used) { return std::stoi(t, used); };
+  const auto ms = [](const std::string& t, std::size_t* used) { return std::stod(t, used); };
+  const auto request = WholeNumber(text.substr(0, colon), count, 1, 1000000);
+  const auto gap = colon == std::string::npos
+                       ? std::optional<double>(UnplugOption{}.gapMs)
+                       : WholeNumber(text.substr(colon + 1), ms, 0.0, 60000.0);
+  if (!request || !gap)
+    throw std::invalid_argument("bad --unplug \"" + text +
+                                "\": expected N[:MS], N 1..1000000, MS 0..60000");
+  return {*request, *gap};
 }
 
 AdapterOption extraAdapter(const std::string& text) {
@@ -91,6 +109,8 @@ Options parseOptions(int argc, char** argv) {
       options.turnaroundMs = milliseconds(value);
     else if (option == "--fault")
       options.faults.push_back(parseFault(value));
+    else if (option == "--unplug")
+      options.unplug = unplug(value);
     else
       throw std::invalid_argument("unknown option " + option);
   }

@@ -14,6 +14,12 @@ struct AdapterOption {
   std::string statePath;       // empty: memory only, starting from the factory set
 };
 
+// The line goes away once, as a USB converter pulled out, and comes back.
+struct UnplugOption {
+  int request = 0;      // the Nth request received goes unanswered: the line goes with it
+  double gapMs = 1000;  // until a new terminal comes up under the same link
+};
+
 struct Options {
   std::string link;
   std::string journal;
@@ -21,6 +27,7 @@ struct Options {
   std::vector<AdapterOption> adapters;  // the first from --address/--state, then --adapter ones
   std::vector<FaultRule> faults;
   bool echo = false;  // the line hands every request back before the answer
+  std::optional<UnplugOption> unplug;
   bool help = false;
 };
 

@@ -5,7 +5,9 @@
 #include "modbus/traffic.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
+#include "windows/fonts.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -34,7 +36,10 @@ TLineMonitor::TLineMonitor(Session& session, QWidget* parent)
   Lines->setReadOnly(true);
   Lines->setLineWrapMode(QPlainTextEdit::NoWrap);
   Lines->setMaximumBlockCount(static_cast<int>(TrafficLog::kCapacity));
-  Lines->setFont(QFont(QStringLiteral("monospace")));
+  // The system's fixed-pitch font, so that the bytes line up in columns (no
+  // font is called "monospace" on Windows).
+  Lines->setFont(
+      RussianFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), FontPitch::Fixed));
   Lines->setAccessibleName(kTitle);
   ClearButton = new QPushButton(QStringLiteral("Очистить"), this);
   SaveButton = new QPushButton(QStringLiteral("Сохранить…"), this);

@@ -1,7 +1,12 @@
 #include "windows/qtboxes.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -24,11 +29,35 @@ QString WithLineBreaks(QString text) {
   return text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace('\r', '\n');
 }
 
+// The buttons read as the tool's boxes always have, whatever translation of
+// Qt is loaded (Qt's Russian one would make "&Да" of "&Yes").
+void KeepButtonCaptions(QMessageBox& box) {
+  static const std::pair<QMessageBox::StandardButton, const char*> kCaptions[] = {
+      {QMessageBox::Ok, "OK"}, {QMessageBox::Yes, "&Yes"}, {QMessageBox::No, "&No"}};
+  for (const auto& [which, caption] : kCaptions) {
+    if (QAbstractButton* button = box.button(which)) button->setText(QString::fromLatin1(caption));
+  }
+}
+
 // A box that is given a position keeps its top-left corner there; otherwise Qt
 // centres it.
 int ExecAt(QMessageBox& box, std::optional<QPoint> pos) {
+  KeepButtonCaptions(box);
   if (pos) box.move(*pos);
   return box.exec();
+}
+
+// The window that asked for one of the tool's dialogs (the active one: the
+// user was at work in it) owns the dialog while it is open, so the window
+// system brings that window back when the dialog closes. The owner Qt would
+// give it, its parent (the main window for the password dialog), would come
+// up instead, over the bounds or calibration window and its progress panel.
+// Qt's message boxes, parentless, get the active window as owner already.
+void OwnedByAsker(QDialog& dialog) {
+  QWidget* asker = QApplication::activeWindow();
+  if (!asker || asker == &dialog) return;
+  dialog.winId();  // its native window, which takes the owner
+  dialog.windowHandle()->setTransientParent(asker->windowHandle());
 }
 
 }  // namespace
@@ -69,4 +98,7 @@ std::optional<QString> QtBoxes::OpenFileName(const QString& filter) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-int QtBoxes::Exec(QDialog& dialog) { return dialog.exec(); }
+int QtBoxes::Exec(QDialog& dialog) {
+  OwnedByAsker(dialog);
+  return dialog.exec();
+}

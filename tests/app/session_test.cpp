@@ -3,17 +3,19 @@
 // read, edit, save and write, and the pass-through command that ends the tool,
 // on a quiet line and on one that echoes every frame, with the line monitor
 // open all along.
-// It runs over a real pseudo-terminal to the tl8sim program, in real time:
-// the one run of each flow through the real port, which the windows' own
-// tests (on the in-process simulated link) do not touch.
+// The session talks over the simulated line in virtual time; the main window
+// opens its own port, a pseudo-terminal nothing else uses. The windows on
+// the real port and the simulator program: tests/serial/replug_test.cpp.
 #include "modbus/session.h"
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "serial/comport.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/password_answer.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
-#include "tests/support/sim_process.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
@@ -42,18 +44,19 @@ class ServiceSessionOnLine : public ::testing::TestWithParam<bool> {};
 TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
   const bool echo = GetParam();
   TestApp();
-  tl8test::SimProcess sim(echo ? std::vector<std::string>{"--echo"} : std::vector<std::string>{});
+  tl8test::SimSession sim(tl8test::SimulatorSetup(echo ? std::vector<std::string>{"--echo"}
+                                                       : std::vector<std::string>{}));
   QTemporaryDir workDir;
   const QString previousDir = QDir::currentPath();
   QDir::setCurrent(workDir.path());
 
   ScriptedBoxes boxes;
+  const PtyPair line;
   TComPort port;
-  Session session{port};
-  // The engineer answers the jumper question with the converter on the
-  // simulator's line.
+  Session& session = sim.session;
+  // The engineer answers the jumper question with the converter plugged in.
   boxes.OnShow([&](const ShownBox& box) {
-    if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(sim.port());
+    if (box.kind == ShownBox::Question && !port.Connected()) port.SetPort(line.SlavePath());
   });
   boxes.AnswerQuestion(BoxAnswer::Yes);
   {
@@ -72,14 +75,13 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     windows.Tl8Form()->N4->trigger();
     EXPECT_TRUE(windows.KoefForPotreb()->isEnabled());
     EXPECT_EQ(windows.KoefForPotreb()->Canal2_20->text(), QStringLiteral("85.00"));
-    EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat").toStdString()),
-              "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+    EXPECT_EQ(FileBytes(workDir.filePath("tmp.dat")), tl8test::kFactoryTmpDat);
 
     // A changed bound goes into the adapter behind the unlock word.
     windows.KoefForPotreb()->Canal1_20->setText(QStringLiteral("1234.5"));
     AnswerPassword(boxes, QStringLiteral("Rumel"));
     windows.KoefForPotreb()->WriteButton->click();
-    EXPECT_EQ(sim.state().param(1), AdapterFloatBytes(1234.5f));
+    EXPECT_EQ(sim.State(1).param(1), AdapterFloatBytes(1234.5f));
 
     // The calibration window reads what the bounds window wrote.
     AnswerPassword(boxes, QStringLiteral("Rumel"));
@@ -98,7 +100,7 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     AnswerPassword(boxes, QStringLiteral("Pelmar"));
     windows.TehForm()->WriteButton->click();
 
-    const tl8test::SimState state = sim.state();
+    const tl8test::SimState state = sim.State(1);
     EXPECT_EQ(state.param(1), AdapterFloatBytes(1234.5f));
     EXPECT_EQ(state.param(3), AdapterFloatBytes(16.5f));
     EXPECT_EQ(state.param(5), AdapterFloatBytes(190.0f));  // channel 2 is kept plus 100
@@ -114,6 +116,7 @@ TEST_P(ServiceSessionOnLine, FromStartToPassThroughAgainstTheSimulatedAdapter) {
     // Pass-through: the adapter echoes, the tool says so and ends.
     windows.Tl8Form()->N7->trigger();
     EXPECT_FALSE(windows.Tl8Form()->isVisible());
+    EXPECT_TRUE(sim.link().passThrough());
 
     // The monitor showed the whole session, each echo marked as one.
     TLineMonitor& monitor = *windows.LineMonitor();

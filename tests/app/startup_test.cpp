@@ -198,6 +198,35 @@ TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
   }
 }
 
+// A stop request the process was started to ignore (`nohup` for SIGHUP, a
+// shell's background job for SIGINT) stays ignored while the tool runs, and
+// after it.
+TEST_F(Startup, AStopRequestTheProcessWasStartedToIgnoreStaysIgnored) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    struct sigaction ignore {
+    }, saved{}, during{}, after{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ASSERT_EQ(sigaction(signal, &ignore, &saved), 0);
+    {
+      MainWindow running;
+      running.ComPort.SetPort(line.SlavePath());
+      boxes.AnswerQuestion(BoxAnswer::Yes);
+      running.Show();
+      EXPECT_TRUE(running.ComPort.Connected());
+      sigaction(signal, nullptr, &during);
+      raise(signal);
+      EXPECT_FALSE(running.StopEvent()->IsSignalled());
+      QCoreApplication::processEvents();
+      EXPECT_TRUE(running.isVisible());
+    }
+    sigaction(signal, &saved, &after);
+    EXPECT_EQ(during.sa_handler, SIG_IGN);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+  }
+}
+
 // Raises `signal` and runs the user-interface thread, as an open modal box's
 // own loop does, until `arrived` says the stop request has been acted on.
 void RequestStopDuringABox(int signal, const std::function<bool()>& arrived) {

@@ -3,6 +3,7 @@
 // the background with its output in files, and a whole run against the
 // simulator's line.
 
+#include "tests/cli/ctl_output.h"
 #include "tests/support/sim_process.h"
 
 #include <sys/types.h>
@@ -35,19 +36,10 @@ class Ctl {
   pid_t pid_ = -1;
 };
 
-struct Ran {
-  int code;
-  std::string out;
-  std::string err;
-};
-
 // A whole run against the simulator's line.
 Ran RunCtl(const SimProcess& sim, std::vector<std::string> args);
 
 // The requests the simulator has received so far.
 int Requests(const SimProcess& sim);
-
-// The text's lines, without their "\n".
-std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace tl8test

@@ -3,10 +3,9 @@
 // opens is a simulated line in virtual time. tests/cli/tl8ctl_test.cpp runs
 // both through the program itself.
 
-#include "cli/report.h"
 #include "cli/run.h"
 #include "modbus/session.h"
-#include "tests/cli/ctl_run.h"
+#include "tests/cli/ctl_on_sim.h"
 #include "tests/support/sim_link.h"
 #include "tests/support/sim_session.h"
 #include "tests/support/test_data.h"
@@ -28,17 +27,6 @@ namespace tl8test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Standard output and standard error as strings (UTF-8, as the program writes them).
-class StringConsole final : public Console {
- public:
-  void Out(const QString& text) override { out += text.toStdString(); }
-  void Err(const QString& text) override { err += text.toStdString(); }
-  bool ErrIsTerminal() const override { return false; }
-
-  std::string out;
-  std::string err;
-};
 
 // The system as the test makes it: the ports its list shows, a simulated line
 // behind each port that opens (all on one virtual clock), and the session

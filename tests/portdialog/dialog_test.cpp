@@ -235,7 +235,7 @@ TEST_F(PortDialog, AnotherPortWhileOpenClosesTheOldOneAndAppliesTheSettingsToThe
 
   // The new port carries bytes.
   port.WriteBytes("\x01\x03", 2);
-  EXPECT_EQ(lineB.Read(1000, 2), "\x01\x03");
+  EXPECT_EQ(lineB.Read(30000, 2), "\x01\x03");
 }
 
 TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {

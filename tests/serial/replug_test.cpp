@@ -1,6 +1,8 @@
 // The converter pulled out and plugged in again while the tool runs: the
 // simulated adapter is stopped and started anew on the same link name, and
 // the tool, through its real windows, reaches it again without a restart.
+// The windows' one run over a real port to the simulator program: the whole
+// session runs on the simulated line (tests/app/session_test.cpp).
 
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
@@ -98,7 +100,7 @@ class Replug : public ::testing::Test {
 
 TEST_F(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   ASSERT_TRUE(windows->Tl8Form()->ComPort.Connected());
-  ASSERT_TRUE(ReadBounds());
+  ASSERT_TRUE(FindAdapter());
 
   PullOut();
   EXPECT_FALSE(windows->Tl8Form()->ComPort.Connected());

@@ -31,11 +31,12 @@ struct Polled {
 };
 
 // One mbpoll run against the given slave: a read, or a write of the values.
+// It waits the longest time-out mbpoll takes, 10 s, for each answer.
 Polled mbpoll(const std::string& program, const std::string& port, int slave,
               const std::string& args, const std::string& values = "") {
-  const std::string command = program + " -m rtu -b 9600 -P none -1 -a " + std::to_string(slave) +
-                              " " + args + " " + port + (values.empty() ? "" : " -- " + values) +
-                              " 2>&1";
+  const std::string command = program + " -m rtu -b 9600 -P none -o 10 -1 -a " +
+                              std::to_string(slave) + " " + args + " " + port +
+                              (values.empty() ? "" : " -- " + values) + " 2>&1";
   Polled polled;
   FILE* pipe = popen(command.c_str(), "r");
   char line[256];

@@ -76,11 +76,19 @@ int ScriptedBoxes::Exec(QDialog& dialog) {
   dialog.show();
   Record(
       {ShownBox::Dialog, dialog.windowTitle(), dialog.windowTitle(), BoxIcon::None, dialog.pos()});
+  // Whether the user ended it, rather than whether it is still on the screen:
+  // a window system may take it off only once events are handled (Qt's
+  // windows platform under Wine without a display does).
+  bool finished = false;
+  const QMetaObject::Connection ends =
+      QObject::connect(&dialog, &QDialog::finished, [&finished] { finished = true; });
   if (user) {
     (*user)(dialog);
   } else {
     ADD_FAILURE() << "unexpected dialog: " << dialog.metaObject()->className();
   }
-  if (dialog.isVisible()) dialog.reject();
+  QObject::disconnect(ends);
+  if (!finished) dialog.reject();
+  dialog.hide();
   return dialog.result();
 }

@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kStartTimeout = std::chrono::seconds(5);
+constexpr auto kStartTimeout = std::chrono::seconds(30);  // a busy machine's start-up
 constexpr auto kStopTimeout = std::chrono::seconds(3);
 
 std::string simulatorProgram() {

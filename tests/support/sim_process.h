@@ -10,7 +10,7 @@
 // stands for it. Unless the arguments say otherwise, the simulator keeps its
 // memory in {dir}/state.txt and its journal in {dir}/journal.txt. The program is
 // looked for in $TL8_BIN_DIR (CTest sets it), else beside the test program.
-// The constructor waits at most 5 s for the simulator's first line and throws
+// The constructor waits at most 30 s for the simulator's first line and throws
 // std::runtime_error (with the simulator's stderr) when it does not come. The
 // destructor stops it with SIGTERM (SIGKILL after 3 s) and removes the
 // directory. The simulator also gets SIGTERM if the thread that started it ends.

@@ -47,6 +47,11 @@ void SimSession::Settle(int ms) {
   link().PendingInputCount();
 }
 
+bool SimSession::NothingReceived() {
+  Settle(150);
+  return Received().empty();
+}
+
 std::vector<SimJournalEntry> SimSession::Received(size_t from) const {
   std::vector<SimJournalEntry> frames;
   for (SimJournalEntry& entry : link().journal())

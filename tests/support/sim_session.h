@@ -47,6 +47,8 @@ class SimSession {
   // Lets `ms` of virtual time pass, so that a request still on the line ends
   // and reaches the adapters: after it, Received shows everything written.
   void Settle(int ms);
+  // Whether nothing at all went out, not even a request still on the line.
+  bool NothingReceived();
 
  private:
   // Hands every operation to the current simulated line.

@@ -8,6 +8,7 @@
 #include "tests/support/file_faults.h"
 #endif
 #include "sim/memory.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -40,25 +41,19 @@
 
 namespace {
 
+using tl8test::Frame;
+using tl8test::FullRead;
+using tl8test::FullWrite;
+using tl8test::kFactoryBounds;
+using tl8test::kFactoryTmpDat;
+using tl8test::ParameterReads;
+using tl8test::Probe;
+using tl8test::Request;
+using tl8test::RequestsOf;
 using tl8test::SimJournalEntry;
 using Bytes4 = std::array<std::uint8_t, 4>;
 
 const QString kTmpDat = QStringLiteral("tmp.dat");
-
-int RegisterOf(const SimJournalEntry& frame) { return frame.bytes.at(2) << 8 | frame.bytes.at(3); }
-
-std::vector<int> RegistersOf(const std::vector<SimJournalEntry>& frames) {
-  std::vector<int> registers;
-  for (const SimJournalEntry& frame : frames) registers.push_back(RegisterOf(frame));
-  return registers;
-}
-
-// The first register of each parameter, 257 ... 287.
-std::vector<int> ParameterRegisters() {
-  std::vector<int> registers;
-  for (int i = 1; i <= 16; ++i) registers.push_back(255 + 2 * i);
-  return registers;
-}
 
 class BoundsWindow : public ::testing::Test {
  protected:
@@ -81,15 +76,6 @@ class BoundsWindow : public ::testing::Test {
     window.show();
     window.ReadAndSaveBounds();
     window.setEnabled(true);
-  }
-
-  // The frames the adapter received since the start (or since `from`).
-  std::vector<SimJournalEntry> Received(size_t from = 0) const { return sim.Received(from); }
-
-  // Nothing went out, not even a request still on the line.
-  void ExpectNothingSent() {
-    sim.Settle(150);
-    EXPECT_TRUE(Received().empty());
   }
 
   void AnswerPassword(const QString& word) { ::AnswerPassword(boxes, word); }
@@ -120,7 +106,7 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   ASSERT_FALSE(window.WriteButton->isEnabled());
   OpenFromTheMenu();
 
-  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(BoundTexts(), kFactoryBounds);
   EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
   EXPECT_EQ(window.AdrEdit->text(), "1");
   // The date as the simulator itself describes its stamp.
@@ -129,9 +115,7 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   const auto stamp = QRegularExpression(R"(date of the last write (\S+))").match(state);
   ASSERT_TRUE(stamp.hasMatch());
   EXPECT_EQ(window.DataZapLabel->text(), stamp.captured(1));
-  // Lines 7 and 8 repeat parameter 12, the last float read.
-  EXPECT_EQ(FileBytes(kTmpDat),
-            "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
+  EXPECT_EQ(FileBytes(kTmpDat), kFactoryTmpDat);
   EXPECT_EQ(session.Params().ParamText[3], "16.0000");
   EXPECT_EQ(session.Params().ParamText[5], "85.0000");
   EXPECT_EQ(session.Params().ReadFailed, 0);
@@ -141,10 +125,10 @@ TEST_F(BoundsWindow, ReadOnOpeningFillsTheWindowAndKeepsTheBoundsInTmpDat) {
   EXPECT_TRUE(window.WriteButton->isEnabled());
   EXPECT_FALSE(window.Panel2->isVisible());
   EXPECT_EQ(window.ProgressBar1->value(), 100);
-  EXPECT_TRUE(boxes.Shown().empty());  // the checksum matches
-  std::vector<int> expected{257};      // the first request, then every parameter
-  for (int reg : ParameterRegisters()) expected.push_back(reg);
-  EXPECT_EQ(RegistersOf(Received()), expected);
+  EXPECT_TRUE(boxes.Shown().empty());                 // the checksum matches
+  std::vector<Request> expected = ParameterReads(1);  // after the first request: parameter 1
+  expected.insert(expected.begin(), {1, 3, 257});
+  EXPECT_EQ(RequestsOf(sim.Received()), expected);
 }
 
 TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
@@ -180,7 +164,9 @@ TEST_F(BoundsWindow, NoUsableFirstAnswerHidesTheWindowAndLeavesTmpDat) {
     EXPECT_FALSE(window.WriteButton->isEnabled());
     EXPECT_EQ(window.AdrEdit->text(), "");
     EXPECT_EQ(FileBytes(kTmpDat), "old\r\n");
-    EXPECT_EQ(Received().size(), 2u);  // the parameter read and the probe
+    EXPECT_EQ(RequestsOf(sim.Received()),
+              (std::vector<Request>{{c.address, 3, 257}, Probe(c.address)}))
+        << "the parameter read and the probe";
   }
 }
 
@@ -207,8 +193,10 @@ TEST_F(BoundsWindow, FailureMidReadKeepsThePreviousTmpDat) {
     EXPECT_TRUE(window.WriteButton->isEnabled());
     EXPECT_TRUE(window.isEnabled());
     EXPECT_FALSE(window.Panel2->isVisible());
-    const std::vector<int> registers = RegistersOf(Received());
-    EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()), std::vector<int>({273, 273}));
+    const std::vector<Request> requests = RequestsOf(sim.Received());
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(std::vector<Request>(requests.end() - 2, requests.end()),
+              std::vector<Request>(2, {1, 3, 273}));
   }
 }
 
@@ -236,14 +224,12 @@ TEST_F(BoundsWindow, ReadOnRequestNeverTouchesTmpDat) {
   window.show();
   window.setEnabled(true);
   window.ReadButton->click();
-  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(BoundTexts(), kFactoryBounds);
   EXPECT_EQ(window.ZavodNEdit->text(), "0101001");
   EXPECT_EQ(window.AdrEdit->text(), "1");
   EXPECT_TRUE(window.WriteButton->isEnabled());
   EXPECT_FALSE(QFile::exists(kTmpDat));
-  std::vector<int> expected{0};  // the probe, then every parameter
-  for (int reg : ParameterRegisters()) expected.push_back(reg);
-  EXPECT_EQ(RegistersOf(Received()), expected);
+  EXPECT_EQ(RequestsOf(sim.Received()), FullRead(1));
 
   WriteFile(kTmpDat, "old\r\n");
   window.ReadButton->click();
@@ -277,7 +263,7 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(386, 390));
   EXPECT_EQ(session.Params().ParamText[3], "16.1235");
   boxes.Clear();
-  const size_t readFrames = Received().size();
+  const size_t readFrames = sim.Received().size();
 
   window.Canal1_4->setText("-3.25");
   window.Canal2_20->setText("20.5");
@@ -305,15 +291,11 @@ TEST_F(BoundsWindow, WriteSendsTheBoxesBehindThePasswordToTheNewAddress) {
   EXPECT_FALSE(window.Panel2->isVisible());
 
   // The old address learns the new one, then every parameter goes there.
-  const std::vector<SimJournalEntry> written = Received(readFrames);
-  ASSERT_EQ(written.size(), 17u);
-  EXPECT_EQ(std::vector<std::uint8_t>(written[0].bytes.begin(), written[0].bytes.begin() + 6),
-            std::vector<std::uint8_t>({0x01, 0x06, 0x01, 0x77, 0x00, 0x05}));
-  for (size_t k = 1; k < written.size(); ++k) {
-    EXPECT_EQ(written[k].bytes[0], 5);
-    EXPECT_EQ(written[k].bytes[1], 0x10);
-  }
-  EXPECT_EQ(RegistersOf({written.begin() + 1, written.end()}), ParameterRegisters());
+  const std::vector<SimJournalEntry> written = sim.Received(readFrames);
+  EXPECT_EQ(RequestsOf(written), FullWrite(1, 5));
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(Frame(written[0].bytes.begin(), written[0].bytes.begin() + 6),
+            Frame({0x01, 0x06, 0x01, 0x77, 0x00, 0x05}));
 
   // Read back, the boxes show what was written.
   window.ReadButton->click();
@@ -342,7 +324,7 @@ TEST_F(BoundsWindow, ShortTmpDatLoadsEmptyBoxesThatAWriteRefuses) {
   ASSERT_EQ(boxes.Texts().size(), 2u);
   EXPECT_EQ(boxes.Texts()[1], "Проверьте данные");
   // Nothing is sent, not even the address register.
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
 }
 
 TEST_F(BoundsWindow, TmpDatFailuresEndWithTheStandardReport) {
@@ -445,7 +427,7 @@ TEST_F(BoundsWindow, RefusedWritesSendNothing) {
     ASSERT_EQ(boxes.Shown().size(), 2u);
     EXPECT_EQ(boxes.Shown()[1].text, c.message);
     EXPECT_EQ(window.DataZapLabel->text(), " ");
-    ExpectNothingSent();
+    EXPECT_TRUE(sim.NothingReceived());
     EXPECT_EQ(session.Exchange().DeviceAddress, 1);
   }
 }
@@ -474,18 +456,13 @@ TEST_F(BoundsWindow, NothingStartsAnotherExchangeWhileAReadWaits) {
   window.ReadButton->click();
 
   EXPECT_TRUE(tried);
-  std::vector<int> expected{0};
-  for (int reg : ParameterRegisters()) expected.push_back(reg);
-  EXPECT_EQ(RegistersOf(Received()), expected);
+  EXPECT_EQ(RequestsOf(sim.Received()), FullRead(1));
   EXPECT_TRUE(boxes.Shown().empty());
   EXPECT_FALSE(QFile::exists(kTmpDat));
   EXPECT_TRUE(window.ReadButton->isEnabled());
   EXPECT_TRUE(window.WriteButton->isEnabled());
   EXPECT_TRUE(window.IschodButton->isEnabled());
 }
-
-const QByteArray kFreshTmpDat =
-    "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n";
 
 #ifndef _WIN32  // a mounted tmpfs, another file-system user, FIFOs and /dev/zero
 TEST_F(BoundsWindow, AFullDiskKeepsThePreviousTmpDat) {
@@ -503,7 +480,7 @@ TEST_F(BoundsWindow, AFullDiskKeepsThePreviousTmpDat) {
   EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
   EXPECT_EQ(FileBytes(disk.FilePath(kTmpDat)), "old\r\n");
   // The read itself got through and shows what it read.
-  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(BoundTexts(), kFactoryBounds);
   EXPECT_TRUE(window.isEnabled());
   EXPECT_TRUE(window.WriteButton->isEnabled());
 }
@@ -524,7 +501,7 @@ TEST_F(BoundsWindow, InAClosedFolderOnlyAWritableTmpDatIsRewritten) {
   ASSERT_EQ(boxes.Texts(), std::vector<QString>{"Cannot write \"tmp.dat\": Permission denied."});
   EXPECT_FALSE(window.isEnabled());
   EXPECT_EQ(window.AdrEdit->text(), "");
-  EXPECT_EQ(Received().size(), 1u) << "nothing read after the first answer";
+  EXPECT_EQ(sim.Received().size(), 1u) << "nothing read after the first answer";
   EXPECT_FALSE(QFile::exists(kTmpDat));
 
   WriteFile(kTmpDat, QByteArray(200, 'o'));
@@ -535,7 +512,7 @@ TEST_F(BoundsWindow, InAClosedFolderOnlyAWritableTmpDatIsRewritten) {
     OpenFromTheMenu();
   }
   EXPECT_TRUE(boxes.Shown().empty());
-  EXPECT_EQ(FileBytes(kTmpDat), kFreshTmpDat);
+  EXPECT_EQ(FileBytes(kTmpDat), kFactoryTmpDat);
   EXPECT_EQ(QDir().entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{kTmpDat});
   QDir::setCurrent(workDir.path());
 }
@@ -612,11 +589,11 @@ TEST_F(BoundsWindow, EditingKeysWorkInTheFilteredBoxes) {
 
 TEST_F(BoundsWindow, FocusedButtonsTakeEnter) {
   // Enter on the focused load button loads tmp.dat.
-  WriteFile(kTmpDat, kFreshTmpDat);
+  WriteFile(kTmpDat, kFactoryTmpDat);
   window.show();
   window.setEnabled(true);
   PressKey(window.IschodButton, Qt::Key_Return, "\r");
-  EXPECT_EQ(BoundTexts(), QStringList({"1010.00", "630.00", "85.00", "-40.00", "200.00", "1.50"}));
+  EXPECT_EQ(BoundTexts(), kFactoryBounds);
 
   // Every button, with either Enter key.
   for (QPushButton* button : window.findChildren<QPushButton*>()) {
@@ -672,8 +649,8 @@ TEST_F(BoundsWindow, SpoiltAnswersEndInTrueValuesOrAMessage) {
       AnswerPassword("Rumel");
       window.WriteButtonClick();
       std::vector<int> written;
-      for (const SimJournalEntry& frame : Received())
-        if (frame.bytes[1] == 0x10) written.push_back(RegisterOf(frame));
+      for (const Request& request : RequestsOf(sim.Received()))
+        if (request.function == 16) written.push_back(request.reg);
       EXPECT_EQ(written, c.written);
       EXPECT_EQ(sim.State(1).param(2), before.param(2));
       EXPECT_EQ(boxes.Shown().back().pos, QPoint(406, 444));
@@ -702,7 +679,7 @@ TEST_F(BoundsWindow, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   RunHandler([this] { window.WriteButtonClick(); });
   ASSERT_EQ(boxes.Shown().size(), 2u);
   EXPECT_EQ(boxes.Shown()[1].text, "Floating point overflow.");
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_FALSE(session.Gate().Busy());
 }
 

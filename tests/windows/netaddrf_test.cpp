@@ -5,6 +5,7 @@
 #include "windows/netaddrf.h"
 
 #include "modbus/session.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_session.h"
@@ -24,7 +25,8 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using tl8test::Frame;
+using tl8test::FramesOf;
 using Names = std::vector<std::string>;
 
 const QString kNoAnswer = QStringLiteral("Нет ответа от адаптера");
@@ -40,19 +42,6 @@ class AddressWindow : public ::testing::Test {
 
   void StartSimulator(const std::vector<std::string>& args) {
     sim.Restart(tl8test::SimulatorSetup(args));
-  }
-
-  // Frames the adapters received, in order.
-  std::vector<Bytes> Received() const {
-    std::vector<Bytes> frames;
-    for (const auto& entry : sim.Received()) frames.push_back(entry.bytes);
-    return frames;
-  }
-
-  // Nothing went out, not even a request still on the line.
-  void ExpectNothingSent() {
-    sim.Settle(150);
-    EXPECT_TRUE(Received().empty());
   }
 
   Names VisibleControls() const {
@@ -117,10 +106,10 @@ TEST_P(SearchFinds, TheFirstAddressWithAWellFormedAnswer) {
   EXPECT_TRUE(workMenu.isVisible());
   EXPECT_TRUE(boxes.Shown().empty());
 
-  const auto frames = Received();
+  const auto frames = FramesOf(sim.Received());
   ASSERT_FALSE(frames.empty());
-  EXPECT_EQ(frames.front(), (Bytes{0x01, 0x03, 0x01, 0x01, 0x00, 0x02, 0x94, 0x37}));
-  for (const Bytes& frame : frames) EXPECT_LE(frame.at(0), c.found) << "polled past the answer";
+  EXPECT_EQ(frames.front(), (Frame{0x01, 0x03, 0x01, 0x01, 0x00, 0x02, 0x94, 0x37}));
+  for (const Frame& frame : frames) EXPECT_LE(frame.at(0), c.found) << "polled past the answer";
   EXPECT_EQ(frames.back().at(0), c.found);
 }
 
@@ -173,11 +162,12 @@ TEST_F(AddressWindow, FindingNobodyFallsBackToAddress1AndTheWriteStillGoesOut) {
   EXPECT_TRUE(window->BtWritA->isEnabled());
   // Hidden by the search that found nobody, shown again by the menu command.
   EXPECT_EQ(menuVisibility, (std::vector<bool>{false, true}));
-  EXPECT_EQ(Received().back().at(0), 247);
+  EXPECT_EQ(FramesOf(sim.Received()).back().at(0), 247);
 
   window->MaskEdit1->setText(QStringLiteral("5"));
   window->BtWritA->click();
-  EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE}));
+  EXPECT_EQ(FramesOf(sim.Received()).back(),
+            (Frame{0x00, 0x06, 0x01, 0x77, 0x00, 0x05, 0xF9, 0xFE}));
   window->BtFindA->click();
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("005"));
   EXPECT_EQ(session.Exchange().DeviceAddress, 5);
@@ -201,7 +191,8 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   window->MaskEdit1->setText(QStringLiteral("33"));
   window->BtWritA->click();
 
-  EXPECT_EQ(Received().back(), (Bytes{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
+  EXPECT_EQ(FramesOf(sim.Received()).back(),
+            (Frame{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5}));
   EXPECT_NO_THROW(sim.link().memory(33));
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(session.Exchange().DeviceAddress, 33);
@@ -238,7 +229,7 @@ TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, QString::fromUtf8(c.message));
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
-    ExpectNothingSent();
+    EXPECT_TRUE(sim.NothingReceived());
     EXPECT_EQ(session.Exchange().DeviceAddress, 9);
   }
 }
@@ -250,7 +241,7 @@ TEST_F(AddressWindow, SearchAndWriteWaitWhileAnotherExchangeRuns) {
   window->MaskEdit1->setText(QStringLiteral("5"));
   window->BtWritAClick();
   window->BtFindAClick();
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_EQ(session.Exchange().DeviceAddress, 0);
   EXPECT_TRUE(boxes.Shown().empty());
 }
@@ -322,16 +313,16 @@ TEST_F(AddressWindow, EnterInTheFieldThenEnterOnTheButtonWrites) {
   StartSimulator({"--address", "1"});
   window->TaskManager();
   ASSERT_EQ(session.Exchange().DeviceAddress, 1);
-  const Bytes broadcast{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5};
+  const Frame broadcast{0x00, 0x06, 0x01, 0x77, 0x00, 0x21, 0xF9, 0xE5};
 
   window->MaskEdit1->clear();
   window->MaskEdit1->setFocus();
   Type(window->MaskEdit1, "33\r");
   ASSERT_EQ(window->focusWidget(), window->BtWritA);
-  EXPECT_NE(Received().back(), broadcast) << "the first Enter only moves the focus";
+  EXPECT_NE(FramesOf(sim.Received()).back(), broadcast) << "the first Enter only moves the focus";
 
   Type(window->focusWidget(), "\r");
-  EXPECT_EQ(Received().back(), broadcast);
+  EXPECT_EQ(FramesOf(sim.Received()).back(), broadcast);
   EXPECT_NO_THROW(sim.link().memory(33));
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(session.Exchange().DeviceAddress, 33);

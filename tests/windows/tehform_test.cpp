@@ -8,6 +8,7 @@
 #ifndef _WIN32
 #include "tests/support/file_faults.h"
 #endif
+#include "tests/support/adapter_requests.h"
 #include "tests/support/password_answer.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
@@ -39,22 +40,16 @@
 
 namespace {
 
-using tl8test::SimJournalEntry;
+using tl8test::FullRead;
+using tl8test::FullWrite;
+using tl8test::Probe;
+using tl8test::Request;
+using tl8test::RequestsOf;
 
 const QStringList kInitialCoefficients = {"1010", "630", "16",  "4",   "85", "-40",
                                           "16",   "4",   "200", "1.5", "16", "4"};
 const std::vector<int> kProgress = {0,  6,  12, 18, 25, 31, 37, 43, 50,
                                     56, 62, 68, 75, 81, 87, 93, 100};
-
-// One frame the adapters took in: address, function, first register.
-struct Request {
-  int address, function, reg;
-  bool operator==(const Request&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Request& r) {
-  return out << "{addr " << r.address << ", fn " << r.function << ", reg " << r.reg << "}";
-}
 
 class TehFormTest : public ::testing::Test {
  protected:
@@ -88,27 +83,6 @@ class TehFormTest : public ::testing::Test {
     boxes.AnswerQuestion(BoxAnswer::No);
     AnswerPassword(kWritePassword);
     form->WriteButtonClick();
-  }
-
-  std::vector<Request> Received() const {
-    std::vector<Request> requests;
-    for (const SimJournalEntry& e : sim.Received())
-      if (e.bytes.size() >= 4)
-        requests.push_back({e.bytes[0], e.bytes[1], e.bytes[2] << 8 | e.bytes[3]});
-    return requests;
-  }
-
-  // Nothing went out, not even a request still on the line.
-  void ExpectNothingSent() {
-    sim.Settle(150);
-    EXPECT_TRUE(Received().empty());
-  }
-
-  // Address register 375 at `oldAddress`, then parameters 1..16 at `address`.
-  static std::vector<Request> FullWrite(int oldAddress, int address) {
-    std::vector<Request> requests{{oldAddress, 6, 375}};
-    for (int i = 1; i <= 16; ++i) requests.push_back({address, 16, 255 + 2 * i});
-    return requests;
   }
 
   QStringList Coefficients() const {
@@ -173,7 +147,8 @@ TEST_F(TehFormTest, ReadShowsEveryParameterInItsForm) {
   ASSERT_TRUE(midway);
   EXPECT_FALSE(midway->read || midway->write || midway->file || midway->initial ||
                midway->editable);
-  EXPECT_EQ(Received().size(), 1u + 16u) << "the probe and sixteen reads, nothing in between";
+  EXPECT_EQ(RequestsOf(sim.Received()), FullRead(1))
+      << "the probe and sixteen reads, nothing in between";
   for (QPushButton* button :
        {form->ReadButton, form->WriteButton, form->ReadFileButton, form->NachButton})
     EXPECT_TRUE(Usable(button)) << button->text().toStdString();
@@ -196,7 +171,7 @@ TEST_F(TehFormTest, NoAdapterClosesTheWindow) {
               form->DataLabel->text().isEmpty());
   EXPECT_FALSE(Usable(form->WriteButton));
   EXPECT_EQ(adapterReads, 0);
-  EXPECT_EQ(Received(), std::vector<Request>(2, Request{1, 3, 0})) << "the probe, twice";
+  EXPECT_EQ(RequestsOf(sim.Received()), std::vector<Request>(2, Probe(1))) << "the probe, twice";
 }
 
 TEST_F(TehFormTest, ReadGivesUpOnAParameterThatFailsTwice) {
@@ -229,7 +204,7 @@ TEST_F(TehFormTest, InitialValuesThenWriteSendExactlyThem) {
 
   WriteWithoutFile();
 
-  EXPECT_EQ(Received(), FullWrite(1, 1));
+  EXPECT_EQ(RequestsOf(sim.Received()), FullWrite(1, 1));
   const tl8test::SimState state = sim.State(1);
   const float expected[12] = {1010, 630, 16, 4, 185, 60, 16, 4, 200, 1.5, 16, 4};
   for (int i = 1; i <= 12; ++i) EXPECT_EQ(AdapterFloat(state.param(i)), expected[i - 1]) << i;
@@ -268,7 +243,7 @@ TEST_F(TehFormTest, NewAddressGoesToTheOldOneAndParametersToTheNew) {
 
   WriteWithoutFile();
 
-  EXPECT_EQ(Received(), FullWrite(1, 5));
+  EXPECT_EQ(RequestsOf(sim.Received()), FullWrite(1, 5));
   EXPECT_EQ(session.Exchange().DeviceAddress, 5);
   EXPECT_THROW(sim.link().memory(1), std::out_of_range);
   EXPECT_EQ(sim.State(5).address, 5);
@@ -308,7 +283,7 @@ TEST_F(TehFormTest, WriteStopsWhereTheAdapterFallsSilent) {
 
     EXPECT_EQ(boxes.Shown().back().text, "Нет ответа");
     EXPECT_EQ(boxes.Shown().back().pos, c.messageAt);
-    EXPECT_EQ(Received(), c.sent);
+    EXPECT_EQ(RequestsOf(sim.Received()), c.sent);
     EXPECT_EQ(session.Exchange().DeviceAddress, c.addressAfter);
     EXPECT_EQ(form->Panel1->isVisible(), c.panelShown);
     boxes.Clear();
@@ -335,7 +310,7 @@ TEST_F(TehFormTest, SavedFileLoadsBackAndARefusedPasswordSendsNothing) {
   EXPECT_EQ(boxes.Shown()[0].pos, QPoint(232, 250));
   EXPECT_EQ(boxes.Shown()[1].text, "Зав-7") << "the serial number is the proposed name";
   EXPECT_EQ(boxes.Shown()[3].text, "Пароль введен неверно");
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_FALSE(form->Panel1->isVisible());
 
   const QList<QByteArray> lines = FileBytes(path).split('\n');
@@ -413,7 +388,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   EXPECT_TRUE(boxes.Shown()[2].text.startsWith("Cannot save \"" + path + "\": "))
       << boxes.Shown()[2].text.toStdString();
   EXPECT_EQ(FileBytes(path), "old content");
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_FALSE(session.Gate().Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
 }
@@ -438,7 +413,7 @@ TEST_F(TehFormTest, UnusableAddressStopsTheWriteBeforeAnything) {
     EXPECT_EQ(boxes.Shown()[0].text, c.message);
     EXPECT_EQ(boxes.Shown()[0].icon, c.icon);
   }
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
 }
 
 TEST_F(TehFormTest, CoefficientEditsFilterTheirKeys) {
@@ -532,7 +507,7 @@ TEST_F(TehFormTest, AFullDiskKeepsTheOldFileAndSendsNothing) {
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
   EXPECT_EQ(boxes.Shown()[2].text, "Cannot save \"" + path + "\": No space left on device.");
   EXPECT_EQ(FileBytes(path), "old content");
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_FALSE(session.Gate().Busy());
 }
 
@@ -627,7 +602,7 @@ TEST_F(TehFormTest, SpoiltAnswersEndInTrueValuesOrAMessage) {
       form->KoefEdit3->setText("16");
       form->KoefEdit4->setText("4");
       WriteWithoutFile();
-      EXPECT_EQ(Received(), c.sent);
+      EXPECT_EQ(RequestsOf(sim.Received()), c.sent);
     } else {
       OpenAndRead();
       EXPECT_EQ(form->KoefEdit3->text(), c.shownP3);
@@ -651,7 +626,7 @@ TEST_F(TehFormTest, ValueTooLargeForTheAdapterStopsTheWriteBeforeAnything) {
   ASSERT_EQ(boxes.Shown().size(), 3u);
   EXPECT_EQ(boxes.Shown()[2].text, "Floating point overflow.");
   EXPECT_EQ(boxes.Shown()[2].icon, BoxIcon::Error);
-  ExpectNothingSent();
+  EXPECT_TRUE(sim.NothingReceived());
   EXPECT_FALSE(session.Gate().Busy());
 }
 

@@ -1,34 +1,31 @@
 // The fault matrix through tl8ctl: the rows of the windows' fault matrix as a
-// user of the command line meets them, each fault against each command on
-// the simulator program. A cell is stderr's last line and the exit code;
-// after a write, what a read of the adapter's memory then says. Mid-write
-// and mid-read cannot be told apart on a pseudo-terminal (the tool writes
-// its next request right after reading the last answer), so the line goes
-// once, while the tool waits for an answer; the windows' matrix places both.
+// user of the command line meets them, each fault against each command, the
+// whole run in the test's process on the simulated line in virtual time. A
+// cell is stderr's last line and the exit code; after a write, what a read of
+// the adapter's memory then says. The line goes once, while the tool waits
+// for an answer (the windows' matrix also has it go in the middle of a
+// write).
 
-#include "serial/comport.h"
-#include "tests/cli/ctl_run.h"
-#include "tests/support/sim_process.h"
+#include "tests/cli/ctl_on_sim.h"
+#include "tests/support/adapter_requests.h"
 #include "tests/support/test_data.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
-#include <future>
 #include <iostream>
 #include <sstream>
-#include <thread>
 
 namespace tl8test {
 namespace {
 
-using namespace std::chrono_literals;
 struct CtlCommand {
   const char* name;
   std::vector<std::string> args;  // "{file}" and "{bounds}" stand for the files below
   std::string filter;             // the parameter in the middle, as for the windows
-  int lossAt;                     // the request after which the simulator goes away
+  int lossAt;                     // the request at which the line goes
   bool writes;
 };
 
@@ -59,13 +56,16 @@ struct CtlFault {
   std::vector<std::string> expected;  // a cell per command, in the order of CtlCommands
 };
 
-// The register of a request, for reads and writes.
-int RegisterOf(const SimJournalEntry& frame) {
-  return frame.bytes.size() >= 4 ? frame.bytes[2] << 8 | frame.bytes[3] : -1;
-}
+// The files the writes take.
+struct WriteFiles {
+  std::string coefficients;
+  std::string bounds;
+};
 
-// The last line of stderr (the port's name as "PORT"), or "ok"; the exit code.
-std::string Verdict(const Ran& ran, const std::string& port) {
+// The last line of stderr (the port's name, COM1 by default, as "PORT"), or
+// "ok"; the exit code.
+std::string Verdict(const Ran& ran) {
+  const std::string port = "COM1";
   std::vector<std::string> lines = Lines(ran.err);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   std::string last = lines.empty() ? std::string("ok") : lines.back();
@@ -74,32 +74,21 @@ std::string Verdict(const Ran& ran, const std::string& port) {
   return last + " (" + std::to_string(ran.code) + ")";
 }
 
-std::string RunCtlCell(const CtlFault& fault, const CtlCommand& command, const std::string& file,
-                       const std::string& bounds) {
-  std::vector<std::string> simArgs = {"--link", "{dir}/line"};
-  if (fault.rule) simArgs.insert(simArgs.end(), {"--fault", fault.rule + command.filter});
-  SimProcess sim(simArgs);
-  std::vector<std::string> args = {"--port", sim.path("line")};
+std::string RunCell(const CtlFault& fault, const CtlCommand& command, const WriteFiles& files) {
+  SimLinkSetup setup;
+  if (fault.rule) setup.faults = {fault.rule + command.filter};
+  CtlOnSim ctl(setup);
+  if (fault.busyPort) ctl.HoldPortElsewhere();
+  if (fault.lineGone) ctl.sim.link().VanishAt(command.lossAt, SimLink::LineLoss::InRead);
+  std::vector<std::string> args;
   for (const std::string& arg : command.args)
-    args.push_back(arg == "{file}" ? file : arg == "{bounds}" ? bounds : arg);
-  TComPort holder;  // another program that has the port
-  if (fault.busyPort) {
-    holder.SetPort(sim.path("line"));
-    holder.OpenPort();
-  }
-  Ctl ctl(sim.dir(), args);
-  if (fault.lineGone) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (Requests(sim) < command.lossAt && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(1ms);
-    sim.stop();
-  }
-  const int code = ctl.Wait();
-  if (fault.rule && code == 1 && command.filter.find("reg=265") != std::string::npos) {
+    args.push_back(arg == "{file}" ? files.coefficients : arg == "{bounds}" ? files.bounds : arg);
+  const Ran ran = ctl.Run(args);
+  if (ctl.sim.link().Connected()) ctl.sim.Settle(500);  // what is still on the line arrives
+  if (fault.rule && ran.code == 1 && command.filter.find("reg=265") != std::string::npos) {
     // Parameter 5 failed twice: nothing went out after its retry.
     std::vector<int> registers;
-    for (const SimJournalEntry& e : sim.journal())
-      if (e.direction == "RX") registers.push_back(RegisterOf(e));
+    for (const Request& request : RequestsOf(ctl.sim.Received())) registers.push_back(request.reg);
     EXPECT_GE(registers.size(), 2u);
     if (registers.size() >= 2) {
       EXPECT_EQ(std::vector<int>(registers.end() - 2, registers.end()),
@@ -107,30 +96,37 @@ std::string RunCtlCell(const CtlFault& fault, const CtlCommand& command, const s
           << fault.name << " x " << command.name;
     }
   }
-  std::string cell = Verdict({code, ctl.Out(), ctl.Err()}, sim.path("line"));
+  if (fault.busyPort) {
+    EXPECT_TRUE(ctl.sim.Received().empty()) << "frames on a port that never opened";
+  }
+  std::string cell = Verdict(ran);
   if (command.writes && !fault.busyPort) {
-    sim.stop();  // its memory is in its state file
-    SimProcess next({"--link", "{dir}/line", "--state", sim.statePath()});
-    cell += "; next read: " + Verdict(RunCtl(next, {"read"}), next.path("line"));
+    // The adapter's memory on a sound line, as after the converter is
+    // plugged in again.
+    SimLinkSetup sound;
+    sound.adapters = {ctl.sim.link().memory(1)};
+    ctl.sim.Restart(sound);
+    cell += "; next read: " + Verdict(ctl.Run({"read"}));
   }
   return cell;
 }
 
-TEST(Tl8ctl, FaultMatrix) {
+TEST(Tl8ctlFaultMatrix, EveryFaultAgainstEveryCommand) {
   // The files the writes take: the adapter's own values, one of them changed,
   // so that a write cut short leaves a mixed image.
-  std::string coefficients, bounds;
-  SimProcess source({"--link", "{dir}/line"});
-  const std::string saved = source.path("adapter.dat");
-  ASSERT_EQ(RunCtl(source, {"save", saved}).code, 0);
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string saved = dir.filePath("adapter.dat").toStdString();
+  ASSERT_EQ(CtlOnSim().Run({"save", saved}).code, 0);
   std::vector<std::string> lines = Lines(FileBytes(saved));
   lines[5] = "17.0000\r";  // the third coefficient
+  std::string coefficients;
   for (const std::string& line : lines)
     if (!line.empty()) coefficients += line + "\n";
-  const std::string file = source.path("changed.dat");
-  WriteFile(QString::fromStdString(file), QByteArray::fromStdString(coefficients));
-  const std::string boundsFile = source.path("tmp.dat");
-  WriteFile(QString::fromStdString(boundsFile),
+  const WriteFiles files = {dir.filePath("changed.dat").toStdString(),
+                            dir.filePath("tmp.dat").toStdString()};
+  WriteFile(QString::fromStdString(files.coefficients), QByteArray::fromStdString(coefficients));
+  WriteFile(QString::fromStdString(files.bounds),
             "1111.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
 
   // As in the windows: a parameter spoilt twice ends a read with "Сбой!" and a
@@ -190,13 +186,9 @@ TEST(Tl8ctl, FaultMatrix) {
   for (size_t i = 0; i < CtlCommands().size(); ++i) table << "---|";
   table << '\n';
   for (const CtlFault& fault : faults) {
-    // The commands of a row run side by side, each on its own simulator.
-    std::vector<std::future<std::string>> cells;
-    for (const CtlCommand& command : CtlCommands())
-      cells.push_back(std::async(std::launch::async, RunCtlCell, fault, command, file, boundsFile));
     table << "| " << fault.name << " |";
-    for (size_t c = 0; c < cells.size(); ++c) {
-      const std::string cell = cells[c].get();
+    for (size_t c = 0; c < CtlCommands().size(); ++c) {
+      const std::string cell = RunCell(fault, CtlCommands()[c], files);
       EXPECT_EQ(cell, fault.expected[c]) << fault.name << " x " << CtlCommands()[c].name;
       table << ' ' << cell << " |";
     }

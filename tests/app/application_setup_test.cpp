@@ -1,0 +1,121 @@
+// The application as the tool sets it up: its windows show its icon, Qt's
+// own texts (file dialogs, the edit boxes' context menus) are Russian, and
+// the tool's message boxes still read "&Yes", "&No" and "OK". Qt's Russian
+// translation comes from the system (Linux: qt6-translations-l10n) or from
+// translations/ beside the test program (scripts/windows.sh puts it there, as
+// in the zip).
+
+#include "app/application_setup.h"
+#include "app/tl8form.h"
+#include "app/toolwindows.h"
+#include "modbus/session.h"
+#include "serial/comport.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/scripted_boxes.h"
+#include "windows/qtboxes.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+class ApplicationSetup : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { translated = PrepareApplication(TestApp()); }
+
+  static bool translated;
+};
+
+bool ApplicationSetup::translated = false;
+
+TEST_F(ApplicationSetup, EveryWindowShowsTheToolsIcon) {
+  const QIcon icon = QApplication::windowIcon();
+  ASSERT_FALSE(icon.isNull()) << kToolIconPath.toStdString();
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(48, 48)));
+  ScriptedBoxes boxes;
+  boxes.AnswerQuestion(BoxAnswer::No);
+  TComPort port;
+  Session session(port);
+  ToolWindows windows(session, port);
+  EXPECT_EQ(windows.Tl8Form()->windowIcon().cacheKey(), icon.cacheKey());
+}
+
+TEST_F(ApplicationSetup, QtsOwnDialogsAndMenusSpeakRussian) {
+  ASSERT_TRUE(translated) << "qtbase_ru.qm was found nowhere";
+  QFileDialog dialog;
+  dialog.setOption(QFileDialog::DontUseNativeDialog);  // Qt's own, to look into
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Сохранить как"));
+  const auto* name = dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->text(), QStringLiteral("&Имя файла:"));
+  const auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  ASSERT_NE(buttons, nullptr);
+  std::vector<QString> captions;
+  for (QAbstractButton* button : buttons->buttons()) captions.push_back(button->text());
+  std::sort(captions.begin(), captions.end());
+  EXPECT_EQ(captions,
+            (std::vector<QString>{QStringLiteral("&Сохранить"), QStringLiteral("Отмена")}));
+
+  QLineEdit edit;
+  const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  std::vector<QString> items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items.push_back(action->text().section('\t', 0, 0));
+  EXPECT_NE(std::find(items.begin(), items.end(), QStringLiteral("&Отменить действие")),
+            items.end());
+  EXPECT_NE(std::find(items.begin(), items.end(), QStringLiteral("Выделить всё")), items.end());
+}
+
+// The captions of the open message box's buttons, read by a timer (the box is
+// modal meanwhile), which then presses `press`.
+std::vector<QString> ButtonsOf(const std::function<void()>& show,
+                               QMessageBox::StandardButton press) {
+  std::vector<QString> captions;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    for (QAbstractButton* button : box->buttons()) captions.push_back(button->text());
+    box->button(press)->click();
+  });
+  show();
+  std::sort(captions.begin(), captions.end());
+  return captions;
+}
+
+TEST_F(ApplicationSetup, TheToolsBoxesKeepTheirButtonCaptions) {
+  ASSERT_TRUE(translated) << "qtbase_ru.qm was found nowhere";
+  ASSERT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Да"));
+  QtBoxes qtBoxes;
+  Boxes& qt = qtBoxes;
+  BoxAnswer answer = BoxAnswer::Closed;
+  EXPECT_EQ(
+      ButtonsOf([&] { answer = qt.Question(QStringLiteral("Продолжим ?")); }, QMessageBox::Yes),
+      (std::vector<QString>{QStringLiteral("&No"), QStringLiteral("&Yes")}));
+  EXPECT_EQ(answer, BoxAnswer::Yes);
+  EXPECT_EQ(
+      ButtonsOf([&] { qt.Message(QStringLiteral("Пароль введен неверно")); }, QMessageBox::Ok),
+      std::vector<QString>{QStringLiteral("OK")});
+}
+
+}  // namespace

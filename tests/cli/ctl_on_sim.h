@@ -1,0 +1,69 @@
+#pragma once
+// tl8ctl's whole run (cli/run.h) in the test's process, on the simulated line
+// in virtual time: what a run of the program against tl8sim shows (exit code,
+// stdout, stderr, the adapters' memory and every frame they received), in
+// no wall time and whatever the machine's load.
+//
+//   tl8test::CtlOnSim ctl(tl8test::SimulatorSetup({"--address", "17"}));
+//   const tl8test::Ran ran = ctl.Run({"scan", "--from", "15"});
+//   ctl.sim.Received()              // the frames the adapters received
+//   ctl.sim.State(17)               // what adapter 17 keeps
+//
+// Each run is a fresh process's: a new session on the same line, whose
+// adapters keep their memory and their faults' counts from run to run.
+
+#include "cli/report.h"
+#include "tests/cli/ctl_output.h"
+#include "tests/support/sim_session.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class TComStopEvent;
+
+namespace tl8test {
+
+// Standard output and standard error as strings (UTF-8, as the program writes them).
+class StringConsole final : public Console {
+ public:
+  explicit StringConsole(bool errIsTerminal = false) : errIsTerminal_(errIsTerminal) {}
+  void Out(const QString& text) override { out += text.toStdString(); }
+  void Err(const QString& text) override { err += text.toStdString(); }
+  bool ErrIsTerminal() const override { return errIsTerminal_; }
+
+  std::string out;
+  std::string err;
+
+ private:
+  bool errIsTerminal_;
+};
+
+class CtlOnSim {
+ public:
+  explicit CtlOnSim(SimLinkSetup setup = {});
+
+  // One run with `args`, the program's name left out.
+  Ran Run(const std::vector<std::string>& args);
+
+  // From now on the port does not open: another program holds it.
+  void HoldPortElsewhere() { portHeld_ = true; }
+  // Standard error is a terminal for the runs from now on.
+  void ErrOnTerminal() { errOnTerminal_ = true; }
+  // Ctrl-C: signals the running run's stop event, as the program's console
+  // handler does (at a moment of virtual time: sim.clock.At).
+  void Interrupt();
+  // The port the last run opened; empty when it opened none.
+  const QString& OpenedPort() const { return openedPort_; }
+
+  SimSession sim;
+
+ private:
+  bool portHeld_ = false;
+  bool errOnTerminal_ = false;
+  TComStopEvent* stop_ = nullptr;  // the running run's
+  QString openedPort_;
+};
+
+}  // namespace tl8test
