@@ -10,16 +10,40 @@
 #include <cerrno>
 
 namespace tl8test {
+namespace {
+
+// Standard output and standard error as strings (UTF-8, as the program writes them).
+class StringConsole final : public Console {
+ public:
+  explicit StringConsole(bool errIsTerminal) : errIsTerminal_(errIsTerminal) {}
+  void Out(const QString& text) override { out += text.toStdString(); }
+  void Err(const QString& text) override { err += text.toStdString(); }
+  bool ErrIsTerminal() const override { return errIsTerminal_; }
+
+  std::string out;
+  std::string err;
+
+ private:
+  bool errIsTerminal_;
+};
+
+}  // namespace
+
+Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
+                 const PortAccess& ports, bool errOnTerminal) {
+  StringConsole console(errOnTerminal);
+  Session session(line, clock);
+  session.SetStopEvent(&stop);
+  const int code = RunTl8ctl(args, console, session, ports);
+  return {code, console.out, console.err};
+}
 
 CtlOnSim::CtlOnSim(SimLinkSetup setup) : sim(std::move(setup)) {}
 
 Ran CtlOnSim::Run(const std::vector<std::string>& args) {
   QStringList list;
   for (const std::string& arg : args) list << QString::fromStdString(arg);
-  StringConsole console(errOnTerminal_);
-  Session session(sim.link(), sim.clock);
   TComStopEvent stop;
-  session.SetStopEvent(&stop);
   stop_ = &stop;
   openedPort_.clear();
   const PortAccess ports{[this](const QString& port) {
@@ -29,9 +53,9 @@ Ran CtlOnSim::Run(const std::vector<std::string>& args) {
                          },
                          // The commands run here name their port: the system lists none.
                          [] { return std::vector<ComPortInfo>{}; }};
-  const int code = RunTl8ctl(list, console, session, ports);
+  const Ran ran = RunInProcess(list, sim.link(), sim.clock, stop, ports, errOnTerminal_);
   stop_ = nullptr;
-  return {code, console.out, console.err};
+  return ran;
 }
 
 void CtlOnSim::Interrupt() {

@@ -12,33 +12,27 @@
 // Each run is a fresh process's: a new session on the same line, whose
 // adapters keep their memory and their faults' counts from run to run.
 
-#include "cli/report.h"
 #include "tests/cli/ctl_output.h"
 #include "tests/support/sim_session.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
 
+class TComLink;
 class TComStopEvent;
+struct PortAccess;
 
 namespace tl8test {
 
-// Standard output and standard error as strings (UTF-8, as the program writes them).
-class StringConsole final : public Console {
- public:
-  explicit StringConsole(bool errIsTerminal = false) : errIsTerminal_(errIsTerminal) {}
-  void Out(const QString& text) override { out += text.toStdString(); }
-  void Err(const QString& text) override { err += text.toStdString(); }
-  bool ErrIsTerminal() const override { return errIsTerminal_; }
-
-  std::string out;
-  std::string err;
-
- private:
-  bool errIsTerminal_;
-};
+// One tl8ctl run in the test's process: a session on `line` and `clock`,
+// which `stop` stops as Ctrl-C does, reaching the ports through `ports`;
+// stderr is a terminal with `errOnTerminal`. A test with ports of its own
+// runs this; one on a single simulated line runs CtlOnSim.
+Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
+                 const PortAccess& ports, bool errOnTerminal = false);
 
 class CtlOnSim {
  public:

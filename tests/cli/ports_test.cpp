@@ -3,8 +3,7 @@
 // opens is a simulated line in virtual time. tests/cli/tl8ctl_test.cpp runs
 // both through the program itself.
 
-#include "cli/run.h"
-#include "modbus/session.h"
+#include "cli/commands.h"
 #include "tests/cli/ctl_on_sim.h"
 #include "tests/support/sim_link.h"
 #include "tests/support/sim_session.h"
@@ -18,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,16 +47,12 @@ class SimulatedPorts final : public TComLink {
   }
 
   Ran Run(const QStringList& args) {
-    StringConsole console;
-    Session session(*this, clock);
-    session.SetStopEvent(&stop);
     const PortAccess access{[this](const QString& name) { Open(name.toStdString()); },
                             [this] {
                               if (listBroken_) throw EComPort(ceRegistryError, ENOENT);
                               return listed_;
                             }};
-    const int code = RunTl8ctl(args, console, session, access);
-    return {code, console.out, console.err};
+    return RunInProcess(args, *this, clock, stop, access);
   }
 
   // The frames the named port's adapters received.
@@ -157,13 +153,21 @@ TEST(PortsCommand, ListsEachPortWithWhetherItIsBusyAndItsDescriptionOpeningNone)
   };
   EXPECT_EQ(JsonArrayOf(json.out), expected);
   EXPECT_TRUE(system.opened.empty());
+}
 
-  system.BreakList();
-  for (const QStringList& args : {QStringList{"ports"}, QStringList{"--json", "ports"}}) {
+TEST(PortsCommand, TheCommandsOnTheSystemsListFailWhenItCannotBeRead) {
+  const QStringList cases[] = {
+      {"ports"}, {"--json", "ports"}, {"scan", "--all-ports"}, {"--json", "scan", "--all-ports"}};
+  for (const QStringList& args : cases) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    SimulatedPorts system;
+    system.Add({"COM1"}, SimLinkSetup{});
+    system.BreakList();
     const Ran broken = system.Run(args);
     EXPECT_EQ(broken.code, 1);
     EXPECT_EQ(broken.out, "");
     EXPECT_EQ(broken.err, "Registry error (win error code: " + std::to_string(ENOENT) + ")\n");
+    EXPECT_TRUE(system.opened.empty());
   }
 }
 
