@@ -174,7 +174,7 @@ void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
   for (const ComPortInfo& port : ports.list()) {
     const QString name = QString::fromStdString(port.name);
     if (port.busy) {
-      report_.Error("tl8ctl: " + name + " is busy, skipped");
+      report_.Note("tl8ctl: " + name + " is busy, skipped");
       continue;
     }
     // A stop request keeps the next port closed, as it keeps the next frame off the line.
@@ -182,7 +182,7 @@ void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
     try {
       ports.open(name);
     } catch (const EComPort& failure) {
-      report_.Error("tl8ctl: " + name + " skipped: " + failure.what());
+      report_.Note("tl8ctl: " + name + " skipped: " + failure.what());
       continue;
     }
     const int address = Search(session, name + QStringLiteral(": searching address"));

@@ -27,6 +27,11 @@ void Report::Error(const QString& text) {
   console_.Err(text + '\n');
 }
 
+void Report::Note(const QString& text) {
+  EndProgress();
+  console_.Err(text + '\n');
+}
+
 void Report::Trace(const QString& line) {
   EndProgress();  // the next progress line comes back below
   console_.Err(line + '\n');

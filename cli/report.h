@@ -38,6 +38,9 @@ class Report {
   void Object(const QJsonObject& result);
   void Array(const QJsonArray& result);
   void Error(const QString& text);
+  // A remark on stderr that is no failure (a port skipped), plain text in
+  // JSON mode too.
+  void Note(const QString& text);
   // One line of the line monitor (--trace), on stderr.
   void Trace(const QString& line);
 
