@@ -6,6 +6,7 @@
 // 8N1 line, and whether each fast command printed exactly what its paced twin
 // printed. The goal: a fast 16-parameter read within 1.5 times the line time.
 
+#include "cli/commands.h"
 #include "cli/report.h"
 #include "cli/run.h"
 #include "modbus/session.h"
@@ -63,13 +64,15 @@ Run RunInProcess(const std::string& line, QStringList args) {
   TComPort port;
   Session session(port);
   const auto start = Clock::now();
-  const int code = RunTl8ctl(args, console, session, [&port](const QString& name) {
-    port.SetPort(name.toStdString());
-    port.SetEvents({});
-    port.FlowControl().SetControlDTR(dtrEnable);
-    port.FlowControl().SetControlRTS(rtsEnable);
-    port.OpenPort();
-  });
+  const PortAccess ports{[&port](const QString& name) {
+                           port.SetPort(name.toStdString());
+                           port.SetEvents({});
+                           port.FlowControl().SetControlDTR(dtrEnable);
+                           port.FlowControl().SetControlRTS(rtsEnable);
+                           port.OpenPort();
+                         },
+                         [] { return std::vector<ComPortInfo>{}; }};
+  const int code = RunTl8ctl(args, console, session, ports);
   port.ClosePort();
   return {MsSince(start), code, console.out};
 }

@@ -24,9 +24,9 @@ void ShowSteps(Report& report, const QString& what, int done, int of) {
 
 // The address search from `from` to `to`, each address polled on the
 // progress line; the address found, 0 when nobody answered.
-int SearchShowingSteps(Session& s, Report& report, int from, int to) {
+int SearchShowingSteps(Session& s, Report& report, const QString& what, int from, int to) {
   int polled = from;
-  const auto show = [&] { ShowSteps(report, QStringLiteral("searching address"), polled, to); };
+  const auto show = [&] { ShowSteps(report, what, polled, to); };
   show();
   // `between` follows an address that did not answer: the next one is polled.
   const auto next = [&] {
@@ -154,16 +154,23 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
     case Command::SetAddress:
     case Command::PassThrough:
     case Command::Inventory:
+    case Command::Ports:
       break;  // the command line says it all, and it has been checked
   }
 }
 
 CommandRun::~CommandRun() = default;
 
-void CommandRun::Run(Session& session) {
+bool CommandRun::OpensNamedPort() const {
+  return invocation_.command != Command::Ports && !invocation_.allPorts;
+}
+
+void CommandRun::Run(Session& session, const PortAccess& ports) {
   switch (invocation_.command.value()) {
     case Command::Scan:
-      return Scan(session);
+      return invocation_.allPorts ? ScanAllPorts(session, ports) : Scan(session);
+    case Command::Ports:
+      return ListPorts(ports);
     case Command::Read:
       return Read(session);
     case Command::Save:
@@ -182,12 +189,63 @@ void CommandRun::Run(Session& session) {
 }
 
 void CommandRun::Scan(Session& session) {
-  const int found = SearchShowingSteps(session, report_, invocation_.from, invocation_.to);
+  const int found = SearchShowingSteps(session, report_, QStringLiteral("searching address"),
+                                       invocation_.from, invocation_.to);
   if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
   if (report_.Json())
     report_.Object({{"address", found}});
   else
     report_.Line(QString::number(found));
+}
+
+void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
+  QJsonArray found;
+  for (const ComPortInfo& port : ports.list()) {
+    const QString name = QString::fromStdString(port.name);
+    if (port.busy) {
+      report_.Error("tl8ctl: " + name + " is busy, skipped");
+      continue;
+    }
+    // A stop request keeps the next port closed, as it keeps the next frame off the line.
+    if (session.Requests().StopRequested()) throw EStopRequested();
+    try {
+      ports.open(name);
+    } catch (const EComPort& failure) {
+      report_.Error("tl8ctl: " + name + " skipped: " + failure.what());
+      continue;
+    }
+    const int address =
+        SearchShowingSteps(session, report_, name + QStringLiteral(": searching address"),
+                           invocation_.from, invocation_.to);
+    if (!address) continue;
+    found.append(QJsonObject{{"port", name}, {"address", address}});
+    if (!report_.Json()) report_.Line(name + ' ' + QString::number(address));
+  }
+  // In JSON mode a failure is its error object alone, never after an array.
+  if (found.isEmpty()) throw EAdapterFailure(kNoAdapterOnLineText);
+  if (report_.Json()) report_.Array(found);
+}
+
+void CommandRun::ListPorts(const PortAccess& ports) {
+  const std::vector<ComPortInfo> listed = ports.list();
+  if (report_.Json()) {
+    QJsonArray array;
+    for (const ComPortInfo& port : listed)
+      array.append(QJsonObject{{"name", QString::fromStdString(port.name)},
+                               {"description", QString::fromStdString(port.description)},
+                               {"busy", port.busy}});
+    report_.Array(array);
+    return;
+  }
+  qsizetype width = 0;
+  for (const ComPortInfo& port : listed)
+    width = std::max(width, QString::fromStdString(port.name).size());
+  for (const ComPortInfo& port : listed) {
+    const QString line = QString::fromStdString(port.name).leftJustified(width) +
+                         (port.busy ? "  busy  " : "  free  ") +
+                         QString::fromStdString(port.description);
+    report_.Line(line.trimmed());
+  }
 }
 
 void CommandRun::Read(Session& session) {
@@ -289,7 +347,8 @@ void CommandRun::Inventory(Session& session) {
   int found = 0;
   QStringList failed;  // the addresses whose read failed
   for (int from = invocation_.from; from <= invocation_.to;) {
-    const int address = SearchShowingSteps(session, report_, from, invocation_.to);
+    const int address = SearchShowingSteps(session, report_, QStringLiteral("searching address"),
+                                           from, invocation_.to);
     if (!address) break;
     ++found;
     session.TalkTo(static_cast<uint8_t>(address));

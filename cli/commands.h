@@ -5,17 +5,30 @@
 
 #include "cli/options.h"
 #include "modbus/params.h"
+#include "serial/comport.h"
 
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 class FileReplacement;
 class Report;
 class Session;
+
+// How tl8ctl reaches ports: the program gives it the system's, a test its own.
+struct PortAccess {
+  // Opens the line the session talks through on the port named (--port, or
+  // each port of scan --all-ports in turn, the one before closed first);
+  // throws EComPort when the port does not open.
+  std::function<void(const QString& port)> open;
+  // The system's ports, described; throws EComPort when the list cannot be read.
+  std::function<std::vector<ComPortInfo>()> list;
+};
 
 // The adapter did not answer, or answered wrongly; the message is the tool's
 // own text.
@@ -39,12 +52,19 @@ class CommandRun {
   CommandRun(const CommandRun&) = delete;
   CommandRun& operator=(const CommandRun&) = delete;
 
-  // Runs it on a session whose port is open, talking to DeviceAddress.
-  // Throws EAdapterFailure; a stop request ends it (EStopRequested).
-  void Run(Session& session);
+  // Whether it runs on the port --port names, opened before Run.
+  bool OpensNamedPort() const;
+
+  // Runs it on a session talking to DeviceAddress, on the port --port named
+  // (opened) or on the ports it opens itself through `ports`. Throws
+  // EAdapterFailure or the port's EComPort; a stop request ends it
+  // (EStopRequested).
+  void Run(Session& session, const PortAccess& ports);
 
  private:
   void Scan(Session& session);
+  void ScanAllPorts(Session& session, const PortAccess& ports);
+  void ListPorts(const PortAccess& ports);
   void Read(Session& session);
   void Save(Session& session);
   void Write(Session& session);

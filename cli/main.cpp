@@ -40,8 +40,10 @@ class ConsoleStop {
   TComStopEvent event_;
 };
 
-// The tool's own line: 9600 8N1 with DTR and RTS raised, as the windows open it.
+// The tool's own line: 9600 8N1 with DTR and RTS raised, as the windows open
+// it; the port opened before, if any, closed first.
 void OpenPort(TComPort& com, const QString& port) {
+  com.ClosePort();
   com.SetPort(port.toStdString());
   com.SetEvents({});
   com.FlowControl().SetControlDTR(dtrEnable);
@@ -75,5 +77,7 @@ int main(int argc, char* argv[]) {
   TComPort port;
   Session session(port);
   const ConsoleStop stop(session, port);
-  return RunTl8ctl(args, console, session, [&port](const QString& name) { OpenPort(port, name); });
+  const PortAccess ports{[&port](const QString& name) { OpenPort(port, name); },
+                         [] { return EnumComPortsDescribed(); }};
+  return RunTl8ctl(args, console, session, ports);
 }

@@ -31,22 +31,25 @@ const QString kPortHelp = QStringLiteral(
 const QString kPortHelp = QStringLiteral(
     "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
     "ttyUSB0 → /dev/ttyUSB0;\n"
-    "                   a path as it stands). Default COM1. 9600 8N1, DTR and RTS raised, opened "
-    "exclusively.\n");
+    "                   a path as it stands, such as /dev/serial/by-id/usb-...). Default COM1. "
+    "9600 8N1, DTR and\n"
+    "                   RTS raised, opened exclusively.\n");
 #endif
 
 const QString kGlobalHelp =
     kPortHelp +
     QStringLiteral(
+        "                   `tl8ctl ports` lists the system's ports.\n"
         "                   A serial device server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT, "
         "?allow=MS after it\n"
         "                   setting the allowance added to every wait for an answer (else "
         "measured).\n"
         "  --address N      the adapter's address, 1..247. Default 1.\n"
         "  --json           machine-readable output on stdout: one JSON object (inventory: one per "
-        "adapter, a line each);\n"
-        "                   a failure ends it with {\"error\": \"the message\", \"exit\": N} "
-        "(the message also on stderr).\n"
+        "adapter, a line each;\n"
+        "                   ports and scan --all-ports: one array); a failure ends it with "
+        "{\"error\": \"the message\", \"exit\": N}\n"
+        "                   (the message also on stderr).\n"
         "  --trace          every frame sent and every answer collected on stderr, as the line "
         "monitor shows them.\n");
 
@@ -70,12 +73,21 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Scan,
        "scan",
        {"--from", "--to"},
-       {},
+       {"--all-ports"},
        0,
        "  scan [--from A] [--to B]     the address search of \"Настройка адреса\" (same frames, "
        "same acceptance rule,\n"
        "                               same timing); prints the address found; exit 1 when nobody "
-       "answers.\n"},
+       "answers.\n"
+       "  scan --all-ports [--from A] [--to B]\n"
+       "                               the same search on every free port of the system's list in "
+       "turn (no --port);\n"
+       "                               prints \"PORT ADDRESS\" for each port where an adapter "
+       "answered, JSON:\n"
+       "                               [{\"port\": \"ttyUSB0\", \"address\": 17}]; a busy port, "
+       "or one that does not open,\n"
+       "                               is skipped with a note on stderr; exit 1 when no adapter "
+       "answered on any port.\n"},
       {Command::Read,
        "read",
        {},
@@ -158,6 +170,18 @@ const std::vector<CommandInfo>& Commands() {
        "                               values; JSON: read's object, one per line). Exit 1 when "
        "nobody answered or a\n"
        "                               read failed (the others are still printed).\n"},
+      {Command::Ports,
+       "ports",
+       {},
+       {},
+       0,
+       "  ports                        the system's serial ports, one a line: the name to give "
+       "--port, busy or free\n"
+       "                               (another program holds it) and what the system knows of "
+       "the device. JSON:\n"
+       "                               [{\"name\": \"ttyUSB0\", \"description\": \"...\", "
+       "\"busy\": false}]; exit 1 when the list\n"
+       "                               cannot be read.\n"},
   };
   return commands;
 }
@@ -185,7 +209,7 @@ int AddressArgument(const QString& what, const QString& text) {
 // Every option that takes a value, and every command's own flag; which
 // command may have which is checked once the command is known.
 const QStringList kValueOptions = {"--port", "--address", "--from", "--to", "--code-word"};
-const QStringList kCommandFlags = {"--force", "--readdress", "--fast"};
+const QStringList kCommandFlags = {"--force", "--readdress", "--fast", "--all-ports"};
 
 }  // namespace
 
@@ -194,6 +218,7 @@ Invocation ParseArguments(const QStringList& args) {
   std::map<QString, QString> options;  // the command's own, checked once it is known
   QStringList flags;                   // likewise
   QStringList positional;
+  bool portGiven = false;
   for (int i = 0; i < args.size(); ++i) {
     QString arg = args[i];
     if (!arg.startsWith(QStringLiteral("--")) || arg == QStringLiteral("--")) {
@@ -227,6 +252,7 @@ Invocation ParseArguments(const QStringList& args) {
     if (arg == QStringLiteral("--port")) {
       if (value->isEmpty()) throw EUsage("--port needs a name");
       invocation.port = *value;
+      portGiven = true;
     } else if (arg == QStringLiteral("--address")) {
       invocation.address = AddressArgument(arg, *value);
     } else {
@@ -252,6 +278,9 @@ Invocation ParseArguments(const QStringList& args) {
   invocation.force = flags.contains(QStringLiteral("--force"));
   invocation.readdress = flags.contains(QStringLiteral("--readdress"));
   invocation.fast = flags.contains(QStringLiteral("--fast"));
+  invocation.allPorts = flags.contains(QStringLiteral("--all-ports"));
+  if (invocation.allPorts && portGiven)
+    throw EUsage(QStringLiteral("--all-ports searches every port: --port cannot name one"));
   if (positional.size() != info->arguments)
     throw EUsage(info->name + (info->arguments
                                    ? " takes " + QString::number(info->arguments) + " argument"
@@ -278,6 +307,7 @@ Invocation ParseArguments(const QStringList& args) {
       break;
     case Command::Read:
     case Command::PassThrough:
+    case Command::Ports:
       break;
   }
   return invocation;

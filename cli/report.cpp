@@ -14,8 +14,12 @@ Report::~Report() { EndProgress(); }
 
 void Report::Line(const QString& text) { console_.Out(text + '\n'); }
 
-void Report::Object(const QJsonObject& result) {
-  console_.Out(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) + '\n');
+void Report::Object(const QJsonObject& result) { WriteJson(QJsonDocument(result)); }
+
+void Report::Array(const QJsonArray& result) { WriteJson(QJsonDocument(result)); }
+
+void Report::WriteJson(const QJsonDocument& result) {
+  console_.Out(QString::fromUtf8(result.toJson(QJsonDocument::Compact)) + '\n');
 }
 
 void Report::Error(const QString& text) {

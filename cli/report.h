@@ -6,6 +6,8 @@
 // is a terminal (a script's log stays clean). Where the words go is a Console: the program's own
 // streams, or a test's strings.
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -35,7 +37,9 @@ class Report {
   void Line(const QString& text);
   // JSON mode only: the result.
   void Object(const QJsonObject& result);
-  // A message on stderr: a warning, or a line of a failure.
+  void Array(const QJsonArray& result);
+  // A message on stderr: a warning, a note (a port skipped), or a line of a
+  // failure; plain text in JSON mode too.
   void Error(const QString& text);
   // The run fails with `text` and exit code `exitCode`: the text on stderr,
   // and in JSON mode {"error": text, "exit": exitCode} on stdout.
@@ -48,6 +52,7 @@ class Report {
   void EndProgress();
 
  private:
+  void WriteJson(const QJsonDocument& result);
   QString RestErased(qsizetype width) const;
 
   bool json_;

@@ -21,10 +21,10 @@ int Fail(Report& report, const QString& text, int exitCode) {
   return exitCode;
 }
 
-// Runs the checked command on the open line; the exit code.
-int RunCommand(CommandRun& command, Report& report, Session& session) {
+// Runs the checked command; the exit code.
+int RunCommand(CommandRun& command, Report& report, Session& session, const PortAccess& ports) {
   try {
-    command.Run(session);
+    command.Run(session, ports);
   } catch (const EStopRequested&) {
     return Fail(report, QStringLiteral("tl8ctl: stopped"), kStopped);
   } catch (const EBadInput& failure) {
@@ -63,8 +63,7 @@ void RefuseMangledNames(const Invocation& invocation, const Arguments& arguments
   if (!invocation.file.isEmpty()) check(QStringLiteral("file name"), invocation.file);
 }
 
-int Run(const Invocation& invocation, Report& report, Session& session,
-        const std::function<void(const QString& port)>& openPort) {
+int Run(const Invocation& invocation, Report& report, Session& session, const PortAccess& ports) {
   std::unique_ptr<CommandRun> command;
   try {
     command = std::make_unique<CommandRun>(invocation, report);
@@ -74,7 +73,7 @@ int Run(const Invocation& invocation, Report& report, Session& session,
     return Fail(report, QString::fromStdString(failure.what()), kBadInput);
   }
   try {
-    openPort(invocation.port);
+    if (command->OpensNamedPort()) ports.open(invocation.port);
   } catch (const EComPort& failure) {
     if (session.StopRequested()) {  // the stop ended the opening (a network connection)
       report.Error(QStringLiteral("tl8ctl: stopped"));
@@ -89,15 +88,14 @@ int Run(const Invocation& invocation, Report& report, Session& session,
   if (invocation.trace)
     session.Traffic().SetListener(
         [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
-  const int code = RunCommand(*command, report, session);
+  const int code = RunCommand(*command, report, session, ports);
   session.Traffic().SetListener(nullptr);
   return code;
 }
 
 }  // namespace
 
-int RunTl8ctl(const Arguments& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort) {
+int RunTl8ctl(const Arguments& args, Console& console, Session& session, const PortAccess& ports) {
   Invocation invocation;
   try {
     invocation = ParseArguments(args.texts);
@@ -113,10 +111,10 @@ int RunTl8ctl(const Arguments& args, Console& console, Session& session,
     report.Line(HelpText(invocation.command).trimmed());
     return kSuccess;
   }
-  return Run(invocation, report, session, openPort);
+  return Run(invocation, report, session, ports);
 }
 
 int RunTl8ctl(const QStringList& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort) {
-  return RunTl8ctl(Arguments{args, {}}, console, session, openPort);
+              const PortAccess& ports) {
+  return RunTl8ctl(Arguments{args, {}}, console, session, ports);
 }

@@ -1,15 +1,17 @@
 #pragma once
 // A whole tl8ctl run as a library: the command line parsed, every input of
 // the command checked, the line opened, the command run on the session, the
-// outcome told and turned into the exit code. The program gives it the real
-// port and the process's streams; the tests a simulated line and strings.
+// outcome told and turned into the exit code. The program gives it the
+// system's ports and the process's streams; the tests their own list,
+// simulated lines and strings.
+
+#include "cli/commands.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <QByteArray>
 
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -27,11 +29,8 @@ struct Arguments {
   std::vector<std::pair<QString, QByteArray>> mangled;  // text, bytes
 };
 
-// `openPort` opens the line `session` talks through on the port named
-// (--port), only once the inputs are checked; it throws EComPort when the
-// port does not open.
-int RunTl8ctl(const Arguments& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort);
+// `ports` opens the line `session` talks through, only once the inputs are
+// checked, and lists the system's ports (see PortAccess).
+int RunTl8ctl(const Arguments& args, Console& console, Session& session, const PortAccess& ports);
 // The same for arguments that are texts already (the tests').
-int RunTl8ctl(const QStringList& args, Console& console, Session& session,
-              const std::function<void(const QString& port)>& openPort);
+int RunTl8ctl(const QStringList& args, Console& console, Session& session, const PortAccess& ports);

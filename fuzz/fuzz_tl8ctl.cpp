@@ -34,7 +34,7 @@ bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
          a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
-         a.readdress == b.readdress && a.fast == b.fast;
+         a.readdress == b.readdress && a.fast == b.fast && a.allPorts == b.allPorts;
 }
 
 QString CommandName(Command command) {
@@ -55,18 +55,23 @@ QString CommandName(Command command) {
       return "passthrough";
     case Command::Inventory:
       return "inventory";
+    case Command::Ports:
+      return "ports";
   }
   return {};
 }
 
 // The invocation as a command line of its own, every option in its "=" form.
 QStringList CommandLineOf(const Invocation& v) {
-  QStringList args = {"--port=" + v.port, "--address=" + QString::number(v.address)};
+  QStringList args = {"--address=" + QString::number(v.address)};
+  if (!v.allPorts) args << "--port=" + v.port;  // --all-ports names no port
   if (v.json) args << "--json";
   args << CommandName(*v.command);
   if (v.fast) args << "--fast";
   switch (*v.command) {
     case Command::Scan:
+      if (v.allPorts) args << "--all-ports";
+      [[fallthrough]];
     case Command::Inventory:
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
@@ -85,6 +90,7 @@ QStringList CommandLineOf(const Invocation& v) {
       break;
     case Command::Read:
     case Command::PassThrough:
+    case Command::Ports:
       break;
   }
   return args;

@@ -70,7 +70,7 @@ class ModbusRequests {
   // The event that ends ReadDataModbus's waits early and, once signalled,
   // keeps every further frame off the line; may be null.
   void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
-  // Whether that event is signalled.
+  // Whether that event has been signalled: nothing more goes out.
   bool StopRequested() const;
 
   // The writes set ResponseStatus: accepted only for the echo of the

@@ -2,6 +2,11 @@
 
 #include "ui/boxes.h"
 
+#include <QAbstractItemView>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
 namespace {
 
 TPortLister& PortLister() {
@@ -9,7 +14,31 @@ TPortLister& PortLister() {
   return lister;
 }
 
-std::vector<std::string> ListPorts() { return PortLister() ? PortLister()() : EnumComPorts(); }
+std::vector<ComPortInfo> ListPortsDescribed() {
+  return PortLister() ? PortLister()() : EnumComPortsDescribed();
+}
+
+// The bare names: what the list holds, read without finding out who holds
+// which port (on Windows that means opening it).
+std::vector<std::string> ListPortNames() {
+  if (!PortLister()) return EnumComPorts();
+  std::vector<std::string> names;
+  for (const ComPortInfo& port : PortLister()()) names.push_back(port.name);
+  return names;
+}
+
+// Draws a list's items as their ShownTextRole says, where they have one.
+class ShownTextDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QVariant shown = index.data(TComComboBox::ShownTextRole);
+    if (shown.isValid()) option->text = shown.toString();
+  }
+};
 
 // What a list offers, how it reads the port's current value as text, and how
 // a chosen text goes back into the port.
@@ -26,7 +55,7 @@ const PropertyBinding& BindingOf(TComProperty property) {
        [](const TCustomComPort&) { return std::string(); },
        [](TCustomComPort&, const std::string&) {}},
       // cpPort
-      {ListPorts, [](const TCustomComPort& port) { return port.Port(); },
+      {ListPortNames, [](const TCustomComPort& port) { return port.Port(); },
        [](TCustomComPort& port, const std::string& text) { port.SetPort(text); }},
       // cpBaudRate
       {[] { return BaudRateTexts(); },
@@ -87,7 +116,10 @@ void TComComboBox::SetComProperty(TComProperty value) {
   RefreshFromPort();
 }
 
-QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
+QString TComComboBox::Text() const {
+  if (isEditable()) return currentText().trimmed();
+  return currentIndex() < 0 ? QString() : currentText();
+}
 
 void TComComboBox::RefreshFromPort() {
   if (!ComPort_) return;
@@ -111,4 +143,28 @@ int TComComboBox::AddPortName(const QString& name) {
   while (index < count() && itemText(index).compare(name, Qt::CaseInsensitive) < 0) ++index;
   insertItem(index, name);
   return index;
+}
+
+void TComComboBox::ShowPortDetails() {
+  const std::vector<ComPortInfo> ports = ListPortsDescribed();
+  const bool ownOpen = ComPort_ && ComPort_->Connected();
+  const QString own = ComPort_ ? QString::fromStdString(ComPort_->Port()) : QString();
+  for (int i = 0; i < count(); ++i) {
+    QString shown = itemText(i);
+    const auto port = std::find_if(ports.begin(), ports.end(), [&shown](const ComPortInfo& p) {
+      return QString::fromStdString(p.name) == shown;
+    });
+    if (port != ports.end()) {
+      const bool ours = ownOpen && shown.compare(own, Qt::CaseInsensitive) == 0;
+      if (port->busy && !ours) shown += QStringLiteral(" (занят)");
+      if (!port->description.empty())
+        shown += QStringLiteral(" — ") + QString::fromStdString(port->description);
+    }
+    setItemData(i, shown, ShownTextRole);
+    setItemData(i, shown, Qt::ToolTipRole);
+  }
+  if (!dynamic_cast<ShownTextDelegate*>(itemDelegate()))
+    setItemDelegate(new ShownTextDelegate(this));
+  // The drop-down is as wide as its longest line, however narrow the field.
+  view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
 }

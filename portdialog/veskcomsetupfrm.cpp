@@ -52,6 +52,12 @@ TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
   StopBitsCombo = AddRow(*grid, Label4, QStringLiteral("Стоповые биты:"), cpStopBits);
   Combo5 = AddRow(*grid, Label5, QStringLiteral("Чётность:"), cpParity);
   Combo6 = AddRow(*grid, Label6, QStringLiteral("Контроль передачи:"), cpFlowControl);
+  // The port may be typed too: a stable name (/dev/serial/by-id/...) or a
+  // network address (tcp://HOST:PORT, rfc2217://HOST:PORT). What is typed
+  // becomes the port as a picked name does; it is never added to the list.
+  Combo1->setEditable(true);
+  Combo1->setInsertPolicy(QComboBox::NoInsert);
+  Combo1->setMinimumContentsLength(24);
   // Only the port can be chosen; the line settings are shown for reference.
   for (TComComboBox* shownOnly : {SpeedCombo, Combo3, StopBitsCombo, Combo5})
     shownOnly->setEnabled(false);
@@ -119,6 +125,9 @@ void TVeskComSetupFrm::ExecutePortSetup(TCustomComPort& port,
                                         const std::function<void()>& openComport) {
   for (TComComboBox* combo : Combos()) combo->SetComPort(&port);
   for (TComComboBox* combo : Combos()) combo->RefreshFromPort();
+  // Only now, as the list is about to be shown: on Windows finding out who
+  // holds a port means opening it.
+  Combo1->ShowPortDetails();
   ShowChoiceTexts(kRussianParity, kRussianFlowControl);
   move(QCursor::pos() + QPoint(15, 15));
   const int result = boxes().Exec(*this);

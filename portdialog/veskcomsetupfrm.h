@@ -1,6 +1,7 @@
 #pragma once
-// The port-settings dialog: the user picks the serial port; the line settings
-// are shown greyed out. "OK" copies the choice into the port, saves all of the
+// The port-settings dialog: the user picks the serial port from the system's
+// list (each shown with its description and a busy mark) or types its name;
+// the line settings are shown greyed out. "OK" copies the choice into the port, saves all of the
 // port's settings and has the caller open the port. Build a fresh dialog for
 // each use, so the port list is read again.
 
@@ -24,12 +25,14 @@ class TVeskComSetupFrm : public QDialog {
   Q_OBJECT
 
  public:
-  // Lists the system's ports: raises "Registry error" when the list cannot be read.
+  // Lists the system's ports by name: raises "Registry error" when the list
+  // cannot be read.
   explicit TVeskComSetupFrm(QWidget* parent = nullptr);
 
-  // Runs the dialog for `port`. After "OK" the port holds the chosen settings,
-  // they are saved, and `openComport` is called to open the port if it is
-  // closed. Failures of the port escape as EComPort.
+  // Runs the dialog for `port`, its ports shown with their descriptions and
+  // busy marks. After "OK" the port holds the chosen settings, they are
+  // saved, and `openComport` is called to open the port if it is closed.
+  // Failures of the port escape as EComPort.
   void ExecutePortSetup(TCustomComPort& port, const std::function<void()>& openComport);
 
   // Copies the six list texts into the port within one settings bracket,
@@ -38,7 +41,7 @@ class TVeskComSetupFrm : public QDialog {
 
   QGroupBox* GroupBox1;
   QLabel* Label1;
-  TComComboBox* Combo1;  // port
+  TComComboBox* Combo1;  // port: a list that takes typing
   QLabel* Label2;
   TComComboBox* SpeedCombo;
   QLabel* Label3;

@@ -46,6 +46,9 @@ click 43 8; click 88 29                      # Настройки -> Настр�
 shot '^Настройка порта$' port-settings.png
 read -r x y w h < <(xdotool getwindowgeometry --shell "$(window '^Настройка порта$')" |
                     awk -F= '{v[$1]=$2} END {print v["X"], v["Y"], v["WIDTH"], v["HEIGHT"]}')
+click $((x + w - 34)) $((y + 48))            # the port list, each port with what is known of it
+screen 250x60+$((x + 150))+$((y + 35)) port-list.png
+xdotool key Escape
 click $((x + w - 52)) $((y + h - 23))        # "Отмена"
 
 click 138 8; click 160 29                    # Режим работы -> Изм.границ пар-ров

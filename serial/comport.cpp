@@ -513,6 +513,12 @@ std::vector<std::string> EnumComPorts() {
   return ports;
 }
 
+std::vector<ComPortInfo> EnumComPortsDescribed() {
+  std::vector<ComPortInfo> ports;
+  if (int error = comdev::DescribeSystemPorts(ports)) throw EComPort(ceRegistryError, error);
+  return ports;
+}
+
 namespace comdev {
 
 void SortPortNames(std::vector<std::string>& ports) {
@@ -521,6 +527,16 @@ void SortPortNames(std::vector<std::string>& ports) {
         a.begin(), a.end(), b.begin(), b.end(),
         [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
   });
+}
+
+std::string JoinDescription(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) {
+    if (part.empty()) continue;
+    if (!joined.empty()) joined += ", ";
+    joined += part;
+  }
+  return joined;
 }
 
 }  // namespace comdev

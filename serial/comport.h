@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum TBaudRate {
@@ -328,3 +329,21 @@ int BaudRateBits(TBaudRate value);
 // The system's serial ports as a user types them (ttyUSB0, COM1), sorted
 // without regard to letter case. Failure raises "Registry error".
 std::vector<std::string> EnumComPorts();
+
+// A port as the port list shows it: what a user picks is the name alone.
+struct ComPortInfo {
+  ComPortInfo(std::string portName, std::string text = {}, bool held = false)
+      : name(std::move(portName)), description(std::move(text)), busy(held) {}
+
+  std::string name;         // as EnumComPorts lists it, and as the port's setting holds it
+  std::string description;  // what the system knows of the device; empty when nothing
+  bool busy = false;        // another program holds it
+
+  bool operator==(const ComPortInfo&) const = default;
+};
+
+// The ports of EnumComPorts, in its order, each with what the system knows of
+// it. Finding out writes nothing to any port and leaves its modem lines alone
+// where the system allows (see comdev::DescribeSystemPorts). Failure raises
+// "Registry error".
+std::vector<ComPortInfo> EnumComPortsDescribed();

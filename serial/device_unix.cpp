@@ -372,6 +372,12 @@ int TakeLockFile(const std::string& dir, const std::vector<std::string>& names,
   return EBUSY;
 }
 
+bool LockFileHoldsPort(const std::string& dir, const std::vector<std::string>& names) {
+  return std::any_of(names.begin(), names.end(), [&dir](const std::string& name) {
+    return SettledVerdict(LockPath(dir, name), false) == Verdict::kBusy;
+  });
+}
+
 void ReleaseLockFile(const std::string& path) {
   if (path.empty()) return;
   // Only while it is still ours: a stale-lock remover of another program may have replaced it.

@@ -6,7 +6,7 @@
 //   obligation             file             declared
 //   port device            device_*         comdev::OpenDevice .. comdev::WaitForEvent
 //   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
-//   system port list       port_list_*      comdev::ListSystemPorts
+//   system port list       port_list_*      comdev::ListSystemPorts, comdev::DescribeSystemPorts
 //   settings store         settings_store_* comdev::WriteSettings
 //   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
 //   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
@@ -136,9 +136,24 @@ int WaitSocket(Socket& socket, SocketWait what, const TComStopEvent* stop, int t
 // The system's serial ports as a user types them, sorted with SortPortNames.
 int ListSystemPorts(std::vector<std::string>& ports);
 
+// The ports of ListSystemPorts, in its order, each with its description and
+// whether another program holds it. No port is written to or has its settings
+// changed. Linux opens no port to find out (an open raises DTR): it judges the
+// lock files as an opener does (removing none), the flocks of /proc/locks and
+// the processes' open files. Windows has no other documented way than opening
+// the port: a refused open (ERROR_ACCESS_DENIED) is a busy port, and a port
+// that opens is closed at once, which some drivers answer by raising and
+// dropping DTR and RTS for that moment.
+int DescribeSystemPorts(std::vector<ComPortInfo>& ports);
+
 // Puts port names in the order the port list shows them: without regard to
 // letter case, so COM10 comes before COM2. Portable; the lists share it.
 void SortPortNames(std::vector<std::string>& ports);
+
+// A port's description from what the system knows of it, part by part:
+// the known parts joined with ", ", empty ones left out. Portable; the lists
+// share it.
+std::string JoinDescription(const std::vector<std::string>& parts);
 
 // --- Settings store -------------------------------------------------------------
 

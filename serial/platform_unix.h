@@ -22,6 +22,23 @@ std::string DevicePath(const std::string& port, const std::string& devDir);
 int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
                 std::vector<std::string>& ports);
 
+// Where the Linux port list looks: the system's own places, or a test's.
+struct SystemRoots {
+  std::string ttyClassDir = "/sys/class/tty";
+  std::string devDir = "/dev";
+  std::string procDir = "/proc";
+  std::string lockDir;  // the UUCP lock files' (LockDirectory()); empty: none are looked at
+};
+
+// The ports of ListPortsIn, each described as DescribeSystemPorts describes
+// it: a COMn link by the device it leads to, a USB converter by its maker,
+// product, serial number, vendor and product ids, a UART of the serial core
+// by its type and I/O port, each by its names under devDir/serial/by-id.
+// Busy: a lock file holds it, a lock of procDir/locks is on its device, or
+// a process has it open (one that holds a pseudo-terminal's master, the
+// line's other end, does not count for its slave). Returns 0 or errno.
+int DescribePortsIn(const SystemRoots& roots, std::vector<ComPortInfo>& ports);
+
 // UUCP lock files, the lock other serial programs honour even when they take
 // no flock. Each program names the file after the device as it knows it: by
 // the name it was given or by the device a link leads to, as a base name
@@ -48,6 +65,10 @@ std::string LockDirectory();
 // may not be removed (then `taken` stays empty and the device's own locks are
 // all there is); `taken` is the file made.
 int TakeLockFile(const std::string& dir, const std::vector<std::string>& names, std::string& taken);
+// Whether a lock file dir/LCK..<name> holds the port under any of `names`,
+// judged as TakeLockFile judges them (this process's own locks included);
+// nothing is removed or made.
+bool LockFileHoldsPort(const std::string& dir, const std::vector<std::string>& names);
 // Removes a lock file made by TakeLockFile, if it still names this process.
 void ReleaseLockFile(const std::string& path);
 // For tests: runs between judging a lock file stale and removing it.

@@ -246,6 +246,8 @@ def file_seeds():
         write("fuzz_number_text", name, p.data())
     commands = {
         "scan": b"--port\n/dev/ttyUSB0\nscan\n--from\n1\n--to=20",
+        "scan-all-ports": b"--json\nscan\n--all-ports\n--to=5",
+        "ports": b"ports\n--json",
         "read-json": b"--json\n--address=17\nread",
         "inventory-fast": b"--json\ninventory\n--from=3\n--to\n40\n--fast",
         "help": b"--help\nwrite",

@@ -30,7 +30,7 @@ TEST(Accessibility, EveryInputFieldIsNamedAndNamesDoNotRepeatWithinAWindow) {
   TComPort port;
   Session session{port};
   ToolWindows windows(session, port);
-  SetPortLister([] { return std::vector<std::string>{"ttyS0", "ttyUSB0"}; });
+  SetPortLister([] { return std::vector<ComPortInfo>{{"ttyS0"}, {"ttyUSB0"}}; });
   TVeskComSetupFrm portDialog;
   SetPortLister({});
 

@@ -29,23 +29,33 @@ class StringConsole final : public Console {
 
 }  // namespace
 
+Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
+                 const PortAccess& ports, bool errOnTerminal) {
+  StringConsole console(errOnTerminal);
+  Session session(line, clock);
+  session.SetStopEvent(&stop);
+  const int code = RunTl8ctl(args, console, session, ports);
+  return {code, console.out, console.err};
+}
+
 CtlOnSim::CtlOnSim(SimLinkSetup setup) : sim(std::move(setup)) {}
 
 Ran CtlOnSim::Run(const std::vector<std::string>& args) {
   QStringList list;
   for (const std::string& arg : args) list << QString::fromStdString(arg);
-  StringConsole console(errOnTerminal_);
-  Session session(sim.link(), sim.clock);
   TComStopEvent stop;
-  session.SetStopEvent(&stop);
   stop_ = &stop;
   openedPort_.clear();
-  const int code = RunTl8ctl(list, console, session, [this](const QString& port) {
-    if (portHeld_) throw EComPort(ceOpenFailed, EBUSY);  // as the port's open reports it
-    openedPort_ = port;
-  });
+  const PortAccess ports{[this](const QString& port) {
+                           // as the port's open reports it
+                           if (portHeld_) throw EComPort(ceOpenFailed, EBUSY);
+                           openedPort_ = port;
+                         },
+                         // The commands run here name their port: the system lists none.
+                         [] { return std::vector<ComPortInfo>{}; }};
+  const Ran ran = RunInProcess(list, sim.link(), sim.clock, stop, ports, errOnTerminal_);
   stop_ = nullptr;
-  return {code, console.out, console.err};
+  return ran;
 }
 
 void CtlOnSim::Interrupt() {

@@ -16,13 +16,23 @@
 #include "tests/support/sim_session.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
 
+class TComLink;
 class TComStopEvent;
+struct PortAccess;
 
 namespace tl8test {
+
+// One tl8ctl run in the test's process: a session on `line` and `clock`,
+// which `stop` stops as Ctrl-C does, reaching the ports through `ports`;
+// stderr is a terminal with `errOnTerminal`. A test with ports of its own
+// runs this; one on a single simulated line runs CtlOnSim.
+Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
+                 const PortAccess& ports, bool errOnTerminal = false);
 
 class CtlOnSim {
  public:

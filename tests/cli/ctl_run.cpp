@@ -25,9 +25,11 @@ std::string BinDir() {
 
 }  // namespace
 
-Ctl::Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath)
+Ctl::Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath,
+         const std::vector<std::string>& launcher)
     : out_(dir + "/ctl.out"), err_(errPath.empty() ? dir + "/ctl.err" : errPath) {
   args.insert(args.begin(), BinDir() + "/tl8ctl");
+  args.insert(args.begin(), launcher.begin(), launcher.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -38,7 +40,7 @@ Ctl::Ctl(const std::string& dir, std::vector<std::string> args, const std::strin
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  if (posix_spawnp(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&files);
 }
 

@@ -16,8 +16,10 @@ namespace tl8test {
 // One tl8ctl run, started in the background; its output goes to files.
 class Ctl {
  public:
-  // stderr goes to `errPath`, a file in `dir` unless given.
-  Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath = "");
+  // stderr goes to `errPath`, a file in `dir` unless given. With a
+  // `launcher`, that command runs with tl8ctl and its arguments after its own.
+  Ctl(const std::string& dir, std::vector<std::string> args, const std::string& errPath = "",
+      const std::vector<std::string>& launcher = {});
   ~Ctl();
   Ctl(const Ctl&) = delete;
   Ctl& operator=(const Ctl&) = delete;

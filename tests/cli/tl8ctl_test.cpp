@@ -6,6 +6,7 @@
 // the commands and the fault matrix run in the test's process on the
 // simulated line (commands_test.cpp, matrix_test.cpp).
 
+#include "serial/comport.h"
 #include "serial/netline.h"
 #include "serial/platform_unix.h"
 #include "tests/cli/ctl_run.h"
@@ -17,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -29,6 +31,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -255,6 +258,58 @@ TEST(Tl8ctl, AProgressLineShowsWhenStderrIsATerminal) {
   EXPECT_NE(shown.find("\rsearching address 3/3\x1b[K"), std::string::npos) << shown;
   EXPECT_TRUE(shown.ends_with("\r\x1b[K"));  // gone before the result
   EXPECT_EQ(ctl.Out(), "3\n");
+}
+
+// The program lists this machine's ports: the tool's names, in its order,
+// each with its description and whether another program holds it.
+TEST(Tl8ctl, PortsListsThisMachinesPortsByTheToolsNames) {
+  const QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  Ctl ctl(dir.path().toStdString(), {"--json", "ports"});
+  ASSERT_EQ(ctl.Wait(), 0) << ctl.Err();
+  EXPECT_EQ(ctl.Err(), "");
+  const QJsonDocument listed = QJsonDocument::fromJson(QByteArray::fromStdString(ctl.Out()));
+  ASSERT_TRUE(listed.isArray()) << ctl.Out();
+  std::vector<std::string> names;
+  for (const QJsonValue& port : listed.array()) {
+    names.push_back(port["name"].toString().toStdString());
+    EXPECT_TRUE(port["description"].isString() && port["busy"].isBool()) << ctl.Out();
+  }
+  EXPECT_EQ(names, EnumComPorts());
+}
+
+// scan --all-ports as a user runs it, in a mount namespace of its own whose
+// /dev holds only /dev/pts and the links COM1..COM3 to two simulators and a
+// silent line: the machine's own ports, listed from sysfs, are not there to
+// be opened, and are skipped with a note.
+TEST(Tl8ctl, ScanAllPortsFindsTheAdaptersOnTwoOfThreePorts) {
+  if (geteuid() != 0) GTEST_SKIP() << "a private /dev needs root";
+  SimProcess first({"--address", "17"});
+  SimProcess second({"--address", "5"});
+  const PtyPair silent;
+  const std::string privateDev = R"(set -e
+keep=$1/pts
+mkdir "$keep"
+mount --rbind /dev/pts "$keep"
+mount -t tmpfs -o mode=755 tmpfs /dev
+mkdir /dev/pts
+mount --move "$keep" /dev/pts
+ln -s "$2" /dev/COM1
+ln -s "$3" /dev/COM2
+ln -s "$4" /dev/COM3
+shift 4
+exec "$@")";
+  Ctl ctl(first.dir(), {"scan", "--all-ports", "--to", "20"}, "",
+          {"unshare", "--mount", "--propagation", "private", "sh", "-c", privateDev, "sh",
+           first.dir(), first.port(), second.port(), silent.SlavePath()});
+  ASSERT_EQ(ctl.Wait(), 0) << ctl.Err();
+  EXPECT_EQ(ctl.Out(), "COM1 17\nCOM2 5\n");
+  const std::regex skipped(
+      R"(tl8ctl: \S+ (is busy, skipped|skipped: Unable to open com port \(win error code: \d+\)))");
+  for (const std::string& note : Lines(ctl.Err()))
+    EXPECT_TRUE(note.empty() || std::regex_match(note, skipped)) << note;
+  EXPECT_EQ(Requests(first), 17);
+  EXPECT_EQ(Requests(second), 5);
 }
 
 TEST(Tl8ctl, HelpDescribesTheCommands) {

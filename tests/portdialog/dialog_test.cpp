@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCursor>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 
@@ -25,6 +27,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+
+#include <unistd.h>
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -73,7 +77,7 @@ class PortDialog : public ::testing::Test {
     fs::create_directories(configDir);
     setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
 
-    listed = {lineA.SlavePath(), lineB.SlavePath()};
+    listed = {{lineA.SlavePath()}, {lineB.SlavePath()}};
     SetPortLister([this] { return listed; });
     // The tool's port: DTR and RTS on, no background events.
     port.FlowControl().SetControlDTR(dtrEnable);
@@ -119,7 +123,7 @@ class PortDialog : public ::testing::Test {
 
   fs::path configDir;
   PtyPair lineA, lineB;
-  std::vector<std::string> listed;
+  std::vector<ComPortInfo> listed;
   TComPort port;
   ScriptedBoxes boxes;
   int openCalls = 0;
@@ -241,7 +245,7 @@ TEST_F(PortDialog, APortThatCannotBeOpenedReportsItsErrorAndEndsTheBracket) {
   holder.SetPort(lineB.SlavePath());
   holder.OpenPort();
   const std::string vanished = (configDir / "vanished-port").string();
-  listed.push_back(vanished);
+  listed.push_back({vanished});
   const std::pair<std::string, int> cases[] = {
       {lineB.SlavePath(), EBUSY}, {vanished, ENOENT}};  // EBUSY: the holder's lock file
 
@@ -375,8 +379,8 @@ TEST_F(PortDialog, AppearsFifteenPixelsRightOfAndBelowTheMousePointer) {
 }
 
 TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
-  const std::vector<std::string> lists[] = {{lineB.SlavePath()}, {}};
-  for (const std::vector<std::string>& systemList : lists) {
+  const std::vector<ComPortInfo> lists[] = {{{lineB.SlavePath()}}, {}};
+  for (const std::vector<ComPortInfo>& systemList : lists) {
     SCOPED_TRACE(systemList.size());
     listed = systemList;
     RunDialog([&](TVeskComSetupFrm& dialog) {
@@ -391,8 +395,98 @@ TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
   }
 }
 
+// The list shows what the system knows of each port and which ones another
+// program holds; its items, and what is picked, handed to the port and saved,
+// stay the bare names. The tool's own open port is not busy to it. A dialog
+// only built (as one is at start-up) finds out nothing of the ports: on
+// Windows that means opening them.
+TEST_F(PortDialog, ShowsEachPortWithItsDescriptionAndBusyMarkButHandsOnTheBareName) {
+  port.OpenPort();
+  const QString a = QString::fromStdString(lineA.SlavePath());
+  const QString b = QString::fromStdString(lineB.SlavePath());
+  const std::string usb =
+      "FTDI FT232R USB UART, s/n A10K3B2C, USB 0403:6001, "
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3B2C-if00-port0";
+  listed = {
+      {"COM3", "", true}, {lineA.SlavePath(), "→ /dev/pts/7", true}, {lineB.SlavePath(), usb}};
+  const std::pair<QString, QString> expected[] = {
+      // the item's text, what the list shows
+      {"COM3", "COM3 (занят)"},
+      {a, a + " — → /dev/pts/7"},
+      {b, b + " — " + QString::fromStdString(usb)},
+  };
+  {
+    const TVeskComSetupFrm built;
+    ASSERT_EQ(built.Combo1->count(), 3);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_FALSE(built.Combo1->itemData(i, TComComboBox::ShownTextRole).isValid());
+  }
+  RunDialog([&](TVeskComSetupFrm& dialog) {
+    TComComboBox& combo = *dialog.Combo1;
+    ASSERT_EQ(combo.count(), 3);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(combo.itemText(i), expected[i].first);
+      EXPECT_EQ(combo.itemData(i, TComComboBox::ShownTextRole).toString(), expected[i].second);
+      EXPECT_EQ(combo.itemData(i, Qt::ToolTipRole).toString(), expected[i].second);
+    }
+    EXPECT_EQ(combo.Text(), a);
+    // The drop-down draws the shown lines, and is wide enough for the longest.
+    combo.showPopup();
+    EXPECT_GE(combo.view()->width(),
+              combo.view()->fontMetrics().horizontalAdvance(expected[2].second));
+    combo.hidePopup();
+    Pick(dialog, lineB.SlavePath());
+    ClickOk(dialog);
+  });
+  EXPECT_EQ(port.Port(), lineB.SlavePath());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(SavedValues()["Port"], b);
+}
+
+// A name typed into the port field becomes the port on OK as a picked one
+// does, without joining the list: a stable name (a link to the device, as
+// under /dev/serial/by-id/), locked under the device it leads to, or a
+// network address.
+TEST_F(PortDialog, ATypedPortNameBecomesThePortOnOk) {
+  const fs::path stableName = configDir / "usb-FTDI_FT232R_USB_UART_A10K3B2C-if00-port0";
+  fs::create_symlink(lineB.SlavePath(), stableName);
+  // The lock file is made where this user may write one.
+  const std::string lockDir = comdev::LockDirectory();
+  const bool locking = !lockDir.empty() && access(lockDir.c_str(), W_OK) == 0;
+  const fs::path lockFile =
+      fs::path(lockDir) / ("LCK..pts_" + fs::path(lineB.SlavePath()).filename().string());
+  const struct {
+    QString typed;
+    std::string port;
+    bool opens;
+  } cases[] = {
+      {" " + QString::fromStdString(stableName.string()) + " ", stableName.string(), true},
+      {"tcp://127.0.0.1:1", "tcp://127.0.0.1:1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.port);
+    port.ClosePort();
+    RunDialog([&](TVeskComSetupFrm& dialog) {
+      QLineEdit* field = dialog.Combo1->lineEdit();
+      ASSERT_NE(field, nullptr);
+      const int listed = dialog.Combo1->count();
+      field->clear();
+      field->insert(c.typed);
+      PressKey(*dialog.Combo1, Qt::Key_Return);
+      EXPECT_EQ(dialog.result(), QDialog::Accepted);
+      EXPECT_EQ(dialog.Combo1->count(), listed);
+    });
+    EXPECT_EQ(port.Port(), c.port);
+    EXPECT_EQ(SavedValues()["Port"], QString::fromStdString(c.port));
+    EXPECT_EQ(port.Connected(), c.opens);
+    if (c.opens) {
+      EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
+    }
+  }
+}
+
 TEST_F(PortDialog, AListingFailureStopsTheDialogBeingBuilt) {
-  SetPortLister([]() -> std::vector<std::string> { throw EComPort(ceRegistryError, ENOENT); });
+  SetPortLister([]() -> std::vector<ComPortInfo> { throw EComPort(ceRegistryError, ENOENT); });
   RunHandler([] { TVeskComSetupFrm dialog; });
   EXPECT_EQ(boxes.Texts(), std::vector<QString>{
                                QStringLiteral("Registry error (win error code: %1)").arg(ENOENT)});
@@ -400,7 +494,7 @@ TEST_F(PortDialog, AListingFailureStopsTheDialogBeingBuilt) {
 
 TEST(ComComboBox, SelectsThePortsValueIgnoringCase) {
   TestApp();
-  SetPortLister([] { return std::vector<std::string>{"/dev/ttyX1", "/DEV/TTYX2"}; });
+  SetPortLister([] { return std::vector<ComPortInfo>{{"/dev/ttyX1"}, {"/DEV/TTYX2"}}; });
   TComPort port;
   port.SetPort("/dev/ttyx2");
   port.SetBaudRate(br115200);

@@ -52,9 +52,13 @@ class WinReplug : public ::testing::Test {
       if (box.kind == ShownBox::Question) port.SetPort(ReplugPort());
     });
     boxes.AnswerQuestion(BoxAnswer::Yes);
+    // The port dialog lists the simulator's port alone: finding out who holds
+    // a port opens it on Windows, and Wine's other ports may be the host's own.
+    SetPortLister([] { return std::vector<ComPortInfo>{{ReplugPort()}}; });
     windows = std::make_unique<ToolWindows>(session, port);
   }
   void TearDown() override {
+    SetPortLister({});
     windows.reset();
     if (!previousDir.isEmpty()) QDir::setCurrent(previousDir);
   }
