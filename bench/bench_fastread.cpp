@@ -64,14 +64,9 @@ Run RunInProcess(const std::string& line, QStringList args) {
   TComPort port;
   Session session(port);
   const auto start = Clock::now();
-  const PortAccess ports{[&port](const QString& name) {
-                           port.SetPort(name.toStdString());
-                           port.SetEvents({});
-                           port.FlowControl().SetControlDTR(dtrEnable);
-                           port.FlowControl().SetControlRTS(rtsEnable);
-                           port.OpenPort();
-                         },
-                         [] { return std::vector<ComPortInfo>{}; }};
+  const PortAccess ports{
+      [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },
+      [] { return std::vector<ComPortInfo>{}; }};
   const int code = RunTl8ctl(args, console, session, ports);
   port.ClosePort();
   return {MsSince(start), code, console.out};

@@ -40,17 +40,6 @@ class ConsoleStop {
   TComStopEvent event_;
 };
 
-// The tool's own line: 9600 8N1 with DTR and RTS raised, as the windows open
-// it; the port opened before, if any, closed first.
-void OpenPort(TComPort& com, const QString& port) {
-  com.ClosePort();
-  com.SetPort(port.toStdString());
-  com.SetEvents({});
-  com.FlowControl().SetControlDTR(dtrEnable);
-  com.FlowControl().SetControlRTS(rtsEnable);
-  com.OpenPort();
-}
-
 // The arguments as the system passed them.
 Arguments ReadArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]) {
   Arguments arguments;
@@ -77,7 +66,8 @@ int main(int argc, char* argv[]) {
   TComPort port;
   Session session(port);
   const ConsoleStop stop(session, port);
-  const PortAccess ports{[&port](const QString& name) { OpenPort(port, name); },
-                         [] { return EnumComPortsDescribed(); }};
+  const PortAccess ports{
+      [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },
+      [] { return EnumComPortsDescribed(); }};
   return RunTl8ctl(args, console, session, ports);
 }

@@ -470,6 +470,15 @@ int BaudRateBits(TBaudRate value) {
   return kBits[value];
 }
 
+void OpenAdapterLine(TComPort& port, const std::string& name) {
+  port.ClosePort();
+  port.SetPort(name);
+  port.SetEvents({});
+  port.FlowControl().SetControlDTR(dtrEnable);
+  port.FlowControl().SetControlRTS(rtsEnable);
+  port.OpenPort();
+}
+
 std::string BaudRateToStr(TBaudRate value) { return BaudRateTexts()[value]; }
 TBaudRate StrToBaudRate(const std::string& text) { return FromText(BaudRateTexts(), text, br9600); }
 std::string DataBitsToStr(TDataBits value) { return DataBitsTexts()[value]; }

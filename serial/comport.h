@@ -289,6 +289,11 @@ class TComPort : public TCustomComPort {
   using TCustomComPort::TCustomComPort;
 };
 
+// Opens `port` on the adapter's own line, as tl8ctl opens it: the
+// component's 9600 8N1 with DTR and RTS raised, no event watched; a port
+// opened before is closed first. Throws EComPort when it does not open.
+void OpenAdapterLine(TComPort& port, const std::string& name);
+
 // Texts of the settings, as the port dialog and the saved settings use them.
 // Text to value ignores letter case; an unknown text gives the fallback
 // (br9600, dbEight, sbOneStopBit, prNone, fcCustom, dtrDisable, rtsDisable,

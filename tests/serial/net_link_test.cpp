@@ -35,19 +35,10 @@ const std::string kRequest = Bytes({0x01, 0x03, 0x01, 0x01, 0x00, 0x02, 0x94, 0x
 const std::string kAnswer = Bytes({0x01, 0x03, 0x04, 0x80, 0x00, 0x44, 0x7C, 0xE1, 0x12});
 const std::string kWithIac = Bytes({0x01, 0xFF, 0x02});
 
-// The tool's own line: 9600 8N1 with DTR and RTS raised.
-void OpenAsTheTool(TComPort& port, const std::string& name) {
-  port.SetPort(name);
-  port.SetEvents({});
-  port.FlowControl().SetControlDTR(dtrEnable);
-  port.FlowControl().SetControlRTS(rtsEnable);
-  port.OpenPort();
-}
-
 // The failure opening raises; nothing when it opened.
 std::optional<EComPort> OpeningFailure(TComPort& port, const std::string& name) {
   try {
-    OpenAsTheTool(port, name);
+    OpenAdapterLine(port, name);
   } catch (const EComPort& failure) {
     return failure;
   }
@@ -175,7 +166,7 @@ TEST(NetLink, ARawLineCarriesTheBytesUnchangedBothWays) {
     client.AwaitClose(kLongWait);
   });
   TComPort port;
-  OpenAsTheTool(port, server.Name("tcp", "?allow=250"));
+  OpenAdapterLine(port, server.Name("tcp", "?allow=250"));
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(port.LatencyAllowanceMs(), 250);
   EXPECT_EQ(port.WriteBytes(kWithIac.data(), static_cast<int>(kWithIac.size())), 3);
@@ -197,7 +188,7 @@ TEST(NetLink, AnRfc2217LineSetsTheServersPortAndEscapesTheData) {
     client.AwaitClose(kLongWait);
   });
   TComPort port;
-  OpenAsTheTool(port, server.Name("rfc2217"));
+  OpenAdapterLine(port, server.Name("rfc2217"));
   port.WriteBytes(kWithIac.data(), static_cast<int>(kWithIac.size()));
   EXPECT_EQ(ReceiveCount(port, kWithIac.size()), kWithIac);
   port.ClosePort();
@@ -225,7 +216,7 @@ TEST(NetLink, AnEchoOnTheLineIsDroppedBeforeTheAnswerIsJudged) {
     client.AwaitClose(kLongWait);
   });
   TComPort port;
-  OpenAsTheTool(port, server.Name("tcp", "?allow=0"));
+  OpenAdapterLine(port, server.Name("tcp", "?allow=0"));
   ExchangeState exchange;
   ParamData params;
   ModbusRequests requests(port, exchange, params);
@@ -324,7 +315,7 @@ TEST(NetLink, AStopRequestEndsAWaitWithoutLimit) {
   ScriptedServer server(
       [](LoopSocket& listener) { listener.Accept(kLongWait).AwaitClose(kLongWait); });
   TComPort port;
-  OpenAsTheTool(port, server.Name("tcp"));
+  OpenAdapterLine(port, server.Name("tcp"));
   TComStopEvent stop;
   TComEvents events{evRxChar};
   {
@@ -358,7 +349,7 @@ TEST(NetLink, ADroppedConnectionFailsOnceAndTheNextOpeningReconnects) {
       again.AwaitClose(kLongWait);
     });
     TComPort port;
-    OpenAsTheTool(port, server.Name("tcp"));
+    OpenAdapterLine(port, server.Name("tcp"));
     int failedCode = 0;
     int systemCode = 0;
     try {
@@ -401,7 +392,7 @@ TEST(NetLink, TheRoundTripOfTheSettingsGivesTheAllowance) {
   });
   const tl8test::DelayProxy path(server.Port(), std::chrono::milliseconds(40));
   TComPort port;
-  OpenAsTheTool(port, "rfc2217://127.0.0.1:" + std::to_string(path.Port()));
+  OpenAdapterLine(port, "rfc2217://127.0.0.1:" + std::to_string(path.Port()));
   EXPECT_GE(port.LatencyAllowanceMs(), AllowanceForRoundTrip(80));
   port.ClosePort();
 }

@@ -91,15 +91,6 @@ const char* NameOf(Server kind) {
   return "";
 }
 
-// The tool's own line: 9600 8N1 with DTR and RTS raised.
-void OpenAsTheTool(TComPort& port, const std::string& name) {
-  port.SetPort(name);
-  port.SetEvents({});
-  port.FlowControl().SetControlDTR(dtrEnable);
-  port.FlowControl().SetControlRTS(rtsEnable);
-  port.OpenPort();
-}
-
 // The calibration window's image with parameter 1 changed to `value`.
 bool BuildImage(Session& s, const QString& value) {
   ImageTexts texts;
@@ -124,7 +115,7 @@ void RunEveryServiceFunction(Server kind) {
   const DeviceServer server(kind);
   TComPort port;
   Session session(port);
-  OpenAsTheTool(port, server.name);
+  OpenAdapterLine(port, server.name);
   EXPECT_GE(port.LatencyAllowanceMs(), AllowanceForRoundTrip(80));
 
   EXPECT_EQ(FindAdapterAddress(
@@ -168,7 +159,7 @@ TEST(NetService, EveryServiceFunctionWorksWith40MsEachWay) {
 TEST(NetServiceRfc2217, TheToolsSettingsReachTheServersPort) {
   const DeviceServer server(Server::Rfc2217);
   TComPort port;
-  OpenAsTheTool(port, server.name);
+  OpenAdapterLine(port, server.name);
 
   std::ifstream record(server.record);
   std::string line;

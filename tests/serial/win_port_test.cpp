@@ -34,15 +34,6 @@ bool UnderWine() {
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
 }
 
-// The tool's own line: 9600 8N1 with DTR and RTS on, the component's timeouts.
-void OpenAsTheTool(TComPort& port, const std::string& name) {
-  port.SetPort(name);
-  port.SetEvents({});
-  port.FlowControl().SetControlDTR(dtrEnable);
-  port.FlowControl().SetControlRTS(rtsEnable);
-  port.OpenPort();
-}
-
 TEST(WinPortTest, MissingPortFailsToOpenWithTheSystemCode) {
   TComPort port;
   port.SetPort("COM199");
@@ -127,7 +118,7 @@ class WinSimPortTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     if (SimPort(GetParam()).empty()) GTEST_SKIP() << GetParam() << " names no simulator port";
-    OpenAsTheTool(port, SimPort(GetParam()));
+    OpenAdapterLine(port, SimPort(GetParam()));
   }
 
   TComPort port;
