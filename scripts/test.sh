@@ -5,11 +5,17 @@
 # over its seeds and for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step's end with the seconds since the start, for the CI's log.
+step_done() { echo "test.sh: $1 done at ${SECONDS} s"; }
 rm -rf build
 bash scripts/setup.sh -DTL8_WERROR=ON
+step_done "set-up and build"
 # Every source in the repository's own layout (.clang-format).
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 (cd build && ctest --output-on-failure -j2)
+step_done "layout check and tests"
 cmake --build build --target package
 bash scripts/sanitize.sh
+step_done "package, sanitizer build and tests"
 bash scripts/fuzz.sh 10
+step_done "fuzzing"
