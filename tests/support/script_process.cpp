@@ -9,15 +9,11 @@
 #include <csignal>
 
 namespace tl8test {
-namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(5);
-
-// The first line on `fd`, or "" when the program ends or stays silent.
 std::string ReadFirstLine(int fd) {
   using Clock = std::chrono::steady_clock;
   std::string text;
-  const auto deadline = Clock::now() + kStartTimeout;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
   while (text.find('\n') == std::string::npos) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -30,8 +26,6 @@ std::string ReadFirstLine(int fd) {
   }
   return text.substr(0, text.find('\n'));
 }
-
-}  // namespace
 
 ScriptProcess::ScriptProcess(const std::vector<std::string>& argv) {
   std::vector<char*> args;

@@ -1,7 +1,7 @@
 #pragma once
 // ScriptProcess: a helper program for a test (a Python peer), started with
 // its stdout on a pipe; its first line (a port it serves, say) is read within
-// 5 s. The destructor stops it with SIGTERM and waits for it.
+// 30 s (a busy machine's start-up). The destructor stops it with SIGTERM and waits for it.
 //
 //   tl8test::ScriptProcess server({"/usr/bin/python3", script, pty, record});
 //   server.FirstLine()                       // "" when it did not start
@@ -11,6 +11,10 @@
 #include <vector>
 
 namespace tl8test {
+
+// The first line a child program writes on `fd` (without its line end), or
+// "" when it ends or stays silent for 30 s (a busy machine's start-up).
+std::string ReadFirstLine(int fd);
 
 class ScriptProcess {
  public:

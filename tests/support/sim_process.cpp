@@ -1,5 +1,7 @@
 #include "tests/support/sim_process.h"
 
+#include "tests/support/script_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -22,7 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kStartTimeout = std::chrono::seconds(30);  // a busy machine's start-up
 constexpr auto kStopTimeout = std::chrono::seconds(3);
 
 std::string simulatorProgram() {
@@ -62,23 +63,6 @@ std::string optionValue(const std::vector<std::string>& args, const std::string&
   _exit(127);
 }
 
-// The first line the simulator prints, or "" when it ends or stays silent.
-std::string readFirstLine(int fd) {
-  std::string text;
-  const auto deadline = Clock::now() + kStartTimeout;
-  while (text.find('\n') == std::string::npos) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd pfd{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&pfd, 1, int(left.count())) <= 0) return "";
-    char buffer[256];
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count <= 0) return "";
-    text.append(buffer, count);
-  }
-  return text.substr(0, text.find('\n'));
-}
-
 }  // namespace
 
 SimProcess::SimProcess(std::vector<std::string> args) : dir_(makeTempDir()) {
@@ -110,7 +94,7 @@ void SimProcess::start(std::vector<std::string> args) {
   pid_ = fork();
   if (pid_ == 0) runChild(out[1], errorFile.c_str(), parent, argv.data());
   close(out[1]);
-  port_ = pid_ > 0 ? readFirstLine(out[0]) : "";
+  port_ = pid_ > 0 ? ReadFirstLine(out[0]) : "";
   close(out[0]);
   if (port_.empty()) throw std::runtime_error("tl8sim did not start: " + errors());
 }
