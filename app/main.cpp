@@ -7,12 +7,14 @@
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "serial/comport.h"
+#include "serial/platform.h"
 #include "ui/boxes.h"
 #include "windows/qtboxes.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+  GuardStandardStreams();  // before anything opens a port or a file
   QApplication application(argc, argv);
   PrepareApplication(application);
   SetApplicationTitle(ApplicationTitleFromPath(QString::fromLocal8Bit(argv[0])));

@@ -60,6 +60,8 @@ Arguments ReadArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before anything opens a port or a file.
+  GuardStandardStreams();
   QCoreApplication application(argc, argv);  // the exchange's waits handle its events
   const Arguments args = ReadArguments(argc, argv);
   StandardConsole console;

@@ -22,6 +22,9 @@ class Console {
   // Whether that terminal takes escape sequences ("\x1b[K" erases the rest
   // of the line), as every terminal but the classic Windows console does.
   virtual bool ErrErasesWithEscapes() const { return ErrIsTerminal(); }
+  // Why standard output did not take everything written to it (a full disk,
+  // a closed stream), as the system says it; empty when it did.
+  virtual QString OutFailure() const { return {}; }
 };
 
 class Report {

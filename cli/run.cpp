@@ -67,7 +67,7 @@ int Run(const Invocation& invocation, Report& report, Session& session, const Po
   std::unique_ptr<CommandRun> command;
   try {
     command = std::make_unique<CommandRun>(invocation, report);
-  } catch (const ELineTooLong&) {  // a file's line too long to be data
+  } catch (const EBadFileData&) {  // a file that cannot be what its format holds
     return Fail(report, kCheckDataText, kBadInput);
   } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
     return Fail(report, QString::fromStdString(failure.what()), kBadInput);
@@ -95,7 +95,10 @@ int Run(const Invocation& invocation, Report& report, Session& session, const Po
 
 }  // namespace
 
-int RunTl8ctl(const Arguments& args, Console& console, Session& session, const PortAccess& ports) {
+namespace {
+
+int RunArguments(const Arguments& args, Console& console, Session& session,
+                 const PortAccess& ports) {
   Invocation invocation;
   try {
     invocation = ParseArguments(args.texts);
@@ -112,6 +115,18 @@ int RunTl8ctl(const Arguments& args, Console& console, Session& session, const P
     return kSuccess;
   }
   return Run(invocation, report, session, ports);
+}
+
+}  // namespace
+
+int RunTl8ctl(const Arguments& args, Console& console, Session& session, const PortAccess& ports) {
+  const int code = RunArguments(args, console, session, ports);
+  // A result that did not reach standard output is no result: a script
+  // would take the empty file for it.
+  const QString outFailure = console.OutFailure();
+  if (outFailure.isEmpty()) return code;
+  console.Err(QStringLiteral("tl8ctl: write error: %1\n").arg(outFailure));
+  return code == kSuccess ? kAdapterFailed : code;
 }
 
 int RunTl8ctl(const QStringList& args, Console& console, Session& session,

@@ -2,7 +2,10 @@
 
 #include "serial/platform.h"
 
-void StandardConsole::Out(const QString& text) { WriteStd(StdStream::Output, text); }
+void StandardConsole::Out(const QString& text) {
+  const int error = WriteStd(StdStream::Output, text);
+  if (error != 0 && outFailure_.isEmpty()) outFailure_ = StdErrorText(error);
+}
 
 void StandardConsole::Err(const QString& text) { WriteStd(StdStream::Error, text); }
 

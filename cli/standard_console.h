@@ -11,4 +11,8 @@ class StandardConsole final : public Console {
   void Err(const QString& text) override;
   bool ErrIsTerminal() const override;
   bool ErrErasesWithEscapes() const override;
+  QString OutFailure() const override { return outFailure_; }
+
+ private:
+  QString outFailure_;  // the first failure; later writes are still tried
 };

@@ -1,10 +1,13 @@
-// The tmp.dat reader on arbitrary bytes: it refuses the file (ELineTooLong)
-// exactly when one of the six lines it reads is longer than kLongestLine, as
-// an independent split of the bytes says, and never cuts a line; otherwise
+// The tmp.dat reader on arbitrary bytes: it refuses the file (EBadFileData)
+// exactly when one of its eight lines is longer than kLongestLine, a line
+// after them holds anything but blanks, or the file is longer than such a
+// file can be, as an independent split of the bytes says, and never cuts a
+// line; otherwise
 // six bounds, none holding a LF (a CR alone is text in this file), and the
 // lines as the bounds window writes them (each with CR LF) read back whole.
 
 #include "fuzz/check.h"
+#include "fuzz/file_oracle.h"
 #include "modbus/boundsfile.h"
 #include "modbus/textfile.h"
 
@@ -15,19 +18,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   // The lines split another way: CR LF made LF, split at LF.
-  const QList<QByteArray> lines =
-      QByteArray(bytes).replace("\r\n", "\n").split('\n').mid(0, kBoundsInFile);
-  const bool tooLong = std::any_of(lines.begin(), lines.end(), [](const QByteArray& line) {
-    return line.size() > kLongestLine;
-  });
+  const QList<QByteArray> lines = QByteArray(bytes).replace("\r\n", "\n").split('\n');
+  const bool bad = NotSuchAFile(bytes, lines, kBoundsFileLines);
   std::array<QString, kBoundsInFile> bounds;
   try {
     bounds = ParseBoundsFile(bytes);
-  } catch (const ELineTooLong&) {
-    FUZZ_REQUIRE(tooLong);
+  } catch (const EBadFileData&) {
+    FUZZ_REQUIRE(bad);
     return 0;
   }
-  FUZZ_REQUIRE(!tooLong);
+  FUZZ_REQUIRE(!bad);
   FUZZ_REQUIRE(bounds[0] == QString::fromLatin1(lines.value(0)));
 
   QByteArray written;

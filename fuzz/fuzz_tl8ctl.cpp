@@ -155,7 +155,7 @@ void CheckFile(Invocation v, const QByteArray& content) {
     return;
   } catch (const EFloatOverflow&) {  // a number too large for the adapter
     return;
-  } catch (const ELineTooLong&) {  // shown as "Проверьте данные"; the parsers agree
+  } catch (const EBadFileData&) {  // shown as "Проверьте данные"; the parsers agree
     bool parsed = true;
     try {
       if (*v.command == Command::Write) {
@@ -163,7 +163,7 @@ void CheckFile(Invocation v, const QByteArray& content) {
       } else {
         ParseBoundsFile(content);
       }
-    } catch (const ELineTooLong&) {
+    } catch (const EBadFileData&) {
       parsed = false;
     }
     FUZZ_REQUIRE(!parsed);

@@ -23,12 +23,12 @@ std::array<QString, kBoundsInFile> BoundsOf(const QList<QByteArray>& lines) {
 }  // namespace
 
 std::array<QString, kBoundsInFile> LoadBoundsFile(const QString& path) {
-  return BoundsOf(ReadFirstLines(path, kBoundsInFile, kBoundsLines));
+  return BoundsOf(ReadFirstLines(path, kBoundsInFile, kBoundsFileLines, kBoundsLines));
 }
 
 std::array<QString, kBoundsInFile> ParseBoundsFile(const QByteArray& bytes) {
   QBuffer buffer;
   buffer.setData(bytes);
   buffer.open(QIODevice::ReadOnly);
-  return BoundsOf(ReadFirstLines(buffer, kBoundsInFile, kBoundsLines));
+  return BoundsOf(ReadFirstLines(buffer, kBoundsInFile, kBoundsFileLines, kBoundsLines));
 }

@@ -11,6 +11,7 @@
 
 inline const QString kBoundsFileName = QStringLiteral("tmp.dat");
 inline constexpr int kBoundsInFile = 6;
+inline constexpr int kBoundsFileLines = 8;  // the six bounds and two more lines
 
 // The new tmp.dat, taken line by line while a read runs. It replaces the old
 // one only at Finish, once the read has got through; a read that stops
@@ -29,10 +30,11 @@ class BoundsFile {
 };
 
 // Lines 1..6, whole and unconverted; a missing line is empty. A line ends at
-// CR LF or a lone LF; lines after the sixth are not read. Throws EFileError
+// CR LF or a lone LF; lines 7 and 8 are not taken. Throws EFileError
 // "Cannot read ...", also for anything that is not a regular file, and
-// ELineTooLong (textfile.h) for a line of the six past kLongestLine.
+// EBadFileData (textfile.h) for a line of the eight past kLongestLine or
+// more than eight lines that hold anything.
 std::array<QString, kBoundsInFile> LoadBoundsFile(const QString& path = kBoundsFileName);
 
-// The same from the file's bytes; throws ELineTooLong likewise.
+// The same from the file's bytes; throws EBadFileData likewise.
 std::array<QString, kBoundsInFile> ParseBoundsFile(const QByteArray& bytes);

@@ -85,7 +85,7 @@ CoefFileFields ParseCoefFile(const QByteArray& bytes) {
   QBuffer buffer;
   buffer.setData(bytes);
   buffer.open(QIODevice::ReadOnly);
-  return FieldsOf(ReadFirstLines(buffer, kCoefFileLines, kCoefLines));
+  return FieldsOf(ReadFirstLines(buffer, kCoefFileLines, kCoefFileLines, kCoefLines));
 }
 
 void SaveCoefFile(const QString& path, const CoefFileFields& fields) {
@@ -95,5 +95,5 @@ void SaveCoefFile(const QString& path, const CoefFileFields& fields) {
 }
 
 CoefFileFields LoadCoefFile(const QString& path) {
-  return FieldsOf(ReadFirstLines(path, kCoefFileLines, kCoefLines));
+  return FieldsOf(ReadFirstLines(path, kCoefFileLines, kCoefFileLines, kCoefLines));
 }

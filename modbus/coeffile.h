@@ -33,9 +33,10 @@ QString CoefFileDateText(const QDateTime& local);
 QByteArray CoefFileBytes(const CoefFileFields& fields);
 
 // Lines end at CR LF, a lone LF or a lone CR; a Ctrl-Z byte ends the file.
-// Lines are taken by position only: missing ones give empty fields and those
-// after the fifteenth are not read; one of the fifteen longer than
-// kLongestLine is bad data, never cut: it throws ELineTooLong (textfile.h).
+// Lines are taken by position only: missing ones give empty fields. One of
+// the fifteen longer than kLongestLine, or a sixteenth line that holds
+// anything (a line end too many would move the values), is bad data, never
+// taken: it throws EBadFileData (textfile.h).
 CoefFileFields ParseCoefFile(const QByteArray& bytes);
 
 // Replaces the file whole or not at all (FileReplacement, textfile.h); the
@@ -44,5 +45,5 @@ CoefFileFields ParseCoefFile(const QByteArray& bytes);
 void SaveCoefFile(const QString& path, const CoefFileFields& fields);
 
 // Reads only the file's first fifteen lines; refuses anything that is not a
-// regular file. Throws EFileError "Cannot read ..." or ELineTooLong.
+// regular file. Throws EFileError "Cannot read ..." or EBadFileData.
 CoefFileFields LoadCoefFile(const QString& path);

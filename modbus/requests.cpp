@@ -91,6 +91,7 @@ void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
 }
 
 void ModbusRequests::DoubtTheReadJustSent() {
+  doubtedFrame_ = sent_;
   const double onLineMs = (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs +
                           kLatestTurnaroundMs + port_.LatencyAllowanceMs();
   lateAnswerDeadline_ = sentAt_ + std::chrono::milliseconds(static_cast<int>(std::ceil(onLineMs)));
@@ -102,6 +103,9 @@ void ModbusRequests::SendFrame() {
     if (lateAnswerDeadline_) LetLateAnswerPass(*lateAnswerDeadline_);
     DropPendingInput();
   }
+  // The frame goes out while the answer to an unanswered read may still be on
+  // its way: two answers may now come to one request.
+  followsDoubtedRead_ = lateAnswerDeadline_.has_value();
   lateAnswerDeadline_.reset();
   // Checked right before the write: at most the frame already on its way
   // goes out after a stop request.
@@ -110,6 +114,7 @@ void ModbusRequests::SendFrame() {
   const int length = std::clamp(exchange_.FrameLength, 0, ExchangeState::kFrameSlots);
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
   sent_ = SentBytes(exchange_, length);
+  repeatsDoubtedRead_ = followsDoubtedRead_ && sent_ == doubtedFrame_;
   port_.WriteBytes(buffer.data(), length);
   sentAt_ = clock_.Now();
   Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
@@ -229,7 +234,8 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     AwaitReadAnswer(100);
     PauseAfterRead(20);
     CheckParameterAnswer(rawOffset);
-    if (exchange_.ResponseStatus != kStatusAccepted) DoubtTheReadJustSent();
+    if (exchange_.ResponseStatus != kStatusAccepted || TwoAnswersMayStillCome())
+      DoubtTheReadJustSent();
     RecordAnswer(ReadVerdictMeaning());
   } else if (mode == 1) {
     Send({exchange_.DeviceAddress, kReadRegisters, High(kProbeRegister), Low(kProbeRegister), 0x00,
@@ -237,7 +243,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
          traffic::kProbe);
     AwaitReadAnswer(50);
     PauseAfterRead(0);
-    if (exchange_.ResponseText.size() < 3) DoubtTheReadJustSent();
+    if (exchange_.ResponseText.size() < 3 || TwoAnswersMayStillCome()) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
 }
@@ -278,9 +284,15 @@ void ModbusRequests::CheckParameterAnswer(int rawOffset) {
   std::copy(d, d + 4, params_.ParamRaw.begin() + rawOffset);
 }
 
+bool ModbusRequests::TwoAnswersMayStillCome() const { return followsDoubtedRead_; }
+
 void ModbusRequests::AwaitReadAnswer(int delayMs) {
   const int waitMs = delayMs + port_.LatencyAllowanceMs();
-  if (!fastReads_) {
+  // After another request went unanswered, its answer may come first: only
+  // the answer to the very same frame may end the wait early, for it says
+  // the same. Any other read takes its whole wait, so that two answers
+  // collide and fail instead of one being taken for the other.
+  if (!fastReads_ || (followsDoubtedRead_ && !repeatsDoubtedRead_)) {
     clock_.Delay(waitMs);
     CollectResponse();
     return;

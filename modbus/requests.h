@@ -140,6 +140,12 @@ class ModbusRequests {
   void LetLateAnswerPass(ExchangeClock::Duration answerDeadline);
   // Marks the read just sent as unanswered: its answer may still come.
   void DoubtTheReadJustSent();
+  // A read that followed an unanswered one has taken an answer, but the
+  // other one (the late answer to the first request, or this request's own)
+  // may still be on its way and must not be taken for the next request's:
+  // the next request waits until it can no longer come, as after an
+  // unanswered read.
+  bool TwoAnswersMayStillCome() const;
   void CheckParameterAnswer(int rawOffset);
   // A read's wait before its answer is judged (`delayMs` plus the line's
   // allowance), then the collection; in fast mode the wait ends with the answer.
@@ -162,6 +168,9 @@ class ModbusRequests {
   ExchangeClock::Duration sentAt_{};  // when the last frame was written
   // Set after a read without a usable answer: until then its answer may come.
   std::optional<ExchangeClock::Duration> lateAnswerDeadline_;
+  std::string doubtedFrame_;         // the read whose answer may still come
+  bool followsDoubtedRead_ = false;  // the frame sent last went out after it
+  bool repeatsDoubtedRead_ = false;  // ... and was that very frame again
   TrafficLog* traffic_ = nullptr;
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
   std::string sent_;     // the frame sent last, as it went out

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QIODevice>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -17,14 +18,22 @@ void RefuseUnlessRegular(const QString& path, const QString& action) {
     throw EFileError(action, path, QStringLiteral("Not a regular file"));
 }
 
+}  // namespace
+
+qint64 MostBytes(int held) { return qint64{held} * (kLongestLine + 2) + kLongestLine; }
+
+namespace {
+
 // Splits bytes into lines as they arrive and says when it has had enough.
 class LineCollector {
  public:
-  LineCollector(int count, LineRules rules) : count_(count), rules_(rules) {}
+  LineCollector(int count, int held, LineRules rules)
+      : count_(count), held_(std::max(held, count)), rules_(rules) {}
 
-  // False once the wanted lines are complete, the file has ended or a line
-  // has passed kLongestLine.
+  // False once the file has ended or a line has passed kLongestLine. Throws
+  // ETooManyLines.
   bool Take(char c) {
+    if (++taken_ > MostBytes(held_)) throw ETooManyLines(held_);
     // A CR is judged by the byte after it: with LF it is one line end.
     if (std::exchange(pendingCr_, false)) {
       if (c == '\n') return EndLine();
@@ -39,34 +48,43 @@ class LineCollector {
     return Keep(c);
   }
 
-  // The lines, once the bytes have run out or Take has had enough. Throws
-  // ELineTooLong.
+  // The wanted lines, once the bytes have run out or Take has had enough.
+  // Throws ELineTooLong or ETooManyLines.
   QList<QByteArray> Lines() {
     if (std::exchange(pendingCr_, false)) TakeLoneCr();
-    if (line_.size() > kLongestLine) throw ELineTooLong(static_cast<int>(lines_.size()) + 1);
-    if (!line_.isEmpty() && lines_.size() < count_) lines_.append(line_);
+    if (length_ > kLongestLine) throw ELineTooLong(ended_ + 1);
+    if (length_ > 0) EndLine();
     return lines_;
   }
 
  private:
   bool EndLine() {
-    lines_.append(std::exchange(line_, {}));
-    return lines_.size() < count_;
+    if (ended_ < count_) lines_.append(line_);
+    line_.clear();
+    length_ = 0;
+    ++ended_;
+    return true;
   }
   bool TakeLoneCr() {
     if (rules_.loneCrEndsLine) return EndLine();
     return Keep('\r');
   }
-  // False once the line is longer than it may be: no more is read.
+  // False once the line is longer than it may be: no more is read. Past the
+  // held lines only blanks may stand.
   bool Keep(char c) {
-    line_.append(c);
-    return line_.size() <= kLongestLine;
+    if (ended_ >= held_ && c != ' ' && c != '\t') throw ETooManyLines(held_);
+    if (ended_ < count_) line_.append(c);
+    return ++length_ <= kLongestLine;
   }
 
   const int count_;
+  const int held_;
   const LineRules rules_;
   QList<QByteArray> lines_;
-  QByteArray line_;
+  QByteArray line_;   // of a wanted line
+  int length_ = 0;    // of the line being read
+  int ended_ = 0;     // lines ended so far
+  qint64 taken_ = 0;  // bytes so far
   bool pendingCr_ = false;
 };
 
@@ -77,15 +95,19 @@ EFileError::EFileError(const QString& action, const QString& path, const QString
           QStringLiteral("Cannot %1 \"%2\": %3").arg(action, path, reason).toStdString()) {}
 
 ELineTooLong::ELineTooLong(int line)
-    : std::runtime_error(QStringLiteral("Line %1 is longer than %2 bytes")
-                             .arg(line)
-                             .arg(kLongestLine)
-                             .toStdString()) {}
+    : EBadFileData(QStringLiteral("Line %1 is longer than %2 bytes")
+                       .arg(line)
+                       .arg(kLongestLine)
+                       .toStdString()) {}
 
-QList<QByteArray> ReadFirstLines(QIODevice& device, int count, LineRules rules) {
-  LineCollector collector(count, rules);
+ETooManyLines::ETooManyLines(int held)
+    : EBadFileData(
+          QStringLiteral("More than the %1 lines of the file's format").arg(held).toStdString()) {}
+
+QList<QByteArray> ReadFirstLines(QIODevice& device, int count, int held, LineRules rules) {
+  LineCollector collector(count, held, rules);
   QByteArray chunk(kChunk, Qt::Uninitialized);
-  for (bool more = count > 0; more;) {
+  for (bool more = true; more;) {
     const qint64 got = device.read(chunk.data(), chunk.size());
     more = got > 0;
     for (qint64 i = 0; more && i < got; ++i) more = collector.Take(chunk[i]);
@@ -93,12 +115,12 @@ QList<QByteArray> ReadFirstLines(QIODevice& device, int count, LineRules rules) 
   return collector.Lines();
 }
 
-QList<QByteArray> ReadFirstLines(const QString& path, int count, LineRules rules) {
+QList<QByteArray> ReadFirstLines(const QString& path, int count, int held, LineRules rules) {
   const QString action = QStringLiteral("read");
   RefuseUnlessRegular(path, action);
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) throw EFileError(action, path, file.errorString());
-  QList<QByteArray> lines = ReadFirstLines(file, count, rules);
+  QList<QByteArray> lines = ReadFirstLines(file, count, held, rules);
   if (file.error() != QFileDevice::NoError) throw EFileError(action, path, file.errorString());
   return lines;
 }

@@ -32,22 +32,44 @@ struct LineRules {
 // The files hold short numbers and dates: a longer line is not one of them.
 inline constexpr int kLongestLine = 1024;
 
-// A line longer than kLongestLine among those read: bad data, never cut to a
-// value it does not hold. The front ends show it as their "check the data".
-class ELineTooLong : public std::runtime_error {
+// A file that cannot be what its format holds: the front ends show it as
+// their "check the data", never as values taken from it.
+class EBadFileData : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A line longer than kLongestLine among those read: never cut to a value it
+// does not hold.
+class ELineTooLong : public EBadFileData {
  public:
   explicit ELineTooLong(int line);
 };
 
-// The first `count` lines of the device, without their ends; reading stops
-// there, or at the first byte past kLongestLine of one of them, which throws
-// ELineTooLong. A last line without an end counts when it holds anything.
-QList<QByteArray> ReadFirstLines(QIODevice& device, int count, LineRules rules);
+// More lines than the format holds: a line end too many (a stray CR, say)
+// would move every value after it one place on, the last one lost.
+class ETooManyLines : public EBadFileData {
+ public:
+  explicit ETooManyLines(int held);
+};
+
+// The most bytes a file of `held` lines may be: each line as long as it may
+// be with its CR LF, and as much again of blank lines after them.
+qint64 MostBytes(int held);
+
+// The first `count` lines of the device, without their ends, of a format that
+// holds `held` lines (at least `count`). Lines up to the held ones longer than
+// kLongestLine throw ELineTooLong; after them only blank lines (spaces, tabs)
+// may follow, and a file longer than MostBytes(held) is no such file: both
+// throw ETooManyLines. Reading stops at the first fault, so a file of any
+// size costs a few kilobytes at most. A last line without an end counts when
+// it holds anything.
+QList<QByteArray> ReadFirstLines(QIODevice& device, int count, int held, LineRules rules);
 
 // The same from a file, which must be a regular file: a FIFO would block the
 // opening for good and a device would never end. Throws EFileError("read")
-// or ELineTooLong.
-QList<QByteArray> ReadFirstLines(const QString& path, int count, LineRules rules);
+// or EBadFileData.
+QList<QByteArray> ReadFirstLines(const QString& path, int count, int held, LineRules rules);
 
 // Who named a file the tool writes, and so which symbolic links (on Windows
 // reparse points) its name may be: see comdev::LinkTrust.

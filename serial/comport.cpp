@@ -55,9 +55,10 @@ const char* ErrorText(int code) {
   return "";
 }
 
-std::string ErrorMessage(int code, int winCode) {
+std::string ErrorMessage(int code, int winCode, const std::string& reason) {
   std::string message = ErrorText(code);
   if (winCode >= 0) message += " (win error code: " + std::to_string(winCode) + ")";
+  if (!reason.empty()) message += ": " + reason;
   return message;
 }
 
@@ -171,8 +172,8 @@ constexpr GroupWriter kGroupWriters[] = {
 
 // --- Errors -----------------------------------------------------------------
 
-EComPort::EComPort(int code, int winCode)
-    : std::runtime_error(ErrorMessage(code, winCode)), code_(code), winCode_(winCode) {}
+EComPort::EComPort(int code, int winCode, const std::string& reason)
+    : std::runtime_error(ErrorMessage(code, winCode, reason)), code_(code), winCode_(winCode) {}
 
 // --- Owned setting objects --------------------------------------------------
 
@@ -355,7 +356,9 @@ void TCustomComPort::OpenPort() {
     network_ = std::make_unique<TNetLine>(*name, stopEvent_);
   } else {
     comdev::DevicePtr device;
-    if (int error = comdev::OpenDevice(port_, device)) throw EComPort(ceOpenFailed, error);
+    if (int error = comdev::OpenDevice(port_, device))
+      throw EComPort(ceOpenFailed, error,
+                     error == comdev::kLockNameTooLong ? "lock name too long" : std::string());
     device_ = std::move(device);
   }
   try {

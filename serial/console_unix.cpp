@@ -12,6 +12,7 @@
 #include <sched.h>
 #include <unistd.h>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iterator>
@@ -93,12 +94,35 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   stopAction = nullptr;
 }
 
-void WriteStd(StdStream stream, const QString& text) {
+namespace {
+bool outputWasClosed = false;  // standard output is the null device in its place
+}  // namespace
+
+void GuardStandardStreams() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free number: this one.
+    if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) == fd && fd == STDOUT_FILENO)
+      outputWasClosed = true;
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
+
+int WriteStd(StdStream stream, const QString& text) {
+  if (stream == StdStream::Output && outputWasClosed) return EBADF;
   FILE* file = stream == StdStream::Error ? stderr : stdout;
   const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-  std::fflush(file);
+  const size_t size = static_cast<size_t>(bytes.size());
+  errno = 0;
+  if (std::fwrite(bytes.constData(), 1, size, file) != size || std::fflush(file) != 0) {
+    const int error = errno != 0 ? errno : EIO;
+    clearerr(file);
+    return error;
+  }
+  return 0;
 }
+
+QString StdErrorText(int error) { return qt_error_string(error); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

@@ -96,22 +96,37 @@ bool ConsoleMode(HANDLE handle, DWORD& mode) {
 
 }  // namespace
 
-void WriteStd(StdStream stream, const QString& text) {
+// Windows hands a program without a stream no handle in its place that a
+// port could take.
+void GuardStandardStreams() {}
+
+int WriteStd(StdStream stream, const QString& text) {
   const HANDLE handle = StdHandle(stream);
   DWORD mode = 0;
   if (ConsoleMode(handle, mode)) {
     const auto* chars = reinterpret_cast<const wchar_t*>(text.utf16());
     for (DWORD left = static_cast<DWORD>(text.size()), written = 0; left > 0;
          chars += written, left -= written) {
-      if (!::WriteConsoleW(handle, chars, left, &written, nullptr) || written == 0) return;
+      if (!::WriteConsoleW(handle, chars, left, &written, nullptr))
+        return static_cast<int>(::GetLastError());
+      if (written == 0) return ERROR_WRITE_FAULT;
     }
-    return;
+    return 0;
   }
   FILE* file = stream == StdStream::Error ? stderr : stdout;
   const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-  std::fflush(file);
+  const size_t size = static_cast<size_t>(bytes.size());
+  if (std::fwrite(bytes.constData(), 1, size, file) != size || std::fflush(file) != 0) {
+    clearerr(file);
+    // The C library's error is errno's; its Windows code is what the system
+    // says of the handle.
+    const DWORD error = ::GetLastError();
+    return error != 0 ? static_cast<int>(error) : ERROR_WRITE_FAULT;
+  }
+  return 0;
 }
+
+QString StdErrorText(int error) { return qt_error_string(error); }
 
 bool StderrIsTerminal() {
   DWORD mode = 0;

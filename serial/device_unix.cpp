@@ -202,10 +202,11 @@ std::string LockHead(int fd) {
   return got > 0 ? std::string(head, static_cast<size_t>(got)) : std::string();
 }
 
-// The process a lock file names: its leading integer after blanks, whatever
-// follows (minicom writes "      2369 minicom root\n"); 0 when it names none.
+// The process a lock file names: its leading integer after white space
+// (blanks, line ends), whatever follows (minicom writes
+// "      2369 minicom root\n"); 0 when it names none.
 pid_t LockHolder(std::string_view head) {
-  const size_t start = head.find_first_not_of(" \t");
+  const size_t start = head.find_first_not_of(" \t\r\n\v\f");
   if (start == std::string_view::npos) return 0;
   long pid = 0;
   const auto [next, error] = std::from_chars(head.data() + start, head.data() + head.size(), pid);
@@ -236,10 +237,11 @@ bool StillNames(const std::string& path, const struct stat& opened) {
 }
 
 enum class Verdict {
-  kFree,   // no lock file (any more)
-  kBusy,   // the port is held, or the file is nothing we may judge
-  kStale,  // it holds the port for nobody, and it stays
-  kMoved,  // the name led elsewhere meanwhile: look again
+  kFree,         // no lock file (any more)
+  kBusy,         // the port is held, or the file is nothing we may judge
+  kNameTooLong,  // no file can have the name
+  kStale,        // it holds the port for nobody, and it stays
+  kMoved,        // the name led elsewhere meanwhile: look again
 };
 
 // Judges the lock file at `path` and removes it when it is stale and `remove`
@@ -251,6 +253,7 @@ Verdict JudgeLockFile(const std::string& path, bool remove) {
   struct stat info {};
   const OpenFile file(OpenLockFile(path, info));
   // A file that is there but cannot be read is busy: we cannot tell.
+  if (file.fd < 0 && errno == ENAMETOOLONG) return Verdict::kNameTooLong;
   if (file.fd < 0) return errno == ENOENT || errno == ENOTDIR ? Verdict::kFree : Verdict::kBusy;
   if (!S_ISREG(info.st_mode)) return Verdict::kBusy;
   if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) return Verdict::kBusy;  // being judged right now
@@ -308,6 +311,7 @@ std::string NameBelowDev(const std::filesystem::path& path) {
 namespace comdev {
 
 const int kInvalidDevice = EBADF;
+const int kLockNameTooLong = ENAMETOOLONG;
 
 void DeviceCloser::operator()(Device* device) const noexcept {
   // The exclusive flag belongs to the tty and outlives this descriptor while
@@ -356,7 +360,9 @@ int TakeLockFile(const std::string& dir, const std::vector<std::string>& names,
   if (names.empty()) return 0;
   // Other programs' names for the port are only looked at: their stale files are theirs to remove.
   for (size_t other = 1; other < names.size(); ++other) {
-    if (SettledVerdict(LockPath(dir, names[other]), false) == Verdict::kBusy) return EBUSY;
+    const Verdict verdict = SettledVerdict(LockPath(dir, names[other]), false);
+    if (verdict == Verdict::kNameTooLong) return ENAMETOOLONG;
+    if (verdict == Verdict::kBusy) return EBUSY;
   }
   const std::string path = LockPath(dir, names.front());
   // A second round only after another opener made the file between our look and our link.
@@ -364,6 +370,7 @@ int TakeLockFile(const std::string& dir, const std::vector<std::string>& names,
     const Verdict verdict = SettledVerdict(path, true);
     // A stale one we may not remove leaves us without a file: flock and TIOCEXCL still guard.
     if (verdict == Verdict::kStale) return 0;
+    if (verdict == Verdict::kNameTooLong) return ENAMETOOLONG;
     if (verdict != Verdict::kFree) return EBUSY;
     const int error = CreateLockFile(dir, path);
     if (error == 0) taken = path;

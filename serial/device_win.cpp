@@ -148,6 +148,7 @@ int PollForInput(HANDLE device, TComEvents& events, const TComStopEvent* stop, i
 namespace comdev {
 
 const int kInvalidDevice = ERROR_INVALID_HANDLE;
+const int kLockNameTooLong = -2;  // Windows ports have no lock files
 
 void DeviceCloser::operator()(Device* device) const noexcept {
   ::CloseHandle(device->handle);

@@ -62,10 +62,11 @@ enum TComErrorCode {
 };
 
 // Message: the fixed text of the code, followed by " (win error code: N)"
-// when the system's error number N is known (errno on Linux).
+// when the system's error number N is known (errno on Linux), and by ": " and
+// the reason where the number alone would mislead.
 class EComPort : public std::runtime_error {
  public:
-  explicit EComPort(int code, int winCode = -1);
+  explicit EComPort(int code, int winCode = -1, const std::string& reason = {});
   int Code() const { return code_; }
   int WinCode() const { return winCode_; }  // -1 when there is none
 

@@ -10,7 +10,7 @@
 //   settings store         settings_store_* comdev::WriteSettings
 //   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
 //   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
-//   console output         console_*        WriteStd, StderrIsTerminal, StderrErasesWithEscapes
+//   console output         console_*        GuardStandardStreams, WriteStd, StderrIsTerminal, ...
 //   network socket         socket_*         comdev::ResolveHost .. comdev::WaitSocket
 //
 // The port's comdev functions return 0 or the system's own error number; the
@@ -72,6 +72,11 @@ struct TimeoutSettings {
 
 // The system's code for an operation on a device that is not open.
 extern const int kInvalidDevice;
+// The code of an opening refused because a lock file under the port's name
+// cannot be, its name being too long for the system: nobody could hold the
+// port with it, but neither can the tool. Never returned where ports take no
+// lock files.
+extern const int kLockNameTooLong;
 
 int OpenDevice(const std::string& port, DevicePtr& device);
 // Whether the device's line is gone for good (hung up, unplugged), judged by
@@ -236,9 +241,22 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent);
 
 enum class StdStream { Output, Error };
 
+// Run first thing in main. A standard stream the process was started without
+// (closed) is held by the null device, so that no port or file opened later
+// takes its number and receives what is meant for the stream; writes to
+// standard output then fail as they would have. Writing to a pipe whose
+// reader has gone fails (EPIPE) instead of ending the process, so that the
+// port and its lock file are still freed.
+void GuardStandardStreams();
+
 // Writes `text` on the stream: to a console as Unicode, which it shows
 // whatever its code page; anywhere else (a file, a pipe) as UTF-8 bytes.
-void WriteStd(StdStream stream, const QString& text);
+// Returns 0, or the system's error number when not all of it got there (a
+// full disk, a closed stream, a pipe nobody reads).
+int WriteStd(StdStream stream, const QString& text);
+
+// The system's text for an error number WriteStd returned.
+QString StdErrorText(int error);
 
 // Whether the standard error stream goes to a terminal (a person watching).
 bool StderrIsTerminal();

@@ -63,7 +63,8 @@ std::string LockDirectory();
 // file is stale: under the first name it is removed, under the others left
 // alone. Returns 0 also when the directory takes no file or the stale file
 // may not be removed (then `taken` stays empty and the device's own locks are
-// all there is); `taken` is the file made.
+// all there is); `taken` is the file made. ENAMETOOLONG (kLockNameTooLong)
+// when a name is too long for a file in the directory.
 int TakeLockFile(const std::string& dir, const std::vector<std::string>& names, std::string& taken);
 // Whether a lock file dir/LCK..<name> holds the port under any of `names`,
 // judged as TakeLockFile judges them (this process's own locks included);

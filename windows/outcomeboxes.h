@@ -22,14 +22,14 @@ void SayCheckData();
 // "Проверьте данные" when one does not convert.
 bool BuildImageOrSaySo(Session& session, const ImageTexts& texts);
 
-// What `load` reads from a file; nothing after "Проверьте данные" when a line
-// of the file is too long to be data (ELineTooLong). Other failures go on to
-// the standard error report.
+// What `load` reads from a file; nothing after "Проверьте данные" when the
+// file cannot be what its format holds (EBadFileData: a line too long, a
+// line too many). Other failures go on to the standard error report.
 template <class Load>
 auto LoadedOrSaySo(Load load) -> std::optional<decltype(load())> {
   try {
     return load();
-  } catch (const ELineTooLong&) {
+  } catch (const EBadFileData&) {
     SayCheckData();
     return std::nullopt;
   }

@@ -326,6 +326,33 @@ TEST(Tl8ctl, HelpDescribesTheCommands) {
   EXPECT_EQ(one.Out().find("passthrough"), std::string::npos);
 }
 
+// A result that does not reach standard output is a failure, with the
+// system's reason, whatever wrote it: a read, JSON, help text; a full disk
+// or a stream the program was started without, whose number the port must
+// not take (the result would go onto the line).
+TEST(Tl8ctl, OutputThatCannotBeWrittenFailsTheRun) {
+  const SimProcess sim;
+  const struct {
+    std::vector<std::string> args;
+    const char* redirect;
+    const char* reason;
+  } runs[] = {
+      {{"--port", sim.port(), "read", "--fast"}, ">/dev/full", "No space left on device"},
+      {{"--json", "ports"}, ">/dev/full", "No space left on device"},
+      {{"--help"}, ">/dev/full", "No space left on device"},
+      {{"--port", sim.port(), "read", "--fast"}, ">&-", "Bad file descriptor"},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.args.back() + " " + run.redirect);
+    Ctl ctl(sim.dir(), run.args, "",
+            {"/bin/sh", "-c", std::string("exec \"$@\" ") + run.redirect, "sh"});
+    EXPECT_EQ(ctl.Wait(), 1);
+    EXPECT_NE(ctl.Err().find(std::string("tl8ctl: write error: ") + run.reason), std::string::npos)
+        << ctl.Err();
+  }
+  EXPECT_EQ(Requests(sim), 2 * 17) << "the two reads' frames alone went onto the line";
+}
+
 // A device server on the network with 40 ms each way to it: the search and a
 // read through tcp://, the allowance given with the name.
 TEST(Tl8ctl, WorksThroughADeviceServerOnTheNetwork) {

@@ -64,8 +64,8 @@ TEST(CoefFile, ReadingTakesLinesByPositionOnly) {
       {"three lines", "7\r\n01/02/2024(10:20:30)\r\n123\r\n", "7", "01/02/2024(10:20:30)", "123",
        "", ""},
       {"Ctrl-Z ends the file", "1\r\n2\x1A\r\n3\r\n", "1", "2", "", "", ""},
-      {"lines after the fifteenth ignored",
-       "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n", "1", "2", "3", "4", "15"},
+      {"blank lines after the fifteenth",
+       "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n\r\n \t\n\n", "1", "2", "3", "4", "15"},
       {"nothing trimmed", " 1 \r\n\t2\r\n", " 1 ", "\t2", "", "", ""},
       {"empty file", "", "", "", "", "", ""},
       {"a line as long as a line may be is whole", QByteArray(kLongestLine, '7') + "\r\n2\r\n",
@@ -166,9 +166,9 @@ TEST(BoundsFile, SixLinesWholeAndUnconverted) {
             "1010.00\r\n630.00\r\n85.00\r\n-40.00\r\n200.00\r\n1.50\r\n4.00\r\n4.00\r\n");
 }
 
-// A line past kLongestLine is bad data wherever it is among the lines read,
-// never a shorter value: "0.<1030 zeros>5e1030" is 0.5, its first 1024
-// characters are 0. Lines after the wanted ones are not read, long or not.
+// A line past kLongestLine is bad data wherever it is in the file, never a
+// shorter value: "0.<1030 zeros>5e1030" is 0.5, its first 1024 characters
+// are 0. Only what follows a Ctrl-Z that ends a coefficient file is not read.
 TEST(TextFile, ALineTooLongIsBadDataNeverCut) {
   const QByteArray half = "0." + QByteArray(1030, '0') + "5e1030";
   const QByteArray tooLong(kLongestLine + 1, '1');
@@ -184,12 +184,12 @@ TEST(TextFile, ALineTooLongIsBadDataNeverCut) {
       {"one byte too long", tooLong + "\r\n", true, true},
       {"the last line, without an end", "1\r\n" + tooLong, true, true},
       {"the fifteenth line", QByteArray("1\r\n").repeated(14) + tooLong, true, true},
-      {"after the fifteenth line", fifteen + tooLong, true, false},
+      {"after the fifteenth line", fifteen + tooLong, true, true},
       {"after Ctrl-Z", "1\x1A" + tooLong, true, false},
       {"the line end is no part of the line", QByteArray(kLongestLine, '1') + "\r\n", true, false},
       {"a bound", "1\r\n" + half + "\r\n", false, true},
       {"a lone CR is text in tmp.dat", QByteArray(kLongestLine, '1') + "\r2\r\n", false, true},
-      {"after the sixth bound", six + tooLong, false, false},
+      {"the seventh line of tmp.dat", six + tooLong, false, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -201,7 +201,51 @@ TEST(TextFile, ALineTooLongIsBadDataNeverCut) {
       }
     };
     if (c.refused) {
-      EXPECT_THROW(parse(), ELineTooLong);
+      EXPECT_THROW(parse(), EBadFileData);
+    } else {
+      EXPECT_NO_THROW(parse());
+    }
+  }
+}
+
+// A line end too many moves every value after it one place on and loses the
+// last: a file with more lines holding anything than its format has is bad
+// data, whichever line end (CR, LF, CR LF) made the extra line. Blank lines
+// after the last one, and whatever follows a Ctrl-Z, are no values.
+TEST(TextFile, ALineTooManyIsBadData) {
+  CoefFileFields full = SampleFields();
+  full.Coefficients.back() = QStringLiteral("4.0000");  // every line holds a value
+  const QByteArray saved = CoefFileBytes(full);
+  const qsizetype fifth = saved.indexOf("630.00");  // line 5: the second coefficient
+  const QByteArray bounds = "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n";
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    bool coefFile;  // else tmp.dat
+    bool refused;
+  } cases[] = {
+      {"a lone CR inside line 5", QByteArray(saved).insert(fifth + 3, '\r'), true, true},
+      {"a lone CR at the end of line 5", QByteArray(saved).insert(fifth + 6, '\r'), true, true},
+      {"a lone LF inside line 5", QByteArray(saved).insert(fifth + 3, '\n'), true, true},
+      {"a sixteenth line", saved + "0\r\n", true, true},
+      {"blank lines after the fifteenth", saved + "\r\n \r\r\n\t\n", true, false},
+      {"anything after a Ctrl-Z", saved + "\x1A" + "16\r\n17\r\n", true, false},
+      {"a ninth line in tmp.dat", bounds + "9\r\n", false, true},
+      {"the eight lines tmp.dat holds, and a blank one", bounds + "\r\n", false, false},
+      {"a file longer than any such file, of blank lines",
+       saved + QByteArray(" \r\n").repeated(8 * kLongestLine), true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto parse = [&] {
+      if (c.coefFile) {
+        ParseCoefFile(c.bytes);
+      } else {
+        ParseBoundsFile(c.bytes);
+      }
+    };
+    if (c.refused) {
+      EXPECT_THROW(parse(), ETooManyLines);
     } else {
       EXPECT_NO_THROW(parse());
     }
@@ -214,7 +258,7 @@ TEST(TextFile, ReadingStopsAtTheFirstLinePastTheLimit) {
   QBuffer buffer;
   buffer.setData(QByteArray(4 << 20, '\0'));
   ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
-  EXPECT_THROW(ReadFirstLines(buffer, kCoefFileLines, {true, true}), ELineTooLong);
+  EXPECT_THROW(ReadFirstLines(buffer, kCoefFileLines, kCoefFileLines, {true, true}), ELineTooLong);
   EXPECT_LE(buffer.pos(), 64 * 1024);
 
   QTemporaryDir dir;
@@ -224,27 +268,44 @@ TEST(TextFile, ReadingStopsAtTheFirstLinePastTheLimit) {
   EXPECT_THROW(LoadBoundsFile(path), ELineTooLong);
 }
 
-// A file of many megabytes is read only as far as its wanted lines go (one
-// chunk at most), however its lines end.
-TEST(TextFile, ReadingStopsOnceTheWantedLinesAreIn) {
+// A file of many megabytes is read only as far as it can be such a file (a
+// few kilobytes), however its lines end: it is refused there, or taken where
+// a Ctrl-Z ends it.
+TEST(TextFile, ReadingStopsWhereTheFormatEnds) {
   const QByteArray rest(4 << 20, 'x');
+  const QByteArray blanks = QByteArray("\r\n").repeated(2 << 20);
   const struct {
     const char* name;
-    QByteArray head;
-    int count;
+    QByteArray bytes;
+    int count, held;
     LineRules rules;
-    qsizetype lines;
+    qsizetype lines;  // -1: refused
   } cases[] = {
-      {"fifteen lines", QByteArray("1\r\n").repeated(15), 15, {true, true}, 15},
-      {"Ctrl-Z", "1\r\n2\x1A", 15, {true, true}, 2},
-      {"six lines of tmp.dat", QByteArray("1\r\n").repeated(6), 6, {false, false}, 6},
+      {"fifteen lines and more", QByteArray("1\r\n").repeated(15) + rest, 15, 15, {true, true}, -1},
+      {"fifteen lines and endless blank ones",
+       QByteArray("1\r\n").repeated(15) + blanks,
+       15,
+       15,
+       {true, true},
+       -1},
+      {"Ctrl-Z", "1\r\n2\x1A" + rest, 15, 15, {true, true}, 2},
+      {"six lines of tmp.dat and more",
+       QByteArray("1\r\n").repeated(6) + rest,
+       6,
+       8,
+       {false, false},
+       -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QBuffer buffer;
-    buffer.setData(c.head + rest);
+    buffer.setData(c.bytes);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
-    EXPECT_EQ(ReadFirstLines(buffer, c.count, c.rules).size(), c.lines);
+    if (c.lines < 0) {
+      EXPECT_THROW(ReadFirstLines(buffer, c.count, c.held, c.rules), EBadFileData);
+    } else {
+      EXPECT_EQ(ReadFirstLines(buffer, c.count, c.held, c.rules).size(), c.lines);
+    }
     EXPECT_LE(buffer.pos(), 64 * 1024);
   }
 }

@@ -667,6 +667,7 @@ TEST_F(LockDir, ALiveHolderRefusesAStaleOneIsReplaced) {
       {"without a newline", live, 0s, EBUSY},
       {"followed by text, as minicom writes", "      " + live + " minicom root\n", 0s, EBUSY},
       {"after tabs", "\t" + live + "\n", 0s, EBUSY},
+      {"after blank lines", "\n\r\n  \n" + live + "\n", 1h, EBUSY},
       {"an old file of a live process", LockText(other.Pid()), 1h, EBUSY},
       {"a process that is gone", LockText(99999999), 0s, 0},
       {"a process that is gone, followed by text", "  99999999 minicom root\n", 0s, 0},
@@ -852,6 +853,30 @@ TEST_F(LockDir, APortIsBusyUnderEveryNameAndLockedUnderTheDevices) {
   device.reset();
   EXPECT_FALSE(std::filesystem::exists(locks + "/LCK..pts_" + number));
   EXPECT_TRUE(std::filesystem::exists(locks + "/LCK..COM1"));
+}
+
+// A name too long for a lock file, given or the device's own, is no busy
+// port: the opening fails saying why, and nothing is made in the directory.
+TEST_F(LockDir, ALockNameTooLongIsSaidSo) {
+  PtyPair pty;
+  const std::string link = dir + "/" + std::string(251, 'p'), locks = dir + "/locks";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(locks));
+  comdev::DevicePtr device;
+  EXPECT_EQ(comdev::OpenLockedDevice(link, locks, device), comdev::kLockNameTooLong);
+  EXPECT_FALSE(device);
+  std::string taken;
+  EXPECT_EQ(comdev::TakeLockFile(locks, {std::string(251, 't')}, taken), comdev::kLockNameTooLong);
+  EXPECT_TRUE(std::filesystem::is_empty(locks));
+
+  TComPort port;
+  port.SetPort(link);
+  try {
+    port.OpenPort();
+    ADD_FAILURE() << "opened";
+  } catch (const EComPort& e) {
+    EXPECT_NE(std::string(e.what()).find("lock name too long"), std::string::npos) << e.what();
+  }
 }
 
 // The port honours the lock file of another serial program that takes no
