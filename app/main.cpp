@@ -6,8 +6,8 @@
 #include "app/application_setup.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
+#include "os/platform.h"
 #include "serial/comport.h"
-#include "serial/platform.h"
 #include "ui/boxes.h"
 #include "windows/qtboxes.h"
 

@@ -2,8 +2,8 @@
 
 #include "app/passthrough.h"
 #include "modbus/session.h"
+#include "os/platform.h"
 #include "portdialog/veskcomsetupfrm.h"
-#include "serial/platform.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "ui/tool_texts.h"

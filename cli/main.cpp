@@ -7,8 +7,8 @@
 #include "cli/run.h"
 #include "cli/standard_console.h"
 #include "modbus/session.h"
+#include "os/platform.h"
 #include "serial/comport.h"
-#include "serial/platform.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "cli/standard_console.h"
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 void StandardConsole::Out(const QString& text) {
   const int error = WriteStd(StdStream::Output, text);

@@ -3,7 +3,7 @@
 // makes of them reads back as the same values under the same keys.
 
 #include "fuzz/check.h"
-#include "serial/platform_unix.h"
+#include "os/platform_unix.h"
 
 #include <QBuffer>
 

@@ -7,7 +7,7 @@
 // Widget-free: the windows call it and let the standard error report show
 // the failure.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QByteArray>
 #include <QList>

@@ -3,8 +3,8 @@
 
 #include "serial/comport.h"
 
-#include "serial/netline.h"
-#include "serial/platform.h"
+#include "net/netline.h"
+#include "os/platform.h"
 
 #include <QVariant>
 
@@ -25,41 +25,6 @@ E FromText(const std::vector<std::string>& texts, const std::string& text, E fal
   const auto found = std::find_if(texts.begin(), texts.end(),
                                   [&](const std::string& t) { return SameText(t, text); });
   return found == texts.end() ? fallback : static_cast<E>(found - texts.begin());
-}
-
-const char* ErrorText(int code) {
-  switch (code) {
-    case ceOpenFailed:
-      return "Unable to open com port";
-    case ceWriteFailed:
-      return "WriteFile function failed";
-    case ceReadFailed:
-      return "ReadFile function failed";
-    case cePurgeFailed:
-      return "PurgeComm function failed";
-    case ceSetStateFailed:
-      return "SetCommState function failed";
-    case ceSetTimeoutsFailed:
-      return "SetCommTimeouts failed";
-    case ceSetupFailed:
-      return "SetupComm function failed";
-    case ceClearErrorFailed:
-      return "ClearCommError function failed";
-    case ceStoreFailed:
-      return "Failed to store settings";
-    case ceWaitFailed:
-      return "WaitForEvent method failed";
-    case ceRegistryError:
-      return "Registry error";
-  }
-  return "";
-}
-
-std::string ErrorMessage(int code, int winCode, const std::string& reason) {
-  std::string message = ErrorText(code);
-  if (winCode >= 0) message += " (win error code: " + std::to_string(winCode) + ")";
-  if (!reason.empty()) message += ": " + reason;
-  return message;
 }
 
 comdev::LineSettings LineOf(const TCustomComPort& port) {
@@ -169,11 +134,6 @@ constexpr GroupWriter kGroupWriters[] = {
 };
 
 }  // namespace
-
-// --- Errors -----------------------------------------------------------------
-
-EComPort::EComPort(int code, int winCode, const std::string& reason)
-    : std::runtime_error(ErrorMessage(code, winCode, reason)), code_(code), winCode_(winCode) {}
 
 // --- Owned setting objects --------------------------------------------------
 

@@ -4,6 +4,7 @@
 // and reading them, and saving the settings to the per-user settings store.
 // Everything runs on the caller's thread; failures raise EComPort.
 
+#include "os/platform.h"
 #include "serial/link.h"
 
 #include <cstdint>
@@ -31,10 +32,6 @@ enum TBaudRate {
   br256000
 };
 enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
-enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
-enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
-enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
-enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
 // The groups of settings SaveSettings writes.
 enum TStoredGroup { sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther };
@@ -42,13 +39,6 @@ enum TStoredGroup { sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther };
 enum TApplyStep { asBuffer, asLine, asTimeouts };
 
 using TStoredGroups = TEnumSet<TStoredGroup>;
-
-namespace comdev {
-struct Device;  // the open device, defined by the platform layer
-struct DeviceCloser {
-  void operator()(Device* device) const noexcept;
-};
-}  // namespace comdev
 
 class TCustomComPort;
 class TNetLine;
@@ -334,18 +324,6 @@ int BaudRateBits(TBaudRate value);
 // The system's serial ports as a user types them (ttyUSB0, COM1), sorted
 // without regard to letter case. Failure raises "Registry error".
 std::vector<std::string> EnumComPorts();
-
-// A port as the port list shows it: what a user picks is the name alone.
-struct ComPortInfo {
-  ComPortInfo(std::string portName, std::string text = {}, bool held = false)
-      : name(std::move(portName)), description(std::move(text)), busy(held) {}
-
-  std::string name;         // as EnumComPorts lists it, and as the port's setting holds it
-  std::string description;  // what the system knows of the device; empty when nothing
-  bool busy = false;        // another program holds it
-
-  bool operator==(const ComPortInfo&) const = default;
-};
 
 // The ports of EnumComPorts, in its order, each with what the system knows of
 // it. Finding out writes nothing to any port and leaves its modem lines alone

@@ -1,8 +1,8 @@
 // Linux side of the port device: tty devices through termios2 and poll,
 // guarded by flock, TIOCEXCL and the UUCP lock file other serial programs honour.
 
-#include "serial/platform.h"
-#include "serial/platform_unix.h"
+#include "os/platform.h"
+#include "serial/ports_unix.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>

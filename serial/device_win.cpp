@@ -2,7 +2,7 @@
 // \\.\COMn, opened for overlapped I/O so that every wait has a bound and the
 // event wait can end on the stop event.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <windows.h>
 

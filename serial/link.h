@@ -6,45 +6,11 @@
 // raise EComPort with the component's texts, so a caller handles a lost
 // device the same way whatever carries the line.
 
-#include <cstdint>
-#include <initializer_list>
+#include "os/line_types.h"
+#include "os/stop_event.h"
+
 #include <stdexcept>
 #include <string>
-
-enum TComEvent {
-  evRxChar,
-  evTxEmpty,
-  evRxFlag,
-  evRing,
-  evBreak,
-  evCTS,
-  evDSR,
-  evError,
-  evRLSD,
-  evRx80Full
-};
-
-// A small value-type set of one of the enums (the events here, the port's
-// stored groups).
-template <class E>
-class TEnumSet {
- public:
-  constexpr TEnumSet() = default;
-  constexpr TEnumSet(std::initializer_list<E> items) {
-    for (E item : items) insert(item);
-  }
-  constexpr bool contains(E item) const { return (bits_ & Bit(item)) != 0; }
-  constexpr void insert(E item) { bits_ |= Bit(item); }
-  constexpr void erase(E item) { bits_ &= ~Bit(item); }
-  constexpr bool empty() const { return bits_ == 0; }
-  constexpr bool operator==(const TEnumSet&) const = default;
-
- private:
-  static constexpr std::uint32_t Bit(E item) { return 1u << static_cast<unsigned>(item); }
-  std::uint32_t bits_ = 0;
-};
-
-using TComEvents = TEnumSet<TComEvent>;
 
 // The component's error codes.
 enum TComErrorCode {
@@ -73,24 +39,6 @@ class EComPort : public std::runtime_error {
  private:
   int code_;
   int winCode_;
-};
-
-// A manual-reset event that can end a WaitForEvent early. Not signalled when
-// created. Signal is async-signal-safe and may be called from any thread.
-class TComStopEvent {
- public:
-  TComStopEvent();
-  ~TComStopEvent();
-  TComStopEvent(const TComStopEvent&) = delete;
-  TComStopEvent& operator=(const TComStopEvent&) = delete;
-
-  void Signal() noexcept;
-  void Reset();
-  bool IsSignalled() const;
-  std::intptr_t Handle() const { return handle_; }  // what the platform waits on
-
- private:
-  std::intptr_t handle_;
 };
 
 class TComLink {

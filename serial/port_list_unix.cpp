@@ -3,8 +3,8 @@
 // and udev's stable names say of each, and who holds it, found without
 // opening it.
 
-#include "serial/platform.h"
-#include "serial/platform_unix.h"
+#include "os/platform.h"
+#include "serial/ports_unix.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>

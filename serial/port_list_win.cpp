@@ -3,8 +3,8 @@
 // per port whose data is its name (COM1, COM7, ...); what SetupAPI knows of
 // the device behind each, and whether another program holds it.
 
-#include "serial/platform.h"
-#include "serial/platform_win.h"
+#include "os/platform.h"
+#include "serial/ports_win.h"
 
 #include <windows.h>
 

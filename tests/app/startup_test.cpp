@@ -3,7 +3,7 @@
 #include "app/tl8form.h"
 #include "app/toolwindows.h"
 #include "modbus/session.h"
-#include "serial/platform_unix.h"
+#include "serial/ports_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"

@@ -6,9 +6,9 @@
 // the commands and the fault matrix run in the test's process on the
 // simulated line (commands_test.cpp, matrix_test.cpp).
 
+#include "net/netline.h"
 #include "serial/comport.h"
-#include "serial/netline.h"
-#include "serial/platform_unix.h"
+#include "serial/ports_unix.h"
 #include "tests/cli/ctl_run.h"
 #include "tests/support/loopback.h"
 #include "tests/support/pty_pair.h"

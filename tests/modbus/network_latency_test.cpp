@@ -8,7 +8,7 @@
 #include "modbus/params.h"
 #include "modbus/service.h"
 #include "modbus/session.h"
-#include "serial/netline.h"
+#include "net/netline.h"
 #include "tests/support/sim_session.h"
 
 #include <gtest/gtest.h>

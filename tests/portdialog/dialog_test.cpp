@@ -2,8 +2,9 @@
 // the (offscreen) dialog through the scripted boxes, the ports are
 // pseudo-terminals, and the saved settings are read back from the store.
 
+#include "os/platform_unix.h"
 #include "portdialog/veskcomsetupfrm.h"
-#include "serial/platform_unix.h"
+#include "serial/ports_unix.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"

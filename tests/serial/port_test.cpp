@@ -2,7 +2,7 @@
 // the line through the master side.
 
 #include "serial/comport.h"
-#include "serial/platform_unix.h"
+#include "serial/ports_unix.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // and /proc; who holds a port also against this machine's own.
 
 #include "serial/comport.h"
-#include "serial/platform_unix.h"
+#include "serial/ports_unix.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Saving the port settings into the per-user settings store, a typed text
 // file under $XDG_CONFIG_HOME (each test gets its own).
 
+#include "os/platform_unix.h"
 #include "serial/comport.h"
-#include "serial/platform_unix.h"
 
 #include <gtest/gtest.h>
 

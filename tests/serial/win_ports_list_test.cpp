@@ -4,7 +4,7 @@
 // a COM port), with nothing behind it in SetupAPI.
 
 #include "serial/comport.h"
-#include "serial/platform_win.h"
+#include "serial/ports_win.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 // data bytes told from the Telnet commands around them. It only turns bytes
 // into bytes: the network line sends and receives them.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <array>
 #include <cstdint>

@@ -5,12 +5,12 @@
 // pseudo-terminal, which must then run at the tool's settings. Real
 // processes and sockets, in real time.
 
+#include "modbus/service.h"
 #include "modbus/device_float.h"
 #include "modbus/params.h"
-#include "modbus/service.h"
 #include "modbus/session.h"
+#include "net/netline.h"
 #include "serial/comport.h"
-#include "serial/netline.h"
 #include "tests/support/loopback.h"
 #include "tests/support/script_process.h"
 #include "tests/support/sim_process.h"
@@ -36,7 +36,7 @@ constexpr auto kEachWay = std::chrono::milliseconds(40);
 constexpr int kAdapter = 3;
 
 std::string SourceDir() {
-  const char* dir = std::getenv("TL8_SERIAL_TEST_DIR");
+  const char* dir = std::getenv("TL8_NET_TEST_DIR");
   return dir ? dir : "tests/serial";
 }
 

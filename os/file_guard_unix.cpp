@@ -7,7 +7,7 @@
 // stays untouched. Qt's own QSaveFile reads a link and writes its target,
 // which neither the walk nor the kernel's fs.protected_symlinks would see.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QFile>
 #include <QRandomGenerator>

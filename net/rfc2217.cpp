@@ -1,4 +1,4 @@
-#include "serial/rfc2217.h"
+#include "net/rfc2217.h"
 
 #include <algorithm>
 

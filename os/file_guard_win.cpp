@@ -4,7 +4,7 @@
 // copy is opened and again after, so that one made in between is seen too.
 // A file the user names is followed wherever it leads.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QDir>
 #include <QFile>

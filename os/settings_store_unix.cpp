@@ -1,8 +1,8 @@
 // Linux side of the settings store: a typed text file per key in the user's
 // (or the machine's) config directory.
 
-#include "serial/platform.h"
-#include "serial/platform_unix.h"
+#include "os/platform.h"
+#include "os/platform_unix.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,23 +1,29 @@
 #pragma once
 // Everything the tool needs from the operating system. Each obligation below
 // is implemented once per platform, in <file>_unix.cpp or <file>_win.cpp, and
-// the build picks one of each pair:
+// the build picks one of each pair; the pairs sit in the folder of what uses
+// them:
 //
-//   obligation             file             declared
-//   port device            device_*         comdev::OpenDevice .. comdev::WaitForEvent
-//   stop event             stop_event_*     TComStopEvent's members (serial/comport.h)
-//   system port list       port_list_*      comdev::ListSystemPorts, comdev::DescribeSystemPorts
-//   settings store         settings_store_* comdev::WriteSettings
-//   file guard             file_guard_*     comdev::OpenPendingFile .. comdev::CommitPendingFile
-//   console stop handler   console_*        RegisterConsoleHandler, UnregisterConsoleHandler
-//   console output         console_*        GuardStandardStreams, WriteStd, StderrIsTerminal, ...
-//   network socket         socket_*         comdev::ResolveHost .. comdev::WaitSocket
+//   obligation             file                      declared
+//   stop event             os/stop_event_*           TComStopEvent's members (os/stop_event.h)
+//   settings store         os/settings_store_*       comdev::WriteSettings
+//   file guard             os/file_guard_*           comdev::OpenPendingFile .. CommitPendingFile
+//   console stop handler   os/console_*              RegisterConsoleHandler,
+//   UnregisterConsoleHandler console output         os/console_*              GuardStandardStreams,
+//   WriteStd, ... port device            serial/device_*           comdev::OpenDevice ..
+//   comdev::WaitForEvent system port list       serial/port_list_*        comdev::ListSystemPorts,
+//   DescribeSystemPorts network socket         net/socket_*              comdev::ResolveHost ..
+//   comdev::WaitSocket
+//
+// This header includes nothing of the tool above it: only the types the two
+// sides share (os/line_types.h, os/stop_event.h).
 //
 // The port's comdev functions return 0 or the system's own error number; the
-// portable code (comport.cpp) turns that into the component's errors. The
+// portable code (serial/, net/) turns that into the component's errors. The
 // file guard returns its reasons as texts: they are shown as they stand.
 
-#include "serial/comport.h"
+#include "os/line_types.h"
+#include "os/stop_event.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,41 +40,11 @@ namespace comdev {
 
 // --- Port device --------------------------------------------------------------
 
+struct Device;  // the open device, defined by each platform
+struct DeviceCloser {
+  void operator()(Device* device) const noexcept;
+};
 using DevicePtr = std::unique_ptr<Device, DeviceCloser>;
-
-// The line settings record, built afresh for every push.
-struct LineSettings {
-  int baudRate = 9600;  // bits per second
-  int dataBits = 8;     // 5..8
-  TParityBits parity = prNone;
-  TStopBits stopBits = sbOneStopBit;
-  bool parityCheck = false;
-  bool parityReplace = false;
-  std::uint8_t parityReplaceChar = 0;
-  TDTRFlowControl dtr = dtrDisable;
-  TRTSFlowControl rts = rtsDisable;
-  bool outCTSFlow = false;
-  bool outDSRFlow = false;
-  bool dsrSensitivity = false;
-  bool xonXoffOut = false;
-  bool xonXoffIn = false;
-  bool txContinueOnXoff = false;
-  bool discardNull = false;
-  int xonLimit = 0;
-  int xoffLimit = 0;
-  std::uint8_t xonChar = 17;
-  std::uint8_t xoffChar = 19;
-  std::uint8_t eventChar = 0;
-};
-
-// Milliseconds; a zero multiplier and constant mean "no total limit".
-struct TimeoutSettings {
-  std::uint32_t readInterval = 0;
-  std::uint32_t readTotalMultiplier = 0;
-  std::uint32_t readTotalConstant = 0;
-  std::uint32_t writeTotalMultiplier = 0;
-  std::uint32_t writeTotalConstant = 0;
-};
 
 // The system's code for an operation on a device that is not open.
 extern const int kInvalidDevice;

@@ -1,7 +1,8 @@
 #pragma once
-// Windows details behind the platform seam that tests reach directly.
+// Windows details of the ports behind the platform seam that tests reach
+// directly.
 
-#include "serial/comport.h"
+#include "os/line_types.h"
 
 #include <string>
 #include <vector>

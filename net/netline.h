@@ -15,9 +15,9 @@
 // its Port() is a network name; failures raise EComPort with the component's
 // codes and the system's error numbers, as a device's do.
 
+#include "net/rfc2217.h"
+#include "os/platform.h"
 #include "serial/link.h"
-#include "serial/platform.h"
-#include "serial/rfc2217.h"
 
 #include <chrono>
 #include <optional>

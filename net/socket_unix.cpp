@@ -1,7 +1,7 @@
 // Linux side of the network socket: a non-blocking TCP socket, waited on with
 // poll beside the stop event's eventfd.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <fcntl.h>
 #include <netdb.h>

@@ -3,9 +3,9 @@
 // read cuts them, the options negotiated without loops, and the line's
 // settings sent as the server's port must get them.
 
-#include "serial/rfc2217.h"
+#include "net/rfc2217.h"
 
-#include "tests/serial/telnet_peer.h"
+#include "tests/net/telnet_peer.h"
 
 #include <gtest/gtest.h>
 

@@ -8,10 +8,10 @@
 #include "modbus/exchange_state.h"
 #include "modbus/params.h"
 #include "modbus/requests.h"
+#include "net/netline.h"
+#include "os/platform.h"
 #include "serial/comport.h"
-#include "serial/netline.h"
-#include "serial/platform.h"
-#include "tests/serial/telnet_peer.h"
+#include "tests/net/telnet_peer.h"
 #include "tests/support/loopback.h"
 
 #include <gtest/gtest.h>

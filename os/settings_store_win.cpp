@@ -1,7 +1,7 @@
 // Windows side of the settings store: the registry, through QSettings' native
 // format, which writes texts as REG_SZ and 32-bit integers as REG_DWORD.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QSettings>
 #include <QVariant>

@@ -1,7 +1,7 @@
 // Windows side of the stop event: a manual-reset event object, which the
 // port's event wait takes as its second handle.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // events (WSAEventSelect) signal an event object, waited on with
 // WaitForMultipleObjects beside the stop event.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -4,7 +4,7 @@
 // and the output: Unicode to a console, so that no code page garbles it,
 // UTF-8 bytes to a file or a pipe.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "serial/netline.h"
+#include "net/netline.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,7 +4,7 @@
 // link and its target stay exactly as they were. Ownership is handed to
 // another user with chown, so these tests need root.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <gtest/gtest.h>
 

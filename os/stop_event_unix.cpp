@@ -1,7 +1,7 @@
 // Linux side of the stop event: an eventfd, which poll waits on beside the
 // device and which a signal handler may write.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -3,7 +3,7 @@
 // its port or removing its lock file, with a self-pipe that carries the
 // request on to the user-interface thread) and the output, UTF-8 everywhere.
 
-#include "serial/platform.h"
+#include "os/platform.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

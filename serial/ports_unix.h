@@ -1,11 +1,9 @@
 #pragma once
-// Linux details behind the platform seam that tests reach with their own
-// roots, so nothing depends on the serial hardware of the machine running them.
+// Linux details of the ports behind the platform seam that tests reach with
+// their own roots, so nothing depends on the serial hardware of the machine
+// running them.
 
-#include "serial/platform.h"
-
-#include <QSettings>
-#include <QString>
+#include "os/platform.h"
 
 #include <functional>
 #include <string>
@@ -78,21 +76,5 @@ void SetStaleLockHook(std::function<void()> hook);
 // Opens the device at `devicePath` as OpenDevice does, with its lock file in
 // `lockDir` (none when empty). Returns 0 or errno.
 int OpenLockedDevice(const std::string& devicePath, const std::string& lockDir, DevicePtr& device);
-
-// The file and group a settings key is stored in: after an optional leading
-// "Software", the first two segments name the file (like organisation and
-// application), the rest is the group.
-struct SettingsLocation {
-  QString file;
-  QString group;
-};
-SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key);
-
-// The settings file's typed text format: quoted texts and 32-bit integers
-// ("dword:" and eight hex digits) under "[section]" lines, the keys of the
-// map being "section/name" with "/" for the "\" of the section line. Reading
-// refuses any other line; writing refuses any other type of value.
-bool ReadTypedSettings(QIODevice& device, QSettings::SettingsMap& map);
-bool WriteTypedSettings(QIODevice& device, const QSettings::SettingsMap& map);
 
 }  // namespace comdev
