@@ -120,6 +120,12 @@ int AllowanceForRoundTrip(int roundTripMs) {
   return std::min(allowance, kMaxMeasuredAllowanceMs);
 }
 
+std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop) {
+  const std::optional<TNetPortName> parsed = ParseNetPortName(name);
+  if (!parsed) throw EComPort(ceOpenFailed, comdev::kNetBadName);
+  return std::make_unique<TNetLine>(*parsed, stop);
+}
+
 // --- The line ---------------------------------------------------------------
 
 TNetLine::TNetLine(const TNetPortName& name, const TComStopEvent* stop)
@@ -161,6 +167,11 @@ void TNetLine::Fail(int errorCode, int systemError) {
   gone_ = true;
   socket_.reset();
   throw EComPort(errorCode, systemError);
+}
+
+void TNetLine::Close() {
+  gone_ = true;
+  socket_.reset();
 }
 
 bool TNetLine::Connected() const { return socket_ && !gone_ && !comdev::SocketGone(*socket_); }

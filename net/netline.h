@@ -20,6 +20,7 @@
 #include "serial/link.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -53,7 +54,11 @@ inline constexpr int kNetOpenTimeoutMs = 3000;
 // 40 ms each way (80 ms) gives 130 ms.
 int AllowanceForRoundTrip(int roundTripMs);
 
-class TNetLine final : public TComLink {
+// The table's entry for tcp:// and rfc2217:// names: a malformed one does not
+// open (EComPort(ceOpenFailed, comdev::kNetBadName)).
+std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop);
+
+class TNetLine final : public TLineBackend {
  public:
   // Resolves the host and connects to the first of its addresses that takes
   // the connection, within kNetOpenTimeoutMs and until `stop`; for RFC 2217
@@ -63,13 +68,17 @@ class TNetLine final : public TComLink {
   TNetLine(const TNetLine&) = delete;
   TNetLine& operator=(const TNetLine&) = delete;
 
+  // The server keeps queues of its own.
+  void SetBuffers(int, int) override {}
   // RFC 2217: sends the settings to the server's port and waits, within
   // kNetOpenTimeoutMs and until `stop`, for the server to take every one of
   // them; the time that takes is a round trip measured too. Raw: nothing.
   // Throws EComPort(ceSetStateFailed, the system's code).
-  void SetLine(const comdev::LineSettings& line, const TComStopEvent* stop);
+  void SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) override;
   // The write timeouts bound a write, the read ones a read, as on a port.
-  void SetTimeouts(const comdev::TimeoutSettings& timeouts) { timeouts_ = timeouts; }
+  void SetTimeouts(const comdev::TimeoutSettings& timeouts) override { timeouts_ = timeouts; }
+  // Closes the connection; nothing to abort.
+  void Close() override;
   // The longest round trip measured so far.
   int RoundTripMs() const { return roundTripMs_; }
 

@@ -3,8 +3,8 @@
 
 #include "serial/comport.h"
 
-#include "net/netline.h"
 #include "os/platform.h"
+#include "serial/line_kinds.h"
 
 #include <QVariant>
 
@@ -205,7 +205,7 @@ TCustomComPort::~TCustomComPort() {
   try {
     ClosePort();
   } catch (const EComPort&) {
-    // The device is closed without aborting its transfers when device_ goes.
+    // The line is closed without aborting its transfers when line_ goes.
   }
 }
 
@@ -220,47 +220,32 @@ void TCustomComPort::Reapply(TApplyStep step) {
   if (Connected() && updateDepth_ == 0) ApplyStep(step);
 }
 
-void TCustomComPort::ApplyStep(TApplyStep step) {
-  ++appliedCount_[step];
-  if (network_) {
-    ApplyToNetwork(step);
-    return;
-  }
-  comdev::Device& device = *device_;
-  switch (step) {
-    case asBuffer:
-      if (int error = comdev::SetBuffers(device, buffer_.InputSize(), buffer_.OutputSize()))
-        Fail(ceSetupFailed, error);
-      break;
-    case asLine:
-      if (int error = comdev::SetLine(device, LineOf(*this))) Fail(ceSetStateFailed, error);
-      break;
-    case asTimeouts:
-      if (int error = comdev::SetTimeouts(device, TimeoutsOf(timeouts_)))
-        Fail(ceSetTimeoutsFailed, error);
-      break;
-  }
-}
-
 template <class Operation>
-auto TCustomComPort::OnNetwork(Operation operation) {
+auto TCustomComPort::OnLine(int errorCode, Operation operation) {
+  if (!line_) throw EComPort(errorCode, comdev::kInvalidDevice);
   try {
-    return operation();
+    return operation(*line_);
   } catch (const EComPort&) {
-    if (!network_->Connected()) network_.reset();
+    if (!line_->Connected()) line_.reset();
     throw;
   }
 }
 
-void TCustomComPort::ApplyToNetwork(TApplyStep step) {
+void TCustomComPort::ApplyStep(TApplyStep step) {
+  ++appliedCount_[step];
   switch (step) {
-    case asBuffer:  // the server keeps queues of its own
+    case asBuffer:
+      OnLine(ceSetupFailed, [&](TLineBackend& line) {
+        line.SetBuffers(buffer_.InputSize(), buffer_.OutputSize());
+      });
       break;
     case asLine:
-      OnNetwork([&] { network_->SetLine(LineOf(*this), stopEvent_); });
+      OnLine(ceSetStateFailed,
+             [&](TLineBackend& line) { line.SetLine(LineOf(*this), stopEvent_); });
       break;
     case asTimeouts:
-      network_->SetTimeouts(TimeoutsOf(timeouts_));
+      OnLine(ceSetTimeoutsFailed,
+             [&](TLineBackend& line) { line.SetTimeouts(TimeoutsOf(timeouts_)); });
       break;
   }
 }
@@ -270,26 +255,9 @@ void TCustomComPort::ApplyAll() {
   for (TApplyStep step : {asBuffer, asLine, asTimeouts}) ApplyStep(step);
 }
 
-comdev::Device& TCustomComPort::RequireDevice(int errorCode) const {
-  if (!device_) throw EComPort(errorCode, comdev::kInvalidDevice);
-  return *device_;
-}
+bool TCustomComPort::Connected() const { return line_ && line_->Connected(); }
 
-// A device whose line is gone is closed before its failure goes on, so the
-// port reads as closed and the next opening starts afresh with the name.
-void TCustomComPort::Fail(int errorCode, int systemError) {
-  if (device_ && comdev::LineLost(*device_, systemError)) device_.reset();
-  throw EComPort(errorCode, systemError);
-}
-
-bool TCustomComPort::Connected() const {
-  if (network_) return network_->Connected();
-  return device_ && !comdev::LineLost(*device_, 0);
-}
-
-int TCustomComPort::LatencyAllowanceMs() const {
-  return network_ ? network_->LatencyAllowanceMs() : 0;
-}
+int TCustomComPort::LatencyAllowanceMs() const { return line_ ? line_->LatencyAllowanceMs() : 0; }
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
@@ -308,32 +276,24 @@ void TCustomComPort::SetDiscardNull(bool value) { Change(discardNull_, value, as
 
 void TCustomComPort::OpenPort() {
   if (Connected()) return;
-  device_.reset();  // a line that is gone, if any
-  network_.reset();
-  if (IsNetPortName(port_)) {
-    const std::optional<TNetPortName> name = ParseNetPortName(port_);
-    if (!name) throw EComPort(ceOpenFailed, comdev::kNetBadName);
-    network_ = std::make_unique<TNetLine>(*name, stopEvent_);
-  } else {
-    comdev::DevicePtr device;
-    if (int error = comdev::OpenDevice(port_, device))
-      throw EComPort(ceOpenFailed, error,
-                     error == comdev::kLockNameTooLong ? "lock name too long" : std::string());
-    device_ = std::move(device);
-  }
+  line_.reset();  // a line that is gone, if any
+  OpenLine(LineKindOf(port_).open(port_, stopEvent_));
+}
+
+void TCustomComPort::OpenLine(std::unique_ptr<TLineBackend> line) {
+  line_ = std::move(line);
   try {
     ApplyAll();
   } catch (const EComPort&) {
-    device_.reset();
-    network_.reset();
+    line_.reset();
     throw;
   }
 }
 
 void TCustomComPort::ClosePort() {
-  network_.reset();
-  if (!device_) return;  // a device whose line is gone is closed too
-  if (int error = comdev::CloseDevice(device_)) throw EComPort(cePurgeFailed, error);
+  if (!line_) return;
+  line_->Close();  // on failure the line stays open
+  line_.reset();
 }
 
 void TCustomComPort::EndSettingsUpdate() {
@@ -342,36 +302,21 @@ void TCustomComPort::EndSettingsUpdate() {
 }
 
 int TCustomComPort::WriteBytes(const void* buffer, int count) {
-  if (network_) return OnNetwork([&] { return network_->WriteBytes(buffer, count); });
-  comdev::Device& device = RequireDevice(ceWriteFailed);
-  int written = 0;
-  if (int error = comdev::Write(device, buffer, std::max(count, 0), written))
-    Fail(ceWriteFailed, error);
-  return written;
+  return OnLine(ceWriteFailed, [&](TLineBackend& line) { return line.WriteBytes(buffer, count); });
 }
 
 int TCustomComPort::PendingInputCount() {
-  if (network_) return OnNetwork([&] { return network_->PendingInputCount(); });
-  comdev::Device& device = RequireDevice(ceClearErrorFailed);
-  int count = 0;
-  if (int error = comdev::PendingInput(device, count)) Fail(ceClearErrorFailed, error);
-  return count;
+  return OnLine(ceClearErrorFailed, [](TLineBackend& line) { return line.PendingInputCount(); });
 }
 
 std::string TCustomComPort::ReadBytes(int count) {
   if (count <= 0) return {};
-  if (network_) return OnNetwork([&] { return network_->ReadBytes(count); });
-  comdev::Device& device = RequireDevice(ceReadFailed);
-  std::string received;
-  if (int error = comdev::Read(device, count, received)) Fail(ceReadFailed, error);
-  return received;
+  return OnLine(ceReadFailed, [count](TLineBackend& line) { return line.ReadBytes(count); });
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) {
-  if (network_) return OnNetwork([&] { network_->WaitForEvent(events, stopEvent, timeoutMs); });
-  comdev::Device& device = RequireDevice(ceWaitFailed);
-  if (int error = comdev::WaitForEvent(device, events, stopEvent, timeoutMs))
-    Fail(ceWaitFailed, error);
+  OnLine(ceWaitFailed,
+         [&](TLineBackend& line) { line.WaitForEvent(events, stopEvent, timeoutMs); });
 }
 
 void TCustomComPort::SaveSettings(const std::string& keyPath) {

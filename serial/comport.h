@@ -41,7 +41,6 @@ enum TApplyStep { asBuffer, asLine, asTimeouts };
 using TStoredGroups = TEnumSet<TStoredGroup>;
 
 class TCustomComPort;
-class TNetLine;
 
 class TComParity {
  public:
@@ -197,11 +196,15 @@ class TCustomComPort : public TComLink {
   TStoredGroups StoredGroups() const { return storedGroups_; }
   void SetStoredGroups(TStoredGroups value) { storedGroups_ = value; }
 
-  // Opening also replaces a device whose line is gone (see Connected). A
-  // Port() that names a network line (tcp://HOST:PORT or rfc2217://HOST:PORT,
-  // see serial/netline.h) opens a connection to a serial device server in
-  // place of a device; every operation then goes there.
+  // Opening also replaces a line that is gone (see Connected). The kind of
+  // line Port() names is its backend (serial/line_kinds.h): a local device,
+  // or a connection to a serial device server for tcp://HOST:PORT and
+  // rfc2217://HOST:PORT (net/netline.h); every operation then goes there.
   void OpenPort();
+  // Opens the port on a line made elsewhere (the tests' simulated adapter)
+  // in place of the one Port() names; the settings are pushed to it as to
+  // any.
+  void OpenLine(std::unique_ptr<TLineBackend> line);
   void ClosePort();
   // False once the device's line is gone (hung up, a USB converter pulled
   // out) even before an operation failed on it: only opening the name again
@@ -244,13 +247,12 @@ class TCustomComPort : public TComLink {
   void Reapply(TApplyStep step);
   void ApplyAll();
   void ApplyStep(TApplyStep step);
-  void ApplyToNetwork(TApplyStep step);
-  comdev::Device& RequireDevice(int errorCode) const;
-  [[noreturn]] void Fail(int errorCode, int systemError);
-  // Runs an operation on the network line; a line its failure gave up is
-  // closed before the failure goes on, as a lost device is.
+  // Runs an operation on the line; without one it fails with `errorCode` and
+  // the system's code for a device that is not open. A line that a failure
+  // has given up is dropped before the failure goes on, so the port reads as
+  // closed and the next opening starts afresh with the name.
   template <class Operation>
-  auto OnNetwork(Operation operation);
+  auto OnLine(int errorCode, Operation operation);
 
   std::string name_;
   std::string port_ = "COM1";
@@ -269,8 +271,7 @@ class TCustomComPort : public TComLink {
   TStoredGroups storedGroups_{sgLine};
   int updateDepth_ = 0;
   int appliedCount_[3] = {0, 0, 0};
-  std::unique_ptr<comdev::Device, comdev::DeviceCloser> device_;
-  std::unique_ptr<TNetLine> network_;  // in place of device_ for a network port name
+  std::unique_ptr<TLineBackend> line_;  // the open line, if any
   TComStopEvent* stopEvent_ = nullptr;
 };
 

@@ -43,4 +43,3 @@ std::string ErrorMessage(int code, int winCode, const std::string& reason) {
 
 EComPort::EComPort(int code, int winCode, const std::string& reason)
     : std::runtime_error(ErrorMessage(code, winCode, reason)), code_(code), winCode_(winCode) {}
-

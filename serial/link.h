@@ -1,10 +1,11 @@
 #pragma once
 // The line the Modbus requests talk over: writing, the count of received
-// bytes waiting, reading them and waiting for a received character. The
-// serial port component implements it on a device; the tests also run the
-// requests over an in-process simulated adapter. Failures of every operation
-// raise EComPort with the component's texts, so a caller handles a lost
-// device the same way whatever carries the line.
+// bytes waiting, reading them and waiting for a received character
+// (TComLink). The serial port component implements it over one of its
+// backends (TLineBackend): a local serial device, a network line to a device
+// server, the tests' in-process simulated adapter. Failures of every
+// operation raise EComPort with the component's texts, so a caller handles a
+// lost device the same way whatever carries the line.
 
 #include "os/line_types.h"
 #include "os/stop_event.h"
@@ -62,4 +63,25 @@ class TComLink {
   // network path to a serial device server); every wait for an answer is
   // that much longer. 0 for a local port.
   virtual int LatencyAllowanceMs() const { return 0; }
+};
+
+// One kind of line behind the port component, which talks to every kind the
+// same way: it opens one from the table of kinds (serial/line_kinds.h),
+// pushes the settings to it, writes, waits for input with a stop event,
+// reads, asks the pending count, and closes it. Each operation's failure
+// raises EComPort with the operation's code; a backend whose line is gone
+// answers Connected() false from then on, and the port component drops it.
+class TLineBackend : public TComLink {
+ public:
+  // The driver's queue sizes (a device server keeps queues of its own).
+  // Throws EComPort(ceSetupFailed).
+  virtual void SetBuffers(int inputSize, int outputSize) = 0;
+  // The line's speed, framing and handshake; a network line may wait for its
+  // server to take them, until `stop`. Throws EComPort(ceSetStateFailed).
+  virtual void SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) = 0;
+  // Throws EComPort(ceSetTimeoutsFailed).
+  virtual void SetTimeouts(const comdev::TimeoutSettings& timeouts) = 0;
+  // Aborts what is pending and closes the line. Throws EComPort(cePurgeFailed)
+  // when it cannot; the line then stays open.
+  virtual void Close() = 0;
 };

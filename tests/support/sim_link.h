@@ -54,7 +54,9 @@ struct SimLinkSetup {
   int latencyAllowanceMs = 0;       // what the link tells the requests to allow for
 };
 
-class SimLink final : public TComLink {
+// A backend of the port component too (TComPort::OpenLine): the settings it
+// is handed change nothing, as on a pseudo-terminal.
+class SimLink final : public TLineBackend {
  public:
   // Throws std::invalid_argument for a fault rule tl8sim would refuse.
   explicit SimLink(VirtualClock& clock, SimLinkSetup setup = {});
@@ -67,6 +69,11 @@ class SimLink final : public TComLink {
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override { return state_ == State::Up; }
   int LatencyAllowanceMs() const override { return allowanceMs_; }
+  void SetBuffers(int, int) override {}
+  void SetLine(const comdev::LineSettings&, const TComStopEvent*) override {}
+  void SetTimeouts(const comdev::TimeoutSettings&) override {}
+  // Operations fail from then on as on a closed port.
+  void Close() override { state_ = State::Closed; }
 
   // The line vanishes (a converter pulled out): Connected turns false, the
   // next operation fails as a port's does with the system's EIO, later ones
