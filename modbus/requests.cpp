@@ -1,6 +1,7 @@
 #include "modbus/requests.h"
 
 #include "modbus/device_float.h"
+#include "modbus/late_answers.h"
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
 #include "modbus/stamp.h"
@@ -34,6 +35,12 @@ constexpr double kCharacterMs = 10'000.0 / 9600;  // start, 8 data and stop bits
 constexpr int kLongestReadAnswer = 19;            // the probe's: 14 data bytes
 constexpr int kQuietMs = 150;
 constexpr int kQuietLimitMs = 3 * kQuietMs;  // a line that never falls quiet
+// A late answer is recognised among the bytes of a wait up to this many: no
+// answer is longer than the probe's.
+constexpr size_t kLongestStray = 2 * (8 + kLongestReadAnswer);
+// How much longer than the latest turnaround and the path's allowance an
+// unanswered frame is waited for: the longest request and answer on the line.
+constexpr int kForgetMarginMs = 50;
 // The Modbus inter-frame gap, 3.5 characters, in whole milliseconds.
 constexpr int kFrameGapMs = 4;
 // An exception answer: address, function, exception code and the CRC.
@@ -55,6 +62,13 @@ std::string SentBytes(const ExchangeState& exchange, size_t count) {
   return bytes;
 }
 
+// The search's frame (and a read's first): parameter 1's registers.
+bool ReadsParameterOne(const std::string& frame) {
+  const uint16_t reg = ParamRegister(1);
+  return frame.size() > 3 && static_cast<uint8_t>(frame[1]) == kReadRegisters &&
+         static_cast<uint8_t>(frame[2]) == High(reg) && static_cast<uint8_t>(frame[3]) == Low(reg);
+}
+
 // A single-register write to one adapter is answered with a copy of itself.
 bool AnswerCopiesRequest(const std::string& frame) {
   return frame.size() > 1 && static_cast<uint8_t>(frame[0]) != kBroadcastAddress &&
@@ -65,19 +79,28 @@ bool AnswerCopiesRequest(const std::string& frame) {
 
 ModbusRequests::ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
                                ExchangeClock& clock)
-    : port_(port), exchange_(exchange), params_(params), clock_(clock) {}
+    : port_(port),
+      exchange_(exchange),
+      params_(params),
+      clock_(clock),
+      lateAnswers_(std::make_unique<LateAnswers>()) {}
+
+ModbusRequests::~ModbusRequests() = default;
 
 bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
 
-void ModbusRequests::DropPendingInput() { port_.ReadBytes(port_.PendingInputCount()); }
-
-void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
+bool ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
   const auto giveUp = answerDeadline + std::chrono::milliseconds(kQuietLimitMs);
   bool heard = false;  // bytes came during the last wait
+  std::string came;    // since the wait began: the late answer, on a line that learns
   while (!StopRequested()) {
-    DropPendingInput();
+    if (LateAnswerCame(came)) {
+      // The only answer that could still come has come: the wait is over.
+      clock_.Delay(kFrameGapMs);
+      return true;
+    }
     const auto now = clock_.Now();
-    if ((now >= answerDeadline && !heard) || now >= giveUp) return;
+    if ((now >= answerDeadline && !heard) || now >= giveUp) return false;
     const auto untilDeadline =
         std::chrono::ceil<std::chrono::milliseconds>(answerDeadline - now).count();
     const auto untilGiveUp = std::chrono::ceil<std::chrono::milliseconds>(giveUp - now).count();
@@ -88,24 +111,62 @@ void ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
                            : static_cast<int>(std::min<long long>(kQuietMs, untilGiveUp)));
     heard = events.contains(evRxChar);
   }
+  return false;
 }
+
+bool ModbusRequests::LateAnswerCame(std::string& came) {
+  std::string bytes = port_.ReadBytes(port_.PendingInputCount());
+  if (!port_.LearnsLatency() || bytes.empty()) return false;
+  came += bytes;
+  // Nothing a whole answer could be: what came so far was not one.
+  if (came.size() > kLongestStray) came.erase(0, came.size() - kLongestStray);
+  const std::optional<std::string> answered = LearnFromLateAnswer(came, clock_.Now());
+  if (!answered) return false;
+  came.clear();
+  return *answered == doubtedFrame_ && !doubtedAfterDoubt_;
+}
+
+std::optional<std::string> ModbusRequests::LearnFromLateAnswer(std::string_view bytes,
+                                                               ExchangeClock::Duration at) {
+  std::optional<LateAnswers::Recognised> late = lateAnswers_->Recognise(bytes, at);
+  if (!late) return std::nullopt;
+  port_.LearnLatency(late->delayMs, true);
+  Record(TrafficDirection::Received, std::string(bytes), traffic::LateAnswer(late->delayMs));
+  if (ReadsParameterOne(late->frame)) lateAnswerer_ = static_cast<uint8_t>(late->frame[0]);
+  return late->frame;
+}
+
+void ModbusRequests::LearnInTime(ExchangeClock::Duration wholeAt, size_t answerBytes) {
+  // After a request that went unanswered, an answer to its repetition may be
+  // the late one: it tells nothing of the path.
+  if (followsDoubtedRead_ || lateAnswers_->Waits(sent_)) return;
+  port_.LearnLatency(DelayBeyondLineMs(sent_.size(), answerBytes, sentAt_, wholeAt), false);
+}
+
+void ModbusRequests::AwaitedInVain() {
+  if (port_.LearnsLatency()) lateAnswers_->Unanswered(sent_, sentAt_);
+}
+
+std::optional<int> ModbusRequests::TakeLateAnswerer() { return std::exchange(lateAnswerer_, {}); }
 
 void ModbusRequests::DoubtTheReadJustSent() {
   doubtedFrame_ = sent_;
+  doubtedAfterDoubt_ = followsDoubtedRead_;
   const double onLineMs = (exchange_.FrameLength + kLongestReadAnswer) * kCharacterMs +
-                          kLatestTurnaroundMs + port_.LatencyAllowanceMs();
+                          kLatestTurnaroundMs + port_.LateAnswerAllowanceMs();
   lateAnswerDeadline_ = sentAt_ + std::chrono::milliseconds(static_cast<int>(std::ceil(onLineMs)));
 }
 
 void ModbusRequests::SendFrame() {
   // A closed port is left to the write, which reports it.
+  bool lateAnswerCame = false;
   if (port_.Connected()) {
-    if (lateAnswerDeadline_) LetLateAnswerPass(*lateAnswerDeadline_);
-    DropPendingInput();
+    if (lateAnswerDeadline_) lateAnswerCame = LetLateAnswerPass(*lateAnswerDeadline_);
+    DropStrayInput();
   }
   // The frame goes out while the answer to an unanswered read may still be on
   // its way: two answers may now come to one request.
-  followsDoubtedRead_ = lateAnswerDeadline_.has_value();
+  followsDoubtedRead_ = lateAnswerDeadline_.has_value() && !lateAnswerCame;
   lateAnswerDeadline_.reset();
   // Checked right before the write: at most the frame already on its way
   // goes out after a stop request.
@@ -117,7 +178,21 @@ void ModbusRequests::SendFrame() {
   repeatsDoubtedRead_ = followsDoubtedRead_ && sent_ == doubtedFrame_;
   port_.WriteBytes(buffer.data(), length);
   sentAt_ = clock_.Now();
-  Record(TrafficDirection::Sent, sent_, std::exchange(sendMeaning_, {}));
+  QString meaning = std::exchange(sendMeaning_, {});
+  if (const int allowance = port_.LatencyAllowanceMs(); allowance > 0)
+    meaning = traffic::WithAllowance(meaning, allowance);
+  Record(TrafficDirection::Sent, sent_, meaning);
+}
+
+void ModbusRequests::DropStrayInput() {
+  const std::string stray = port_.ReadBytes(port_.PendingInputCount());
+  if (!port_.LearnsLatency()) return;
+  const auto now = clock_.Now();
+  if (!stray.empty()) LearnFromLateAnswer(stray, now);
+  // Beyond the latest turnaround and what the path may add, no answer comes.
+  const auto waited = std::chrono::milliseconds(kLatestTurnaroundMs + kForgetMarginMs +
+                                                port_.LateAnswerAllowanceMs());
+  lateAnswers_->ForgetBefore(now - waited);
 }
 
 void ModbusRequests::Send(std::initializer_list<int> body, QString meaning) {
@@ -145,6 +220,12 @@ void ModbusRequests::SearchRead(int address) {
   const uint16_t reg = ParamRegister(1);
   SendOwnFrame({address, kReadRegisters, High(reg), Low(reg), 0x00, kParamRegisterCount},
                traffic::Searching(address));
+  if (!port_.LearnsLatency()) return;
+  const std::string& answer = exchange_.ResponseText;
+  if (wholeAt_) return LearnInTime(*wholeAt_, answer.size());
+  // Another adapter's answer is late for an address asked a moment before.
+  if (!answer.empty()) LearnFromLateAnswer(answer, lastArrival_);
+  AwaitedInVain();
 }
 
 void ModbusRequests::BroadcastAddress(int address) {
@@ -163,8 +244,7 @@ void ModbusRequests::WriteSingleRegister(uint16_t reg, uint16_t value) {
   Send({exchange_.DeviceAddress, kWriteRegister, High(reg), Low(reg), High(value), Low(value)},
        reg == kAddressRegister ? traffic::NewAddress(value) : traffic::RegisterWrite(reg, value));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(50 + port_.LatencyAllowanceMs());
-  CollectResponse();
+  AwaitWriteAnswer(50);
   clock_.Delay(10);
   CheckWriteAnswer(request);
   RecordAnswer(WriteVerdictMeaning());
@@ -177,8 +257,7 @@ void ModbusRequests::WriteParameter() {
         2 * kParamRegisterCount, data[0], data[1], data[2], data[3]},
        traffic::Writing(exchange_.ParamIndex));
   const std::string request = SentBytes(exchange_, kEchoedBytes);
-  clock_.Delay(80 + port_.LatencyAllowanceMs());
-  CollectResponse();
+  AwaitWriteAnswer(80);
   clock_.Delay(20);
   CheckWriteAnswer(request);
   RecordAnswer(WriteVerdictMeaning());
@@ -223,6 +302,7 @@ void ModbusRequests::CheckWriteAnswer(const std::string& request) {
     x.ResponseStatus = kStatusAccepted;
   else
     x.ResponseStatus = kStatusBadAnswer;
+  if (x.ResponseStatus != kStatusAccepted) AwaitedInVain();
 }
 
 void ModbusRequests::ReadParameter(int32_t mode) {
@@ -234,6 +314,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
     AwaitReadAnswer(100);
     PauseAfterRead(20);
     CheckParameterAnswer(rawOffset);
+    if (exchange_.ResponseStatus != kStatusAccepted) AwaitedInVain();
     if (exchange_.ResponseStatus != kStatusAccepted || TwoAnswersMayStillCome())
       DoubtTheReadJustSent();
     RecordAnswer(ReadVerdictMeaning());
@@ -243,6 +324,7 @@ void ModbusRequests::ReadParameter(int32_t mode) {
          traffic::kProbe);
     AwaitReadAnswer(50);
     PauseAfterRead(0);
+    if (exchange_.ResponseText.size() < 3) AwaitedInVain();
     if (exchange_.ResponseText.size() < 3 || TwoAnswersMayStillCome()) DoubtTheReadJustSent();
     RecordAnswer(traffic::WhatCame(exchange_.ResponseText));
   }
@@ -292,23 +374,60 @@ void ModbusRequests::AwaitReadAnswer(int delayMs) {
   // the answer to the very same frame may end the wait early, for it says
   // the same. Any other read takes its whole wait, so that two answers
   // collide and fail instead of one being taken for the other.
-  if (!fastReads_ || (followsDoubtedRead_ && !repeatsDoubtedRead_)) {
+  const bool endEarly = fastReads_ && (!followsDoubtedRead_ || repeatsDoubtedRead_);
+  if (!endEarly && !port_.LearnsLatency()) {
     clock_.Delay(waitMs);
     CollectResponse();
     return;
   }
-  // The fixed wait is the upper bound; a complete answer ends it early.
+  WatchForAnswer(waitMs, endEarly, [this] { return ReadAnswerComplete(); });
+}
+
+void ModbusRequests::AwaitWriteAnswer(int delayMs) {
+  const int waitMs = delayMs + port_.LatencyAllowanceMs();
+  if (!port_.LearnsLatency()) {
+    clock_.Delay(waitMs);
+    CollectResponse();
+    return;
+  }
+  WatchForAnswer(waitMs, false, [this] { return WriteAnswerComplete(); });
+}
+
+void ModbusRequests::WatchForAnswer(int waitMs, bool endEarly, const std::function<bool()>& whole) {
   const auto end = clock_.Now() + std::chrono::milliseconds(waitMs);
   std::string& answer = exchange_.ResponseText;
   answer.clear();
-  while (!ReadAnswerComplete() && !StopRequested()) {
+  std::optional<ExchangeClock::Duration> wholeAt;
+  while (!StopRequested()) {
+    if (!wholeAt && whole()) {
+      wholeAt = clock_.Now();
+      if (endEarly) break;
+    }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
     if (left <= 0) break;
     TComEvents events{evRxChar};
     port_.WaitForEvent(events, stopEvent_, static_cast<int>(left));
     answer += port_.ReadBytes(port_.PendingInputCount());
   }
+  // At the fixed pace, whatever else is waiting once the wait is over too.
+  if (!endEarly) PollPendingInput();
   DropEcho();
+  if (wholeAt && port_.LearnsLatency()) LearnInTime(*wholeAt, answer.size());
+}
+
+bool ModbusRequests::AnswerToSentIsWhole() const {
+  std::string_view answer = exchange_.ResponseText;
+  if (answer.starts_with(sent_) && !AnswerCopiesRequest(sent_)) answer.remove_prefix(sent_.size());
+  return AnswersFrame(sent_, answer);
+}
+
+bool ModbusRequests::WriteAnswerComplete() const {
+  std::string_view answer = exchange_.ResponseText;
+  // A single-register write is answered with a copy of itself: a copy in
+  // front is the line's echo only on a line known to echo.
+  if (answer.starts_with(sent_) && (!AnswerCopiesRequest(sent_) || lineEchoes_))
+    answer.remove_prefix(sent_.size());
+  return AnswersFrame(sent_, answer);
 }
 
 bool ModbusRequests::ReadAnswerComplete() const {
@@ -339,9 +458,13 @@ int ModbusRequests::PauseBetweenReads(int delayMs) const {
 
 void ModbusRequests::CollectResponse() {
   exchange_.ResponseText.clear();
+  PollPendingInput();
+  DropEcho();
+}
+
+void ModbusRequests::PollPendingInput() {
   for (int poll = 0; poll < kCollectPolls; ++poll)
     exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
-  DropEcho();
 }
 
 void ModbusRequests::DropEcho() {
@@ -364,6 +487,7 @@ void ModbusRequests::ReadDataModbus() {
   const int allowance = port_.LatencyAllowanceMs();
   const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs + allowance);
   exchange_.ResponseText.clear();
+  wholeAt_.reset();
   TComEvents events{evRxChar};
   int reads = 0;
   do {
@@ -372,10 +496,14 @@ void ModbusRequests::ReadDataModbus() {
     try {
       port_.WaitForEvent(events, stopEvent_, waitMs);
     } catch (const EComPort&) {
-      // A failed wait counts as whatever the set held before.
+      // A failed wait counts as whatever the set held before; a line that is
+      // gone is the failure itself.
+      if (!port_.Connected()) throw;
     }
     if (events.contains(evRxChar)) {
       exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
+      lastArrival_ = clock_.Now();
+      if (!wholeAt_ && AnswerToSentIsWhole()) wholeAt_ = lastArrival_;
       ++reads;
     }
   } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);

@@ -16,12 +16,16 @@
 #include "modbus/traffic.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 
+class LateAnswers;
 class TComLink;
 class TComStopEvent;
 
@@ -41,6 +45,9 @@ class ModbusRequests {
   // the link waits on.
   ModbusRequests(TComLink& port, ExchangeState& exchange, ParamData& params,
                  ExchangeClock& clock = TheSystemClock());
+  ~ModbusRequests();
+  ModbusRequests(const ModbusRequests&) = delete;
+  ModbusRequests& operator=(const ModbusRequests&) = delete;
 
   // The clock every delay of the exchange steps is taken from too.
   ExchangeClock& Clock() const { return clock_; }
@@ -110,6 +117,12 @@ class ModbusRequests {
   // 1 to register 373 of the adapter at DeviceAddress.
   void PassThroughCommand();
 
+  // On a line that learns its latency (LearnsLatency): the adapter whose
+  // answer to the search's read (or to a read of parameter 1) came late, after
+  // its wait had ended, since the last call. The search asks it again, now
+  // that the line allows for the path.
+  std::optional<int> TakeLateAnswerer();
+
   // 300 polls in a row of what is waiting at the port, without waiting; the
   // echo dropped.
   void CollectResponse();
@@ -132,12 +145,33 @@ class ModbusRequests {
   // The answer meaning of a parameter read or write once judged.
   QString ReadVerdictMeaning() const;
   QString WriteVerdictMeaning() const;
-  void DropPendingInput();
+  // Drops what waits at the port before a frame goes out. On a line that
+  // learns its latency, a late answer to a frame sent a moment before is
+  // learnt from first, and frames no answer can come for any more forgotten.
+  void DropStrayInput();
+  // Reads what came during the wait for a late answer into `came`; on a line
+  // that learns its latency, whether it holds the late answer to the read
+  // that went unanswered and no other answer can still come.
+  bool LateAnswerCame(std::string& came);
+  // Bytes that came at `at` with no request waiting for them: when they are
+  // a late answer to one unanswered frame, the line learns how much longer
+  // its path took and the traffic log shows it. That frame, or nothing.
+  std::optional<std::string> LearnFromLateAnswer(std::string_view bytes,
+                                                 ExchangeClock::Duration at);
+  // The answer to the frame just sent was whole at `wholeAt`: the line
+  // learns its delay (not after an unanswered request, whose late answer it
+  // may have been).
+  void LearnInTime(ExchangeClock::Duration wholeAt, size_t answerBytes);
+  // The frame just sent got no usable answer: on a line that learns its
+  // latency, one may still come.
+  void AwaitedInVain();
   // After a read without a usable answer: until `answerDeadline` no answer to
   // it can be ruled out, so what arrives until then is dropped, and bytes
   // still coming then until the line falls quiet (bounded in time for a line
   // that never does). A stop request ends the wait.
-  void LetLateAnswerPass(ExchangeClock::Duration answerDeadline);
+  // Whether the late answer came, on a line that learns its latency: then no
+  // other answer to the read can come, and the wait ended with it.
+  bool LetLateAnswerPass(ExchangeClock::Duration answerDeadline);
   // Marks the read just sent as unanswered: its answer may still come.
   void DoubtTheReadJustSent();
   // A read that followed an unanswered one has taken an answer, but the
@@ -150,6 +184,19 @@ class ModbusRequests {
   // A read's wait before its answer is judged (`delayMs` plus the line's
   // allowance), then the collection; in fast mode the wait ends with the answer.
   void AwaitReadAnswer(int delayMs);
+  // A write's: `delayMs` plus the line's allowance, then the collection.
+  void AwaitWriteAnswer(int delayMs);
+  // Takes the answer's bytes as they come for `waitMs` (less when `endEarly`
+  // and `whole` says it is in), then, unless it ended early, what the
+  // collection's polls find; notes when the answer was whole, for the line
+  // to learn from.
+  void WatchForAnswer(int waitMs, bool endEarly, const std::function<bool()>& whole);
+  // Whether ResponseText (after the line's echo) is a whole answer to the
+  // write just sent / to the frame just sent, whatever it was.
+  bool WriteAnswerComplete() const;
+  bool AnswerToSentIsWhole() const;
+  // The collection's 300 polls, appended to ResponseText.
+  void PollPendingInput();
   // Whether ResponseText (after the line's echo) is a whole answer to the
   // read just sent: its address, function 3 with as many bytes as its count
   // says, or a refusal, and a correct CRC.
@@ -169,8 +216,16 @@ class ModbusRequests {
   // Set after a read without a usable answer: until then its answer may come.
   std::optional<ExchangeClock::Duration> lateAnswerDeadline_;
   std::string doubtedFrame_;         // the read whose answer may still come
+  bool doubtedAfterDoubt_ = false;   // ... which itself went out after another
   bool followsDoubtedRead_ = false;  // the frame sent last went out after it
   bool repeatsDoubtedRead_ = false;  // ... and was that very frame again
+  // On a line that learns its latency: frames still waiting for their answer,
+  // when the search's last collection's answer was whole, when its last
+  // bytes came, and the adapter that answered late.
+  std::unique_ptr<LateAnswers> lateAnswers_;
+  std::optional<ExchangeClock::Duration> wholeAt_;
+  ExchangeClock::Duration lastArrival_{};
+  std::optional<int> lateAnswerer_;
   TrafficLog* traffic_ = nullptr;
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
   std::string sent_;     // the frame sent last, as it went out

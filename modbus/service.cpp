@@ -5,6 +5,8 @@
 #include "modbus/session.h"
 
 #include <algorithm>
+#include <optional>
+#include <set>
 
 namespace {
 
@@ -193,13 +195,21 @@ WriteOutcome WriteImage(Session& s, int32_t newAddress, const WriteProgress& pro
 
 int FindAdapterAddress(Session& s, const std::function<void()>& between, int from, int to) {
   ExchangeState& x = s.Exchange();
-  for (int address = std::max(from, kFirstAdapterAddress);
-       address <= std::min(to, kLastAdapterAddress); ++address) {
+  const int first = std::max(from, kFirstAdapterAddress);
+  std::set<int> askedAgain;
+  s.Requests().TakeLateAnswerer();  // of an earlier exchange: not this search's
+  for (int address = first; address <= std::min(to, kLastAdapterAddress); ++address) {
     s.Requests().SearchRead(address);
     // Nothing of the answer matters but who sent it and its CRC.
     if (!x.ResponseText.empty() && static_cast<uint8_t>(x.ResponseText[0]) == address &&
         x.ResponseCrcMatches())
       return address;
+    // An adapter asked a moment before answered after its wait (a network
+    // path longer than the line allowed for): it is asked again, now that the
+    // line allows for the path, once.
+    if (const std::optional<int> late = s.Requests().TakeLateAnswerer();
+        late && *late >= first && *late < address && askedAgain.insert(*late).second)
+      address = *late - 1;
     between();
   }
   return 0;

@@ -46,6 +46,15 @@ QString RegisterWrite(int reg, int value) {
 }
 QString Value(const QString& text) { return QStringLiteral("ответ: ") + text; }
 
+QString WithAllowance(const QString& meaning, int allowanceMs) {
+  const QString allowance = QStringLiteral("запас %1 мс").arg(allowanceMs);
+  return meaning.isEmpty() ? allowance : meaning + QStringLiteral(", ") + allowance;
+}
+
+QString LateAnswer(int delayMs) {
+  return QStringLiteral("поздний ответ, сеть +%1 мс").arg(delayMs);
+}
+
 QString WhyNotTaken(const std::string& answer, const QString& otherwise) {
   if (answer.size() < 3) return kNoAnswer;
   if (!CrcMatches(answer)) return kBadCrc;

@@ -51,6 +51,11 @@ QString WhatCame(const std::string& answer);
 // bytes are a sound answer, only not to this request.
 QString WhyNotTaken(const std::string& answer, const QString& otherwise);
 inline const QString kNotTheReadsAnswer = QStringLiteral("не ответ на чтение");
+// A frame sent on a line with a latency allowance: "чтение пар. 3, запас 130 мс".
+QString WithAllowance(const QString& meaning, int allowanceMs);
+// An answer that came after its wait had ended, `delayMs` beyond its line
+// time: "поздний ответ, сеть +320 мс".
+QString LateAnswer(int delayMs);
 inline const QString kNotTheWritesAnswer = QStringLiteral("не ответ на запись");
 }  // namespace traffic
 

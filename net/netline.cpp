@@ -11,8 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kAllowanceMarginMs = 10;
-constexpr int kMaxMeasuredAllowanceMs = 1000;
 // How often a name lookup, which cannot wait on the stop event, is looked at.
 constexpr auto kLookupStep = std::chrono::milliseconds(5);
 
@@ -115,11 +113,6 @@ std::optional<TNetPortName> ParseNetPortName(const std::string& name) {
   return std::nullopt;
 }
 
-int AllowanceForRoundTrip(int roundTripMs) {
-  const int allowance = roundTripMs + (roundTripMs + 1) / 2 + kAllowanceMarginMs;
-  return std::min(allowance, kMaxMeasuredAllowanceMs);
-}
-
 std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop) {
   const std::optional<TNetPortName> parsed = ParseNetPortName(name);
   if (!parsed) throw EComPort(ceOpenFailed, comdev::kNetBadName);
@@ -129,7 +122,9 @@ std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComSto
 // --- The line ---------------------------------------------------------------
 
 TNetLine::TNetLine(const TNetPortName& name, const TComStopEvent* stop)
-    : mode_(name.mode), userAllowanceMs_(name.allowanceMs) {
+    : mode_(name.mode),
+      allowance_(name.allowanceMs ? TLatencyAllowance::Fixed(*name.allowanceMs)
+                                  : TLatencyAllowance::Learnt(0)) {
   Connect(name, stop);
   if (mode_ == TNetMode::Rfc2217) {
     if (int error = SendAll(telnet_.Greeting())) Fail(ceOpenFailed, error);
@@ -157,11 +152,14 @@ void TNetLine::Connect(const TNetPortName& name, const TComStopEvent* stop) {
 
 void TNetLine::Measured(Clock::duration roundTrip) {
   roundTripMs_ = std::max(roundTripMs_, Milliseconds(roundTrip));
+  allowance_.Guess(roundTripMs_);
 }
 
-int TNetLine::LatencyAllowanceMs() const {
-  return userAllowanceMs_.value_or(AllowanceForRoundTrip(roundTripMs_));
-}
+int TNetLine::LatencyAllowanceMs() const { return allowance_.AllowanceMs(); }
+
+void TNetLine::LearnLatency(int delayMs, bool late) { allowance_.Learn(delayMs, late); }
+
+int TNetLine::LateAnswerAllowanceMs() const { return allowance_.LateAnswerMs(); }
 
 void TNetLine::Fail(int errorCode, int systemError) {
   gone_ = true;

@@ -9,12 +9,13 @@
 //   rfc2217://HOST:PORT   Telnet with the COM port option (RFC 2217): the tool
 //                         sets the server's port as it sets a local one
 //
-// either followed by "?allow=MS", the latency allowance in milliseconds (see
-// AllowanceForRoundTrip). HOST is a name, an IPv4 address or an IPv6 address
-// in brackets. The port component owns such a line in place of a device when
-// its Port() is a network name; failures raise EComPort with the component's
-// codes and the system's error numbers, as a device's do.
+// either followed by "?allow=MS", the latency allowance in milliseconds;
+// without it the line learns the allowance from its answers (net/latency.h). HOST is a name, an
+// IPv4 address or an IPv6 address in brackets. The port component owns such a line in place of a
+// device when its Port() is a network name; failures raise EComPort with the component's codes and
+// the system's error numbers, as a device's do.
 
+#include "net/latency.h"
 #include "net/rfc2217.h"
 #include "os/platform.h"
 #include "serial/link.h"
@@ -46,14 +47,6 @@ inline constexpr int kMaxAllowanceMs = 10000;
 // answer the line settings.
 inline constexpr int kNetOpenTimeoutMs = 3000;
 
-// The allowance for a measured round trip: the request's way to the adapter
-// and the answer's way back make one round trip; half as much again covers
-// its variation, and 10 ms the device server's own pause before it sends what
-// came from the line. At most 1000 ms: a round trip measured on a connection
-// request the network lost and resent must not stretch every wait by seconds.
-// 40 ms each way (80 ms) gives 130 ms.
-int AllowanceForRoundTrip(int roundTripMs);
-
 // The table's entry for tcp:// and rfc2217:// names: a malformed one does not
 // open (EComPort(ceOpenFailed, comdev::kNetBadName)).
 std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop);
@@ -79,7 +72,8 @@ class TNetLine final : public TLineBackend {
   void SetTimeouts(const comdev::TimeoutSettings& timeouts) override { timeouts_ = timeouts; }
   // Closes the connection; nothing to abort.
   void Close() override;
-  // The longest round trip measured so far.
+  // The longest round trip the opening measured (the connection, the
+  // settings' answer): the learnt allowance's first guess.
   int RoundTripMs() const { return roundTripMs_; }
 
   int WriteBytes(const void* buffer, int count) override;
@@ -87,8 +81,12 @@ class TNetLine final : public TLineBackend {
   std::string ReadBytes(int count) override;
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override;
-  // The user's allowance when the name gives one, else the measured one.
+  // The user's allowance when the name gives one, else the one learnt from
+  // the answers, starting from the opening's round trip.
   int LatencyAllowanceMs() const override;
+  bool LearnsLatency() const override { return allowance_.Learns(); }
+  void LearnLatency(int delayMs, bool late) override;
+  int LateAnswerAllowanceMs() const override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -108,11 +106,11 @@ class TNetLine final : public TLineBackend {
   [[noreturn]] void Fail(int errorCode, int systemError);
 
   TNetMode mode_;
-  std::optional<int> userAllowanceMs_;
   comdev::SocketPtr socket_;
   TRfc2217Client telnet_;
   comdev::TimeoutSettings timeouts_;
   std::string received_;  // data bytes not yet read
   int roundTripMs_ = 0;
+  TLatencyAllowance allowance_;
   bool gone_ = false;
 };

@@ -222,11 +222,16 @@ void TCustomComPort::Reapply(TApplyStep step) {
 
 template <class Operation>
 auto TCustomComPort::OnLine(int errorCode, Operation operation) {
+  // After a loss, every operation tells of the loss, not of a closed handle.
+  if (!line_ && lostCode_ >= 0) throw EComPort(errorCode, lostCode_, "the line is lost");
   if (!line_) throw EComPort(errorCode, comdev::kInvalidDevice);
   try {
     return operation(*line_);
-  } catch (const EComPort&) {
-    if (!line_->Connected()) line_.reset();
+  } catch (const EComPort& failure) {
+    if (!line_->Connected()) {
+      line_.reset();
+      lostCode_ = failure.WinCode();
+    }
     throw;
   }
 }
@@ -259,6 +264,16 @@ bool TCustomComPort::Connected() const { return line_ && line_->Connected(); }
 
 int TCustomComPort::LatencyAllowanceMs() const { return line_ ? line_->LatencyAllowanceMs() : 0; }
 
+bool TCustomComPort::LearnsLatency() const { return line_ && line_->LearnsLatency(); }
+
+void TCustomComPort::LearnLatency(int delayMs, bool late) {
+  if (line_) line_->LearnLatency(delayMs, late);
+}
+
+int TCustomComPort::LateAnswerAllowanceMs() const {
+  return line_ ? line_->LateAnswerAllowanceMs() : 0;
+}
+
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
   port_ = value;
@@ -282,6 +297,7 @@ void TCustomComPort::OpenPort() {
 
 void TCustomComPort::OpenLine(std::unique_ptr<TLineBackend> line) {
   line_ = std::move(line);
+  lostCode_ = -1;
   try {
     ApplyAll();
   } catch (const EComPort&) {
@@ -291,6 +307,7 @@ void TCustomComPort::OpenLine(std::unique_ptr<TLineBackend> line) {
 }
 
 void TCustomComPort::ClosePort() {
+  lostCode_ = -1;
   if (!line_) return;
   line_->Close();  // on failure the line stays open
   line_.reset();

@@ -225,8 +225,12 @@ class TCustomComPort : public TComLink {
   // no limit); leaves in `events` what occurred, empty on timeout or stop. A
   // failure leaves `events` untouched.
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
-  // What a network line adds to every wait for an answer; 0 for a device.
+  // What a network line adds to every wait for an answer, and its learning;
+  // 0 and nothing for a device.
   int LatencyAllowanceMs() const override;
+  bool LearnsLatency() const override;
+  void LearnLatency(int delayMs, bool late) override;
+  int LateAnswerAllowanceMs() const override;
   // The event that ends the waits of opening a network line (its connection
   // and its settings) early; may be null. The port does not own it.
   void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
@@ -272,6 +276,7 @@ class TCustomComPort : public TComLink {
   int updateDepth_ = 0;
   int appliedCount_[3] = {0, 0, 0};
   std::unique_ptr<TLineBackend> line_;  // the open line, if any
+  int lostCode_ = -1;  // the system's code of the failure that lost the last line, if any
   TComStopEvent* stopEvent_ = nullptr;
 };
 

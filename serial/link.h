@@ -63,6 +63,20 @@ class TComLink {
   // network path to a serial device server); every wait for an answer is
   // that much longer. 0 for a local port.
   virtual int LatencyAllowanceMs() const { return 0; }
+  // Whether the allowance is learnt from the exchanges (a network line
+  // without one given by hand): the requests then tell the line how late
+  // each answer came (LearnLatency).
+  virtual bool LearnsLatency() const { return false; }
+  // An answer came `delayMs` after its request beyond its time on the serial
+  // line; `late`: only after the wait for it had ended.
+  virtual void LearnLatency(int delayMs, bool late) {
+    static_cast<void>(delayMs);
+    static_cast<void>(late);
+  }
+  // The most the path may add to an answer that has not come yet, for the
+  // wait until a late answer can no longer come: the allowance, or more while
+  // a learnt one has not measured any answer.
+  virtual int LateAnswerAllowanceMs() const { return LatencyAllowanceMs(); }
 };
 
 // One kind of line behind the port component, which talks to every kind the

@@ -399,7 +399,8 @@ const std::vector<Row>& Rows() {
     return QStringLiteral("%1 function failed (win error code: %2)").arg(what).arg(code);
   };
   const QString lostRead = port("ClearCommError", EIO);
-  const QString closedRead = port("ClearCommError", EBADF);  // after a wait swallowed the EIO
+  const QString lostWait =
+      QStringLiteral("WaitForEvent method failed (win error code: %1)").arg(EIO);
   const QString lostWrite = port("WriteFile", EIO);
   const QString closedWrite = port("WriteFile", EBADF);
   const QString checksum = QStringLiteral("Ошибка ЦИК массива");
@@ -424,8 +425,8 @@ const std::vector<Row>& Rows() {
       // The handler ends where the port failed; the search's window keeps its
       // waiting line. The broadcast went out before the line went.
       LineFault("line gone mid-read", LineLoss::InRead, false,
-                {closedRead + searching, closedRead + "; adapter at 33", lostRead, lostRead,
-                 Then(lostRead, checksum), lostRead, Then(lostRead, checksum), closedRead}),
+                {lostWait + searching, lostWait + "; adapter at 33", lostRead, lostRead,
+                 Then(lostRead, checksum), lostRead, Then(lostRead, checksum), lostWait}),
       LineFault("line gone mid-write", LineLoss::InWrite, false,
                 {lostWrite + searching, lostWrite + "; adapter at 1", lostWrite, lostWrite,
                  Then(lostWrite, checksum), lostWrite, Then(lostWrite, checksum), lostWrite}),

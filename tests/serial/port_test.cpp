@@ -294,8 +294,8 @@ TEST(SerialPort, ClosedPortOperationsFailAsOnAnInvalidDevice) {
 
 // The far end goes away (a USB converter pulled out): the port reads as
 // closed at once, and every operation fails with its own message instead of
-// waiting or reporting nothing forever; the failure closes the device, so
-// the next operation meets a closed port.
+// waiting or reporting nothing forever; the failure closes the device, and
+// the next operation tells of the loss, not of a closed handle.
 TEST(SerialPort, VanishedPeerFailsTheOperationAndClosesThePort) {
   const std::pair<std::function<void(TCustomComPort&)>, std::string> rows[] = {
       {[](auto& p) {
@@ -318,7 +318,7 @@ TEST(SerialPort, VanishedPeerFailsTheOperationAndClosesThePort) {
     std::string failure;
     EXPECT_LT(TimeOf([&] { failure = FailureOf([&] { operation(port); }); }), kHang);
     EXPECT_EQ(failure, text + " (win error code: 5)");
-    EXPECT_EQ(FailureOf([&] { operation(port); }), text + " (win error code: 9)");
+    EXPECT_EQ(FailureOf([&] { operation(port); }), text + " (win error code: 5): the line is lost");
     EXPECT_FALSE(port.Connected());
   }
 }
@@ -375,7 +375,7 @@ TEST(SerialPort, FailedWaitKeepsTheEventSet) {
             "WaitForEvent method failed (win error code: 5)");
   EXPECT_EQ(events, before);
   EXPECT_EQ(FailureOf([&] { port.WaitForEvent(events, nullptr, 100); }),
-            "WaitForEvent method failed (win error code: 9)");
+            "WaitForEvent method failed (win error code: 5): the line is lost");
   EXPECT_EQ(events, before);
 }
 

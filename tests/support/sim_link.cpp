@@ -41,7 +41,9 @@ sim::Memory FactoryAdapter(int address) { return sim::factoryMemory(address, kFa
 SimLink::SimLink(VirtualClock& clock, SimLinkSetup setup)
     : clock_(clock),
       networkDelay_(Milliseconds(setup.networkDelayMs)),
-      allowanceMs_(setup.latencyAllowanceMs),
+      allowance_(setup.learnsFromRoundTripMs
+                     ? TLatencyAllowance::Learnt(*setup.learnsFromRoundTripMs)
+                     : TLatencyAllowance::Fixed(setup.latencyAllowanceMs)),
       journal_([&clock] { return std::chrono::duration<double, std::milli>(clock.Now()).count(); }),
       simulator_(answers_, journal_, AdaptersOf(setup.adapters), FaultsOf(setup.faults),
                  setup.turnaroundMs),
@@ -110,6 +112,14 @@ void SimLink::Serve(const sim::Bytes& received, Duration at) {
   simulator_.serve(received);
 }
 
+void SimLink::ServeAtItsEnd() {
+  const Duration end = requestLastByte_ + sim::kFrameGap;
+  clock_.At(end, [alive = std::weak_ptr<SimLink*>(self_), request = std::move(request_), end] {
+    if (const auto link = alive.lock()) (*link)->Serve(request, end);
+  });
+  request_.clear();
+}
+
 void SimLink::ServeEndedRequest() {
   if (request_.empty() || clock_.Now() < requestLastByte_ + sim::kFrameGap) return;
   const sim::Bytes request = std::move(request_);
@@ -129,7 +139,11 @@ int SimLink::WriteBytes(const void* buffer, int count) {
   ++written_;
   const auto* first = static_cast<const std::uint8_t*>(buffer);
   const sim::Bytes bytes(first, first + count);
-  outputFree_ = std::max(outputFree_, clock_.Now() + networkDelay_) + count * sim::kCharacterTime;
+  const Duration onLine = std::max(outputFree_, clock_.Now() + networkDelay_);
+  // Behind a network path the last request may still be on its way, yet end
+  // on the line before these bytes reach it: a frame of its own all the same.
+  if (!request_.empty() && onLine >= requestLastByte_ + sim::kFrameGap) ServeAtItsEnd();
+  outputFree_ = onLine + count * sim::kCharacterTime;
   if (simulator_.passThrough() && request_.empty()) {
     Serve(bytes, outputFree_);  // echoed as it comes, no frames any more
   } else {

@@ -26,6 +26,7 @@
 // nothing can arrive any more would last forever: it throws std::logic_error.
 
 #include "modbus/clock.h"
+#include "net/latency.h"
 #include "serial/link.h"
 #include "sim/journal.h"
 #include "sim/memory.h"
@@ -52,6 +53,9 @@ struct SimLinkSetup {
   bool echo = false;                // as tl8sim's --echo
   double networkDelayMs = 0;        // each way, between the tool and the adapters' line
   int latencyAllowanceMs = 0;       // what the link tells the requests to allow for
+  // Learns its allowance from the answers, as a network line given no
+  // allowance does, from this first guess of the round trip on.
+  std::optional<int> learnsFromRoundTripMs = {};
 };
 
 // A backend of the port component too (TComPort::OpenLine): the settings it
@@ -68,7 +72,10 @@ class SimLink final : public TLineBackend {
   std::string ReadBytes(int count) override;
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override { return state_ == State::Up; }
-  int LatencyAllowanceMs() const override { return allowanceMs_; }
+  int LatencyAllowanceMs() const override { return allowance_.AllowanceMs(); }
+  bool LearnsLatency() const override { return allowance_.Learns(); }
+  void LearnLatency(int delayMs, bool late) override { allowance_.Learn(delayMs, late); }
+  int LateAnswerAllowanceMs() const override { return allowance_.LateAnswerMs(); }
   void SetBuffers(int, int) override {}
   void SetLine(const comdev::LineSettings&, const TComStopEvent*) override {}
   void SetTimeouts(const comdev::TimeoutSettings&) override {}
@@ -124,13 +131,16 @@ class SimLink final : public TLineBackend {
   void VanishOnceServed();
   // Hands a request whose closing silence has passed to the simulator.
   void ServeEndedRequest();
+  // Hands the request still on the line to the simulator once its closing
+  // silence has passed.
+  void ServeAtItsEnd();
   void Serve(const sim::Bytes& received, Duration at);
   int Arrived() const;
   std::optional<Duration> NextArrival() const;
 
   VirtualClock& clock_;
   Duration networkDelay_;
-  int allowanceMs_;
+  TLatencyAllowance allowance_;
   Answers answers_{*this};
   sim::Journal journal_;
   sim::Simulator simulator_;

@@ -68,6 +68,9 @@ class SimSession {
     }
     bool Connected() const override { return target_->Connected(); }
     int LatencyAllowanceMs() const override { return target_->LatencyAllowanceMs(); }
+    bool LearnsLatency() const override { return target_->LearnsLatency(); }
+    void LearnLatency(int delayMs, bool late) override { target_->LearnLatency(delayMs, late); }
+    int LateAnswerAllowanceMs() const override { return target_->LateAnswerAllowanceMs(); }
 
    private:
     std::unique_ptr<SimLink> target_;
