@@ -2,6 +2,7 @@
 
 #include "modbus/history.h"
 #include "modbus/number_text.h"
+#include "modbus/params.h"
 #include "modbus/session.h"
 #include "report/protocol.h"
 #include "ui/boxes.h"
@@ -19,7 +20,8 @@ namespace {
 const QString kTitle = QStringLiteral("Журнал изменений");
 const QStringList kColumns = {QStringLiteral("Время"),  QStringLiteral("Пользователь"),
                               QStringLiteral("Откуда"), QStringLiteral("Порт"),
-                              QStringLiteral("Адрес"),  QStringLiteral("Итог")};
+                              QStringLiteral("Адрес"),  QStringLiteral("Изменено"),
+                              QStringLiteral("Итог")};
 const QString kFileFilter = QStringLiteral("PDF (*.pdf)");
 const QString kFileSuffix = QStringLiteral("pdf");
 
@@ -27,11 +29,16 @@ QStringList RowOf(const ChangeEntry& e) {
   const QString address = e.addressBefore == e.addressAfter
                               ? QString::number(e.addressAfter)
                               : QStringLiteral("%1 → %2").arg(e.addressBefore).arg(e.addressAfter);
+  const QString changed =
+      e.before && e.after
+          ? QStringLiteral("%1 из %2").arg(ChangedValues(e).size()).arg(kFloatParamCount)
+          : QStringLiteral("—");
   return {e.time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
           e.user,
           e.frontEnd,
           e.port,
           address,
+          changed,
           OutcomeWords(e)};
 }
 
