@@ -60,6 +60,18 @@ std::optional<ParsedId> ParseId(const QString& id) {
   return ParsedId{match.captured(1), match.captured(2).toInt()};
 }
 
+// The id a line of the store holds, as the store writes it (compact, the
+// keys in order, "id" after "front_end"); empty when there is none such.
+QString IdIn(const QByteArray& line) {
+  static const QByteArray kKey = QByteArrayLiteral("\"id\":\"");
+  const qsizetype start = line.indexOf(kKey);
+  if (start < 0) return {};
+  const qsizetype from = start + kKey.size();
+  const qsizetype end = line.indexOf('"', from);
+  if (end < 0 || end - from > 32) return {};
+  return QString::fromLatin1(line.mid(from, end - from));
+}
+
 QJsonValue OptionalInt(const std::optional<int32_t>& value) {
   return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
 }
@@ -296,11 +308,11 @@ QString ChangeHistory::Append(ChangeEntry& entry) {
   FileLines file;
   if (const QString why = ReadFile(stem, file); !why.isEmpty()) return why;
   // Past every number in the file, damaged lines counted too: an id is never
-  // given twice.
-  QStringList notes;
+  // given twice. The ids are found without parsing the lines whole.
   int last = static_cast<int>(file.lines.size());
-  for (const ChangeEntry& kept : Parse(file, notes))
-    if (const auto id = ParseId(kept.id)) last = std::max(last, id->number);
+  for (const QByteArray& line : file.lines)
+    if (const auto id = ParseId(IdIn(line)); id && id->stem == stem)
+      last = std::max(last, id->number);
   entry.id = QStringLiteral("%1-%2").arg(stem).arg(last + 1);
   file.lines << QJsonDocument(EntryObject(entry)).toJson(QJsonDocument::Compact);
   return WriteFile(file);
@@ -312,11 +324,10 @@ QString ChangeHistory::Complete(const ChangeEntry& entry) {
   FileLines file;
   if (const QString why = ReadFile(id->stem, file); !why.isEmpty()) return why;
   const QByteArray line = QJsonDocument(EntryObject(entry)).toJson(QJsonDocument::Compact);
-  // The line to replace is the one with this id; damaged lines stay as they are.
-  for (QByteArray& kept : file.lines) {
-    const QJsonDocument document = QJsonDocument::fromJson(kept);
-    if (document.isObject() && document.object().value("id").toString() == entry.id) {
-      kept = line;
+  // The line to replace is the last one with this id; damaged lines stay as they are.
+  for (qsizetype i = file.lines.size() - 1; i >= 0; --i) {
+    if (IdIn(file.lines[i]) == entry.id) {
+      file.lines[i] = line;
       return WriteFile(file);
     }
   }
