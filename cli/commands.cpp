@@ -125,7 +125,7 @@ QString HistoryLine(const ChangeEntry& e) {
   QString outcome = OutcomeText(e);
   if (!e.before)
     outcome += QStringLiteral(" (values before unknown)");
-  else if (e.after && e.steps > 2)
+  else if (e.after && e.steps > 2 && e.outcome == ChangeOutcome::Written)
     outcome += ChangedValues(e).size() == 1
                    ? QStringLiteral(" (1 value changed)")
                    : QStringLiteral(" (%1 values changed)").arg(ChangedValues(e).size());

@@ -60,8 +60,8 @@ std::optional<ParsedId> ParseId(const QString& id) {
   return ParsedId{match.captured(1), match.captured(2).toInt()};
 }
 
-// The id a line of the store holds, as the store writes it (compact, the
-// keys in order, "id" after "front_end"); empty when there is none such.
+// The id a line of the store holds, found as the store writes it (compact
+// JSON, no other key named "id"); empty when there is none such.
 QString IdIn(const QByteArray& line) {
   static const QByteArray kKey = QByteArrayLiteral("\"id\":\"");
   const qsizetype start = line.indexOf(kKey);
