@@ -72,7 +72,7 @@ TEST_F(ChangeLogTest, ListsTheAdapterReadLastNewestFirstAndSavesAProtocol) {
 
   ReadAndWrite(QStringLiteral("633.25"));
   ReadAndWrite(QStringLiteral("640"));
-  EXPECT_TRUE(boxes.Shown().size() == 4u) << "two questions and two password gates only";
+  EXPECT_EQ(boxes.Shown().size(), 4u) << "two questions and two password gates only";
   log.RefreshButtonClick();
 
   ASSERT_EQ(log.EntryList->topLevelItemCount(), 2);
