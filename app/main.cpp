@@ -1,10 +1,12 @@
 // The tool's entry point: sets up the application (icon, font, Qt's Russian
 // texts), creates its windows in their fixed order, with the main window shown
 // (and its start-up question asked) first, then runs the message loop until
-// the main window closes (not at all when it closed already).
+// the main window closes (not at all when it closed already). The writes
+// that change an adapter are recorded in the user's change records.
 
 #include "app/application_setup.h"
 #include "app/toolwindows.h"
+#include "modbus/history.h"
 #include "modbus/session.h"
 #include "os/platform.h"
 #include "serial/comport.h"
@@ -24,6 +26,10 @@ int main(int argc, char* argv[]) {
   {
     TComPort port;  // the tool's one port, owned by the main window's side
     Session session(port);
+    // The writes' change records, where tl8ctl keeps them too.
+    ChangeHistory history(DefaultHistoryFolder());
+    session.RecordChangesIn(&history);
+    session.SetPortName([&port] { return QString::fromStdString(port.Port()); });
     ToolWindows windows(session, port);
     result = windows.Run();
   }

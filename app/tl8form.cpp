@@ -7,6 +7,7 @@
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 #include "ui/tool_texts.h"
+#include "windows/changelogform.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
@@ -43,6 +44,7 @@ TTl8Form::TTl8Form(Session& session, TComPort& port, QWidget* parent)
   N1 = menuBar()->addMenu(QStringLiteral("Настройки"));
   N2 = N1->addAction(QStringLiteral("Настройка порта"));
   N8 = N1->addAction(QStringLiteral("Настройка адреса"));
+  N10 = N1->addAction(QStringLiteral("Журнал изменений"));
   N9 = N1->addAction(QStringLiteral("Журнал обмена"));
   N3 = menuBar()->addMenu(QStringLiteral("Режим работы"));
   N4 = N3->addAction(QStringLiteral("Изм.границ пар-ров"));
@@ -51,10 +53,11 @@ TTl8Form::TTl8Form(Session& session, TComPort& port, QWidget* parent)
   N6 = menuBar()->addAction(QStringLiteral("Выход"));
   N3->menuAction()->setVisible(false);
 
-  TL8_NAME_AFTER_MEMBERS(N1, N2, N8, N9, N3, N4, N7, N5, N6);
+  TL8_NAME_AFTER_MEMBERS(N1, N2, N8, N9, N10, N3, N4, N7, N5, N6);
   ConnectHandler(N2, &QAction::triggered, this, &TTl8Form::N2Click);
   ConnectHandler(N8, &QAction::triggered, this, &TTl8Form::N8Click);
   ConnectHandler(N9, &QAction::triggered, this, &TTl8Form::N9Click);
+  ConnectHandler(N10, &QAction::triggered, this, &TTl8Form::N10Click);
   ConnectHandler(N4, &QAction::triggered, this, &TTl8Form::N4Click);
   ConnectHandler(N7, &QAction::triggered, this, &TTl8Form::N7Click);
   ConnectHandler(N5, &QAction::triggered, this, &TTl8Form::N5Click);
@@ -131,6 +134,8 @@ void TTl8Form::N2Click() {
 void TTl8Form::N8Click() { windows_.address->TaskManager(); }
 
 void TTl8Form::N9Click() { windows_.monitor->Open(); }
+
+void TTl8Form::N10Click() { windows_.changeLog->Open(); }
 
 void TTl8Form::N4Click() {
   TKoefForPotreb* bounds = windows_.bounds;

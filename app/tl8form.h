@@ -12,6 +12,7 @@
 class QAction;
 class QMenu;
 class Session;
+class TChangeLogForm;
 class TKoefForPotreb;
 class TLineMonitor;
 class TNetAddrF;
@@ -31,6 +32,7 @@ class TTl8Form : public QMainWindow {
     TKoefForPotreb* bounds = nullptr;
     TTehForm* calibration = nullptr;
     TLineMonitor* monitor = nullptr;
+    TChangeLogForm* changeLog = nullptr;
   };
   void SetServiceWindows(const ServiceWindows& windows) { windows_ = windows; }
 
@@ -53,15 +55,16 @@ class TTl8Form : public QMainWindow {
 
   TComPort& ComPort;
 
-  QMenu* N1;    // "Настройки"
-  QAction* N2;  // "Настройка порта"
-  QAction* N8;  // "Настройка адреса"
-  QAction* N9;  // "Журнал обмена"
-  QMenu* N3;    // "Режим работы"
-  QAction* N4;  // "Изм.границ пар-ров"
-  QAction* N7;  // "Доп.режим"
-  QAction* N5;  // "Технолог.режим"
-  QAction* N6;  // "Выход"
+  QMenu* N1;     // "Настройки"
+  QAction* N2;   // "Настройка порта"
+  QAction* N8;   // "Настройка адреса"
+  QAction* N9;   // "Журнал обмена"
+  QAction* N10;  // "Журнал изменений"
+  QMenu* N3;     // "Режим работы"
+  QAction* N4;   // "Изм.границ пар-ров"
+  QAction* N7;   // "Доп.режим"
+  QAction* N5;   // "Технолог.режим"
+  QAction* N6;   // "Выход"
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -71,6 +74,7 @@ class TTl8Form : public QMainWindow {
   void N2Click();
   void N8Click();
   void N9Click();
+  void N10Click();
   void N4Click();
   void N7Click();
   void N5Click();

@@ -3,6 +3,7 @@
 #include "app/tl8form.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
+#include "windows/changelogform.h"
 #include "windows/koefforpotreb.h"
 #include "windows/linemonitor.h"
 #include "windows/netaddrf.h"
@@ -24,9 +25,10 @@ ToolWindows::ToolWindows(Session& session, TComPort& port) {
   TehForm_ = std::make_unique<TTehForm>(session);
   NetAddrF_ = std::make_unique<TNetAddrF>(session);
   LineMonitor_ = std::make_unique<TLineMonitor>(session);
+  ChangeLogForm_ = std::make_unique<TChangeLogForm>(session);
 
-  Tl8Form_->SetServiceWindows(
-      {NetAddrF_.get(), KoefForPotreb_.get(), TehForm_.get(), LineMonitor_.get()});
+  Tl8Form_->SetServiceWindows({NetAddrF_.get(), KoefForPotreb_.get(), TehForm_.get(),
+                               LineMonitor_.get(), ChangeLogForm_.get()});
   QObject::connect(NetAddrF_.get(), &TNetAddrF::WorkMenuVisible, Tl8Form_->N3->menuAction(),
                    &QAction::setVisible);
   // The bounds window may be used once the calibration window has read the adapter.
@@ -37,6 +39,7 @@ ToolWindows::ToolWindows(Session& session, TComPort& port) {
 int ToolWindows::Run() const { return Tl8Form_->Ended() ? 0 : QApplication::exec(); }
 
 ToolWindows::~ToolWindows() {
+  ChangeLogForm_.reset();
   LineMonitor_.reset();
   NetAddrF_.reset();
   TehForm_.reset();

@@ -17,6 +17,7 @@ class TPaswKoefForm;
 class TTehForm;
 class TNetAddrF;
 class TLineMonitor;
+class TChangeLogForm;
 
 class ToolWindows {
  public:
@@ -34,6 +35,7 @@ class ToolWindows {
   TTehForm* TehForm() const { return TehForm_.get(); }
   TNetAddrF* NetAddrF() const { return NetAddrF_.get(); }
   TLineMonitor* LineMonitor() const { return LineMonitor_.get(); }
+  TChangeLogForm* ChangeLogForm() const { return ChangeLogForm_.get(); }
 
  private:
   std::unique_ptr<TTl8Form> Tl8Form_;
@@ -43,4 +45,5 @@ class ToolWindows {
   std::unique_ptr<TTehForm> TehForm_;
   std::unique_ptr<TNetAddrF> NetAddrF_;
   std::unique_ptr<TLineMonitor> LineMonitor_;
+  std::unique_ptr<TChangeLogForm> ChangeLogForm_;
 };

@@ -3,13 +3,19 @@
 #include "cli/report.h"
 #include "modbus/boundsfile.h"
 #include "modbus/coeffile.h"
+#include "modbus/history.h"
 #include "modbus/number_text.h"
 #include "modbus/password.h"
+#include "modbus/recorded_write.h"
 #include "modbus/register_map.h"
 #include "modbus/service.h"
 #include "modbus/session.h"
+#include "modbus/textfile.h"
+#include "report/protocol.h"
 #include "ui/tool_texts.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -63,13 +69,9 @@ ReadOutcome ReadOrFail(Session& s, Report& report, RetryPause probePause, bool f
 }
 
 QJsonObject ReadingObject(const AdapterReading& reading) {
-  QJsonArray values;
-  for (const QString& text : reading.shown) values.append(*StrictToFloat(text));
-  return {{"address", reading.storedAddress},
-          {"answering_address", reading.answeringAddress},
-          {"serial", reading.serialNumber},
-          {"date", reading.writeDate},
-          {"values", values}};
+  QJsonObject object = ReadingValuesObject(reading);
+  object["answering_address"] = reading.answeringAddress;
+  return object;
 }
 
 QString ValuesText(const AdapterReading& reading) {
@@ -104,6 +106,54 @@ void RequireCodeWord(PasswordRequest request, const QString& word) {
   if (!PasswordPasses(request, word)) throw EBadInput(kWrongPasswordText);
 }
 
+// The change record could not be written: nothing goes to the adapter.
+void RequireRecorded(const QString& refusal) {
+  if (!refusal.isEmpty())
+    throw EBadInput(QStringLiteral("tl8ctl: the change record cannot be written: %1; nothing was "
+                                   "written to the adapter (--no-history writes without a record)")
+                        .arg(refusal));
+}
+
+void WarnIfNotCompleted(Report& report, const QString& id, const QString& completionError) {
+  if (!completionError.isEmpty())
+    report.Error(QStringLiteral("tl8ctl: warning: the change record %1 keeps no outcome: %2")
+                     .arg(id, completionError));
+}
+
+// One entry of the change records in a line.
+QString HistoryLine(const ChangeEntry& e) {
+  QString outcome = OutcomeText(e);
+  if (!e.before)
+    outcome += QStringLiteral(" (values before unknown)");
+  else if (e.after && e.steps > 2 && e.outcome == ChangeOutcome::Written)
+    outcome += ChangedValues(e).size() == 1
+                   ? QStringLiteral(" (1 value changed)")
+                   : QStringLiteral(" (%1 values changed)").arg(ChangedValues(e).size());
+  return QStringLiteral("%1  %2  %3  %4  %5  serial %6  address %7->%8  %9")
+      .arg(e.id, TimeWithOffset(e.time, false), e.user, e.frontEnd,
+           e.port.isEmpty() ? QStringLiteral("-") : e.port,
+           e.serial ? SerialNumberText(*e.serial) : QStringLiteral("unknown"))
+      .arg(e.addressBefore)
+      .arg(e.addressAfter)
+      .arg(outcome);
+}
+
+// The session's writes go unrecorded while it lives (--no-history); its
+// records stay readable for the command.
+class RecordsOff {
+ public:
+  RecordsOff(Session& session, bool off) : session_(session), history_(session.History()) {
+    if (off) session_.RecordChangesIn(nullptr);
+  }
+  ~RecordsOff() { session_.RecordChangesIn(history_); }
+  RecordsOff(const RecordsOff&) = delete;
+  RecordsOff& operator=(const RecordsOff&) = delete;
+
+ private:
+  Session& session_;
+  ChangeHistory* history_;
+};
+
 // Whether the texts make an image, tried on scratch data: nothing of the
 // session changes.
 void RequireImage(const ImageTexts& texts, ParamData scratch = {}) {
@@ -113,9 +163,32 @@ void RequireImage(const ImageTexts& texts, ParamData scratch = {}) {
 
 }  // namespace
 
-CommandRun::CommandRun(const Invocation& invocation, Report& report)
+CommandRun::CommandRun(const Invocation& invocation, Report& report, const ChangeHistory* history)
     : invocation_(invocation), report_(report) {
   switch (invocation.command.value()) {
+    case Command::Restore: {
+      RequireCodeWord(PasswordRequest::Write, invocation.codeWord);
+      entry_ = std::make_unique<ChangeEntry>(EntryNamed(history));
+      if (!entry_->before)
+        throw EBadInput(QStringLiteral("tl8ctl: entry %1 holds no values before its write: "
+                                       "nothing to restore")
+                            .arg(entry_->id));
+      const int address = entry_->addressBefore;
+      if (!IsAdapterAddress(address)) throw EBadInput(kAddressRangeText);
+      if (address != invocation.address && !invocation.readdress)
+        throw EBadInput(QStringLiteral("tl8ctl: entry %1 puts the adapter back at address %2, not "
+                                       "at --address %3; --readdress allows the move")
+                            .arg(entry_->id)
+                            .arg(address)
+                            .arg(invocation.address));
+      break;
+    }
+    case Command::Report:
+      entry_ = std::make_unique<ChangeEntry>(EntryNamed(history));
+      saveTo_ = std::make_unique<FileReplacement>(invocation.output, QStringLiteral("save"));
+      break;
+    case Command::History:
+      break;
     case Command::Save:
       saveTo_ = std::make_unique<FileReplacement>(invocation.file, QStringLiteral("save"));
       break;
@@ -162,10 +235,24 @@ CommandRun::CommandRun(const Invocation& invocation, Report& report)
 CommandRun::~CommandRun() = default;
 
 bool CommandRun::OpensNamedPort() const {
-  return invocation_.command != Command::Ports && !invocation_.allPorts;
+  const Command command = invocation_.command.value();
+  return command != Command::Ports && command != Command::History && command != Command::Report &&
+         !invocation_.allPorts;
+}
+
+ChangeEntry CommandRun::EntryNamed(const ChangeHistory* history) const {
+  if (!history) throw EBadInput(QStringLiteral("tl8ctl: no change records are kept here"));
+  QStringList notes;
+  std::optional<ChangeEntry> entry = history->Find(invocation_.entryId, notes);
+  for (const QString& note : notes) report_.Error("tl8ctl: note: " + note);
+  if (!entry)
+    throw EBadInput(
+        QStringLiteral("tl8ctl: no entry %1 in the change records").arg(invocation_.entryId));
+  return std::move(*entry);
 }
 
 void CommandRun::Run(Session& session, const PortAccess& ports) {
+  const RecordsOff records(session, invocation_.noHistory);
   switch (invocation_.command.value()) {
     case Command::Scan:
       return invocation_.allPorts ? ScanAllPorts(session, ports) : Scan(session);
@@ -185,6 +272,12 @@ void CommandRun::Run(Session& session, const PortAccess& ports) {
       return PassThrough(session);
     case Command::Inventory:
       return Inventory(session);
+    case Command::History:
+      return ListHistory(session);
+    case Command::Restore:
+      return Restore(session);
+    case Command::Report:
+      return SaveReport();
   }
 }
 
@@ -277,20 +370,27 @@ void CommandRun::Save(Session& session) {
   RequireChecksum(outcome);
 }
 
+void CommandRun::ReadBeforeWriting(Session& session) {
+  // A read that fails leaves the values before unknown; the write goes on
+  // as without a record.
+  if (session.History()) ReadShowingSteps(session, report_, RetryPause::AfterRetry, true);
+}
+
 void CommandRun::Write(Session& session) {
+  ReadBeforeWriting(session);
   ImageTexts texts = *coefficients_;
   texts.Moment = QDateTime::currentDateTime();
   if (!BuildParamImage(texts, session.Params(), session.Exchange()))
     throw EBadInput(kCheckDataText);
-  WriteAndReport(session, StrToInt(texts.Address));
+  WriteAndReport(session, StrToInt(texts.Address), QStringLiteral("tl8ctl write"));
 }
 
 void CommandRun::WriteBounds(Session& session) {
   // The bounds window's read on request; a set that does not check out is
   // not written back with a fresh checksum.
+  // Its read is the record's read before.
   const ReadOutcome outcome =
       ReadOrFail(session, report_, RetryPause::BeforeRetry, invocation_.fast);
-  RequireChecksum(outcome);
   const AdapterReading& reading = outcome.reading;
   ImageTexts texts{{},
                    SerialNumberText(reading.serialNumber),
@@ -299,16 +399,27 @@ void CommandRun::WriteBounds(Session& session) {
   for (size_t b = 0; b < kBoundParams.size(); ++b) texts.FloatFields[kBoundParams[b]] = bounds_[b];
   if (!BuildParamImage(texts, session.Params(), session.Exchange()))
     throw EBadInput(kCheckDataText);
-  WriteAndReport(session, reading.answeringAddress);
+  const QString frontEnd = QStringLiteral("tl8ctl write-bounds");
+  if (!outcome.checksumMatches) {
+    // The attempt is recorded too: what was there, and what was not written.
+    const QString why = RecordChecksumMismatch(session, {frontEnd, kNoAnswerText},
+                                               reading.answeringAddress, kChecksumErrorText);
+    if (!why.isEmpty())
+      report_.Error("tl8ctl: warning: the change record cannot be written: " + why);
+    RequireChecksum(outcome);
+  }
+  WriteAndReport(session, reading.answeringAddress, frontEnd);
 }
 
-void CommandRun::WriteAndReport(Session& session, int32_t newAddress) {
-  const WriteOutcome outcome = WriteImage(
-      session, newAddress,
+void CommandRun::WriteAndReport(Session& session, int32_t newAddress, const QString& frontEnd) {
+  const RecordedWriteOutcome recorded = WriteImageRecorded(
+      session, {frontEnd, kNoAnswerText}, newAddress,
       {{},
        [this](int i) { ShowSteps(report_, QStringLiteral("writing parameter"), i, kParamCount); }});
   report_.EndProgress();
-  if (outcome.result != WriteResult::Written) throw EAdapterFailure(kNoAnswerText);
+  RequireRecorded(recorded.refusal);
+  WarnIfNotCompleted(report_, recorded.entryId, recorded.completionError);
+  if (recorded.write.result != WriteResult::Written) throw EAdapterFailure(kNoAnswerText);
   if (report_.Json())
     report_.Object({{"address", newAddress}});
   else
@@ -317,11 +428,14 @@ void CommandRun::WriteAndReport(Session& session, int32_t newAddress) {
 
 void CommandRun::SetAddress(Session& session) {
   const int address = invocation_.newAddress;
-  BroadcastNewAddress(session, address);
-  // The search's read, at the new address only.
-  if (FindAdapterAddress(
-          session, [] {}, address, address) != address)
-    throw EAdapterFailure(NoAdapterText(session.DeviceAddress()));
+  ReadBeforeWriting(session);
+  // The broadcast, then the search's read at the new address only.
+  const RecordedAddressOutcome recorded = BroadcastNewAddressRecorded(
+      session, {QStringLiteral("tl8ctl set-address"), NoAdapterText(static_cast<uint8_t>(address))},
+      address, true);
+  RequireRecorded(recorded.refusal);
+  WarnIfNotCompleted(report_, recorded.entryId, recorded.completionError);
+  if (!recorded.confirmed) throw EAdapterFailure(NoAdapterText(session.DeviceAddress()));
   if (report_.Json())
     report_.Object({{"address", address}});
   else
@@ -373,4 +487,52 @@ void CommandRun::Inventory(Session& session) {
                               .arg(failed.join(QStringLiteral(", ")))
                               .arg(failed.size())
                               .arg(found));
+}
+
+void CommandRun::ListHistory(Session& session) {
+  const ChangeHistory* history = session.History();
+  if (!history) throw EBadInput(QStringLiteral("tl8ctl: no change records are kept here"));
+  const ChangeHistory::Listing listing = history->Entries(invocation_.serial);
+  for (const QString& note : listing.notes) report_.Error("tl8ctl: note: " + note);
+  for (const ChangeEntry& entry : listing.entries) {
+    if (report_.Json())
+      report_.Object(EntryObject(entry));
+    else
+      report_.Line(HistoryLine(entry));
+  }
+}
+
+void CommandRun::Restore(Session& session) {
+  const ChangeEntry& entry = *entry_;
+  const AdapterReading& before = *entry.before;
+  // Only into the adapter the entry is of: the read is the new record's
+  // values before, too.
+  const ReadOutcome now = ReadOrFail(session, report_, RetryPause::AfterRetry, true);
+  const int32_t serial = now.reading.serialNumber;
+  if (serial != before.serialNumber && !(entry.after && serial == entry.after->serialNumber))
+    throw EAdapterFailure(
+        QStringLiteral("tl8ctl: the adapter at %1 has serial number %2, entry "
+                       "%3 is of %4: nothing was written")
+            .arg(session.DeviceAddress())
+            .arg(SerialNumberText(serial), entry.id, SerialNumberText(before.serialNumber)));
+  ImageTexts texts{{},
+                   SerialNumberText(before.serialNumber),
+                   QString::number(entry.addressBefore),
+                   QDateTime::currentDateTime()};
+  for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = before.shown[i - 1];
+  if (!BuildParamImage(texts, session.Params(), session.Exchange()))
+    throw EBadInput(kCheckDataText);
+  WriteAndReport(session, entry.addressBefore, "tl8ctl restore " + entry.id);
+}
+
+void CommandRun::SaveReport() {
+  // The page's fonts come from Qt's GUI platform, which tl8ctl starts for this command.
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    throw EBadInput(QStringLiteral("tl8ctl: report needs Qt's GUI platform"));
+  saveTo_->Append(ServiceProtocolPdf(*entry_));
+  saveTo_->Commit();
+  if (report_.Json())
+    report_.Object({{"id", entry_->id}, {"file", invocation_.output}});
+  else
+    report_.Line(invocation_.output);
 }

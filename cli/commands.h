@@ -16,9 +16,12 @@
 #include <stdexcept>
 #include <vector>
 
+class ChangeHistory;
 class FileReplacement;
 class Report;
 class Session;
+struct ChangeEntry;
+struct ReadOutcome;
 
 // How tl8ctl reaches ports: the program gives it the system's, a test its own.
 struct PortAccess {
@@ -45,14 +48,16 @@ class EBadInput : public std::runtime_error {
 
 class CommandRun {
  public:
-  // Checks and readies every input of the command; throws EBadInput or the
-  // file error (textfile.h) of a file that cannot be read or made.
-  CommandRun(const Invocation& invocation, Report& report);
+  // Checks and readies every input of the command, an entry of `history`
+  // (the change records) among them; throws EBadInput or the file error
+  // (textfile.h) of a file that cannot be read or made.
+  CommandRun(const Invocation& invocation, Report& report, const ChangeHistory* history = nullptr);
   ~CommandRun();
   CommandRun(const CommandRun&) = delete;
   CommandRun& operator=(const CommandRun&) = delete;
 
-  // Whether it runs on the port --port names, opened before Run.
+  // Whether it runs on the port --port names, opened before Run (the change
+  // records' commands but restore need none).
   bool OpensNamedPort() const;
 
   // Runs it on a session talking to DeviceAddress, on the port --port named
@@ -74,13 +79,23 @@ class CommandRun {
   // Every adapter between --from and --to: the search going on after each
   // one found, and the read of each.
   void Inventory(Session& session);
+  void ListHistory(Session& session);
+  void Restore(Session& session);
+  void SaveReport();
 
-  // Writes the session's image, moving the adapter to `newAddress` first.
-  void WriteAndReport(Session& session, int32_t newAddress);
+  // The read before a recorded write: its values are the record's values
+  // before. None when the write is not recorded.
+  void ReadBeforeWriting(Session& session);
+  // Writes the session's image, moving the adapter to `newAddress` first,
+  // recorded as coming from `frontEnd`.
+  void WriteAndReport(Session& session, int32_t newAddress, const QString& frontEnd);
+  // The entry the command names; throws EBadInput when there is none.
+  ChangeEntry EntryNamed(const ChangeHistory* history) const;
 
   const Invocation& invocation_;
   Report& report_;
   std::optional<ImageTexts> coefficients_;   // write: the file's texts
   std::array<QString, 6> bounds_;            // write-bounds: the file's six bounds
-  std::unique_ptr<FileReplacement> saveTo_;  // save: the file, made ready
+  std::unique_ptr<FileReplacement> saveTo_;  // save, report: the file, made ready
+  std::unique_ptr<ChangeEntry> entry_;       // restore, report: the entry named
 };

@@ -1,17 +1,23 @@
 // tl8ctl: the service tool's functions from the command line, on the same
 // session and exchange core as its windows, without widgets or a display.
 // Everything the command needs is checked before the port opens; then the
-// one command runs and the port closes with the session.
+// one command runs and the port closes with the session. The writes are
+// recorded in the change records the windows keep too.
 
+#include "cli/options.h"
 #include "cli/report.h"
 #include "cli/run.h"
 #include "cli/standard_console.h"
+#include "modbus/history.h"
 #include "modbus/session.h"
 #include "os/platform.h"
 #include "serial/comport.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
+
+#include <memory>
 
 namespace {
 
@@ -57,16 +63,44 @@ Arguments ReadArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]
   return arguments;
 }
 
+// Whether the command draws a page (report), which takes Qt's GUI platform
+// for its fonts; every other runs on Qt Core alone, display or none. The
+// command's name is ASCII, so the bytes as they stand tell.
+bool DrawsPage(int argc, char* argv[]) {
+  QStringList words;
+  for (int i = 1; i < argc; ++i) words << QString::fromLocal8Bit(argv[i]);
+  try {
+    const Invocation invocation = ParseArguments(words);
+    return invocation.command == Command::Report && !invocation.help;
+  } catch (const EUsage&) {
+    return false;
+  }
+}
+
+// The application the command needs; the exchange's waits handle its events.
+// The page is drawn off screen where there is no display to draw on.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
+  if (!DrawsPage(argc, argv)) return std::make_unique<QCoreApplication>(argc, argv);
+#ifndef Q_OS_WIN
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   // Before anything opens a port or a file.
   GuardStandardStreams();
-  QCoreApplication application(argc, argv);  // the exchange's waits handle its events
+  const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
   const Arguments args = ReadArguments(argc, argv);
   StandardConsole console;
   TComPort port;
   Session session(port);
+  ChangeHistory history(DefaultHistoryFolder());
+  session.RecordChangesIn(&history);
   const ConsoleStop stop(session, port);
   const PortAccess ports{
       [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },

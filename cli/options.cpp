@@ -56,8 +56,20 @@ const QString kGlobalHelp =
 const QString kExitHelp = QStringLiteral(
     "Exit codes: 0 success; 1 the adapter did not answer or answered wrongly, or the port could "
     "not be opened;\n"
-    "2 bad usage or bad input, and then nothing is sent. Ctrl-C stops after the frame in flight "
-    "(exit 130).\n");
+    "2 bad usage or bad input, and then nothing is sent (nor written, when a change record cannot "
+    "be). Ctrl-C stops\n"
+    "after the frame in flight (exit 130).\n");
+
+const QString kHistoryHelp = QStringLiteral(
+    "Change records: write, write-bounds, set-address and restore first read the adapter (--fast; "
+    "write-bounds's own\n"
+    "read) for the values before, then put an entry into the adapter's history before the first "
+    "write frame and\n"
+    "complete it with the outcome. When the entry cannot be written nothing is written to the "
+    "adapter (exit 2);\n"
+    "--no-history writes without a record (and without that read). The records: the user's data "
+    "folder,\n"
+    "Kavrion/Tl8v05/history, one file per serial number, the same for the windows.\n");
 
 const QString kFastHelp = QStringLiteral(
     "--fast (read, save, inventory, write-bounds): each read's wait ends as soon as the whole "
@@ -120,9 +132,9 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Write,
        "write",
        {"--code-word"},
-       {"--readdress"},
+       {"--readdress", "--no-history"},
        1,
-       "  write FILE --code-word WORD [--readdress]\n"
+       "  write FILE --code-word WORD [--readdress] [--no-history]\n"
        "                               the calibration write of a coefficient file's values "
        "(address register first, then the\n"
        "                               16 parameters with a fresh date stamp and checksum); WORD "
@@ -134,9 +146,9 @@ const std::vector<CommandInfo>& Commands() {
       {Command::WriteBounds,
        "write-bounds",
        {"--code-word"},
-       {"--fast"},
+       {"--fast", "--no-history"},
        1,
-       "  write-bounds FILE --code-word WORD [--fast]\n"
+       "  write-bounds FILE --code-word WORD [--fast] [--no-history]\n"
        "                               the bounds window's write from a tmp.dat-format file (8 "
        "lines), the rest of the\n"
        "                               parameters as read from the adapter first (--fast: that "
@@ -145,9 +157,10 @@ const std::vector<CommandInfo>& Commands() {
       {Command::SetAddress,
        "set-address",
        {},
-       {},
+       {"--no-history"},
        1,
-       "  set-address NEW              the address window's write (broadcast to register 375), "
+       "  set-address NEW [--no-history]\n"
+       "                               the address window's write (broadcast to register 375), "
        "then a read at NEW to confirm.\n"},
       {Command::PassThrough,
        "passthrough",
@@ -182,6 +195,42 @@ const std::vector<CommandInfo>& Commands() {
        "                               [{\"name\": \"ttyUSB0\", \"description\": \"...\", "
        "\"busy\": false}]; exit 1 when the list\n"
        "                               cannot be read.\n"},
+      {Command::History,
+       "history",
+       {"--serial"},
+       {},
+       0,
+       "  history [--serial N]         the change records, oldest first, of every adapter or of "
+       "serial number N: a line\n"
+       "                               each (id, time, user, window or command, port, serial, "
+       "address, outcome); JSON:\n"
+       "                               an object per line with id, time, user, front_end, port, "
+       "serial, outcome, before\n"
+       "                               and after (read's form: address, serial, date, values; "
+       "before null when unknown).\n"
+       "                               A damaged line is skipped with a note on stderr.\n"},
+      {Command::Restore,
+       "restore",
+       {"--code-word"},
+       {"--readdress", "--no-history"},
+       1,
+       "  restore ID --code-word WORD [--readdress] [--no-history]\n"
+       "                               writes entry ID's values before back through the "
+       "calibration write (WORD as for\n"
+       "                               write), after a read that finds the same serial number; a "
+       "new entry itself. The\n"
+       "                               entry's address before is the address to set: when it is "
+       "not --address, nothing\n"
+       "                               is sent (exit 2) unless --readdress allows the move.\n"},
+      {Command::Report,
+       "report",
+       {"--output"},
+       {},
+       1,
+       "  report ID -o FILE.pdf        the service protocol of entry ID: an A4 page (adapter, when "
+       "and who, the values\n"
+       "                               before and after, each channel's 4-20 mA line, the "
+       "outcome).\n"},
   };
   return commands;
 }
@@ -208,8 +257,11 @@ int AddressArgument(const QString& what, const QString& text) {
 
 // Every option that takes a value, and every command's own flag; which
 // command may have which is checked once the command is known.
-const QStringList kValueOptions = {"--port", "--address", "--from", "--to", "--code-word"};
-const QStringList kCommandFlags = {"--force", "--readdress", "--fast", "--all-ports"};
+const QStringList kValueOptions = {"--port",      "--address", "--from",   "--to",
+                                   "--code-word", "--serial",  "--output", "-o"};
+const QStringList kCommandFlags = {"--force", "--readdress", "--fast", "--all-ports",
+                                   "--no-history"};
+const QString kShortOutput = QStringLiteral("-o");
 
 }  // namespace
 
@@ -221,6 +273,7 @@ Invocation ParseArguments(const QStringList& args) {
   bool portGiven = false;
   for (int i = 0; i < args.size(); ++i) {
     QString arg = args[i];
+    if (arg == kShortOutput) arg = QStringLiteral("--output");
     if (!arg.startsWith(QStringLiteral("--")) || arg == QStringLiteral("--")) {
       if (arg.startsWith('-') && arg.size() > 1) throw EUsage("unknown option " + arg);
       positional << arg;
@@ -279,6 +332,7 @@ Invocation ParseArguments(const QStringList& args) {
   invocation.readdress = flags.contains(QStringLiteral("--readdress"));
   invocation.fast = flags.contains(QStringLiteral("--fast"));
   invocation.allPorts = flags.contains(QStringLiteral("--all-ports"));
+  invocation.noHistory = flags.contains(QStringLiteral("--no-history"));
   if (invocation.allPorts && portGiven)
     throw EUsage(QStringLiteral("--all-ports searches every port: --port cannot name one"));
   if (positional.size() != info->arguments)
@@ -305,6 +359,24 @@ Invocation ParseArguments(const QStringList& args) {
     case Command::SetAddress:
       invocation.newAddress = AddressArgument(info->name, positional.first());
       break;
+    case Command::History:
+      if (options.count("--serial")) {
+        invocation.serial = StrictToInt(options["--serial"]);
+        if (!invocation.serial)
+          throw EUsage("--serial " + options["--serial"] + ": not a serial number");
+      }
+      break;
+    case Command::Restore:
+      if (!options.count("--code-word")) throw EUsage(info->name + " needs --code-word WORD");
+      invocation.codeWord = options["--code-word"];
+      invocation.entryId = positional.first();
+      break;
+    case Command::Report:
+      if (!options.count("--output")) throw EUsage(info->name + " needs -o FILE.pdf");
+      invocation.output = options["--output"];
+      if (invocation.output.isEmpty()) throw EUsage(info->name + " needs a file name");
+      invocation.entryId = positional.first();
+      break;
     case Command::Read:
     case Command::PassThrough:
     case Command::Ports:
@@ -325,11 +397,13 @@ QString HelpText(std::optional<Command> command) {
   if (command) {
     const CommandInfo& info = InfoOf(*command);
     const QString fast = info.flags.contains(QStringLiteral("--fast")) ? kFastHelp + "\n" : "";
+    const bool records = info.flags.contains(QStringLiteral("--no-history")) ||
+                         info.command == Command::History || info.command == Command::Report;
     return "tl8ctl [--port NAME] [--address N] [--json] [--trace] " + info.name +
-           (info.arguments ? " ..." : "") + "\n" + info.help + "\n" + fast + kGlobalHelp + "\n" +
-           kExitHelp;
+           (info.arguments ? " ..." : "") + "\n" + info.help + "\n" + fast +
+           (records ? kHistoryHelp + "\n" : "") + kGlobalHelp + "\n" + kExitHelp;
   }
   QString text = kUsageLine + "\n" + kGlobalHelp + "\n";
   for (const CommandInfo& info : Commands()) text += info.help;
-  return text + "\n" + kFastHelp + "\n" + kExitHelp;
+  return text + "\n" + kFastHelp + "\n" + kHistoryHelp + "\n" + kExitHelp;
 }

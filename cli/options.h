@@ -17,7 +17,10 @@ enum class Command {
   SetAddress,
   PassThrough,
   Inventory,
-  Ports
+  Ports,
+  History,
+  Restore,
+  Report
 };
 
 struct Invocation {
@@ -36,6 +39,10 @@ struct Invocation {
   bool force = false;      // save: write the file even when the checksum read back fails
   bool readdress = false;  // write: the file's address may differ from --address
   bool fast = false;       // read, save, inventory, write-bounds: reads at the line's own speed
+  bool noHistory = false;  // write, write-bounds, set-address, restore: no change record
+  std::optional<int32_t> serial;  // history: one adapter's entries
+  QString entryId;                // restore, report
+  QString output;                 // report: the PDF file
 };
 
 // A command line that cannot be run; the message says why, in a line.

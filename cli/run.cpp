@@ -66,7 +66,7 @@ void RefuseMangledNames(const Invocation& invocation, const Arguments& arguments
 int Run(const Invocation& invocation, Report& report, Session& session, const PortAccess& ports) {
   std::unique_ptr<CommandRun> command;
   try {
-    command = std::make_unique<CommandRun>(invocation, report);
+    command = std::make_unique<CommandRun>(invocation, report, session.History());
   } catch (const EBadFileData&) {  // a file that cannot be what its format holds
     return Fail(report, kCheckDataText, kBadInput);
   } catch (const std::exception& failure) {  // a file, a number or the code word: nothing is sent
@@ -85,6 +85,7 @@ int Run(const Invocation& invocation, Report& report, Session& session, const Po
                 kAdapterFailed);
   }
   session.TalkTo(static_cast<uint8_t>(invocation.address));
+  session.SetPortName([port = invocation.port] { return port; });
   if (invocation.trace)
     session.Traffic().SetListener(
         [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });

@@ -34,7 +34,9 @@ bool SameInvocation(const Invocation& a, const Invocation& b) {
   return a.port == b.port && a.address == b.address && a.json == b.json && a.help == b.help &&
          a.command == b.command && a.file == b.file && a.codeWord == b.codeWord &&
          a.from == b.from && a.to == b.to && a.newAddress == b.newAddress && a.force == b.force &&
-         a.readdress == b.readdress && a.fast == b.fast && a.allPorts == b.allPorts;
+         a.readdress == b.readdress && a.fast == b.fast && a.allPorts == b.allPorts &&
+         a.noHistory == b.noHistory && a.serial == b.serial && a.entryId == b.entryId &&
+         a.output == b.output;
 }
 
 QString CommandName(Command command) {
@@ -57,6 +59,12 @@ QString CommandName(Command command) {
       return "inventory";
     case Command::Ports:
       return "ports";
+    case Command::History:
+      return "history";
+    case Command::Restore:
+      return "restore";
+    case Command::Report:
+      return "report";
   }
   return {};
 }
@@ -68,6 +76,7 @@ QStringList CommandLineOf(const Invocation& v) {
   if (v.json) args << "--json";
   args << CommandName(*v.command);
   if (v.fast) args << "--fast";
+  if (v.noHistory) args << "--no-history";
   switch (*v.command) {
     case Command::Scan:
       if (v.allPorts) args << "--all-ports";
@@ -88,6 +97,16 @@ QStringList CommandLineOf(const Invocation& v) {
     case Command::SetAddress:
       args << QString::number(v.newAddress);
       break;
+    case Command::History:
+      if (v.serial) args << "--serial=" + QString::number(*v.serial);
+      break;
+    case Command::Restore:
+      if (v.readdress) args << "--readdress";
+      args << "--code-word=" + v.codeWord << v.entryId;
+      break;
+    case Command::Report:
+      args << "--output=" + v.output << v.entryId;
+      break;
     case Command::Read:
     case Command::PassThrough:
     case Command::Ports:
@@ -103,6 +122,7 @@ void CheckInvocation(const Invocation& v) {
   FUZZ_REQUIRE(!v.port.isEmpty() && IsAdapterAddress(v.address));
   FUZZ_REQUIRE(IsAdapterAddress(v.from) && IsAdapterAddress(v.to) && v.from <= v.to);
   if (*v.command == Command::SetAddress) FUZZ_REQUIRE(IsAdapterAddress(v.newAddress));
+  if (*v.command == Command::Report) FUZZ_REQUIRE(!v.output.isEmpty());
   if (*v.command == Command::Save || *v.command == Command::Write ||
       *v.command == Command::WriteBounds)
     FUZZ_REQUIRE(!v.file.isEmpty());

@@ -161,6 +161,8 @@ ReadOutcome ReadAdapter(Session& s, const ReadPlan& plan, const ReadProgress& pr
       s.Requests().PauseBetweenReads(plan.pauseMs));
   outcome.result = complete ? ReadResult::Read : ReadResult::ParameterFailed;
   outcome.checksumMatches = complete && ChecksumVerify(s.Params(), s.Exchange());
+  // What a change record takes as the values before the next write.
+  if (complete) s.KeepReading(s.DeviceAddress(), reading);
   return outcome;
 }
 

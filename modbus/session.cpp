@@ -30,3 +30,22 @@ void Session::SetPasswordPrompt(const void* owner, std::function<void()> prompt)
 void Session::TakeBackPasswordPrompt(const void* owner) {
   if (owner == passwordPromptOwner_) SetPasswordPrompt(nullptr, nullptr);
 }
+
+const AdapterReading* Session::LastReading(uint8_t address) const {
+  const auto found = readings_.find(address);
+  return found == readings_.end() ? nullptr : &found->second;
+}
+
+void Session::KeepReading(uint8_t address, const AdapterReading& reading) {
+  readings_[address] = reading;
+  latest_ = reading;
+}
+
+void Session::MoveReading(uint8_t from, uint8_t to) {
+  const auto found = readings_.find(from);
+  if (from == to || found == readings_.end()) return;
+  AdapterReading moved = found->second;
+  moved.answeringAddress = to;
+  readings_.erase(found);
+  KeepReading(to, moved);
+}

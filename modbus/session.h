@@ -10,11 +10,17 @@
 #include "modbus/params.h"
 #include "modbus/password.h"
 #include "modbus/requests.h"
+#include "modbus/service.h"
 #include "modbus/traffic.h"
+
+#include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 
+class ChangeHistory;
 class TComLink;
 class TComStopEvent;
 
@@ -64,6 +70,25 @@ class Session {
   void SetPasswordPrompt(const void* owner, std::function<void()> prompt);
   void TakeBackPasswordPrompt(const void* owner);
 
+  // --- The change records ---------------------------------------------------------
+  // Where the writes that change an adapter are recorded (modbus/history.h);
+  // the front end owns it. Null: they are not recorded.
+  void RecordChangesIn(ChangeHistory* history) { history_ = history; }
+  ChangeHistory* History() const { return history_; }
+  // The name of the port the session talks through, as the records give it.
+  void SetPortName(std::function<QString()> portName) { portName_ = std::move(portName); }
+  QString PortName() const { return portName_ ? portName_() : QString(); }
+
+  // What this session last knew completely of the adapter at `address`: its
+  // last complete read (ReadAdapter keeps it), or the image a complete write
+  // gave it since. Null when it has none.
+  const AdapterReading* LastReading(uint8_t address) const;
+  // The adapter known last, whatever its address.
+  std::optional<AdapterReading> LatestReading() const { return latest_; }
+  void KeepReading(uint8_t address, const AdapterReading& reading);
+  // The adapter at `from` answers at `to` now: what is known of it goes along.
+  void MoveReading(uint8_t from, uint8_t to);
+
   // --- The exchange core's own state ---------------------------------------------
   // For the service operations (modbus/service.h) and the tests; the front
   // ends run the operations instead.
@@ -84,4 +109,8 @@ class Session {
   bool writeGranted_ = false;
   const void* passwordPromptOwner_ = nullptr;
   std::function<void()> passwordPrompt_;
+  ChangeHistory* history_ = nullptr;
+  std::function<QString()> portName_;
+  std::map<uint8_t, AdapterReading> readings_;
+  std::optional<AdapterReading> latest_;
 };

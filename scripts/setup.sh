@@ -11,7 +11,8 @@ packages=(
   libgtest-dev                        # the tests and the benchmarks
   mbpoll                              # sim_mbpoll_test: an independent Modbus master
   python3-pymodbus python3-serial python3-serial-asyncio  # cli_independent_slave_test: an independent Modbus slave
-  fonts-dejavu-core                   # text for the windows, on screen and offscreen
+  fonts-dejavu-core                   # text for the windows, on screen and offscreen, and the protocol page
+  poppler-utils                       # pdftotext: the tests read the service protocol's text
   qt6-translations-l10n               # Qt's own dialogs and menus in Russian (qtbase_ru.qm)
   xvfb                                # run.sh without a display, screenshots.sh
   xdotool imagemagick                 # screenshots.sh drives the windows and takes the pictures

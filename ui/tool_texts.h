@@ -18,6 +18,17 @@ inline const QString kPassThroughDoneText =
     QStringLiteral("Адаптер переведен в режим побайтовой трансляции");
 inline const QString kPortOpenFailureCaption = QStringLiteral("Неудача при открытии порта");
 
+// The change record of a write could not be put on the disk, so the write
+// was not made; `reason` is the file's failure.
+inline QString HistoryRefusedText(const QString& reason) {
+  return QStringLiteral("Запись в журнал изменений невозможна:\r") + reason +
+         QStringLiteral("\rВ адаптер ничего не записано.");
+}
+// The write went out, but its outcome could not be added to its record.
+inline QString HistoryNotCompletedText(const QString& reason) {
+  return QStringLiteral("Итог записи не внесён в журнал изменений:\r") + reason;
+}
+
 // "Нет ответа от ТЛ-8 с адресом  00" followed by the address.
 inline QString NoAdapterText(uint8_t address) {
   return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(address);

@@ -2,6 +2,7 @@
 
 #include "modbus/boundsfile.h"
 #include "modbus/number_text.h"
+#include "modbus/recorded_write.h"
 #include "modbus/register_map.h"
 #include "modbus/service.h"
 #include "modbus/session.h"
@@ -312,12 +313,15 @@ void TKoefForPotreb::WriteButtonClick() {
   }
   // Every value converts before the first frame goes out.
   if (!BuildBoundsImage()) return;
-  const WriteOutcome outcome = WriteImage(
-      session_, address,
+  // Its change records say it came from here: the menu item's caption.
+  const RecordedWriteOutcome outcome = WriteImageRecorded(
+      session_, {QStringLiteral("Изм.границ пар-ров"), kNoAnswerText}, address,
       {[this] { Panel2->Start(QStringLiteral("Внимание! Идет запись коэффициентов ППЗУ!")); },
        [this](int k) { Panel2->ShowParametersDone(k); }});
+  if (!RecordedOrSaySo(outcome.refusal)) return;
+  SayIfNotCompleted(outcome.completionError);
   const QPoint noAnswerAt(406, 444);
-  if (!WrittenOrSaySo(outcome, noAnswerAt, noAnswerAt)) return;
+  if (!WrittenOrSaySo(outcome.write, noAnswerAt, noAnswerAt)) return;
   Panel2->hide();
   AdrEdit->setFocus();
 }

@@ -1,6 +1,7 @@
 #include "windows/netaddrf.h"
 
 #include "modbus/number_text.h"
+#include "modbus/recorded_write.h"
 #include "modbus/register_map.h"
 #include "modbus/service.h"
 #include "modbus/session.h"
@@ -182,7 +183,12 @@ bool TNetAddrF::WriteNewAddress() {
     boxes().Message(kAddressRangeText);
     return false;
   }
-  BroadcastNewAddress(session_, address);
+  // Its change record says it came from here: the menu item's caption. The
+  // broadcast has no answer to wait for.
+  const RecordedAddressOutcome outcome = BroadcastNewAddressRecorded(
+      session_, {QStringLiteral("Настройка адреса"), kNoAnswerText}, address, false);
+  if (!RecordedOrSaySo(outcome.refusal)) return false;
+  SayIfNotCompleted(outcome.completionError);
   return true;
 }
 

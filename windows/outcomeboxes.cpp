@@ -25,3 +25,14 @@ bool WrittenOrSaySo(const WriteOutcome& outcome, QPoint addressAt, QPoint parame
   boxes().Message(kNoAnswerText, BoxIcon::None, atAddress ? addressAt : parameterAt);
   return false;
 }
+
+bool RecordedOrSaySo(const QString& refusal) {
+  if (refusal.isEmpty()) return true;
+  boxes().Message(HistoryRefusedText(refusal), BoxIcon::Warning);
+  return false;
+}
+
+void SayIfNotCompleted(const QString& completionError) {
+  if (!completionError.isEmpty())
+    boxes().Message(HistoryNotCompletedText(completionError), BoxIcon::Warning);
+}

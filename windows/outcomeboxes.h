@@ -40,6 +40,12 @@ auto LoadedOrSaySo(Load load) -> std::optional<decltype(load())> {
 // (true also after a read that stopped early: it judged no checksum).
 bool ChecksumVerify(const ReadOutcome& outcome);
 
+// A recorded write's record: false after the box that says it could not be
+// written (`refusal`, then nothing was sent); a box too when its outcome
+// could not be added (`completionError`), which ends nothing.
+bool RecordedOrSaySo(const QString& refusal);
+void SayIfNotCompleted(const QString& completionError);
+
 // A write's outcome: true when written, false after "Нет ответа" at
 // `addressAt` (the address register went unacknowledged) or `parameterAt` (a
 // parameter did).

@@ -2,6 +2,7 @@
 
 #include "modbus/coeffile.h"
 #include "modbus/number_text.h"
+#include "modbus/recorded_write.h"
 #include "modbus/register_map.h"
 #include "modbus/service.h"
 #include "modbus/session.h"
@@ -44,6 +45,8 @@ const QString kWriteStatus = QStringLiteral("Внимание! Идет запи
 const QString kSaveQuestion = QStringLiteral("Сохранить данные на диске?");
 const QString kFileFilter = QStringLiteral("текстовые (*.dat)");
 const QString kFileSuffix = QStringLiteral("dat");
+// Its writes' change records say it came from here: the menu item's caption.
+const QString kFrontEndName = QStringLiteral("Технолог.режим");
 
 // A new adapter's values, as the initial-values button puts them in.
 const CoefFileFields kInitialFields{
@@ -264,11 +267,13 @@ void TTehForm::WriteButtonClick() {
   }
   // Every value converts before the first frame goes out.
   if (!BuildKoefImage()) return;
-  const WriteOutcome outcome = WriteImage(
-      session_, address,
+  const RecordedWriteOutcome outcome = WriteImageRecorded(
+      session_, {kFrontEndName, kNoAnswerText}, address,
       {[this] { Panel1->Start(kWriteStatus); }, [this](int i) { Panel1->ShowParametersDone(i); }});
+  if (!RecordedOrSaySo(outcome.refusal)) return;
+  SayIfNotCompleted(outcome.completionError);
   // The panel stays to show where a failed write stopped.
-  if (!WrittenOrSaySo(outcome, QPoint(406, 444), QPoint(392, 470))) return;
+  if (!WrittenOrSaySo(outcome.write, QPoint(406, 444), QPoint(392, 470))) return;
   Panel1->hide();
 }
 

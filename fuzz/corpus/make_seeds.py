@@ -255,6 +255,9 @@ def file_seeds():
         "save": b"save\nout.dat",
         "write": b"write\ncoef.dat\n--code-word\nPelmar\0" + COEF_FILE,
         "write-bounds": b"--port=COM2\nwrite-bounds\n--code-word=Rumel\ntmp.dat\0" + BOUNDS_FILE,
+        "history": b"--json\nhistory\n--serial\n0101001",
+        "restore": b"--address=5\nrestore\n0101001-3\n--code-word=Pelmar\n--readdress\n--no-history",
+        "report": b"report\n0101001-3\n-o\nprotocol.pdf",
     }
     for name, data in commands.items():
         write("fuzz_tl8ctl", name, data)

@@ -95,6 +95,7 @@ TEST_F(MainWindow, MenuCaptionsOrderAndTheirHidingAndEnablingRules) {
   const std::vector<QString> all = {QStringLiteral("Настройки"),
                                     QStringLiteral("  Настройка порта"),
                                     QStringLiteral("  Настройка адреса"),
+                                    QStringLiteral("  Журнал изменений"),
                                     QStringLiteral("  Журнал обмена"),
                                     QStringLiteral("Режим работы"),
                                     QStringLiteral("  Изм.границ пар-ров"),
@@ -196,7 +197,7 @@ TEST_F(MainWindow, WindowsAreCreatedInTheirFixedOrderAfterTheQuestion) {
   EXPECT_EQ(windowsWhileAsked, std::vector<QString>{"TTl8Form"});
   EXPECT_EQ(recorder.order,
             (std::vector<QString>{"TTl8Form", "TVeskComSetupFrm", "TKoefForPotreb", "TPaswKoefForm",
-                                  "TTehForm", "TNetAddrF", "TLineMonitor"}));
+                                  "TTehForm", "TNetAddrF", "TLineMonitor", "TChangeLogForm"}));
 }
 
 TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) {

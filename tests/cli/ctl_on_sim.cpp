@@ -2,6 +2,7 @@
 
 #include "cli/report.h"
 #include "cli/run.h"
+#include "modbus/history.h"
 #include "modbus/session.h"
 #include "serial/link.h"
 
@@ -30,15 +31,22 @@ class StringConsole final : public Console {
 }  // namespace
 
 Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
-                 const PortAccess& ports, bool errOnTerminal) {
+                 const PortAccess& ports, bool errOnTerminal, ChangeHistory* history) {
   StringConsole console(errOnTerminal);
   Session session(line, clock);
   session.SetStopEvent(&stop);
+  session.RecordChangesIn(history);
   const int code = RunTl8ctl(args, console, session, ports);
   return {code, console.out, console.err};
 }
 
 CtlOnSim::CtlOnSim(SimLinkSetup setup) : sim(std::move(setup)) {}
+
+CtlOnSim::~CtlOnSim() = default;
+
+void CtlOnSim::KeepRecordsIn(const QString& folder) {
+  history_ = std::make_unique<ChangeHistory>(folder, QStringLiteral("tester"));
+}
 
 Ran CtlOnSim::Run(const std::vector<std::string>& args) {
   QStringList list;
@@ -53,7 +61,8 @@ Ran CtlOnSim::Run(const std::vector<std::string>& args) {
                          },
                          // The commands run here name their port: the system lists none.
                          [] { return std::vector<ComPortInfo>{}; }};
-  const Ran ran = RunInProcess(list, sim.link(), sim.clock, stop, ports, errOnTerminal_);
+  const Ran ran =
+      RunInProcess(list, sim.link(), sim.clock, stop, ports, errOnTerminal_, history_.get());
   stop_ = nullptr;
   return ran;
 }

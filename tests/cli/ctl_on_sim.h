@@ -18,9 +18,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+class ChangeHistory;
 class TComLink;
 class TComStopEvent;
 struct PortAccess;
@@ -29,14 +31,17 @@ namespace tl8test {
 
 // One tl8ctl run in the test's process: a session on `line` and `clock`,
 // which `stop` stops as Ctrl-C does, reaching the ports through `ports`;
-// stderr is a terminal with `errOnTerminal`. A test with ports of its own
-// runs this; one on a single simulated line runs CtlOnSim.
+// stderr is a terminal with `errOnTerminal`; the writes are recorded in
+// `history`, when given. A test with ports of its own runs this; one on a
+// single simulated line runs CtlOnSim.
 Ran RunInProcess(const QStringList& args, TComLink& line, VirtualClock& clock, TComStopEvent& stop,
-                 const PortAccess& ports, bool errOnTerminal = false);
+                 const PortAccess& ports, bool errOnTerminal = false,
+                 ChangeHistory* history = nullptr);
 
 class CtlOnSim {
  public:
   explicit CtlOnSim(SimLinkSetup setup = {});
+  ~CtlOnSim();
 
   // One run with `args`, the program's name left out.
   Ran Run(const std::vector<std::string>& args);
@@ -45,6 +50,9 @@ class CtlOnSim {
   void HoldPortElsewhere() { portHeld_ = true; }
   // Standard error is a terminal for the runs from now on.
   void ErrOnTerminal() { errOnTerminal_ = true; }
+  // The runs from now on keep their change records in `folder`, as the
+  // program keeps them in the user's data folder (by "tester").
+  void KeepRecordsIn(const QString& folder);
   // Ctrl-C: signals the running run's stop event, as the program's console
   // handler does (at a moment of virtual time: sim.clock.At).
   void Interrupt();
@@ -58,6 +66,7 @@ class CtlOnSim {
   bool errOnTerminal_ = false;
   TComStopEvent* stop_ = nullptr;  // the running run's
   QString openedPort_;
+  std::unique_ptr<ChangeHistory> history_;
 };
 
 }  // namespace tl8test

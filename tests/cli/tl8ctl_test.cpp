@@ -30,7 +30,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -318,7 +320,8 @@ TEST(Tl8ctl, HelpDescribesTheCommands) {
   EXPECT_EQ(all.Wait(), 0);
   for (const char* command :
        {"scan", "read", "save FILE", "write FILE", "write-bounds FILE", "set-address NEW",
-        "passthrough", "inventory", "--fast", "--port NAME", "--address N", "--json", "--trace"})
+        "passthrough", "inventory", "history", "restore ID", "report ID -o FILE.pdf",
+        "--no-history", "--fast", "--port NAME", "--address N", "--json", "--trace"})
     EXPECT_NE(all.Out().find(command), std::string::npos) << command;
   Ctl one(sim.dir(), {"write", "--help"});
   EXPECT_EQ(one.Wait(), 0);
@@ -351,6 +354,66 @@ TEST(Tl8ctl, OutputThatCannotBeWrittenFailsTheRun) {
         << ctl.Err();
   }
   EXPECT_EQ(Requests(sim), 2 * 17) << "the two reads' frames alone went onto the line";
+}
+
+// The value of an environment variable for the object's lifetime (unset
+// when null), for the programs it starts.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* was = std::getenv(name)) was_ = was;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedVariable() { was_ ? setenv(name_, was_->c_str(), 1) : unsetenv(name_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> was_;
+};
+
+// The change records as a user meets them: a write recorded in the user's
+// data folder, history listing it, restore putting the values before back,
+// and report drawing the protocol without a display, whose text a PDF
+// reader finds (every rule of the records: history_test.cpp).
+TEST(Tl8ctl, HistoryRestoreAndReportRunAgainstTheSimulator) {
+  SimProcess sim({"--link", "{dir}/line"});
+  const ScopedVariable data("XDG_DATA_HOME", sim.path("data").c_str());
+  const ScopedVariable display("DISPLAY", nullptr);
+  const ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+  const ScopedVariable platform("QT_QPA_PLATFORM", nullptr);
+  const std::string file = sim.path("adapter.dat");
+  ASSERT_EQ(RunCtl(sim, {"save", file, "--fast"}).code, 0);
+  std::string coefficients = FileBytes(file);
+  coefficients.replace(coefficients.find("\r\n630.00\r\n"), 12, "\r\n633.25\r\n");
+  WriteFile(QString::fromStdString(file), QByteArray::fromStdString(coefficients));
+
+  const Ran written = RunCtl(sim, {"write", file, "--code-word", "Pelmar"});
+  ASSERT_EQ(written.code, 0) << written.err;
+  EXPECT_EQ(sim.state().param(2), AdapterFloatBytes(633.25f));
+  EXPECT_TRUE(fs::is_regular_file(sim.path("data/Kavrion/Tl8v05/history/0101001.jsonl")));
+  const Ran history = RunCtl(sim, {"--json", "history"});
+  ASSERT_EQ(history.code, 0) << history.err;
+  const QJsonObject entry =
+      QJsonDocument::fromJson(QByteArray::fromStdString(history.out)).object();
+  EXPECT_EQ(entry.value("id").toString().toStdString(), "0101001-1");
+  EXPECT_EQ(entry.value("outcome").toObject().value("result").toString().toStdString(), "written");
+
+  const Ran restored = RunCtl(sim, {"restore", "0101001-1", "--code-word", "Pelmar"});
+  ASSERT_EQ(restored.code, 0) << restored.err;
+  EXPECT_EQ(sim.state().param(2), AdapterFloatBytes(630));
+  EXPECT_TRUE(sim.state().checksumMatches());
+
+  const std::string pdf = sim.path("protocol.pdf");
+  const Ran report = RunCtl(sim, {"report", "0101001-1", "-o", pdf});
+  ASSERT_EQ(report.code, 0) << report.err;
+  EXPECT_EQ(FileBytes(pdf).substr(0, 5), "%PDF-");
+  const std::string text = sim.path("protocol.txt");
+  ASSERT_EQ(std::system(("pdftotext -layout " + pdf + " " + text).c_str()), 0)
+      << "pdftotext (poppler-utils) reads the page";
+  for (const char* shown : {"0101001", "630.00", "633.25", "+3.25", "tl8ctl write"})
+    EXPECT_NE(FileBytes(text).find(shown), std::string::npos) << shown << "\n" << FileBytes(text);
 }
 
 // A device server on the network behind a forwarder, with no allowance given:
