@@ -137,10 +137,12 @@ QString Walk(const std::string& path, comdev::LinkTrust trust, Place& place) {
   }
 }
 
-std::string FreshName(const std::string& name) {
+std::string FreshName() {
+  // A name of its own, not the file's with more letters: the file's name may
+  // already be as long as the system allows.
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string fresh = name + '.';
-  for (int i = 0; i < 6; ++i)
+  std::string fresh = ".tl8-";
+  for (int i = 0; i < 8; ++i)
     fresh += kLetters[QRandomGenerator::system()->bounded(static_cast<int>(sizeof kLetters - 1))];
   return fresh;
 }
@@ -185,7 +187,7 @@ void RemoveNewFile(PendingFile& pending) {
 template <class Take>
 int UnderFreshName(PendingFile& pending, Take take) {
   for (int i = 0; i < kNameTries; ++i) {
-    std::string fresh = FreshName(pending.place.name);
+    std::string fresh = FreshName();
     if (take(fresh)) {
       pending.temp = std::move(fresh);
       return 0;

@@ -20,8 +20,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -189,6 +195,24 @@ TEST_F(FileGuard, EveryHopOfTheNameIsJudged) {
   }
   EXPECT_EQ(Replace(Link(shared / "only", target, 0), comdev::LinkTrust::kNone), kLinkRefused)
       << "a tool's file is no link even where a user's may be";
+}
+
+// A name as long as a name may be (255 bytes) is written, new or over an old
+// file: the new file beside it has a short name of its own.
+TEST_F(FileGuard, NamesOfTheLongestLengthAreWritten) {
+  std::string cyrillic;
+  for (int i = 0; i < 127; ++i) cyrillic += "я";
+  const std::string names[] = {std::string(249, 'a'), std::string(255, 'b'), cyrillic + "c"};
+  int n = 0;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name.size());
+    const fs::path folder = Folder("long" + std::to_string(++n), 0755);
+    for (const char* content : {"first", "second"}) {
+      EXPECT_EQ(Replace(folder / name, comdev::LinkTrust::kAsProtectedSymlinks, content), "");
+      EXPECT_EQ(Content(folder / name), content);
+      EXPECT_EQ(Entries(folder), std::vector<std::string>{name});
+    }
+  }
 }
 
 // A link planted under the name after the file guard looked is replaced by
