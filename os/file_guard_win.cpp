@@ -32,6 +32,7 @@ namespace {
 
 const QString kNotRegularText = QStringLiteral("Not a regular file");
 const QString kReparsePointText = QStringLiteral("Is a reparse point (a link)");
+const QString kNotFolderText = QStringLiteral("Not a directory");
 
 constexpr int kMostLinks = 40;
 constexpr int kNameTries = 100;
@@ -165,6 +166,26 @@ bool WritesInPlace(const PendingFile& file) { return file.inPlace.isOpen(); }
 
 QString CommitPendingFile(PendingFile& file, const QByteArray& content) {
   return file.inPlace.isOpen() ? CommitInPlace(file.inPlace, content) : CommitBeside(file, content);
+}
+
+QString MakeFolders(const QString& path, LinkTrust trust) {
+  const auto refused = [&] { return trust == LinkTrust::kNone && IsReparsePoint(path); };
+  if (refused()) return kReparsePointText;
+  // Each missing folder from the top down, for the system's reason where one
+  // cannot be made.
+  QStringList missing;
+  QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+  for (; !info.exists() && !missing.contains(info.filePath()); info.setFile(info.path()))
+    missing.prepend(info.filePath());
+  if (info.exists() && !info.isDir()) return kNotFolderText;  // a file where a folder goes
+  for (const QString& folder : missing) {
+    if (::CreateDirectoryW(NativeName(folder).c_str(), nullptr)) continue;
+    if (const DWORD error = ::GetLastError(); error != ERROR_ALREADY_EXISTS)
+      return SystemText(error);
+  }
+  if (!QFileInfo(path).isDir()) return kNotFolderText;
+  if (refused()) return kReparsePointText;
+  return {};
 }
 
 }  // namespace comdev
