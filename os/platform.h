@@ -143,11 +143,12 @@ std::string JoinDescription(const std::vector<std::string>& parts);
 using SettingsValues = std::vector<std::pair<QString, QVariant>>;
 
 // Writes `values` at `key` (segments separated by "\") of the per-user (or
-// machine-wide) settings store, beside what the key holds already. True only
-// when the store then really holds every one of them with its type: what the
-// store itself reports after writing may not tell. A store kept in a file is
-// never written through a link (see the file guard).
-bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values);
+// machine-wide) settings store, beside what the key holds already. Succeeds
+// only when the store then really holds every one of them with its type: what
+// the store itself reports after writing may not tell. A store kept in a file
+// is never written through a link, nor are its folders made through one (see
+// the file guard). Returns an empty text, or why the values are not stored.
+QString WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values);
 
 // --- File guard -----------------------------------------------------------------
 // Replacing a file whole, or not at all, without being led to a file nobody
