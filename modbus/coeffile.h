@@ -40,7 +40,8 @@ QByteArray CoefFileBytes(const CoefFileFields& fields);
 CoefFileFields ParseCoefFile(const QByteArray& bytes);
 
 // Replaces the file whole or not at all (FileReplacement, textfile.h); the
-// user names it, so it may be a link only where the kernel would follow one.
+// user names it, so it may be a link where the file guard follows one
+// (comdev::LinkTrust::kAsProtectedSymlinks).
 // Throws EFileError "Cannot save ...".
 void SaveCoefFile(const QString& path, const CoefFileFields& fields);
 

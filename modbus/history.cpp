@@ -132,9 +132,11 @@ bool OutcomeFrom(const QJsonObject& outcome, ChangeEntry& e) {
 // --- The two places the store touches the file system's writing side ----------
 
 // Makes the folder the records go to, and those above it.
+// Made as the folders of the tool's own files are: never through a link
+// another user planted on the way.
 QString MakeStoreFolder(const QString& folder) {
-  if (QDir().mkpath(folder)) return {};
-  return QStringLiteral("Cannot make the folder \"%1\"").arg(folder);
+  const QString why = comdev::MakeFolders(folder, comdev::LinkTrust::kAsProtectedSymlinks);
+  return why.isEmpty() ? why : QStringLiteral("Cannot make the folder \"%1\": %2").arg(folder, why);
 }
 
 // Replaces the file whole, flushed to the disk, never through a link.

@@ -74,7 +74,8 @@ QList<QByteArray> ReadFirstLines(const QString& path, int count, int held, LineR
 // Who named a file the tool writes, and so which symbolic links (on Windows
 // reparse points) its name may be: see comdev::LinkTrust.
 enum class NamedBy {
-  kUser,  // a link only where the kernel would follow it in a shared folder
+  kUser,  // a link only where the kernel would follow it in a shared folder, and
+          // never another user's to what root or the running user owns
   kTool,  // no link at all
 };
 

@@ -1,8 +1,9 @@
 // Linux side of the file guard. The name is walked one part at a time from
-// held folder handles, each link judged before it is followed; the new
-// content goes into a file that has no name yet, in the folder the walk ended
-// in, which is then linked under a fresh name (linkat never replaces an
-// entry) and renamed onto the name. rename replaces a directory entry and
+// held folder handles, each link judged before it is followed and again by
+// where it led once its target has been walked; missing folders are made in
+// the held folder. The new content goes into a file that has no name yet, in
+// the folder the walk ended in, which is then linked under a fresh name
+// (linkat never replaces an entry) and renamed onto the name. rename replaces a directory entry and
 // never follows it: a link planted after the walk is replaced, and its target
 // stays untouched. Qt's own QSaveFile reads a link and writes its target,
 // which neither the walk nor the kernel's fs.protected_symlinks would see.
@@ -20,6 +21,7 @@
 #include <deque>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,6 +29,10 @@ const QString kNotRegularText = QStringLiteral("Not a regular file");
 const QString kLinkText = QStringLiteral("Is a symbolic link");
 const QString kForeignLinkText =
     QStringLiteral("A symbolic link of another user in a folder others can write");
+const QString kUnsafeHopText =
+    QStringLiteral("A symbolic link of another user leads to a file or folder of root or of yours");
+const QString kDanglingLinkText =
+    QStringLiteral("A symbolic link leads to a folder that is not there");
 
 constexpr int kMostLinks = 40;  // links followed in one name, as the kernel allows
 constexpr int kNameTries = 100;
@@ -77,6 +83,14 @@ bool MayFollow(int folder, const struct stat& link) {
   return link.st_uid == geteuid() || (dir.st_mode & shared) != shared || dir.st_uid == link.st_uid;
 }
 
+// A link made by an unprivileged user other than the one running the tool:
+// where it leads must not be what that user could not touch himself.
+bool Untrusted(const struct stat& link) { return link.st_uid != 0 && link.st_uid != geteuid(); }
+
+// What such a link may not lead to: a file or folder of root or of the
+// running user, which the tool would then write for that other user.
+bool Guarded(const struct stat& entry) { return entry.st_uid == 0 || entry.st_uid == geteuid(); }
+
 bool ReadLink(int folder, const std::string& name, std::string& target) {
   std::string buffer(PATH_MAX, '\0');
   const ssize_t size = readlinkat(folder, name.c_str(), buffer.data(), buffer.size());
@@ -89,58 +103,124 @@ bool ReadLink(int folder, const std::string& name, std::string& target) {
   return true;
 }
 
-// Where a name leads: its last part, in a held folder.
+// Where a name leads: its last part, in a held folder (for a folder, the
+// folder itself and no name).
 struct Place {
   Descriptor folder;
   std::string name;
 };
 
+// What the walk is to end at.
+enum class Goal {
+  kFile,    // a file, or nothing yet, in an existing folder
+  kFolder,  // a folder, made part by part where missing
+};
+
+// The links whose targets the walk is in, innermost last. A link's target
+// has been walked when no more parts are left than were left before it.
+class Hops {
+ public:
+  void Enter(size_t partsLeft, bool untrusted) { hops_.push_back({partsLeft, untrusted}); }
+  bool Inside() const { return !hops_.empty(); }
+  // Ends the links whose target is the entry just reached; whether one of
+  // them was an untrusted user's.
+  bool EndAt(size_t partsLeft) {
+    bool untrusted = false;
+    for (; !hops_.empty() && hops_.back().partsLeft == partsLeft; hops_.pop_back())
+      untrusted |= hops_.back().untrusted;
+    return untrusted;
+  }
+
+ private:
+  struct Hop {
+    size_t partsLeft;
+    bool untrusted;
+  };
+  std::vector<Hop> hops_;
+};
+
+// The part's entry in the folder, made first as a folder when the walk is to
+// make folders and it is missing. False with errno when there is none.
+bool EntryOf(int folder, const std::string& part, Goal goal, struct stat& entry) {
+  if (fstatat(folder, part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (errno != ENOENT || goal != Goal::kFolder) return false;
+  // Made relative to the held folder, never through a link; one made by
+  // someone else meanwhile is judged as any entry found.
+  if (mkdirat(folder, part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  return fstatat(folder, part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Walks `path` to the place its last part names, following links as `trust`
-// allows. Returns an empty text or why the walk stopped.
-QString Walk(const std::string& path, comdev::LinkTrust trust, Place& place) {
+// allows, to what `goal` wants. Returns an empty text or why the walk stopped.
+QString Walk(const std::string& path, comdev::LinkTrust trust, Goal goal, Place& place) {
   if (path.empty()) return SystemText(ENOENT);
-  if (path.back() == '/') return kNotRegularText;  // a folder, or nothing
+  if (goal == Goal::kFile && path.back() == '/') return kNotRegularText;  // a folder, or nothing
   std::deque<std::string> parts = PartsOf(path);
   Descriptor folder = OpenFolder(AT_FDCWD, path.front() == '/' ? "/" : ".");
   if (!folder.Valid()) return SystemText(errno);
+  Hops hops;
   for (int links = 0;;) {
-    if (parts.empty()) return kNotRegularText;  // the name ends at a folder
+    if (parts.empty() && goal == Goal::kFile) return kNotRegularText;  // the name ends at a folder
+    if (parts.empty()) {
+      place = {std::move(folder), {}};
+      return {};
+    }
     std::string part = std::move(parts.front());
     parts.pop_front();
     const bool last = parts.empty();
     struct stat entry {};
-    if (fstatat(folder.Get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0 &&
-        (errno != ENOENT || !last))
-      return SystemText(errno);
-    if (last && !S_ISLNK(entry.st_mode)) {  // a file, or nothing yet
+    // A link leading nowhere is not followed to make what it names.
+    const Goal making = hops.Inside() ? Goal::kFile : goal;
+    if (!EntryOf(folder.Get(), part, making, entry)) {
+      const int error = errno;
+      if (error == ENOENT && goal == Goal::kFolder && hops.Inside()) return kDanglingLinkText;
+      if (error != ENOENT || !last || goal == Goal::kFolder) return SystemText(error);
+      // A new file: what it is made in is where the links lead.
+      struct stat in {};
+      if (hops.EndAt(0) && (fstat(folder.Get(), &in) != 0 || Guarded(in))) return kUnsafeHopText;
       place = {std::move(folder), std::move(part)};
       return {};
     }
-    if (!S_ISLNK(entry.st_mode)) {
-      Descriptor next = OpenFolder(folder.Get(), part.c_str());
-      if (!next.Valid()) return SystemText(errno);
-      folder = std::move(next);
+    if (S_ISLNK(entry.st_mode)) {
+      if (last && trust == comdev::LinkTrust::kNone) return kLinkText;
+      if (!MayFollow(folder.Get(), entry)) return kForeignLinkText;
+      std::string target;
+      if (++links > kMostLinks) return SystemText(ELOOP);
+      if (!ReadLink(folder.Get(), part, target)) return SystemText(errno);
+      if (target.empty()) return SystemText(ENOENT);
+      if (target.front() == '/') {
+        folder = OpenFolder(AT_FDCWD, "/");
+        if (!folder.Valid()) return SystemText(errno);
+      }
+      const std::deque<std::string> more = PartsOf(target);
+      hops.Enter(parts.size(), Untrusted(entry));
+      parts.insert(parts.begin(), more.begin(), more.end());
+      // A target of no parts ("/", "."): the folder the walk is in.
+      if (more.empty() && hops.EndAt(parts.size()) &&
+          (fstat(folder.Get(), &entry) != 0 || Guarded(entry)))
+        return kUnsafeHopText;
       continue;
     }
-    if (last && trust == comdev::LinkTrust::kNone) return kLinkText;
-    if (!MayFollow(folder.Get(), entry)) return kForeignLinkText;
-    std::string target;
-    if (++links > kMostLinks) return SystemText(ELOOP);
-    if (!ReadLink(folder.Get(), part, target)) return SystemText(errno);
-    if (target.empty()) return SystemText(ENOENT);
-    const std::deque<std::string> more = PartsOf(target);
-    parts.insert(parts.begin(), more.begin(), more.end());
-    if (target.front() == '/') {
-      folder = OpenFolder(AT_FDCWD, "/");
-      if (!folder.Valid()) return SystemText(errno);
+    if (last && goal == Goal::kFile) {  // a file, or something else in its place
+      if (hops.EndAt(parts.size()) && Guarded(entry)) return kUnsafeHopText;
+      place = {std::move(folder), std::move(part)};
+      return {};
     }
+    Descriptor next = OpenFolder(folder.Get(), part.c_str());
+    if (!next.Valid()) return SystemText(errno);
+    // Judged by what was opened: the entry may have changed since.
+    if (hops.EndAt(parts.size()) && (fstat(next.Get(), &entry) != 0 || Guarded(entry)))
+      return kUnsafeHopText;
+    folder = std::move(next);
   }
 }
 
-std::string FreshName(const std::string& name) {
+std::string FreshName() {
+  // A name of its own, not the file's with more letters: the file's name may
+  // already be as long as the system allows.
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string fresh = name + '.';
-  for (int i = 0; i < 6; ++i)
+  std::string fresh = ".tl8-";
+  for (int i = 0; i < 8; ++i)
     fresh += kLetters[QRandomGenerator::system()->bounded(static_cast<int>(sizeof kLetters - 1))];
   return fresh;
 }
@@ -159,6 +239,13 @@ int WriteAll(int fd, const QByteArray& content) {
 // 0, or what stops the data from being on the disk (a file system without
 // the call is no such reason).
 int Sync(int fd) { return fsync(fd) != 0 && errno != EINVAL ? errno : 0; }
+
+// The same for the folder a held handle (O_PATH, which cannot be synced) leads to.
+int SyncFolder(int folder) {
+  const Descriptor readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!readable.Valid()) return errno;
+  return Sync(readable.Get());
+}
 
 }  // namespace
 
@@ -185,7 +272,7 @@ void RemoveNewFile(PendingFile& pending) {
 template <class Take>
 int UnderFreshName(PendingFile& pending, Take take) {
   for (int i = 0; i < kNameTries; ++i) {
-    std::string fresh = FreshName(pending.place.name);
+    std::string fresh = FreshName();
     if (take(fresh)) {
       pending.temp = std::move(fresh);
       return 0;
@@ -241,6 +328,9 @@ int CommitBeside(PendingFile& pending, const QByteArray& content) {
   if (!error && renameat(folder, pending.temp.c_str(), folder, pending.place.name.c_str()) != 0)
     error = errno;
   if (!error) pending.temp.clear();  // it is the file now
+  // The new name itself is on the disk only once its folder is: a power
+  // loss right after the rename would otherwise bring the old file back.
+  if (!error) error = SyncFolder(folder);
   return error;
 }
 
@@ -263,7 +353,8 @@ void PendingFileCloser::operator()(PendingFile* file) const {
 
 QString OpenPendingFile(const QString& path, LinkTrust trust, PendingFilePtr& file) {
   PendingFilePtr pending(new PendingFile);
-  if (const QString why = Walk(QFile::encodeName(path).toStdString(), trust, pending->place);
+  if (const QString why =
+          Walk(QFile::encodeName(path).toStdString(), trust, Goal::kFile, pending->place);
       !why.isEmpty())
     return why;
   struct stat old {};
@@ -282,6 +373,11 @@ QString OpenPendingFile(const QString& path, LinkTrust trust, PendingFilePtr& fi
   }
   file = std::move(pending);
   return {};
+}
+
+QString MakeFolders(const QString& path, LinkTrust trust) {
+  Place place;
+  return Walk(QFile::encodeName(path).toStdString(), trust, Goal::kFolder, place);
 }
 
 bool WritesInPlace(const PendingFile& file) { return file.inPlace; }

@@ -7,7 +7,7 @@
 //   obligation             file                      declared
 //   stop event             os/stop_event_*           TComStopEvent's members (os/stop_event.h)
 //   settings store         os/settings_store_*       comdev::WriteSettings
-//   file guard             os/file_guard_*           comdev::OpenPendingFile .. CommitPendingFile
+//   file guard             os/file_guard_*           comdev::MakeFolders .. CommitPendingFile
 //   console stop handler   os/console_*              RegisterConsoleHandler,
 //   UnregisterConsoleHandler console output         os/console_*              GuardStandardStreams,
 //   WriteStd, ... port device            serial/device_*           comdev::OpenDevice ..
@@ -143,11 +143,12 @@ std::string JoinDescription(const std::vector<std::string>& parts);
 using SettingsValues = std::vector<std::pair<QString, QVariant>>;
 
 // Writes `values` at `key` (segments separated by "\") of the per-user (or
-// machine-wide) settings store, beside what the key holds already. True only
-// when the store then really holds every one of them with its type: what the
-// store itself reports after writing may not tell. A store kept in a file is
-// never written through a link (see the file guard).
-bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values);
+// machine-wide) settings store, beside what the key holds already. Succeeds
+// only when the store then really holds every one of them with its type: what
+// the store itself reports after writing may not tell. A store kept in a file
+// is never written through a link, nor are its folders made through one (see
+// the file guard). Returns an empty text, or why the values are not stored.
+QString WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values);
 
 // --- File guard -----------------------------------------------------------------
 // Replacing a file whole, or not at all, without being led to a file nobody
@@ -155,17 +156,37 @@ bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& v
 // anyone can put a symbolic link (on Windows a reparse point) under the name
 // it is about to write.
 
-// Which links the name of a file to be replaced may be.
+// Which links the name of a file to be replaced (or of a folder to be made)
+// may be. Whatever the trust, every link on the way is judged at each hop of
+// a link to a link, folders on the way included, by two rules:
+// - it is followed only where the kernel itself would follow it with
+//   fs.protected_symlinks=1: the link belongs to the process's effective user
+//   or to the owner of its folder, or that folder is not both world-writable
+//   and sticky ("A symbolic link of another user in a folder others can
+//   write");
+// - a link of an unprivileged user other than the effective user may not lead
+//   to a file or folder of root or of the effective user, nor, where its
+//   target is yet to be made, into a folder of theirs ("A symbolic link of
+//   another user leads to a file or folder of root or of yours"): the tool
+//   would write there for a user who may not. Links of the effective user,
+//   and links to what their own owner owns, are followed.
+// Windows follows links (reparse points) wherever they lead.
 enum class LinkTrust {
-  // A file the tool names itself (tmp.dat, the settings file): no link at all.
+  // A file (a folder) the tool names itself: the name itself is no link at
+  // all ("Is a symbolic link"), dangling or not; on Windows no reparse point.
   kNone,
-  // A file the user named: a link only where the kernel itself would follow
-  // it with fs.protected_symlinks=1: the link belongs to the process's
-  // effective user or to the owner of its folder, or that folder is not both
-  // world-writable and sticky; so at every hop of a link to a link, folders
-  // on the way included. Windows follows these.
+  // A file (a folder) the user named: the name itself may be a link too.
   kAsProtectedSymlinks,
 };
+
+// Makes the folder `path` names and every missing folder on the way to it,
+// walking it as a file's name is walked: links are judged as `trust` allows
+// and never followed to make what they name ("A symbolic link leads to a
+// folder that is not there"). Missing folders are made with the system's
+// default permissions, in the folder the walk holds, never through a link.
+// Returns an empty text when the folder is there, or why not: the system's
+// reason (a file in its place: "Not a directory") or the refusal of a link.
+QString MakeFolders(const QString& path, LinkTrust trust);
 
 // The way new content takes to the file it replaces: a new file in that
 // file's folder, put in its place whole once written; or, where the folder

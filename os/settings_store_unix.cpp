@@ -5,7 +5,6 @@
 #include "os/platform_unix.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -153,24 +152,33 @@ SettingsLocation SettingsLocationOf(const QString& configDir, const QString& key
 
 // The whole file is written anew beside the old one and put in its place,
 // never through a link (the file guard): the tool may run as root with a
-// config directory another user can write.
-bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
+// config directory another user can write. Its folders are made as the walk
+// to the file judges them: a link of one's own there (a dotfiles folder) is
+// followed, as the file's own walk would follow it.
+QString WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
   const QString configDir =
       machineRoot ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
                   : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  if (configDir.isEmpty()) return QStringLiteral("The system names no settings folder");
   const SettingsLocation location = SettingsLocationOf(configDir, key);
-  if (configDir.isEmpty() || location.file.isEmpty() ||
-      !QDir().mkpath(QFileInfo(location.file).path()))
-    return false;
+  if (location.file.isEmpty()) return QStringLiteral("The key names no settings file");
+  if (const QString why =
+          MakeFolders(QFileInfo(location.file).path(), LinkTrust::kAsProtectedSymlinks);
+      !why.isEmpty())
+    return why;
+  PendingFilePtr file;
+  if (const QString why = OpenPendingFile(location.file, LinkTrust::kNone, file); !why.isEmpty())
+    return why;
   const QString group = location.group.isEmpty() ? QString() : location.group + '/';
   QSettings::SettingsMap map = StoredValues(location.file);
   for (const auto& [name, value] : values) map.insert(group + name, value);
   QBuffer content;
-  PendingFilePtr file;
-  return content.open(QIODevice::WriteOnly) && WriteTypedSettings(content, map) &&
-         OpenPendingFile(location.file, LinkTrust::kNone, file).isEmpty() &&
-         CommitPendingFile(*file, content.data()).isEmpty() &&
-         FileHolds(location.file, group, values);
+  if (!content.open(QIODevice::WriteOnly) || !WriteTypedSettings(content, map))
+    return QStringLiteral("A value of a type the settings file cannot hold");
+  if (const QString why = CommitPendingFile(*file, content.data()); !why.isEmpty()) return why;
+  if (!FileHolds(location.file, group, values))
+    return QStringLiteral("The settings file read back does not hold the values written");
+  return {};
 }
 
 }  // namespace comdev

@@ -82,11 +82,15 @@ bool StoreHolds(const QSettings& store, const comdev::SettingsValues& values) {
 
 namespace comdev {
 
-bool WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
+QString WriteSettings(bool machineRoot, const QString& key, const SettingsValues& values) {
   const std::unique_ptr<QSettings> store = OpenSettingsKey(machineRoot, key);
   for (const auto& [name, value] : values) store->setValue(name, value);
   store->sync();
-  return store->status() != QSettings::AccessError && StoreHolds(*store, values);
+  if (store->status() == QSettings::AccessError)
+    return QStringLiteral("The registry refused access to the key");
+  if (!StoreHolds(*store, values))
+    return QStringLiteral("The registry read back does not hold the values written");
+  return {};
 }
 
 }  // namespace comdev

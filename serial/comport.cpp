@@ -348,8 +348,9 @@ void TCustomComPort::SaveSettings(const std::string& keyPath) {
   for (const GroupWriter& writer : kGroupWriters) {
     if (storedGroups_.contains(writer.group)) writer.store(values, *this);
   }
-  if (!comdev::WriteSettings(machineRoot, QString::fromStdString(key), values))
-    throw EComPort(ceStoreFailed);
+  if (const QString why = comdev::WriteSettings(machineRoot, QString::fromStdString(key), values);
+      !why.isEmpty())
+    throw EComPort(ceStoreFailed, -1, why.toStdString());
 }
 
 // --- Texts ------------------------------------------------------------------

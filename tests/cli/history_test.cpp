@@ -176,7 +176,7 @@ TEST_F(Records, AStoreThatCannotBeWrittenRefusesTheWriteUnlessNoHistory) {
     EXPECT_EQ(refused.err,
               "tl8ctl: the change record cannot be written: Cannot make the folder \"" +
                   Folder().toStdString() +
-                  "\"; nothing was written to the adapter (--no-history writes "
+                  "\": Not a directory; nothing was written to the adapter (--no-history writes "
                   "without a record)\n");
     for (const Request& request : RequestsOf(ctl.sim.Received(sent)))
       EXPECT_EQ(request.function, 3) << "only reads went out";

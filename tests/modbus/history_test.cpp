@@ -342,6 +342,9 @@ TEST_F(RecordedWrite, AStoreThatCannotBeWrittenSendsNothing) {
   const QString linked = dir.filePath(QStringLiteral("linked"));
   ASSERT_TRUE(QDir().mkpath(linked));
   ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("target")), linked + "/0101001.jsonl"));
+  // A folder made through a link would be made wherever the link leads.
+  const QString dangling = dir.filePath(QStringLiteral("dangling"));
+  ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere")), dangling));
   TinyDisk disk;
   if (disk.Mounted()) disk.Fill();
 #endif
@@ -353,6 +356,8 @@ TEST_F(RecordedWrite, AStoreThatCannotBeWrittenSendsNothing) {
       {"folder is a file", blocked + "/history", "Cannot make the folder"},
 #ifndef _WIN32
       {"a link in the file's place", linked, "Is a symbolic link"},
+      {"a dangling link in the folder's place", dangling + "/history",
+       "A symbolic link leads to a folder that is not there"},
       {"disk full", disk.Mounted() ? disk.Path() : QString(), "No space left on device"},
 #endif
   };

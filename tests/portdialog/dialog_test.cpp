@@ -283,7 +283,7 @@ TEST_F(PortDialog, SavingFailureIsReportedAndTheOpeningSkipped) {
   setenv("XDG_CONFIG_HOME", configDir.c_str(), 1);
 
   ASSERT_EQ(boxes.Shown().size(), 2u);
-  EXPECT_EQ(boxes.Shown()[1].text, "Failed to store settings.");
+  EXPECT_EQ(boxes.Shown()[1].text, "Failed to store settings: Not a directory.");
   EXPECT_EQ(boxes.Shown()[1].icon, BoxIcon::Error);
   EXPECT_EQ(openCalls, 0);
   EXPECT_FALSE(port.Connected());

@@ -12,9 +12,11 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,7 +147,8 @@ TEST_F(SaveSettings, OnlyTheStoredGroupsUnderTheComponentsName) {
   EXPECT_EQ(secondValues.at("Buffer.InputSize"), "dword:00000400");
 }
 
-TEST_F(SaveSettings, FailuresSayFailedToStoreSettings) {
+// The failure keeps its historical text and says why after it.
+TEST_F(SaveSettings, FailuresSayFailedToStoreSettingsAndWhy) {
   TComPort port;
   auto failure = [&](const std::string& keyPath) -> std::pair<std::string, int> {
     try {
@@ -156,18 +159,20 @@ TEST_F(SaveSettings, FailuresSayFailedToStoreSettings) {
     }
     return {"no failure", 0};
   };
-  const std::pair<std::string, int> failed{"Failed to store settings", -1};
+  const auto failed = [](const std::string& why) {
+    return std::pair<std::string, int>{"Failed to store settings" + why, -1};
+  };
 
-  EXPECT_EQ(failure("Software"), failed);  // no "\": no key to write under
+  EXPECT_EQ(failure("Software"), failed(""));  // no "\": no key to write under
   EXPECT_FALSE(fs::exists(configDir / "Software.conf"));
 
   fs::create_directories(file);  // the settings file cannot be written (root included)
-  EXPECT_EQ(failure(kKeyPath), failed);
+  EXPECT_EQ(failure(kKeyPath), failed(": Not a regular file"));
 
   const fs::path plainFile = configDir / "not-a-directory";
   std::ofstream(plainFile) << "x";
   setenv("XDG_CONFIG_HOME", plainFile.c_str(), 1);
-  EXPECT_EQ(failure(kKeyPath), failed);
+  EXPECT_EQ(failure(kKeyPath), failed(": Not a directory"));
 }
 
 // A settings file that cannot be read is replaced by the values saved now,
@@ -211,6 +216,43 @@ TEST_F(SaveSettings, ALinkAsTheSettingsFileIsNeverWrittenThrough) {
   EXPECT_FALSE(fs::exists(configDir / "nowhere.conf"));
 }
 
+// Run as root with a home folder other users can write, where another user
+// put a link as ".config" to a folder of root's (like /etc): the settings
+// folder is not made there, and the box says why nothing was stored.
+TEST_F(SaveSettings, NoFolderIsMadeThroughAnotherUsersLink) {
+  if (geteuid() != 0) GTEST_SKIP() << "handing a link to another user takes root";
+  constexpr uid_t kOtherUser = 65534;
+  const fs::path etc = configDir / "etc";
+  fs::create_directories(etc);
+  const struct {
+    const char* name;
+    uid_t homeOwner;
+    const char* why;
+  } cases[] = {
+      {"a home like /tmp", 0, "A symbolic link of another user in a folder others can write"},
+      {"a home of that other user's", kOtherUser,
+       "A symbolic link of another user leads to a file or folder of root or of yours"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path home = configDir / ("home-" + std::to_string(c.homeOwner));
+    fs::create_directories(home);
+    ASSERT_EQ(chmod(home.c_str(), 01777), 0);
+    ASSERT_EQ(chown(home.c_str(), c.homeOwner, c.homeOwner), 0);
+    fs::create_symlink(etc, home / ".config");
+    ASSERT_EQ(lchown((home / ".config").c_str(), kOtherUser, kOtherUser), 0);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    TComPort port;
+    try {
+      port.SaveSettings(kKeyPath);
+      ADD_FAILURE() << "stored through the link";
+    } catch (const EComPort& error) {
+      EXPECT_EQ(error.what(), "Failed to store settings: " + std::string(c.why));
+    }
+    EXPECT_TRUE(fs::is_empty(etc));
+  }
+}
+
 // Runs `body` in a child process whose config directory is a tiny file
 // system that the test fills up; returns the child's exit code, or -1 when
 // no such file system can be made here (it takes the right to mount).
@@ -251,7 +293,8 @@ TEST_F(SaveSettings, AFullDiskKeepsTheOldFileAndFails) {
       port.SaveSettings(kKeyPath);
       code = 1;  // a success over a full disk
     } catch (const EComPort& error) {
-      if (std::string(error.what()) != "Failed to store settings") code = 2;
+      if (std::string(error.what()) != "Failed to store settings: No space left on device")
+        code = 2;
     }
     std::ifstream in(file);
     if (std::string(std::istreambuf_iterator<char>(in), {}) != before) code = 3;

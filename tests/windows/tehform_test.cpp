@@ -372,12 +372,39 @@ TEST_F(TehFormTest, AFileWithALineTooLongFillsNoField) {
   EXPECT_EQ(form->DataLabel->text(), "");
 }
 
-TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
+// A name as long as a name may be (255 bytes, 255 characters on Windows) is
+// saved like any other: the new file beside it has a short name of its own.
+TEST_F(TehFormTest, ANameAtTheLengthLimitIsSaved) {
   StartAdapter();
   form->NachButtonClick();
-  // A name at the length limit: the complete copy cannot be put in its place.
   const QString path = files.filePath(QString(251, u'a') + ".dat");
   WriteFile(path, "old content");
+
+  boxes.AnswerQuestion(BoxAnswer::Yes);
+  boxes.AnswerFile(path);
+  AnswerPassword("Pelmar ");  // refused: the write ends after the save
+  RunHandler([this] { form->WriteButtonClick(); });
+
+  ASSERT_EQ(ShownKinds(), (std::vector{ShownBox::Question, ShownBox::SaveFile, ShownBox::Dialog,
+                                       ShownBox::Message}));
+  EXPECT_EQ(boxes.Shown()[3].text, "Пароль введен неверно");
+  EXPECT_TRUE(sim.NothingReceived());
+  EXPECT_EQ(FileBytes(path).split('\n').size(), 16) << "fifteen lines, each ended by CR LF";
+  EXPECT_EQ(QDir(files.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+            QStringList{QString(251, u'a') + ".dat"})
+      << "no new file left beside it";
+}
+
+#ifdef _WIN32
+// A file another program holds open cannot be replaced: the old file stays,
+// the standard report says why, and the adapter is not asked.
+TEST_F(TehFormTest, AFileHeldOpenKeepsItsContentAndSendsNothing) {
+  StartAdapter();
+  form->NachButtonClick();
+  const QString path = files.filePath("coef.dat");
+  WriteFile(path, "old content");
+  QFile holder(path);
+  ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
 
   boxes.AnswerQuestion(BoxAnswer::Yes);
   boxes.AnswerFile(path);
@@ -392,6 +419,7 @@ TEST_F(TehFormTest, FailedSaveKeepsTheOldFileAndSendsNothing) {
   EXPECT_FALSE(session.Gate().Busy());
   EXPECT_TRUE(Usable(form->WriteButton));
 }
+#endif
 
 TEST_F(TehFormTest, UnusableAddressStopsTheWriteBeforeAnything) {
   StartAdapter();
