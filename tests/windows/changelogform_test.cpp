@@ -122,7 +122,8 @@ TEST_F(ChangeLogTest, AWriteWhoseRecordCannotBeWrittenSendsNothing) {
   ASSERT_FALSE(boxes.Shown().empty());
   EXPECT_EQ(boxes.Shown().back().text,
             "Запись в журнал изменений невозможна:\rCannot make the folder \"" +
-                dir.filePath(QStringLiteral("history")) + "\"\rВ адаптер ничего не записано.");
+                dir.filePath(QStringLiteral("history")) +
+                "\": Not a directory\rВ адаптер ничего не записано.");
   sim.Settle(100);
   EXPECT_EQ(sim.Received().size(), afterRead);
 }
