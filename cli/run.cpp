@@ -82,12 +82,15 @@ int Run(const Invocation& invocation, Report& report, Session& session, const Po
   } catch (const EComPort& failure) {
     // The stop ended the opening (a network connection).
     if (session.StopRequested()) return Fail(report, kStoppedText, kStopped);
-    // The tool's message box in one line, and what the system said.
+    // The tool's message box in one line, and what the system said (unless
+    // the box says it already).
     const std::string port = invocation.port.toStdString();
-    const QString text =
-        PortOpenFailureText(port, NetOpenFailureOf(port, failure)).replace('\r', ' ');
-    return Fail(report, kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")",
-                kAdapterFailed);
+    const std::optional<TNetOpenFailure> network = NetOpenFailureOf(port, failure);
+    QString text =
+        kPortOpenFailureCaption + ": " + PortOpenFailureText(port, network).replace('\r', ' ');
+    if (!network || network->kind != TNetOpenFailure::Other)
+      text += QStringLiteral(" (%1)").arg(failure.what());
+    return Fail(report, text, kAdapterFailed);
   }
   session.TalkTo(static_cast<uint8_t>(invocation.address));
   session.SetPortName([port = invocation.port] { return port; });
