@@ -188,6 +188,7 @@ std::optional<TNetOpenFailure> NetOpenFailureOf(const std::string& name, const E
   using Kind = TNetOpenFailure::Kind;
   if (!IsNetPortName(name)) return std::nullopt;
   const int code = failure.WinCode();
+  if (code == -1) return TNetOpenFailure{Kind::Other, failure.what()};
   if (comdev::IsConnectionRefused(code)) return TNetOpenFailure{Kind::Refused, {}};
   if (comdev::IsLookupFailure(code)) return TNetOpenFailure{Kind::NoSuchHost, {}};
   if (code == comdev::kNetTimedOut) return TNetOpenFailure{Kind::NoAnswer, {}};

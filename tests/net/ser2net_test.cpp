@@ -36,17 +36,19 @@ int FreePort() { return LoopSocket::Listen().Port(); }
 
 // ser2net serving the simulator's pseudo-terminal: raw at 9600 8N1, RFC 2217
 // with the port set to 1200 bit/s (only the tool's settings make it work),
-// and RFC 2217 to a device that does not exist.
+// and RFC 2217 to a device that does not exist (and one more such entry, to
+// see ser2net listening).
 class Ser2net {
  public:
   explicit Ser2net(const tl8test::SimProcess& sim)
-      : raw_(FreePort()), rfc2217_(FreePort()), missing_(FreePort()) {
+      : raw_(FreePort()), rfc2217_(FreePort()), missing_(FreePort()), probe_(FreePort()) {
     const std::string config = sim.path("ser2net.yaml");
     std::ofstream(config) << Entry("raw", "tcp", raw_, sim.port() + ",9600n81")
                           << Entry("rfc2217", "telnet(rfc2217),tcp", rfc2217_,
                                    sim.port() + ",1200n81")
                           << Entry("missing", "telnet(rfc2217),tcp", missing_,
-                                   sim.path("no-such-tty") + ",9600n81");
+                                   sim.path("no-such-tty") + ",9600n81")
+                          << Entry("probe", "tcp", probe_, sim.path("no-such-tty") + ",9600n81");
     // The shell says its process number and becomes ser2net, which the
     // helper stops at the end.
     process_ = std::make_unique<tl8test::ScriptProcess>(std::vector<std::string>{
@@ -57,7 +59,7 @@ class Ser2net {
   bool Listening() const {
     const auto deadline = std::chrono::steady_clock::now() + kLongWait;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (LoopSocket::Connect(missing_).Valid()) return true;
+      if (LoopSocket::Connect(probe_).Valid()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -75,6 +77,7 @@ class Ser2net {
   }
 
   int raw_, rfc2217_, missing_;
+  int probe_;  // where Listening knocks, so that the others' one client is free
   std::unique_ptr<tl8test::ScriptProcess> process_;
 };
 
@@ -89,11 +92,9 @@ class Ser2netLine : public ::testing::Test {
     ASSERT_TRUE(server->Listening()) << "ser2net did not start";
   }
 
-  // The address search and the bounds window's read through `name`.
-  void SearchAndRead(const std::string& name) {
-    TComPort port;
+  // The address search and the bounds window's read on the open `port`.
+  void SearchAndRead(TComPort& port) {
     Session session(port);
-    OpenAdapterLine(port, name);
     EXPECT_EQ(FindAdapterAddress(
                   session, [] {}, 1, 5),
               kAdapter);
@@ -108,27 +109,31 @@ class Ser2netLine : public ::testing::Test {
   std::unique_ptr<Ser2net> server;
 };
 
-TEST_F(Ser2netLine, RawCarriesTheExchanges) { SearchAndRead(server->Raw()); }
+TEST_F(Ser2netLine, RawCarriesTheExchanges) {
+  TComPort port;
+  OpenAdapterLine(port, server->Raw());
+  SearchAndRead(port);
+}
 
 // The port starts at 1200 bit/s: the tool's settings make it 9600 8N1, and
 // the DTR and RTS it never confirms are noted, not a failure.
 TEST_F(Ser2netLine, Rfc2217SetsThePortAndGoesOnWithoutDtrAndRts) {
-  {
-    TComPort port;
-    OpenAdapterLine(port, server->Rfc2217());
-    EXPECT_EQ(port.SettingsNotes(),
-              std::vector<std::string>{"RFC 2217: the server did not confirm DTR on (no answer), "
-                                       "RTS on (no answer); the line goes on without"});
-    const int fd = ::open(sim->port().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    termios settings{};
-    ASSERT_EQ(::tcgetattr(fd, &settings), 0);
-    ::close(fd);
-    EXPECT_EQ(::cfgetospeed(&settings), B9600);
-    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB), 0u);
-  }
-  SearchAndRead(server->Rfc2217());
+  // One connection: ser2net serves one client at a time, and a second one
+  // right after the first may find it still busy.
+  TComPort port;
+  OpenAdapterLine(port, server->Rfc2217());
+  EXPECT_EQ(port.SettingsNotes(),
+            std::vector<std::string>{"RFC 2217: the server did not confirm DTR on (no answer), "
+                                     "RTS on (no answer); the line goes on without"});
+  const int fd = ::open(sim->port().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios settings{};
+  ASSERT_EQ(::tcgetattr(fd, &settings), 0);
+  ::close(fd);
+  EXPECT_EQ(::cfgetospeed(&settings), B9600);
+  EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB), 0u);
+  SearchAndRead(port);
 }
 
 // A device ser2net cannot open: its own words end the opening.
