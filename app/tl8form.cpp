@@ -2,6 +2,7 @@
 
 #include "app/passthrough.h"
 #include "modbus/session.h"
+#include "net/netline.h"
 #include "os/platform.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
@@ -120,7 +121,15 @@ void TTl8Form::OpenComport() {
     ComPort.OpenPort();
   } catch (...) {
     if (stopEvent_ && stopEvent_->IsSignalled()) return;  // the tool is stopping: no report
-    boxes().Message(PortOpenFailureText(ComPort.Port()), BoxIcon::Error, std::nullopt,
+    // A network line's failure says what its opening met.
+    std::optional<TNetOpenFailure> network;
+    try {
+      throw;
+    } catch (const EComPort& failure) {
+      network = NetOpenFailureOf(ComPort.Port(), failure);
+    } catch (...) {
+    }
+    boxes().Message(PortOpenFailureText(ComPort.Port(), network), BoxIcon::Error, std::nullopt,
                     kPortOpenFailureCaption);
   }
 }
@@ -166,6 +175,8 @@ void TTl8Form::N6Click() { close(); }
 void TTl8Form::closeEvent(QCloseEvent* event) {
   event->accept();
   ended_ = true;
+  // Whatever waits on the line ends at once, as on a stop request.
+  if (stopEvent_) stopEvent_->Signal();
   // Before the message loop runs this does nothing: the tool's loop then asks Ended().
   QCoreApplication::quit();
 }

@@ -2,6 +2,7 @@
 
 #include "modbus/number_text.h"
 #include "modbus/register_map.h"
+#include "net/netline.h"
 #include "ui/tool_texts.h"
 
 #include <map>
@@ -255,6 +256,15 @@ int AddressArgument(const QString& what, const QString& text) {
   return *value;
 }
 
+// A network port name that cannot be opened as it stands is a usage error:
+// nothing is opened.
+void RefuseMalformedNetName(const QString& port) {
+  const std::string name = port.toStdString();
+  if (!IsNetPortName(name)) return;
+  if (const std::optional<TNetNameProblem> problem = NetPortNameProblem(name))
+    throw EUsage("--port " + port + ": " + QString::fromStdString(NetNameProblemText(*problem)));
+}
+
 // Every option that takes a value, and every command's own flag; which
 // command may have which is checked once the command is known.
 const QStringList kValueOptions = {"--port",      "--address", "--from",   "--to",
@@ -304,6 +314,7 @@ Invocation ParseArguments(const QStringList& args) {
     }
     if (arg == QStringLiteral("--port")) {
       if (value->isEmpty()) throw EUsage("--port needs a name");
+      RefuseMalformedNetName(*value);
       invocation.port = *value;
       portGiven = true;
     } else if (arg == QStringLiteral("--address")) {

@@ -7,6 +7,7 @@
 #include "modbus/session.h"
 #include "modbus/textfile.h"
 #include "modbus/traffic.h"
+#include "net/netline.h"
 #include "serial/link.h"
 #include "ui/tool_texts.h"
 
@@ -14,6 +15,8 @@
 #include <memory>
 
 namespace {
+
+const QString kStoppedText = QStringLiteral("tl8ctl: stopped");
 
 // The run fails: told as the report tells a failure; the exit code.
 int Fail(Report& report, const QString& text, int exitCode) {
@@ -26,10 +29,12 @@ int RunCommand(CommandRun& command, Report& report, Session& session, const Port
   try {
     command.Run(session, ports);
   } catch (const EStopRequested&) {
-    return Fail(report, QStringLiteral("tl8ctl: stopped"), kStopped);
+    return Fail(report, kStoppedText, kStopped);
   } catch (const EBadInput& failure) {
     return Fail(report, QString::fromStdString(failure.what()), kBadInput);
   } catch (const std::exception& failure) {  // the adapter's answer, or the line itself
+    // A stop request that ended a network line's send or receive.
+    if (session.StopRequested()) return Fail(report, kStoppedText, kStopped);
     return Fail(report, QString::fromStdString(failure.what()), kAdapterFailed);
   }
   return kSuccess;
@@ -75,20 +80,26 @@ int Run(const Invocation& invocation, Report& report, Session& session, const Po
   try {
     if (command->OpensNamedPort()) ports.open(invocation.port);
   } catch (const EComPort& failure) {
-    if (session.StopRequested()) {  // the stop ended the opening (a network connection)
-      report.Error(QStringLiteral("tl8ctl: stopped"));
-      return kStopped;
-    }
-    // The tool's message box in one line, and what the system said.
-    const QString text = PortOpenFailureText(invocation.port.toStdString()).replace('\r', ' ');
-    return Fail(report, kPortOpenFailureCaption + ": " + text + " (" + failure.what() + ")",
-                kAdapterFailed);
+    // The stop ended the opening (a network connection).
+    if (session.StopRequested()) return Fail(report, kStoppedText, kStopped);
+    // The tool's message box in one line, and what the system said (unless
+    // the box says it already).
+    const std::string port = invocation.port.toStdString();
+    const std::optional<TNetOpenFailure> network = NetOpenFailureOf(port, failure);
+    QString text =
+        kPortOpenFailureCaption + ": " + PortOpenFailureText(port, network).replace('\r', ' ');
+    if (!network || network->kind != TNetOpenFailure::Other)
+      text += QStringLiteral(" (%1)").arg(failure.what());
+    return Fail(report, text, kAdapterFailed);
   }
   session.TalkTo(static_cast<uint8_t>(invocation.address));
   session.SetPortName([port = invocation.port] { return port; });
-  if (invocation.trace)
+  if (invocation.trace) {
+    for (const std::string& note : session.Line().SettingsNotes())
+      report.Trace(QString::fromStdString(note));
     session.Traffic().SetListener(
         [&report](const TrafficEntry& entry) { report.Trace(TrafficLine(entry)); });
+  }
   const int code = RunCommand(*command, report, session, ports);
   session.Traffic().SetListener(nullptr);
   return code;

@@ -1,7 +1,7 @@
 #include "modbus/session.h"
 
 Session::Session(TComLink& link, ExchangeClock& clock)
-    : requests_(link, exchange_, params_, clock) {
+    : line_(link), requests_(link, exchange_, params_, clock) {
   requests_.SetTrafficLog(&traffic_);
 }
 

@@ -32,6 +32,9 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // The line the requests talk through.
+  const TComLink& Line() const { return line_; }
+
   // The adapter every request goes to (DeviceAddress): 0 until the tool is
   // told one; the search, the address write and the image writes move it.
   uint8_t DeviceAddress() const { return exchange_.DeviceAddress; }
@@ -99,6 +102,7 @@ class Session {
   ModbusRequests& Requests() { return requests_; }
 
  private:
+  TComLink& line_;
   ExchangeState exchange_;
   ParamData params_;
   ExchangeGate gate_;

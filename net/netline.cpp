@@ -35,23 +35,81 @@ std::optional<int> Number(std::string_view text, int low, int high) {
   return value;
 }
 
-// Splits "HOST:PORT" or "[V6]:PORT"; false when either part is missing.
-bool SplitHostPort(std::string_view text, std::string& host, std::string& port) {
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+// Splits "HOST:PORT" or "[V6]:PORT" into `parsed`, or says what is wrong.
+std::optional<TNetNameProblem> SplitHostPort(std::string_view text, TNetPortName& parsed) {
   size_t colon = 0;
   if (text.starts_with('[')) {
     const size_t close = text.find(']');
-    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':')
-      return false;
-    host = text.substr(1, close - 1);
+    if (close == std::string_view::npos)
+      return TNetNameProblem{TNetNameFault::UnclosedBracket, std::string(text)};
+    if (close + 1 >= text.size() || text[close + 1] != ':')
+      return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
+    parsed.host = text.substr(1, close - 1);
     colon = close + 1;
   } else {
     colon = text.rfind(':');
-    if (colon == std::string_view::npos) return false;
-    host = text.substr(0, colon);
-    if (host.find(':') != std::string::npos) return false;  // an IPv6 address needs brackets
+    if (colon == std::string_view::npos)
+      return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
+    parsed.host = text.substr(0, colon);
+    if (parsed.host.find(':') != std::string::npos)
+      return TNetNameProblem{TNetNameFault::BareIpv6Address, parsed.host};
   }
-  port = text.substr(colon + 1);
-  return !host.empty() && Number(port, 1, 65535).has_value();
+  parsed.port = text.substr(colon + 1);
+  if (parsed.host.empty()) return TNetNameProblem{TNetNameFault::EmptyHost, {}};
+  if (parsed.port.empty()) return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
+  if (!AllDigits(parsed.port)) return TNetNameProblem{TNetNameFault::PortNotNumber, parsed.port};
+  if (!Number(parsed.port, 1, 65535))
+    return TNetNameProblem{TNetNameFault::PortOutOfRange, parsed.port};
+  return std::nullopt;
+}
+
+// Reads a network port name into `parsed`, or says what is wrong with it.
+std::optional<TNetNameProblem> ReadNetPortName(const std::string& name, TNetPortName& parsed) {
+  const auto scheme = std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                                   [&](const auto& s) { return StartsWithText(name, s.first); });
+  if (scheme == std::end(kSchemes)) return TNetNameProblem{TNetNameFault::NoPort, name};
+  parsed.mode = scheme->second;
+  std::string_view rest = std::string_view(name).substr(scheme->first.size());
+  if (const size_t query = rest.find('?'); query != std::string_view::npos) {
+    constexpr std::string_view kAllow = "allow=";
+    const std::string_view option = rest.substr(query + 1);
+    if (!option.starts_with(kAllow))
+      return TNetNameProblem{TNetNameFault::UnknownOption, std::string(option)};
+    parsed.allowanceMs = Number(option.substr(kAllow.size()), 0, kMaxAllowanceMs);
+    if (!parsed.allowanceMs)
+      return TNetNameProblem{TNetNameFault::BadAllowance,
+                             std::string(option.substr(kAllow.size()))};
+    rest = rest.substr(0, query);
+  }
+  return SplitHostPort(rest, parsed);
+}
+
+// Server's words: printable text (UTF-8 allowed) with a letter in it, not
+// the control bytes a Modbus frame is full of. Trimmed, and at most
+// kMaxWordsLength bytes.
+constexpr size_t kMaxWordsLength = 200;
+
+std::string Words(const std::string& bytes) {
+  const bool text = std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 || byte == '\r' || byte == '\n' || byte == '\t';
+  });
+  const bool lettered = std::any_of(bytes.begin(), bytes.end(), [](char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+  });
+  if (!text || !lettered || bytes.find('\x7f') != std::string::npos) return {};
+  const size_t first = bytes.find_first_not_of(" \t\r\n");
+  const size_t last = bytes.find_last_not_of(" \t\r\n");
+  std::string words = bytes.substr(first, std::min(last + 1 - first, kMaxWordsLength));
+  std::replace_if(
+      words.begin(), words.end(), [](char c) { return c == '\r' || c == '\n' || c == '\t'; }, ' ');
+  return words;
 }
 
 int MillisecondsUntil(Clock::time_point deadline) {
@@ -92,42 +150,73 @@ bool IsNetPortName(const std::string& name) {
                      [&](const auto& scheme) { return StartsWithText(name, scheme.first); });
 }
 
-std::optional<TNetPortName> ParseNetPortName(const std::string& name) {
-  for (const auto& [scheme, mode] : kSchemes) {
-    if (!StartsWithText(name, scheme)) continue;
-    TNetPortName parsed;
-    parsed.mode = mode;
-    std::string_view rest = std::string_view(name).substr(scheme.size());
-    const size_t query = rest.find('?');
-    if (query != std::string_view::npos) {
-      constexpr std::string_view kAllow = "allow=";
-      const std::string_view option = rest.substr(query + 1);
-      if (!option.starts_with(kAllow)) return std::nullopt;
-      parsed.allowanceMs = Number(option.substr(kAllow.size()), 0, kMaxAllowanceMs);
-      if (!parsed.allowanceMs) return std::nullopt;
-      rest = rest.substr(0, query);
-    }
-    if (!SplitHostPort(rest, parsed.host, parsed.port)) return std::nullopt;
-    return parsed;
+std::optional<TNetNameProblem> NetPortNameProblem(const std::string& name) {
+  TNetPortName parsed;
+  return ReadNetPortName(name, parsed);
+}
+
+std::string NetNameProblemText(const TNetNameProblem& problem) {
+  switch (problem.fault) {
+    case TNetNameFault::NoPort:
+      return "no port after the host: HOST:PORT";
+    case TNetNameFault::PortNotNumber:
+      return "port \"" + problem.part + "\" is not a number";
+    case TNetNameFault::PortOutOfRange:
+      return "port " + problem.part + " is out of range 1..65535";
+    case TNetNameFault::EmptyHost:
+      return "empty host";
+    case TNetNameFault::UnclosedBracket:
+      return "unclosed [";
+    case TNetNameFault::BareIpv6Address:
+      return "an IPv6 address needs brackets: [" + problem.part + "]:PORT";
+    case TNetNameFault::BadAllowance:
+      return "bad ?allow= value \"" + problem.part + "\": milliseconds 0.." +
+             std::to_string(kMaxAllowanceMs);
+    case TNetNameFault::UnknownOption:
+      return "unknown option \"?" + problem.part + "\": only ?allow=MS";
   }
-  return std::nullopt;
+  return {};
+}
+
+std::optional<TNetPortName> ParseNetPortName(const std::string& name) {
+  TNetPortName parsed;
+  if (ReadNetPortName(name, parsed)) return std::nullopt;
+  return parsed;
+}
+
+std::optional<TNetOpenFailure> NetOpenFailureOf(const std::string& name, const EComPort& failure) {
+  using Kind = TNetOpenFailure::Kind;
+  if (!IsNetPortName(name)) return std::nullopt;
+  const int code = failure.WinCode();
+  if (code == -1) return TNetOpenFailure{Kind::Other, failure.what()};
+  if (comdev::IsConnectionRefused(code)) return TNetOpenFailure{Kind::Refused, {}};
+  if (comdev::IsLookupFailure(code)) return TNetOpenFailure{Kind::NoSuchHost, {}};
+  if (code == comdev::kNetTimedOut) return TNetOpenFailure{Kind::NoAnswer, {}};
+  if (code == comdev::kNetBadName) return TNetOpenFailure{Kind::BadName, failure.Reason()};
+  if (code == comdev::kNetRefused) return TNetOpenFailure{Kind::SettingsRefused, failure.Reason()};
+  if (code == comdev::kNetClosed && !failure.Reason().empty())
+    return TNetOpenFailure{Kind::ServerText, failure.Reason()};
+  return TNetOpenFailure{Kind::Other, failure.what()};
 }
 
 std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop) {
-  const std::optional<TNetPortName> parsed = ParseNetPortName(name);
-  if (!parsed) throw EComPort(ceOpenFailed, comdev::kNetBadName);
-  return std::make_unique<TNetLine>(*parsed, stop);
+  TNetPortName parsed;
+  if (const std::optional<TNetNameProblem> problem = ReadNetPortName(name, parsed))
+    throw EComPort(ceOpenFailed, comdev::kNetBadName, NetNameProblemText(*problem));
+  return std::make_unique<TNetLine>(parsed, stop);
 }
 
 // --- The line ---------------------------------------------------------------
 
 TNetLine::TNetLine(const TNetPortName& name, const TComStopEvent* stop)
     : mode_(name.mode),
+      stop_(stop),
       allowance_(name.allowanceMs ? TLatencyAllowance::Fixed(*name.allowanceMs)
                                   : TLatencyAllowance::Learnt(0)) {
   Connect(name, stop);
   if (mode_ == TNetMode::Rfc2217) {
-    if (int error = SendAll(telnet_.Greeting())) Fail(ceOpenFailed, error);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kNetOpenTimeoutMs);
+    if (int error = SendAll(telnet_.Greeting(), deadline)) Fail(ceOpenFailed, error);
   }
 }
 
@@ -135,7 +224,7 @@ void TNetLine::Connect(const TNetPortName& name, const TComStopEvent* stop) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kNetOpenTimeoutMs);
   std::vector<std::string> addresses;
   if (int error = ResolveWithin(name, deadline, stop, addresses))
-    throw EComPort(ceOpenFailed, error);
+    throw EComPort(ceOpenFailed, error, comdev::LookupFailureText(error));
   int error = comdev::kNetBadName;
   for (const std::string& address : addresses) {
     const Clock::time_point started = Clock::now();
@@ -161,10 +250,20 @@ void TNetLine::LearnLatency(int delayMs, bool late) { allowance_.Learn(delayMs, 
 
 int TNetLine::LateAnswerAllowanceMs() const { return allowance_.LateAnswerMs(); }
 
+std::string TNetLine::ReasonFor(int error) const {
+  if (error == comdev::kNetClosed) return Words(received_);
+  if (error == comdev::kNetRefused) return telnet_.Refusal();
+  if (error != comdev::kNetOverrun) return {};
+  return telnet_.Overrun() ? "a Telnet subnegotiation longer than " +
+                                 std::to_string(TRfc2217Client::kMaxSubnegotiation) + " bytes"
+                           : "the server sends faster than any serial line";
+}
+
 void TNetLine::Fail(int errorCode, int systemError) {
+  const std::string reason = ReasonFor(systemError);
   gone_ = true;
   socket_.reset();
-  throw EComPort(errorCode, systemError);
+  throw EComPort(errorCode, systemError, reason);
 }
 
 void TNetLine::Close() {
@@ -174,13 +273,14 @@ void TNetLine::Close() {
 
 bool TNetLine::Connected() const { return socket_ && !gone_ && !comdev::SocketGone(*socket_); }
 
-int TNetLine::SendAll(const std::string& bytes) {
+TNetLine::Clock::time_point TNetLine::WriteDeadline(size_t count) const {
   const comdev::TimeoutSettings& t = timeouts_;
-  const bool bounded = t.writeTotalMultiplier != 0 || t.writeTotalConstant != 0;
-  const Clock::time_point deadline =
-      Clock::now() +
-      std::chrono::milliseconds(std::uint64_t{t.writeTotalMultiplier} * bytes.size() +
-                                t.writeTotalConstant);
+  std::uint64_t limitMs = std::uint64_t{t.writeTotalMultiplier} * count + t.writeTotalConstant;
+  if (limitMs == 0) limitMs = kNetOpenTimeoutMs;
+  return Clock::now() + std::chrono::milliseconds(limitMs);
+}
+
+int TNetLine::SendAll(const std::string& bytes, Clock::time_point deadline) {
   size_t done = 0;
   while (done < bytes.size()) {
     int sent = 0;
@@ -189,28 +289,47 @@ int TNetLine::SendAll(const std::string& bytes) {
       return error;
     done += static_cast<size_t>(sent);
     if (done == bytes.size()) break;
-    // The server takes nothing for the write's time: a half-sent Telnet
-    // stream could not be continued, so the line is given up.
-    if (bounded && Clock::now() >= deadline) return comdev::kNetTimedOut;
+    // The server takes nothing: wait until it does, the time is up or a
+    // stop request comes.
+    if (Clock::now() >= deadline) return comdev::kNetTimedOut;
     comdev::SocketWake wake = comdev::SocketWake::TimedOut;
-    if (int error = comdev::WaitSocket(*socket_, comdev::SocketWait::Writable, nullptr,
-                                       bounded ? MillisecondsUntil(deadline) : -1, wake))
+    if (int error = comdev::WaitSocket(*socket_, comdev::SocketWait::Writable, stop_,
+                                       MillisecondsUntil(deadline), wake))
       return error;
+    if (wake == comdev::SocketWake::Stopped) return comdev::kNetStopped;
   }
   return 0;
 }
 
-int TNetLine::Drain() {
+bool TNetLine::WithinIntake(size_t count) {
+  const Clock::time_point now = Clock::now();
+  const double seconds = std::chrono::duration<double>(now - intakeAt_).count();
+  intakeAt_ = now;
+  intakeLeft_ = std::min(kIntakeBurstBytes, intakeLeft_ + seconds * kMaxIntakeBytesPerSecond);
+  intakeLeft_ -= static_cast<double>(count);
+  return intakeLeft_ >= 0;
+}
+
+int TNetLine::Drain(Clock::time_point replyBy) {
   if (!socket_) return comdev::kNetClosed;
+  // One chunk a call: a server that never pauses cannot keep the line here.
+  constexpr int kChunk = 4096;
   std::string arrived;
   bool closed = false;
-  if (int error = comdev::ReceiveSome(*socket_, arrived, closed)) return error;
-  if (mode_ == TNetMode::Raw) {
-    received_ += arrived;
-  } else if (const std::string reply = telnet_.Receive(arrived, received_); !reply.empty()) {
-    if (int error = SendAll(reply)) return error;
-  }
-  return closed ? comdev::kNetClosed : 0;
+  // What came before a failure still counts: a server's last words.
+  const int failed = comdev::ReceiveSome(*socket_, arrived, kChunk, closed);
+  if (!WithinIntake(arrived.size())) return comdev::kNetOverrun;
+  std::string data;
+  std::string reply;
+  if (mode_ == TNetMode::Raw)
+    data = std::move(arrived);
+  else
+    reply = telnet_.Receive(arrived, data);
+  if (telnet_.Overrun()) return comdev::kNetOverrun;
+  received_.append(data, 0, kMaxPendingBytes - std::min(kMaxPendingBytes, received_.size()));
+  if (failed) return failed;
+  if (closed) return comdev::kNetClosed;
+  return reply.empty() ? 0 : SendAll(reply, replyBy);
 }
 
 int TNetLine::AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,
@@ -222,18 +341,25 @@ int TNetLine::AwaitInput(std::optional<Clock::time_point> deadline, const TComSt
 void TNetLine::SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) {
   if (mode_ == TNetMode::Raw) return;
   if (gone_ || !socket_) Fail(ceSetStateFailed, comdev::kNetClosed);
+  if (stop) stop_ = stop;  // the port's own, as SetStopEvent gave it
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + std::chrono::milliseconds(kNetOpenTimeoutMs);
-  if (int error = SendAll(telnet_.LineCommands(line))) Fail(ceSetStateFailed, error);
+  if (int error = SendAll(telnet_.LineCommands(line), deadline)) Fail(ceSetStateFailed, error);
   while (!telnet_.Settled()) {
-    if (telnet_.Refused()) Fail(ceSetStateFailed, comdev::kNetRefused);
+    if (!telnet_.Refusal().empty()) Fail(ceSetStateFailed, comdev::kNetRefused);
     comdev::SocketWake wake = comdev::SocketWake::TimedOut;
-    if (int error = AwaitInput(deadline, stop, wake)) Fail(ceSetStateFailed, error);
+    if (int error = AwaitInput(deadline, stop_, wake)) Fail(ceSetStateFailed, error);
     if (wake == comdev::SocketWake::Stopped) Fail(ceSetStateFailed, comdev::kNetStopped);
     if (wake == comdev::SocketWake::TimedOut) Fail(ceSetStateFailed, comdev::kNetTimedOut);
-    if (int error = Drain()) Fail(ceSetStateFailed, error);
+    if (int error = Drain(deadline)) Fail(ceSetStateFailed, error);
   }
   Measured(Clock::now() - started);
+  notes_.clear();
+  if (const std::vector<std::string> unconfirmed = telnet_.Unconfirmed(); !unconfirmed.empty()) {
+    std::string note = "RFC 2217: the server did not confirm";
+    for (size_t i = 0; i < unconfirmed.size(); ++i) note += (i ? ", " : " ") + unconfirmed[i];
+    notes_.push_back(note + "; the line goes on without");
+  }
 }
 
 int TNetLine::WriteBytes(const void* buffer, int count) {
@@ -242,13 +368,13 @@ int TNetLine::WriteBytes(const void* buffer, int count) {
   const std::string_view data(static_cast<const char*>(buffer), static_cast<size_t>(count));
   const std::string bytes =
       mode_ == TNetMode::Raw ? std::string(data) : TRfc2217Client::Escape(data);
-  if (int error = SendAll(bytes)) Fail(ceWriteFailed, error);
+  if (int error = SendAll(bytes, WriteDeadline(bytes.size()))) Fail(ceWriteFailed, error);
   return count;
 }
 
 int TNetLine::PendingInputCount() {
   if (gone_) Fail(ceClearErrorFailed, comdev::kNetClosed);
-  if (int error = Drain()) Fail(ceClearErrorFailed, error);
+  if (int error = Drain(WriteDeadline(0))) Fail(ceClearErrorFailed, error);
   return static_cast<int>(received_.size());
 }
 
@@ -265,7 +391,7 @@ std::string TNetLine::ReadBytes(int count) {
   size_t had = 0;
   std::optional<Clock::time_point> interval;  // runs from the last byte received
   for (;;) {
-    if (int error = Drain()) Fail(ceReadFailed, error);
+    if (int error = Drain(WriteDeadline(0))) Fail(ceReadFailed, error);
     if (received_.size() >= wanted) break;
     if (received_.size() > had && t.readInterval != 0)
       interval = Clock::now() + std::chrono::milliseconds(t.readInterval);
@@ -273,7 +399,7 @@ std::string TNetLine::ReadBytes(int count) {
     std::optional<Clock::time_point> until = total;
     if (interval && (!until || *interval < *until)) until = interval;
     comdev::SocketWake wake = comdev::SocketWake::TimedOut;
-    if (int error = AwaitInput(until, nullptr, wake)) Fail(ceReadFailed, error);
+    if (int error = AwaitInput(until, stop_, wake)) Fail(ceReadFailed, error);
     if (wake != comdev::SocketWake::Ready) break;
   }
   const size_t taken = std::min(wanted, received_.size());
@@ -293,12 +419,13 @@ void TNetLine::WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int ti
       return;
     }
     comdev::SocketWake wake = comdev::SocketWake::TimedOut;
-    if (int error = AwaitInput(deadline, stopEvent, wake)) Fail(ceWaitFailed, error);
+    if (int error = AwaitInput(deadline, stopEvent ? stopEvent : stop_, wake))
+      Fail(ceWaitFailed, error);
     if (wake != comdev::SocketWake::Ready) {
       events = {};  // the timeout or the stop event
       return;
     }
     // Telnet commands alone wake the wait too: it goes on until data comes.
-    if (int error = Drain()) Fail(ceWaitFailed, error);
+    if (int error = Drain(WriteDeadline(0))) Fail(ceWaitFailed, error);
   }
 }

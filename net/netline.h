@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 enum class TNetMode { Raw, Rfc2217 };
 
@@ -37,10 +38,34 @@ struct TNetPortName {
 // Whether a port name means a network line: it starts with "tcp://" or
 // "rfc2217://", in any letter case.
 bool IsNetPortName(const std::string& name);
-// The parts of a network port name; nothing for a malformed one (no host, a
-// port outside 1..65535, an allowance outside 0..kMaxAllowanceMs, anything
-// else after the port).
+
+// What is wrong with a network port name, and the part of it at fault.
+enum class TNetNameFault {
+  NoPort,           // nothing, or nothing after ":", where the port goes
+  PortNotNumber,    // "50x"
+  PortOutOfRange,   // 0, or above 65535
+  EmptyHost,        // "tcp://:502"
+  UnclosedBracket,  // "tcp://[fe80::1:502"
+  BareIpv6Address,  // "tcp://fe80::1:502": brackets needed
+  BadAllowance,     // "?allow=" without a number of milliseconds 0..kMaxAllowanceMs
+  UnknownOption,    // anything else after "?"
+};
+struct TNetNameProblem {
+  TNetNameFault fault;
+  std::string part;  // the port, the allowance, the option or the address at fault
+
+  bool operator==(const TNetNameProblem&) const = default;
+};
+// What is wrong with a network port name; nothing for a sound one.
+std::optional<TNetNameProblem> NetPortNameProblem(const std::string& name);
+// The problem in a few English words: "port 0 is out of range 1..65535".
+std::string NetNameProblemText(const TNetNameProblem& problem);
+// The parts of a network port name; nothing for a malformed one.
 std::optional<TNetPortName> ParseNetPortName(const std::string& name);
+
+// What kept a network line from opening, told from the failure its opening
+// raised (see TNetOpenFailure); nothing for a name that is not a network one.
+std::optional<TNetOpenFailure> NetOpenFailureOf(const std::string& name, const EComPort& failure);
 
 inline constexpr int kMaxAllowanceMs = 10000;
 // The longest an opening may take to connect, and an RFC 2217 server to
@@ -48,11 +73,21 @@ inline constexpr int kMaxAllowanceMs = 10000;
 inline constexpr int kNetOpenTimeoutMs = 3000;
 
 // The table's entry for tcp:// and rfc2217:// names: a malformed one does not
-// open (EComPort(ceOpenFailed, comdev::kNetBadName)).
+// open (EComPort(ceOpenFailed, comdev::kNetBadName, what is wrong)).
 std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComStopEvent* stop);
 
 class TNetLine final : public TLineBackend {
  public:
+  // Data bytes kept until read: an answer and the echo of its request with
+  // room to spare. What arrives beyond it is dropped, as a driver's full
+  // queue drops it.
+  static constexpr size_t kMaxPendingBytes = 1024;
+  // The most the server may send: a burst of this many bytes, and then no
+  // faster than kMaxIntakeBytesPerSecond, which no serial line reaches. A
+  // server that sends more is no device server, and the line fails.
+  static constexpr double kIntakeBurstBytes = 65536;
+  static constexpr double kMaxIntakeBytesPerSecond = 100000;
+
   // Resolves the host and connects to the first of its addresses that takes
   // the connection, within kNetOpenTimeoutMs and until `stop`; for RFC 2217
   // starts the Telnet negotiation. The connection's time is the first round
@@ -64,20 +99,27 @@ class TNetLine final : public TLineBackend {
   // The server keeps queues of its own.
   void SetBuffers(int, int) override {}
   // RFC 2217: sends the settings to the server's port and waits, within
-  // kNetOpenTimeoutMs and until `stop`, for the server to take every one of
-  // them; the time that takes is a round trip measured too. Raw: nothing.
-  // Throws EComPort(ceSetStateFailed, the system's code).
+  // kNetOpenTimeoutMs and until `stop`, for the server to take the speed and
+  // the framing; the time that takes is a round trip measured too. Flow
+  // control, DTR and RTS not confirmed by then become SettingsNotes. Raw:
+  // nothing. Throws EComPort(ceSetStateFailed, the system's code, why).
   void SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) override;
   // The write timeouts bound a write, the read ones a read, as on a port.
   void SetTimeouts(const comdev::TimeoutSettings& timeouts) override { timeouts_ = timeouts; }
+  // Ends every send and receive of the line at once; null: none.
+  void SetStopEvent(const TComStopEvent* stop) override { stop_ = stop; }
   // Closes the connection; nothing to abort.
   void Close() override;
   // The longest round trip the opening measured (the connection, the
   // settings' answer): the learnt allowance's first guess.
   int RoundTripMs() const { return roundTripMs_; }
 
+  // A write that the server does not take within the write timeouts (or,
+  // without them, kNetOpenTimeoutMs), or that the stop event ends, gives the
+  // line up: a half-sent Telnet stream could not be continued.
   int WriteBytes(const void* buffer, int count) override;
   int PendingInputCount() override;
+  // Ended early by the read timeouts or the stop event.
   std::string ReadBytes(int count) override;
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override;
@@ -87,21 +129,31 @@ class TNetLine final : public TLineBackend {
   bool LearnsLatency() const override { return allowance_.Learns(); }
   void LearnLatency(int delayMs, bool late) override;
   int LateAnswerAllowanceMs() const override;
+  std::vector<std::string> SettingsNotes() const override { return notes_; }
 
  private:
   using Clock = std::chrono::steady_clock;
 
   void Connect(const TNetPortName& name, const TComStopEvent* stop);
   void Measured(Clock::duration roundTrip);
-  // Takes what has arrived: data into received_, Telnet commands answered.
-  // Returns 0 or the system's code; a closed connection is kNetClosed.
-  int Drain();
-  // Sends every byte within the write timeouts.
-  int SendAll(const std::string& bytes);
+  // Takes one bounded chunk of what has arrived: data into received_ up to
+  // kMaxPendingBytes, Telnet commands answered by `replyBy`. Returns 0 or the
+  // system's code; a closed connection is kNetClosed, a server that sends
+  // too much kNetOverrun.
+  int Drain(Clock::time_point replyBy);
+  // Sends every byte by `deadline`, unless the stop event comes first.
+  int SendAll(const std::string& bytes, Clock::time_point deadline);
+  // When a write of `count` bytes must be done: the write timeouts, or
+  // kNetOpenTimeoutMs where they set no limit.
+  Clock::time_point WriteDeadline(size_t count) const;
+  // Counts bytes that arrived against the intake's bound; false once over.
+  bool WithinIntake(size_t count);
   // Waits for the socket to have something to read, until the deadline (none:
   // no limit) or `stop`.
   int AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,
                  comdev::SocketWake& wake);
+  // What a failure with the system's code `error` has to say beyond the code.
+  std::string ReasonFor(int error) const;
   // The line is given up: every later operation fails, Connected is false.
   [[noreturn]] void Fail(int errorCode, int systemError);
 
@@ -109,7 +161,11 @@ class TNetLine final : public TLineBackend {
   comdev::SocketPtr socket_;
   TRfc2217Client telnet_;
   comdev::TimeoutSettings timeouts_;
+  const TComStopEvent* stop_ = nullptr;
   std::string received_;  // data bytes not yet read
+  double intakeLeft_ = kIntakeBurstBytes;
+  Clock::time_point intakeAt_ = Clock::now();
+  std::vector<std::string> notes_;
   int roundTripMs_ = 0;
   TLatencyAllowance allowance_;
   bool gone_ = false;

@@ -63,6 +63,61 @@ std::uint8_t FlowControlCode(const comdev::LineSettings& line) {
   return kNoFlowControl;
 }
 
+// SET-CONTROL's values come in groups that share the answer's code: outbound
+// flow control 0..3, BREAK 4..6, DTR 7..9, RTS 10..12, inbound flow 13..19.
+int ControlGroup(std::uint8_t value) {
+  constexpr std::uint8_t kGroupEnds[] = {3, 6, 9, 12};
+  int group = 0;
+  while (group < 4 && value > kGroupEnds[group]) ++group;
+  return group;
+}
+
+std::string ControlText(std::uint8_t value) {
+  switch (value) {
+    case kNoFlowControl:
+      return "flow control none";
+    case kXonXoffFlowControl:
+      return "flow control XON/XOFF";
+    case kHardwareFlowControl:
+      return "flow control hardware";
+    case kDtrOn:
+      return "DTR on";
+    case kDtrOff:
+      return "DTR off";
+    case kRtsOn:
+      return "RTS on";
+    case kRtsOff:
+      return "RTS off";
+  }
+  return "control value " + std::to_string(value);
+}
+
+// A framing command's value as a person reads it; `command` is the SET
+// command's code.
+std::string FramingText(std::uint8_t command, const std::string& value) {
+  if (value.empty()) return "nothing";
+  const auto first = static_cast<std::uint8_t>(value[0]);
+  switch (command) {
+    case kSetBaudRate: {
+      std::uint32_t rate = 0;
+      for (char byte : value) rate = rate << 8 | static_cast<std::uint8_t>(byte);
+      return std::to_string(rate) + " bit/s";
+    }
+    case kSetDataSize:
+      return std::to_string(first) + " data bits";
+    case kSetParity: {
+      constexpr const char* kParities[] = {"none", "odd", "even", "mark", "space"};
+      return first >= 1 && first <= 5 ? std::string("parity ") + kParities[first - 1]
+                                      : "parity " + std::to_string(first);
+    }
+    case kSetStopSize: {
+      constexpr const char* kStopBits[] = {"1 stop bit", "2 stop bits", "1.5 stop bits"};
+      return first >= 1 && first <= 3 ? kStopBits[first - 1] : std::to_string(first) + " stop bits";
+    }
+  }
+  return "value " + std::to_string(first);
+}
+
 }  // namespace
 
 std::string TRfc2217Client::Escape(std::string_view data) {
@@ -90,24 +145,36 @@ std::string TRfc2217Client::LineCommands(const comdev::LineSettings& line) {
   const std::string rateBytes =
       Bytes({static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
              static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)});
-  const std::pair<std::uint8_t, std::string> commands[] = {
-      {kSetBaudRate, rateBytes},
-      {kSetDataSize, Bytes({static_cast<std::uint8_t>(line.dataBits)})},
-      {kSetParity, Bytes({ParityCode(line.parity)})},
-      {kSetStopSize, Bytes({StopSizeCode(line.stopBits)})},
-      {kSetControl, Bytes({FlowControlCode(line)})},
-      {kSetControl, Bytes({line.dtr != dtrDisable ? kDtrOn : kDtrOff})},
-  };
   std::string out;
-  const auto send = [&](std::uint8_t command, const std::string& value) {
+  awaited_.clear();
+  // `answer` is the value the server must answer with.
+  const auto send = [&](std::uint8_t command, const std::string& value, const std::string& answer) {
     out += Bytes({kIac, kSb, kComPortOption, command}) + Escape(value) + Bytes({kIac, kSe});
-    awaited_.push_back({static_cast<std::uint8_t>(command + kServerOffset), value});
+    awaited_.push_back(
+        {static_cast<std::uint8_t>(command + kServerOffset), answer, command != kSetControl, {}});
   };
-  for (const auto& [command, value] : commands) send(command, value);
+  send(kSetBaudRate, rateBytes, rateBytes);
+  send(kSetDataSize, Bytes({static_cast<std::uint8_t>(line.dataBits)}),
+       Bytes({static_cast<std::uint8_t>(line.dataBits)}));
+  send(kSetParity, Bytes({ParityCode(line.parity)}), Bytes({ParityCode(line.parity)}));
+  send(kSetStopSize, Bytes({StopSizeCode(line.stopBits)}), Bytes({StopSizeCode(line.stopBits)}));
+  const std::uint8_t flow = FlowControlCode(line);
+  send(kSetControl, Bytes({flow}), Bytes({flow}));
+  const std::uint8_t dtr = line.dtr != dtrDisable ? kDtrOn : kDtrOff;
+  send(kSetControl, Bytes({dtr}), Bytes({dtr}));
   // RTS under hardware flow control belongs to the server's port.
-  if (line.rts != rtsHandshake)
-    send(kSetControl, Bytes({line.rts != rtsDisable ? kRtsOn : kRtsOff}));
+  if (line.rts != rtsHandshake) {
+    const std::uint8_t rts = line.rts != rtsDisable ? kRtsOn : kRtsOff;
+    send(kSetControl, Bytes({rts}), Bytes({rts}));
+  }
+  // Last, the rate asked for again (a rate of 0 asks for the current one): a
+  // server that answers in order has answered the controls before it.
+  send(kSetBaudRate, Bytes({0, 0, 0, 0}), rateBytes);
   return out;
+}
+
+void TRfc2217Client::Refuse(const std::string& why) {
+  if (refusal_.empty()) refusal_ = why;
 }
 
 // RFC 1143's rules for one received verb, without its queue: an option
@@ -130,9 +197,12 @@ std::string TRfc2217Client::Negotiate(std::uint8_t verb, std::uint8_t option) {
     return {};
   }
   const OptionState before = std::exchange(state, OptionState::No);
-  if (option == kComPortOption && before == OptionState::WantYes &&
-      theirs_[kComPortOption] != OptionState::Yes && ours_[kComPortOption] != OptionState::Yes)
-    refused_ = true;
+  // Without binary transmission the stream is a terminal's, whose carriage
+  // returns the server may change: Modbus frames would not pass unchanged.
+  if (option == kBinary && before != OptionState::No)
+    Refuse("the server refused binary transmission");
+  if (option == kComPortOption && before == OptionState::WantYes && !Agreed(option, false))
+    Refuse("the server refused the COM port option");
   return before == OptionState::Yes ? Bytes({kIac, no, option}) : std::string();
 }
 
@@ -140,18 +210,25 @@ void TRfc2217Client::Subnegotiation(const std::string& body) {
   if (body.size() < 2 || static_cast<std::uint8_t>(body[0]) != kComPortOption) return;
   const auto command = static_cast<std::uint8_t>(body[1]);
   const std::string value = body.substr(2);
-  // The three SET-CONTROL answers share a code and differ in their values;
+  // The SET-CONTROL answers share a code and differ in their values' groups;
   // notifications are not awaited.
-  auto answer = std::find_if(awaited_.begin(), awaited_.end(), [&](const Answer& a) {
-    return a.command == command && a.value == value;
-  });
-  if (answer == awaited_.end()) {
-    answer = std::find_if(awaited_.begin(), awaited_.end(),
-                          [&](const Answer& a) { return a.command == command; });
-    if (answer == awaited_.end()) return;
-    refused_ = true;  // the server's port kept another value
+  const auto answers = [&](const Answer& a) {
+    return a.command == command && (command != kSetControl + kServerOffset || value.empty() ||
+                                    ControlGroup(static_cast<std::uint8_t>(a.value[0])) ==
+                                        ControlGroup(static_cast<std::uint8_t>(value[0])));
+  };
+  const auto answer = std::find_if(awaited_.begin(), awaited_.end(), answers);
+  if (answer == awaited_.end()) return;
+  if (answer->value == value) {
+    awaited_.erase(answer);
+  } else if (answer->required) {
+    const auto asked = static_cast<std::uint8_t>(command - kServerOffset);
+    Refuse("the server's port keeps " + FramingText(asked, value) + ", not " +
+           FramingText(asked, answer->value));
+    awaited_.erase(answer);
+  } else {
+    answer->other = value.empty() ? "nothing" : ControlText(static_cast<std::uint8_t>(value[0]));
   }
-  awaited_.erase(answer);
 }
 
 std::string TRfc2217Client::Command(std::uint8_t byte) {
@@ -206,14 +283,32 @@ std::string TRfc2217Client::Receive(std::string_view bytes, std::string& data) {
     } else {
       reply += Command(byte);
     }
+    if (sub_.size() > kMaxSubnegotiation) {
+      overrun_ = true;
+      break;
+    }
   }
   return reply;
 }
 
-bool TRfc2217Client::Settled() const {
-  const bool agreed =
-      ours_[kComPortOption] == OptionState::Yes || theirs_[kComPortOption] == OptionState::Yes;
-  return agreed && awaited_.empty() && !refused_;
+bool TRfc2217Client::Agreed(std::uint8_t option, bool bothWays) const {
+  const bool ours = ours_[option] == OptionState::Yes;
+  const bool theirs = theirs_[option] == OptionState::Yes;
+  return bothWays ? ours && theirs : ours || theirs;
 }
 
-bool TRfc2217Client::Refused() const { return refused_; }
+bool TRfc2217Client::Settled() const {
+  const bool framed =
+      std::none_of(awaited_.begin(), awaited_.end(), [](const Answer& a) { return a.required; });
+  return Agreed(kBinary, true) && Agreed(kComPortOption, false) && framed && refusal_.empty();
+}
+
+std::vector<std::string> TRfc2217Client::Unconfirmed() const {
+  std::vector<std::string> notes;
+  for (const Answer& a : awaited_) {
+    if (a.required) continue;
+    const std::string asked = ControlText(static_cast<std::uint8_t>(a.value[0]));
+    notes.push_back(asked + (a.other.empty() ? " (no answer)" : " (answered " + a.other + ")"));
+  }
+  return notes;
+}

@@ -5,6 +5,12 @@
 // sent as SET commands, the server's answers to them checked off, and the
 // data bytes told from the Telnet commands around them. It only turns bytes
 // into bytes: the network line sends and receives them.
+//
+// The speed and the framing (data bits, parity, stop bits) must come back as
+// asked: the line is useless otherwise. Flow control, DTR and RTS are asked
+// for too, but a server whose port has no modem-control lines (a
+// pseudo-terminal, a UART whose driver refuses them) never answers those, so
+// their answers are taken when they come and only noted when they do not.
 
 #include "os/platform.h"
 
@@ -16,14 +22,21 @@
 
 class TRfc2217Client {
  public:
+  // The longest Telnet subnegotiation taken: the COM port option's longest
+  // (a signature text) is far shorter.
+  static constexpr size_t kMaxSubnegotiation = 512;
+
   // Data bytes as they go into the Telnet stream: every 255 (IAC) doubled.
   static std::string Escape(std::string_view data);
 
   // The option requests, to go out first on a new connection.
   std::string Greeting();
-  // The SET commands that give the server's port these settings (rate,
-  // data bits, parity, stop bits, flow control, DTR and RTS); the server's
-  // answers to them are awaited from now on (see Settled).
+  // The SET commands that give the server's port these settings: rate, data
+  // bits, parity, stop bits, flow control, DTR and RTS, and then a request
+  // for the current rate, so that a server that answers in order has
+  // answered the controls by the time the last answer comes. The answers are
+  // awaited from now on (see Settled); those of an earlier call are no
+  // longer.
   std::string LineCommands(const comdev::LineSettings& line);
 
   // Takes bytes the server sent: appends the data bytes among them to `data`
@@ -31,12 +44,21 @@ class TRfc2217Client {
   // A command cut at the end of `bytes` is completed by the next call.
   std::string Receive(std::string_view bytes, std::string& data);
 
-  // The server agreed to the COM port option and answered every SET command
-  // sent with the value asked for.
+  // The server agreed to binary transmission both ways and to the COM port
+  // option, and answered each of the framing commands sent (the rate request
+  // too) with the value asked for.
   bool Settled() const;
-  // The server refused the COM port option, or answered a SET command with
+  // Why the settings cannot be had, or empty: the server refused binary
+  // transmission or the COM port option, or answered a framing command with
   // another value than the one asked for (a setting its port cannot take).
-  bool Refused() const;
+  const std::string& Refusal() const { return refusal_; }
+  // The server sent a subnegotiation longer than kMaxSubnegotiation: the
+  // stream is not a device server's.
+  bool Overrun() const { return overrun_; }
+  // The flow-control, DTR and RTS commands not answered with the value asked
+  // for so far, each as "DTR on (no answer)" or "flow control none (answered
+  // hardware)".
+  std::vector<std::string> Unconfirmed() const;
 
  private:
   // One side of an option (RFC 1143 without the queue): off, asked for, on.
@@ -44,17 +66,22 @@ class TRfc2217Client {
   struct Answer {
     std::uint8_t command;  // the server's code: the SET command's plus 100
     std::string value;
+    bool required;      // framing: another value is a refusal
+    std::string other;  // a best-effort command's answer with another value
   };
 
   std::string Ask(std::uint8_t request, std::uint8_t option);
   std::string Negotiate(std::uint8_t verb, std::uint8_t option);
+  void Refuse(const std::string& why);
   void Subnegotiation(const std::string& body);
   std::string Command(std::uint8_t byte);
+  bool Agreed(std::uint8_t option, bool bothWays) const;
 
   std::array<OptionState, 256> ours_{};    // what we do (WILL / WONT)
   std::array<OptionState, 256> theirs_{};  // what the server does (DO / DONT)
-  std::vector<Answer> awaited_;
-  bool refused_ = false;
+  std::vector<Answer> awaited_;            // the latest LineCommands'
+  std::string refusal_;
+  bool overrun_ = false;
 
   // The receiver's place in the Telnet stream.
   enum class Parse : std::uint8_t { Data, Iac, Verb, Sub, SubIac };

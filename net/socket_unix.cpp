@@ -23,11 +23,10 @@ struct Socket {
 
 const int kNetTimedOut = ETIMEDOUT;
 const int kNetStopped = EINTR;
-// getaddrinfo has codes of its own; "No such device or address" stands for a
-// name no host answers to.
-const int kNetBadName = ENXIO;
+const int kNetBadName = EINVAL;
 const int kNetClosed = ECONNRESET;
 const int kNetRefused = EPROTO;
+const int kNetOverrun = ENOBUFS;
 
 }  // namespace comdev
 
@@ -88,15 +87,24 @@ int ResolveHost(const std::string& host, const std::string& service,
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
   addrinfo* found = nullptr;
-  if (const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found)) {
-    return error == EAI_SYSTEM ? errno : kNetBadName;
-  }
+  // getaddrinfo's own codes (negative in glibc) stay as they are: they and
+  // their texts say what the name service found.
+  if (const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found))
+    return error == EAI_SYSTEM ? errno : error;
   addresses.clear();
   for (const addrinfo* a = found; a; a = a->ai_next)
     addresses.emplace_back(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen);
   ::freeaddrinfo(found);
-  return addresses.empty() ? kNetBadName : 0;
+  return addresses.empty() ? EAI_NONAME : 0;
 }
+
+bool IsLookupFailure(int code) { return code < 0; }
+
+std::string LookupFailureText(int code) {
+  return IsLookupFailure(code) ? ::gai_strerror(code) : "";
+}
+
+bool IsConnectionRefused(int code) { return code == ECONNREFUSED; }
 
 int ConnectSocket(const std::string& address, const TComStopEvent* stop, int timeoutMs,
                   SocketPtr& socket) {
@@ -131,22 +139,29 @@ int SendSome(Socket& socket, const char* bytes, int count, int& sent) {
   return errno == EAGAIN || errno == EINTR ? 0 : errno;
 }
 
-int ReceiveSome(Socket& socket, std::string& into, bool& closed) {
+int ReceiveSome(Socket& socket, std::string& into, int limit, bool& closed) {
   closed = false;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t got = ::recv(socket.fd, chunk, sizeof chunk, 0);
+  const size_t before = into.size();
+  into.resize(before + static_cast<size_t>(std::max(limit, 0)));
+  size_t taken = 0;
+  int error = 0;
+  // A server that sends without pause never lets recv say EAGAIN: the limit
+  // ends the call.
+  while (before + taken < into.size()) {
+    const ssize_t got =
+        ::recv(socket.fd, into.data() + before + taken, into.size() - before - taken, 0);
     if (got > 0) {
-      into.append(chunk, static_cast<size_t>(got));
-      continue;
-    }
-    if (got == 0) {
+      taken += static_cast<size_t>(got);
+    } else if (got == 0) {
       closed = true;
-      return 0;
+      break;
+    } else if (errno != EINTR) {
+      error = errno == EAGAIN ? 0 : errno;
+      break;
     }
-    if (errno == EINTR) continue;
-    return errno == EAGAIN ? 0 : errno;
   }
+  into.resize(before + taken);
+  return error;
 }
 
 bool SocketGone(const Socket& socket) {

@@ -21,9 +21,10 @@ struct Socket {
 
 const int kNetTimedOut = WSAETIMEDOUT;
 const int kNetStopped = WSAEINTR;
-const int kNetBadName = WSAHOST_NOT_FOUND;
+const int kNetBadName = WSAEINVAL;
 const int kNetClosed = WSAECONNRESET;
 const int kNetRefused = WSAEPROTONOSUPPORT;
+const int kNetOverrun = WSAENOBUFS;
 
 }  // namespace comdev
 
@@ -107,8 +108,18 @@ int ResolveHost(const std::string& host, const std::string& service,
   for (const addrinfo* a = found; a; a = a->ai_next)
     addresses.emplace_back(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen);
   ::freeaddrinfo(found);
-  return addresses.empty() ? kNetBadName : 0;
+  return addresses.empty() ? WSAHOST_NOT_FOUND : 0;
 }
+
+bool IsLookupFailure(int code) {
+  return code == WSAHOST_NOT_FOUND || code == WSATRY_AGAIN || code == WSANO_RECOVERY ||
+         code == WSANO_DATA;
+}
+
+// Winsock's code names the lookup's failure as every Windows code does.
+std::string LookupFailureText(int) { return {}; }
+
+bool IsConnectionRefused(int code) { return code == WSAECONNREFUSED; }
 
 int ConnectSocket(const std::string& address, const TComStopEvent* stop, int timeoutMs,
                   SocketPtr& socket) {
@@ -160,21 +171,29 @@ int SendSome(Socket& socket, const char* bytes, int count, int& sent) {
   return LastError() == WSAEWOULDBLOCK ? 0 : LastError();
 }
 
-int ReceiveSome(Socket& socket, std::string& into, bool& closed) {
+int ReceiveSome(Socket& socket, std::string& into, int limit, bool& closed) {
   closed = false;
-  char chunk[4096];
-  for (;;) {
-    const int got = ::recv(socket.handle, chunk, sizeof chunk, 0);
+  const size_t before = into.size();
+  into.resize(before + static_cast<size_t>(std::max(limit, 0)));
+  size_t taken = 0;
+  int error = 0;
+  // A server that sends without pause never lets recv say WSAEWOULDBLOCK:
+  // the limit ends the call.
+  while (before + taken < into.size()) {
+    const int got = ::recv(socket.handle, into.data() + before + taken,
+                           static_cast<int>(into.size() - before - taken), 0);
     if (got > 0) {
-      into.append(chunk, static_cast<size_t>(got));
-      continue;
-    }
-    if (got == 0) {
+      taken += static_cast<size_t>(got);
+    } else if (got == 0) {
       closed = true;
-      return 0;
+      break;
+    } else {
+      error = LastError() == WSAEWOULDBLOCK ? 0 : LastError();
+      break;
     }
-    return LastError() == WSAEWOULDBLOCK ? 0 : LastError();
   }
+  into.resize(before + taken);
+  return error;
 }
 
 bool SocketGone(const Socket& socket) {

@@ -92,6 +92,11 @@ void UnregisterConsoleHandler(const TComStopEvent* stopEvent) {
   installed = false;
   SwapStopEvent(nullptr);
   stopAction = nullptr;
+  // A request the UI thread has not taken yet was this registration's: it
+  // must not run the next one's onStop (close a window opened later).
+  char drain[64];
+  while (wakeFds[0] >= 0 && read(wakeFds[0], drain, sizeof drain) > 0) {
+  }
 }
 
 namespace {

@@ -61,6 +61,27 @@ struct ComPortInfo {
   bool operator==(const ComPortInfo&) const = default;
 };
 
+// What kept a network line (a serial device server) from opening, as the
+// front ends tell it: the network side finds it, the tool's texts
+// (ui/tool_texts.h) say it.
+struct TNetOpenFailure {
+  enum Kind {
+    Refused,          // the host refused the connection: nobody listens at that port
+    NoSuchHost,       // the name service knows no such host
+    NoAnswer,         // no connection, or no answer to the settings, in time
+    ServerText,       // the server closed the connection with words of its own
+    SettingsRefused,  // an RFC 2217 server's port cannot take the line's settings
+    BadName,          // the name is malformed
+    Other,            // anything else: the failure's own message says it
+  };
+  Kind kind = Other;
+  // The server's words (ServerText), which setting (SettingsRefused), what is
+  // wrong with the name (BadName), the failure's message (Other); else empty.
+  std::string detail;
+
+  bool operator==(const TNetOpenFailure&) const = default;
+};
+
 namespace comdev {
 
 // The line settings record, built afresh for every push.

@@ -85,24 +85,35 @@ using SocketPtr = std::unique_ptr<Socket, SocketCloser>;
 
 // The system's codes for what the network line finds itself.
 extern const int kNetTimedOut;  // no connection, or no settled negotiation, in time
-extern const int kNetStopped;   // a stop request ended the opening
-extern const int kNetBadName;   // a network port name that is no address
+extern const int kNetStopped;   // a stop request ended the wait
+extern const int kNetBadName;   // a malformed network port name
 extern const int kNetClosed;    // the server closed the connection
 extern const int kNetRefused;   // the server refused the serial settings
+extern const int kNetOverrun;   // the server sent more than the line's bounds hold
 
 // The addresses of `host` for TCP port `service`, each an opaque socket
 // address, in the system's order of preference. May take as long as the name
-// service does.
+// service does. A failure is the lookup's own code (on Linux getaddrinfo's
+// EAI_ codes, negative, or errno for EAI_SYSTEM; on Windows Winsock's).
 int ResolveHost(const std::string& host, const std::string& service,
                 std::vector<std::string>& addresses);
+// Whether `code` is a failed lookup of the host's name, not a failed
+// connection; and the lookup's own text for it where the code alone would not
+// say (Linux: gai_strerror; empty where the system's code says it).
+bool IsLookupFailure(int code);
+std::string LookupFailureText(int code);
+// Whether `code` is the server's host refusing the connection (nobody listens
+// at that port).
+bool IsConnectionRefused(int code);
 // Connects to one of those addresses with TCP_NODELAY and keepalive; ends
 // with kNetTimedOut after `timeoutMs` and with kNetStopped on the stop event.
 int ConnectSocket(const std::string& address, const TComStopEvent* stop, int timeoutMs,
                   SocketPtr& socket);
 // Sends what the system takes at once; `sent` may be 0.
 int SendSome(Socket& socket, const char* bytes, int count, int& sent);
-// Appends what has arrived; `closed` once the server has closed the connection.
-int ReceiveSome(Socket& socket, std::string& into, bool& closed);
+// Appends what has arrived, at most `limit` bytes, without waiting; `closed`
+// once the server has closed the connection and everything before was taken.
+int ReceiveSome(Socket& socket, std::string& into, int limit, bool& closed);
 // Whether the connection is closed or broken, seen without taking any data.
 bool SocketGone(const Socket& socket);
 enum class SocketWait { Readable, Writable };

@@ -1,5 +1,6 @@
 #include "portdialog/veskcomsetupfrm.h"
 
+#include "net/netline.h"
 #include "ui/boxes.h"
 #include "ui/object_names.h"
 
@@ -34,7 +35,37 @@ void RenameItems(QComboBox& combo, const QStringList& texts) {
   for (int i = 0; i < combo.count() && i < texts.size(); ++i) combo.setItemText(i, texts[i]);
 }
 
+// What is wrong with a typed network name; nothing for any other name.
+std::optional<TNetNameProblem> NetNameProblemOf(const std::string& name) {
+  return IsNetPortName(name) ? NetPortNameProblem(name) : std::nullopt;
+}
+
 const TStoredGroups kAllGroups{sgLine, sgFlow, sgBuffer, sgTimeouts, sgParity, sgOther};
+
+QString ProblemText(const TNetNameProblem& problem) {
+  const QString part = QString::fromStdString(problem.part);
+  switch (problem.fault) {
+    case TNetNameFault::NoPort:
+      return QStringLiteral("не указан порт сервера: ХОСТ:ПОРТ");
+    case TNetNameFault::PortNotNumber:
+      return QStringLiteral("порт «%1» — не число").arg(part);
+    case TNetNameFault::PortOutOfRange:
+      return QStringLiteral("порт %1 вне диапазона 1..65535").arg(part);
+    case TNetNameFault::EmptyHost:
+      return QStringLiteral("не указан хост");
+    case TNetNameFault::UnclosedBracket:
+      return QStringLiteral("нет закрывающей скобки ]");
+    case TNetNameFault::BareIpv6Address:
+      return QStringLiteral("адрес IPv6 пишется в скобках: [%1]:ПОРТ").arg(part);
+    case TNetNameFault::BadAllowance:
+      return QStringLiteral("неверное значение ?allow=«%1»: миллисекунды от 0 до %2")
+          .arg(part)
+          .arg(kMaxAllowanceMs);
+    case TNetNameFault::UnknownOption:
+      return QStringLiteral("неизвестный параметр «?%1»: допустим только ?allow=МС").arg(part);
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -119,6 +150,18 @@ void TVeskComSetupFrm::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void TVeskComSetupFrm::accept() {
+  const QString port = Combo1->Text();
+  if (const std::optional<TNetNameProblem> problem = NetNameProblemOf(port.toStdString())) {
+    boxes().Message(
+        QStringLiteral("Неверное имя сетевого порта %1:\r%2.").arg(port, ProblemText(*problem)),
+        BoxIcon::Warning, std::nullopt, windowTitle());
+    Combo1->setFocus();
+    return;
+  }
+  QDialog::accept();
 }
 
 void TVeskComSetupFrm::ExecutePortSetup(TCustomComPort& port,

@@ -2,8 +2,8 @@
 // The port-settings dialog: the user picks the serial port from the system's
 // list (each shown with its description and a busy mark) or types its name;
 // the line settings are shown greyed out. "OK" copies the choice into the port, saves all of the
-// port's settings and has the caller open the port. Build a fresh dialog for
-// each use, so the port list is read again.
+// port's settings and has the caller open the port; a malformed network name is refused first.
+// Build a fresh dialog for each use, so the port list is read again.
 
 #include "portdialog/comcombobox.h"
 
@@ -54,6 +54,12 @@ class TVeskComSetupFrm : public QDialog {
   TComComboBox* Combo6;  // flow control, hidden
   QPushButton* Button1;  // "OK"
   QPushButton* Button2;  // "Отмена"
+
+ public slots:
+  // "OK": a typed network name that cannot be opened as it stands (port 0,
+  // no host, an unclosed "[", a bad "?allow=") is refused with a box that
+  // says what is wrong, and the dialog stays.
+  void accept() override;
 
  protected:
   // Esc must not close the dialog: it has no cancel button.

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev                        # the tests and the benchmarks
   mbpoll                              # sim_mbpoll_test: an independent Modbus master
   python3-pymodbus python3-serial python3-serial-asyncio  # cli_independent_slave_test: an independent Modbus slave
+  ser2net                             # net_ser2net_test: a real serial device server, raw and RFC 2217
   fonts-dejavu-core                   # text for the windows, on screen and offscreen, and the protocol page
   poppler-utils                       # pdftotext: the tests read the service protocol's text
   qt6-translations-l10n               # Qt's own dialogs and menus in Russian (qtbase_ru.qm)

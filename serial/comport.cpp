@@ -274,6 +274,15 @@ int TCustomComPort::LateAnswerAllowanceMs() const {
   return line_ ? line_->LateAnswerAllowanceMs() : 0;
 }
 
+std::vector<std::string> TCustomComPort::SettingsNotes() const {
+  return line_ ? line_->SettingsNotes() : std::vector<std::string>{};
+}
+
+void TCustomComPort::SetStopEvent(TComStopEvent* stopEvent) {
+  stopEvent_ = stopEvent;
+  if (line_) line_->SetStopEvent(stopEvent);
+}
+
 void TCustomComPort::SetPort(const std::string& value) {
   if (port_ == value) return;
   port_ = value;
@@ -298,6 +307,7 @@ void TCustomComPort::OpenPort() {
 void TCustomComPort::OpenLine(std::unique_ptr<TLineBackend> line) {
   line_ = std::move(line);
   lostCode_ = -1;
+  line_->SetStopEvent(stopEvent_);
   try {
     ApplyAll();
   } catch (const EComPort&) {

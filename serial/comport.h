@@ -231,9 +231,12 @@ class TCustomComPort : public TComLink {
   bool LearnsLatency() const override;
   void LearnLatency(int delayMs, bool late) override;
   int LateAnswerAllowanceMs() const override;
-  // The event that ends the waits of opening a network line (its connection
-  // and its settings) early; may be null. The port does not own it.
-  void SetStopEvent(TComStopEvent* stopEvent) { stopEvent_ = stopEvent; }
+  // The event that ends a network line's waits at once: its opening (the
+  // connection and the settings), its sends and its receives; may be null.
+  // The port does not own it, and an open line gets the new one at once.
+  void SetStopEvent(TComStopEvent* stopEvent);
+  // What the line's latest settings could not make sure of (see TComLink).
+  std::vector<std::string> SettingsNotes() const override;
   // Writes the groups in StoredGroups under keyPath + "\" + Name().
   void SaveSettings(const std::string& keyPath);
 

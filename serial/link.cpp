@@ -34,7 +34,8 @@ const char* ErrorText(int code) {
 
 std::string ErrorMessage(int code, int winCode, const std::string& reason) {
   std::string message = ErrorText(code);
-  if (winCode >= 0) message += " (win error code: " + std::to_string(winCode) + ")";
+  // -1 is "no code"; other negative codes are the name lookup's (glibc's EAI_).
+  if (winCode != -1) message += " (win error code: " + std::to_string(winCode) + ")";
   if (!reason.empty()) message += ": " + reason;
   return message;
 }
@@ -42,4 +43,7 @@ std::string ErrorMessage(int code, int winCode, const std::string& reason) {
 }  // namespace
 
 EComPort::EComPort(int code, int winCode, const std::string& reason)
-    : std::runtime_error(ErrorMessage(code, winCode, reason)), code_(code), winCode_(winCode) {}
+    : std::runtime_error(ErrorMessage(code, winCode, reason)),
+      code_(code),
+      winCode_(winCode),
+      reason_(reason) {}

@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // The component's error codes.
 enum TComErrorCode {
@@ -29,17 +30,20 @@ enum TComErrorCode {
 };
 
 // Message: the fixed text of the code, followed by " (win error code: N)"
-// when the system's error number N is known (errno on Linux), and by ": " and
-// the reason where the number alone would mislead.
+// when the system's error number N is known (errno on Linux; a name lookup's
+// own code, negative there, for a network line), and by ": " and the reason
+// where the number alone would mislead (a network server's own words).
 class EComPort : public std::runtime_error {
  public:
   explicit EComPort(int code, int winCode = -1, const std::string& reason = {});
   int Code() const { return code_; }
   int WinCode() const { return winCode_; }  // -1 when there is none
+  const std::string& Reason() const { return reason_; }
 
  private:
   int code_;
   int winCode_;
+  std::string reason_;
 };
 
 class TComLink {
@@ -77,6 +81,10 @@ class TComLink {
   // wait until a late answer can no longer come: the allowance, or more while
   // a learnt one has not measured any answer.
   virtual int LateAnswerAllowanceMs() const { return LatencyAllowanceMs(); }
+  // What the line's latest settings could not make sure of, one note each
+  // (an RFC 2217 server that did not confirm DTR and RTS): the line works
+  // without them. Empty for a local port.
+  virtual std::vector<std::string> SettingsNotes() const { return {}; }
 };
 
 // One kind of line behind the port component, which talks to every kind the
@@ -95,6 +103,9 @@ class TLineBackend : public TComLink {
   virtual void SetLine(const comdev::LineSettings& line, const TComStopEvent* stop) = 0;
   // Throws EComPort(ceSetTimeoutsFailed).
   virtual void SetTimeouts(const comdev::TimeoutSettings& timeouts) = 0;
+  // The event that ends the line's own waits at once (a network line's sends
+  // and receives); may be null. Not owned; replaced before it goes.
+  virtual void SetStopEvent(const TComStopEvent*) {}
   // Aborts what is pending and closes the line. Throws EComPort(cePurgeFailed)
   // when it cannot; the line then stays open.
   virtual void Close() = 0;

@@ -2,9 +2,12 @@
 // The tool's own words for what happened on the line, shared by the windows
 // (in their message boxes) and the command line (on stderr).
 
+#include "os/line_types.h"
+
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 inline const QString kNoAnswerText = QStringLiteral("Нет ответа");
@@ -34,9 +37,8 @@ inline QString NoAdapterText(uint8_t address) {
   return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(address);
 }
 
-// Why a port did not open; "\r" breaks the lines of the message box.
-inline QString PortOpenFailureText(const std::string& port) {
-  return QStringLiteral("Вероятно, выполняется другая программа,\rоткрывшая порт ") +
-         QString::fromStdString(port) +
-         QStringLiteral(". Закройте программу,\rзахватившую порт, или укажите другой порт.");
-}
+// Why a port did not open; "\r" breaks the lines of the message box. A
+// local port is most likely held by another program; a network line's
+// opening says what it met (`network`, see NetOpenFailureOf in net/).
+QString PortOpenFailureText(const std::string& port,
+                            const std::optional<TNetOpenFailure>& network = std::nullopt);

@@ -5,8 +5,10 @@
 #include "app/toolwindows.h"
 #include "modbus/exchange_gate.h"
 #include "modbus/session.h"
+#include "os/platform.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "serial/comport.h"
+#include "tests/support/loopback.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "windows/koefforpotreb.h"
@@ -212,6 +214,60 @@ TEST_F(MainWindow, PassThroughOnAClosedPortEndsInTheErrorReportAndTheToolStays) 
       << boxes.Shown()[0].text.toStdString();
   EXPECT_TRUE(main->isVisible());
   EXPECT_FALSE(session.Gate().Busy());
+}
+
+// Servers no device server would be, as the tool meets them: one whose
+// Telnet subnegotiation never ends fails the opening, one that floods data
+// fails the bounds window's read. Either is one box, and the tool stays.
+TEST_F(MainWindow, AHostileServerEndsInOneFailureAndTheToolStays) {
+  using tl8test::kLongWait;
+  using tl8test::LoopSocket;
+  const std::string chunk(4096, '\x5A');
+  const auto flood = [&chunk](const LoopSocket& client) {
+    while (client.Send(chunk)) {
+    }
+  };
+  tl8test::ScriptedServer endless([&](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    client.Send(std::string("\xFF\xFA\x2C\x6B"));  // a subnegotiation that never ends
+    flood(client);
+  });
+  tl8test::ScriptedServer floods([&](LoopSocket& listener) { flood(listener.Accept(kLongWait)); });
+  const struct {
+    std::string name;
+    QString caption;
+    QString ending;  // of the box's text
+  } cases[] = {
+      {endless.Name("rfc2217"), QStringLiteral("Неудача при открытии порта"),
+       QStringLiteral("Не удалось открыть сетевой порт %1:\rSetCommState function failed (win "
+                      "error code: %2): a Telnet subnegotiation longer than 512 bytes")
+           .arg(QString::fromStdString(endless.Name("rfc2217")))
+           .arg(comdev::kNetOverrun)},
+      // Whichever receive meets the bound says so (the standard error report).
+      {floods.Name("tcp"), ApplicationTitle(),
+       QStringLiteral(" failed (win error code: %1): the server sends faster than any serial "
+                      "line.")
+           .arg(comdev::kNetOverrun)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The opening's failure box would come with the start.
+    boxes.OnShow([&](const ShownBox& box) {
+      if (box.kind == ShownBox::Question) port.SetPort(c.name);
+    });
+    boxes.Clear();
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    windows = std::make_unique<ToolWindows>(session, port);
+    main = windows->Tl8Form();
+    if (port.Connected()) main->N4->trigger();  // the bounds window reads the adapter
+    ASSERT_EQ(boxes.Shown().size(), 2u) << "the question and one failure";
+    EXPECT_EQ(boxes.Shown()[1].caption, c.caption);
+    EXPECT_TRUE(boxes.Shown()[1].text.endsWith(c.ending)) << boxes.Shown()[1].text.toStdString();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(session.Gate().Busy());
+    EXPECT_TRUE(main->isVisible());
+    windows.reset();
+  }
 }
 
 // What the user sees of one box of the real Qt layer, read while it is open.

@@ -240,6 +240,14 @@ TEST_F(Commands, BadInputIsRefusedWithExitCode2BeforeThePortOpens) {
       {{"save", Path("no/such/dir.dat")}, "Cannot save"},
       {{"write", longCoef, "--code-word", "Pelmar"}, "Проверьте данные"},
       {{"write-bounds", longBounds, "--code-word", "Rumel"}, "Проверьте данные"},
+      // Network names that cannot be opened as they stand.
+      {{"--port", "tcp://10.0.0.7:0", "read"},
+       "tl8ctl: --port tcp://10.0.0.7:0: port 0 is out of range 1..65535\n"},
+      {{"--port=rfc2217://10.0.0.7:65536", "read"}, "port 65536 is out of range 1..65535"},
+      {{"--port", "tcp://:4001", "scan"}, "--port tcp://:4001: empty host\n"},
+      {{"--port", "tcp://[fd00::17:4001", "read"}, "unclosed ["},
+      {{"--port", "tcp://10.0.0.7:4001?allow=soon", "read"},
+       "bad ?allow= value \"soon\": milliseconds 0..10000"},
   };
   for (const auto& c : cases) {
     std::string shown;
@@ -461,6 +469,12 @@ TEST_F(Commands, EveryFailureInJsonModeEndsStdoutWithAnErrorObject) {
        [](CtlOnSim& ctl) {
          ctl.sim.clock.At(ctl.sim.clock.Now() + 500ms, [stop = &ctl] { stop->Interrupt(); });
        },
+       130,
+       "tl8ctl: stopped",
+       0},
+      {"stopped while opening",
+       {"--json", "--port", "tcp://10.0.0.7:4001", "read"},
+       [](CtlOnSim& ctl) { ctl.StopWhileOpening(); },
        130,
        "tl8ctl: stopped",
        0},

@@ -4,6 +4,7 @@
 #include "cli/run.h"
 #include "modbus/history.h"
 #include "modbus/session.h"
+#include "os/platform.h"
 #include "serial/link.h"
 
 #include <QStringList>
@@ -57,6 +58,10 @@ Ran CtlOnSim::Run(const std::vector<std::string>& args) {
   const PortAccess ports{[this](const QString& port) {
                            // as the port's open reports it
                            if (portHeld_) throw EComPort(ceOpenFailed, EBUSY);
+                           if (stopWhileOpening_) {
+                             Interrupt();
+                             throw EComPort(ceOpenFailed, comdev::kNetStopped);
+                           }
                            openedPort_ = port;
                          },
                          // The commands run here name their port: the system lists none.

@@ -48,6 +48,9 @@ class CtlOnSim {
 
   // From now on the port does not open: another program holds it.
   void HoldPortElsewhere() { portHeld_ = true; }
+  // From now on Ctrl-C comes while the port opens (a network line's
+  // connection), which then fails as a stopped opening does.
+  void StopWhileOpening() { stopWhileOpening_ = true; }
   // Standard error is a terminal for the runs from now on.
   void ErrOnTerminal() { errOnTerminal_ = true; }
   // The runs from now on keep their change records in `folder`, as the
@@ -63,6 +66,7 @@ class CtlOnSim {
 
  private:
   bool portHeld_ = false;
+  bool stopWhileOpening_ = false;
   bool errOnTerminal_ = false;
   TComStopEvent* stop_ = nullptr;  // the running run's
   QString openedPort_;

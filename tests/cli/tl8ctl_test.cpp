@@ -435,37 +435,89 @@ TEST(Tl8ctl, WorksThroughADeviceServerOnTheNetwork) {
   EXPECT_EQ(result.value("values").toArray().size(), 12) << read.Out();
 }
 
-// A refused connection is the port that does not open, with the system's
-// reason; Ctrl-C while an RFC 2217 server keeps the opening waiting ends it
-// at once.
-TEST(Tl8ctl, ANetworkPortThatDoesNotOpenIsReportedAndCtrlCEndsTheOpening) {
+// A network port that does not open says what happened, in the tool's
+// sentence and the system's words: refused, no such host, the server's own
+// words (a device server that cannot open its device), settings it refused.
+TEST(Tl8ctl, ANetworkPortThatDoesNotOpenSaysWhatHappened) {
   const QTemporaryDir dir;
   LoopSocket unused = LoopSocket::Listen();
   const std::string nobody = "tcp://127.0.0.1:" + std::to_string(unused.Port());
   unused.Close();
-  Ctl refused(dir.path().toStdString(), {"--port", nobody, "read"});
-  EXPECT_EQ(refused.Wait(), 1);
-  EXPECT_EQ(refused.Err(),
-            "Неудача при открытии порта: Вероятно, выполняется другая программа, "
-            "открывшая порт " +
-                nobody +
-                ". Закройте программу, захватившую порт, или укажите другой "
-                "порт. (Unable to open com port (win error code: 111))\n");
+  // Each takes the tool's greeting and settings before it answers: a close
+  // with bytes unread would reset the connection and lose what was sent.
+  const auto settingsOf = [](const LoopSocket& client) {
+    std::string fromClient;
+    const std::string rateRequest("\xFF\xFA\x2C\x01\x00\x00\x00\x00", 8);  // the last setting
+    while (fromClient.find(rateRequest) == std::string::npos) {
+      const std::string got = client.Receive(kLongWait);
+      if (got.empty()) return;
+      fromClient += got;
+    }
+  };
+  ScriptedServer speaks([&](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    settingsOf(client);
+    client.Send("Device open failure: Value or file not found\r\n");
+  });
+  ScriptedServer refuses([&](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    settingsOf(client);
+    // Binary and the COM port option agreed; the port stays at 4800 bit/s.
+    client.Send(std::string(
+        "\xFF\xFD\x00\xFF\xFB\x00\xFF\xFD\x2C\xFF\xFA\x2C\x65\x00\x00\x12\xC0\xFF\xF0", 19));
+    client.AwaitClose(kLongWait);
+  });
+  const std::string caption = "Неудача при открытии порта: ";
+  const struct {
+    std::string name;
+    std::string err;
+  } cases[] = {
+      {nobody, caption + "Сервер " + nobody +
+                   " отказал в соединении: по этому адресу порт не принимает подключений. "
+                   "Проверьте адрес и номер порта. (Unable to open com port (win error code: "
+                   "111))\n"},
+      {"tcp://no-such-host.invalid:502",
+       caption + "Сервер tcp://no-such-host.invalid:502 не найден: такого имени узла нет в сети. "
+                 "Проверьте имя сервера. (Unable to open com port (win error code: -2): Name or "
+                 "service not known)\n"},
+      {speaks.Name("rfc2217"),
+       caption + "Сервер " + speaks.Name("rfc2217") +
+           " закрыл соединение с сообщением: Device open failure: Value or file not found "
+           "(SetCommState function failed (win error code: 104): Device open failure: Value or "
+           "file not found)\n"},
+      {refuses.Name("rfc2217"),
+       caption + "Сервер " + refuses.Name("rfc2217") +
+           " не принял настройки порта (the server's port keeps 4800 bit/s, not 9600 bit/s). "
+           "(SetCommState function failed (win error code: 71): the server's port keeps 4800 "
+           "bit/s, not 9600 bit/s)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ctl ctl(dir.path().toStdString(), {"--port", c.name, "read"});
+    EXPECT_EQ(ctl.Wait(), 1);
+    EXPECT_EQ(ctl.Err(), c.err);
+  }
+}
 
+// A termination request while an RFC 2217 server keeps the opening waiting
+// ends it at once, and --json still ends stdout with the failure.
+TEST(Tl8ctl, ATerminationRequestEndsTheOpeningOfANetworkPort) {
+  const QTemporaryDir dir;
   std::atomic<bool> accepted = false;
   ScriptedServer silent([&accepted](LoopSocket& listener) {
     const LoopSocket client = listener.Accept(kLongWait);
     accepted = true;
     client.AwaitClose(kLongWait);
   });
-  Ctl opening(dir.path().toStdString(), {"--port", silent.Name("rfc2217"), "read"});
+  Ctl opening(dir.path().toStdString(), {"--json", "--port", silent.Name("rfc2217"), "read"});
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!accepted && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(accepted) << "tl8ctl did not connect";
-  opening.Signal(SIGINT);
+  opening.Signal(SIGTERM);
   EXPECT_EQ(opening.Wait(5s), 130);
   EXPECT_EQ(opening.Err(), "tl8ctl: stopped\n");
+  EXPECT_EQ(opening.Out(), "{\"error\":\"tl8ctl: stopped\",\"exit\":130}\n");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ using tl8test::kLongWait;
 using tl8test::LoopSocket;
 using tl8test::ScriptedServer;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 // A read of parameter 1 at address 1 and the adapter's answer; a 255 in each.
 const std::string kRequest = Bytes({0x01, 0x03, 0x01, 0x01, 0x00, 0x02, 0x94, 0x37});
@@ -57,14 +59,25 @@ std::string ReceiveCount(TComLink& link, size_t count) {
   return received;
 }
 
-// An RFC 2217 server's opening: it agrees to the option and takes every
-// setting the client sends (the client's bytes so far go to `fromClient`).
-void AgreeToSettings(const LoopSocket& client, std::string& fromClient) {
-  while (tl8test::ComPortCommands(fromClient).size() < 7) {
+// What an RFC 2217 client sends on a new connection: its greeting, its seven
+// settings and its request for the rate (the bytes go on `fromClient`).
+void ReceiveSettings(const LoopSocket& client, std::string& fromClient) {
+  while (tl8test::ComPortCommands(fromClient).size() < 8) {
     const std::string got = client.Receive(kLongWait);
     if (got.empty()) return;
     fromClient += got;
   }
+}
+
+void ReceiveSettings(const LoopSocket& client) {
+  std::string fromClient;
+  ReceiveSettings(client, fromClient);
+}
+
+// An RFC 2217 server's opening: it agrees to the option and takes every
+// setting the client sends (the client's bytes so far go to `fromClient`).
+void AgreeToSettings(const LoopSocket& client, std::string& fromClient) {
+  ReceiveSettings(client, fromClient);
   client.Send(Bytes({255, 253, 0, 255, 251, 0, 255, 251, 3, 255, 253, 44}) +
               tl8test::AnswersTo(fromClient));
 }
@@ -111,39 +124,81 @@ class StopSoon {
 
 // --- Port names ---------------------------------------------------------------
 
-TEST(NetPortName, TheFormsAreReadAndAnythingElseRefused) {
+TEST(NetPortName, TheFormsAreReadAndAnythingElseSaysWhatIsWrong) {
   const struct {
     const char* name;
-    bool valid;
-    TNetMode mode = TNetMode::Raw;
-    const char* host = "";
-    const char* port = "";
-    std::optional<int> allowance = {};
+    TNetPortName parsed = {};
+    std::optional<TNetNameProblem> problem = {};
+    const char* text = "";
   } cases[] = {
-      {"tcp://192.168.1.20:4001", true, TNetMode::Raw, "192.168.1.20", "4001"},
-      {"RFC2217://moxa-7.plant:950?allow=250", true, TNetMode::Rfc2217, "moxa-7.plant", "950", 250},
-      {"tcp://[fe80::1]:502?allow=0", true, TNetMode::Raw, "fe80::1", "502", 0},
-      {"tcp://host", false},
-      {"tcp://:502", false},
-      {"tcp://host:0", false},
-      {"tcp://host:65536", false},
-      {"tcp://host:50x", false},
-      {"tcp://fe80::1:502", false},
-      {"tcp://host:502?allow=-1", false},
-      {"tcp://host:502?allow=10001", false},
-      {"tcp://host:502?speed=9600", false},
-      {"rfc2217://host:502/", false},
+      {"tcp://192.168.1.20:4001", {TNetMode::Raw, "192.168.1.20", "4001", std::nullopt}},
+      {"RFC2217://moxa-7.plant:950?allow=250", {TNetMode::Rfc2217, "moxa-7.plant", "950", 250}},
+      {"tcp://[fe80::1]:502?allow=0", {TNetMode::Raw, "fe80::1", "502", 0}},
+      {"tcp://host",
+       {},
+       TNetNameProblem{TNetNameFault::NoPort, "host"},
+       "no port after the host: HOST:PORT"},
+      {"tcp://host:",
+       {},
+       TNetNameProblem{TNetNameFault::NoPort, "host:"},
+       "no port after the host: HOST:PORT"},
+      {"tcp://:502", {}, TNetNameProblem{TNetNameFault::EmptyHost, ""}, "empty host"},
+      {"tcp://[]:502", {}, TNetNameProblem{TNetNameFault::EmptyHost, ""}, "empty host"},
+      {"tcp://host:0",
+       {},
+       TNetNameProblem{TNetNameFault::PortOutOfRange, "0"},
+       "port 0 is out of range 1..65535"},
+      {"tcp://host:65536",
+       {},
+       TNetNameProblem{TNetNameFault::PortOutOfRange, "65536"},
+       "port 65536 is out of range 1..65535"},
+      {"tcp://host:99999999999",
+       {},
+       TNetNameProblem{TNetNameFault::PortOutOfRange, "99999999999"},
+       "port 99999999999 is out of range 1..65535"},
+      {"tcp://host:50x",
+       {},
+       TNetNameProblem{TNetNameFault::PortNotNumber, "50x"},
+       "port \"50x\" is not a number"},
+      {"rfc2217://host:502/",
+       {},
+       TNetNameProblem{TNetNameFault::PortNotNumber, "502/"},
+       "port \"502/\" is not a number"},
+      {"tcp://[fe80::1:502",
+       {},
+       TNetNameProblem{TNetNameFault::UnclosedBracket, "[fe80::1:502"},
+       "unclosed ["},
+      {"tcp://fe80::1:502",
+       {},
+       TNetNameProblem{TNetNameFault::BareIpv6Address, "fe80::1"},
+       "an IPv6 address needs brackets: [fe80::1]:PORT"},
+      {"tcp://host:502?allow=-1",
+       {},
+       TNetNameProblem{TNetNameFault::BadAllowance, "-1"},
+       "bad ?allow= value \"-1\": milliseconds 0..10000"},
+      {"tcp://host:502?allow=10001",
+       {},
+       TNetNameProblem{TNetNameFault::BadAllowance, "10001"},
+       "bad ?allow= value \"10001\": milliseconds 0..10000"},
+      {"tcp://host:502?speed=9600",
+       {},
+       TNetNameProblem{TNetNameFault::UnknownOption, "speed=9600"},
+       "unknown option \"?speed=9600\": only ?allow=MS"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_TRUE(IsNetPortName(c.name));
+    EXPECT_EQ(NetPortNameProblem(c.name), c.problem);
     const std::optional<TNetPortName> parsed = ParseNetPortName(c.name);
-    ASSERT_EQ(parsed.has_value(), c.valid);
-    if (!parsed) continue;
-    EXPECT_EQ(parsed->mode, c.mode);
-    EXPECT_EQ(parsed->host, c.host);
-    EXPECT_EQ(parsed->port, c.port);
-    EXPECT_EQ(parsed->allowanceMs, c.allowance);
+    ASSERT_EQ(parsed.has_value(), !c.problem);
+    if (c.problem) {
+      EXPECT_EQ(NetNameProblemText(*c.problem), c.text);
+      continue;
+    }
+    EXPECT_EQ(parsed->mode, c.parsed.mode);
+    EXPECT_EQ(parsed->host, c.parsed.host);
+    EXPECT_EQ(parsed->port, c.parsed.port);
+    EXPECT_EQ(parsed->allowanceMs, c.parsed.allowanceMs);
   }
   for (const char* local : {"COM1", "/dev/ttyUSB0", "telnet://host:23", "tcp:/host:1"})
     EXPECT_FALSE(IsNetPortName(local)) << local;
@@ -203,6 +258,7 @@ TEST(NetLink, AnRfc2217LineSetsTheServersPortAndEscapesTheData) {
       Bytes({5, 1}),                       // no flow control
       Bytes({5, 8}),                       // DTR on
       Bytes({5, 11}),                      // RTS on
+      Bytes({1, 0x00, 0x00, 0x00, 0x00}),  // the rate now, please
   };
   EXPECT_EQ(tl8test::ComPortCommands(fromClient), expected);
 }
@@ -232,30 +288,55 @@ TEST(NetLink, AnEchoOnTheLineIsDroppedBeforeTheAnswerIsJudged) {
 
 // --- Opening failures -------------------------------------------------------------
 
-TEST(NetLink, AnOpeningThatFailsReportsAsAPortThatDoesNotOpen) {
+// Each failure names what happened, for the front ends' sentences: the
+// system's own code (the lookup's on Linux, with its text), the server's
+// words before it closed, the setting it refused, what is wrong with a name.
+TEST(NetLink, AnOpeningThatFailsSaysWhatHappened) {
   LoopSocket unused = LoopSocket::Listen();
   const std::string nobody = "tcp://127.0.0.1:" + std::to_string(unused.Port());
   unused.Close();  // nobody listens there any more: the connection is refused
+  // Both take the tool's greeting and settings first: a close with bytes
+  // unread would reset the connection and lose what was sent.
+  ScriptedServer speaks([](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    ReceiveSettings(client);
+    client.Send("Device open failure: No such file or directory\r\n");
+  });
+  ScriptedServer refuses([](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    ReceiveSettings(client);
+    // Agreed, but the port stays at 4800 bit/s.
+    client.Send(Bytes({255, 253, 0, 255, 251, 0, 255, 253, 44, 255, 250, 44, 101, 0x00, 0x00, 0x12,
+                       0xC0, 255, 240}));
+    client.AwaitClose(kLongWait);
+  });
+  using Kind = TNetOpenFailure::Kind;
   const struct {
     std::string name;
-    std::optional<int> systemCode;
+    int code;  // the component's
+    TNetOpenFailure failure;
   } cases[] = {
-      {nobody, std::nullopt},
-      {"tcp://no-such-host.invalid:502", std::nullopt},
-      {"rfc2217://127.0.0.1:0", comdev::kNetBadName},
+      {nobody, ceOpenFailed, {Kind::Refused, ""}},
+      {"tcp://no-such-host.invalid:502", ceOpenFailed, {Kind::NoSuchHost, ""}},
+      {"rfc2217://127.0.0.1:0", ceOpenFailed, {Kind::BadName, "port 0 is out of range 1..65535"}},
+      {speaks.Name("rfc2217"),
+       ceSetStateFailed,
+       {Kind::ServerText, "Device open failure: No such file or directory"}},
+      {refuses.Name("rfc2217"),
+       ceSetStateFailed,
+       {Kind::SettingsRefused, "the server's port keeps 4800 bit/s, not 9600 bit/s"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TComPort port;
     const std::optional<EComPort> failure = OpeningFailure(port, c.name);
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->Code(), ceOpenFailed);
-    EXPECT_GT(failure->WinCode(), 0);
-    if (c.systemCode) {
-      EXPECT_EQ(failure->WinCode(), *c.systemCode);
-    }
+    EXPECT_EQ(failure->Code(), c.code);
+    EXPECT_NE(failure->WinCode(), -1) << "the system's own code";
+    EXPECT_EQ(NetOpenFailureOf(c.name, *failure), c.failure) << failure->what();
     EXPECT_FALSE(port.Connected());
   }
+  EXPECT_EQ(NetOpenFailureOf("ttyUSB0", EComPort(ceOpenFailed, 16)), std::nullopt);
 }
 
 // No answer to the connection request, and an RFC 2217 server that never
@@ -324,6 +405,137 @@ TEST(NetLink, AStopRequestEndsAWaitWithoutLimit) {
   }
   EXPECT_TRUE(events.empty());
   EXPECT_TRUE(port.Connected());
+  port.ClosePort();
+}
+
+// --- Hostile servers -------------------------------------------------------------
+
+// A server that sends `chunk` over and over until the tool goes away.
+void Flood(const LoopSocket& client, const std::string& chunk) {
+  while (client.Send(chunk)) {
+  }
+}
+
+// Servers no device server would be: one that floods data (raw, or after an
+// RFC 2217 opening), one whose Telnet subnegotiation never ends, one that
+// floods Telnet options and never reads. Each ends the line, the opening or
+// the first receives after it, with the code and the words that say why;
+// while it lasts, no more than the pending bound waits to be read.
+TEST(NetLink, HostileServersEndTheLineAtItsBounds) {
+  const std::string data(4096, '\x5A');
+  std::string options;
+  for (int i = 0; i < 1000; ++i) options += Bytes({255, 251, 1});  // WILL ECHO
+  const std::string kTooFast = "the server sends faster than any serial line";
+  const struct {
+    const char* what;
+    const char* scheme;
+    ScriptedServer::Script script;
+    bool opens;
+    std::string reason;
+  } cases[] = {
+      {"floods data", "tcp", [&](LoopSocket& listener) { Flood(listener.Accept(kLongWait), data); },
+       true, kTooFast},
+      {"floods data after the settings", "rfc2217",
+       [&](LoopSocket& listener) {
+         const LoopSocket client = listener.Accept(kLongWait);
+         std::string fromClient;
+         AgreeToSettings(client, fromClient);
+         Flood(client, data);
+       },
+       true, kTooFast},
+      {"one endless subnegotiation", "rfc2217",
+       [&](LoopSocket& listener) {
+         const LoopSocket client = listener.Accept(kLongWait);
+         ReceiveSettings(client);
+         client.Send(Bytes({255, 250, 44, 107}));
+         Flood(client, data);
+       },
+       false, "a Telnet subnegotiation longer than 512 bytes"},
+      {"floods options and never reads", "rfc2217",
+       [&](LoopSocket& listener) { Flood(listener.Accept(kLongWait), options); }, false, kTooFast},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server(c.script);
+    TComPort port;
+    std::optional<EComPort> failure = OpeningFailure(port, server.Name(c.scheme));
+    EXPECT_EQ(failure.has_value(), !c.opens) << (failure ? failure->what() : "");
+    if (failure) {
+      EXPECT_EQ(failure->Code(), ceSetStateFailed);
+    }
+    const Clock::time_point deadline = Clock::now() + kLongWait;
+    while (!failure && Clock::now() < deadline) {
+      try {
+        TComEvents events{evRxChar};
+        port.WaitForEvent(events, nullptr, static_cast<int>(kLongWait.count()));
+        const int pending = port.PendingInputCount();
+        EXPECT_LE(pending, static_cast<int>(TNetLine::kMaxPendingBytes));
+        port.ReadBytes(pending);
+      } catch (const EComPort& ended) {
+        failure = ended;
+      }
+    }
+    ASSERT_TRUE(failure) << "the line outlasted the flood";
+    EXPECT_EQ(failure->WinCode(), comdev::kNetOverrun);
+    EXPECT_EQ(failure->Reason(), c.reason);
+    EXPECT_FALSE(port.Connected());
+  }
+}
+
+// A server that takes nothing and never reads: a write ends at the stop
+// request, or without one at its write timeouts, and gives the line up.
+TEST(NetLink, AWriteTheServerDoesNotTakeEndsAtAStopOrItsTimeouts) {
+  for (bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "a stop request" : "the write timeouts");
+    std::atomic<bool> done = false;
+    ScriptedServer server([&done](LoopSocket& listener) {
+      const LoopSocket client = listener.Accept(kLongWait);
+      const Clock::time_point deadline = Clock::now() + kLongWait;
+      while (!done && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    });
+    TComStopEvent stop;
+    TComPort port;
+    port.SetStopEvent(&stop);
+    OpenAdapterLine(port, server.Name("tcp"));
+    if (!stopped) {
+      port.Timeouts().SetWriteTotalMultiplier(0);
+      port.Timeouts().SetWriteTotalConstant(100);
+    }
+    // Far more than the system's buffers hold: 100 ms a byte would take years.
+    const std::string bytes(64 << 20, '\x01');
+    std::optional<EComPort> failure;
+    try {
+      std::optional<StopSoon> stopping;
+      if (stopped) stopping.emplace(stop);
+      port.WriteBytes(bytes.data(), static_cast<int>(bytes.size()));
+    } catch (const EComPort& ended) {
+      failure = ended;
+    }
+    done = true;
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->Code(), ceWriteFailed);
+    EXPECT_EQ(failure->WinCode(), stopped ? comdev::kNetStopped : comdev::kNetTimedOut);
+    EXPECT_FALSE(port.Connected());
+  }
+}
+
+// A read that would wait for weeks ends at the stop request with what came.
+TEST(NetLink, AStopRequestEndsARead) {
+  ScriptedServer server(
+      [](LoopSocket& listener) { listener.Accept(kLongWait).AwaitClose(kLongWait); });
+  TComStopEvent stop;
+  TComPort port;
+  port.SetStopEvent(&stop);
+  OpenAdapterLine(port, server.Name("tcp"));
+  port.Timeouts().SetReadInterval(0);
+  port.Timeouts().SetReadTotalConstant(0x7FFFFFFF);
+  std::string read = "not yet";
+  {
+    const StopSoon stopping(stop);
+    read = port.ReadBytes(8);
+  }
+  EXPECT_EQ(read, "");
+  EXPECT_TRUE(port.Connected()) << "a stop is no failure of the line";
   port.ClosePort();
 }
 

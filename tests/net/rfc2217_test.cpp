@@ -79,16 +79,20 @@ TEST(Rfc2217, OptionsAreAskedForAndAnsweredWithoutLoops) {
 TEST(Rfc2217, TheToolsLineGoesOutAsSetCommands) {
   TRfc2217Client client;
   EXPECT_EQ(client.LineCommands(ToolLine()),
-            Bytes({255, 250, 44, 1, 0x00, 0x00, 0x25, 0x80, 255, 240,  // 9600 bit/s
-                   255, 250, 44, 2, 8,    255,  240,                   // 8 data bits
-                   255, 250, 44, 3, 1,    255,  240,                   // no parity
-                   255, 250, 44, 4, 1,    255,  240,                   // 1 stop bit
-                   255, 250, 44, 5, 1,    255,  240,                   // no flow control
-                   255, 250, 44, 5, 8,    255,  240,                   // DTR on
-                   255, 250, 44, 5, 11,   255,  240}));                // RTS on
+            Bytes({255, 250, 44, 1, 0x00, 0x00, 0x25, 0x80, 255, 240,     // 9600 bit/s
+                   255, 250, 44, 2, 8,    255,  240,                      // 8 data bits
+                   255, 250, 44, 3, 1,    255,  240,                      // no parity
+                   255, 250, 44, 4, 1,    255,  240,                      // 1 stop bit
+                   255, 250, 44, 5, 1,    255,  240,                      // no flow control
+                   255, 250, 44, 5, 8,    255,  240,                      // DTR on
+                   255, 250, 44, 5, 11,   255,  240,                      // RTS on
+                   255, 250, 44, 1, 0x00, 0x00, 0x00, 0x00, 255, 240}));  // the rate now
 }
 
-TEST(Rfc2217, SettledOnlyOnceTheServerAgreedAndTookEverySetting) {
+// The server's agreement to the options the tool asked for.
+const std::string kAgreement = Bytes({255, 253, 0, 255, 251, 0, 255, 253, 44});
+
+TEST(Rfc2217, SettledOnlyOnceTheServerAgreedAndTookTheSpeedAndFraming) {
   comdev::LineSettings line = ToolLine();
   line.baudRate = 0xFF00;  // a rate with a 255 in it goes doubled both ways
   TRfc2217Client client;
@@ -99,29 +103,83 @@ TEST(Rfc2217, SettledOnlyOnceTheServerAgreedAndTookEverySetting) {
   ASSERT_NE(answers.find(Bytes({0xFF, 0xFF, 0x00})), std::string::npos);
 
   client.Receive(answers, data);
-  EXPECT_FALSE(client.Settled()) << "the server has not agreed to the option yet";
+  EXPECT_FALSE(client.Settled()) << "the server has not agreed to the options yet";
+  client.Receive(Bytes({255, 253, 0, 255, 251, 0}), data);
+  EXPECT_FALSE(client.Settled()) << "binary both ways, but not the COM port option";
   client.Receive(Bytes({255, 253, 44}), data);
   EXPECT_TRUE(client.Settled());
-  EXPECT_FALSE(client.Refused());
+  EXPECT_EQ(client.Refusal(), "");
+  EXPECT_TRUE(client.Unconfirmed().empty());
   EXPECT_EQ(data, "");
 }
 
-TEST(Rfc2217, ASettingTheServerDidNotTakeOrARefusedOptionIsARefusal) {
-  const std::vector<std::string> refusals = {
-      // 4800 bit/s where 9600 was asked for
-      Bytes({255, 253, 44, 255, 250, 44, 101, 0x00, 0x00, 0x12, 0xC0, 255, 240}),
-      // DONT COM-PORT-OPTION
-      Bytes({255, 254, 44}),
+// A port without modem-control lines: the server takes the speed and the
+// framing but never answers DTR and RTS, or keeps its own flow control. The
+// settings are settled all the same, and what was not confirmed is told.
+TEST(Rfc2217, FlowControlDtrAndRtsAreBestEffort) {
+  TRfc2217Client client;
+  client.Greeting();
+  const std::vector<std::string> commands =
+      tl8test::ComPortCommands(client.LineCommands(ToolLine()));
+  std::string framingCommands;  // all but SET-CONTROL
+  for (const std::string& command : commands)
+    if (command[0] != 5) framingCommands += Bytes({255, 250, 44}) + command + Bytes({255, 240});
+  const std::string framing = tl8test::AnswersTo(framingCommands);
+  std::string data;
+  client.Receive(kAgreement + framing, data);
+  EXPECT_TRUE(client.Settled());
+  EXPECT_EQ(client.Unconfirmed(),
+            (std::vector<std::string>{"flow control none (no answer)", "DTR on (no answer)",
+                                      "RTS on (no answer)"}));
+  // Hardware flow control where none was asked for; RTS as asked.
+  client.Receive(Bytes({255, 250, 44, 105, 3, 255, 240, 255, 250, 44, 105, 11, 255, 240}), data);
+  EXPECT_TRUE(client.Settled());
+  EXPECT_EQ(client.Unconfirmed(),
+            (std::vector<std::string>{"flow control none (answered flow control hardware)",
+                                      "DTR on (no answer)"}));
+}
+
+TEST(Rfc2217, ARefusedOptionOrFramingIsARefusal) {
+  const struct {
+    std::string server;
+    std::string refusal;
+  } cases[] = {
+      {kAgreement + Bytes({255, 250, 44, 101, 0x00, 0x00, 0x12, 0xC0, 255, 240}),
+       "the server's port keeps 4800 bit/s, not 9600 bit/s"},
+      // The rate taken, but another one when asked for afterwards.
+      {kAgreement + Bytes({255, 250, 44, 101, 0x00, 0x00, 0x25, 0x80, 255, 240,
+                           255, 250, 44, 101, 0x00, 0x00, 0x04, 0xB0, 255, 240}),
+       "the server's port keeps 1200 bit/s, not 9600 bit/s"},
+      {kAgreement + Bytes({255, 250, 44, 103, 3, 255, 240}),
+       "the server's port keeps parity even, not parity none"},
+      {Bytes({255, 254, 44}), "the server refused the COM port option"},
+      {Bytes({255, 252, 0}), "the server refused binary transmission"},
+      {Bytes({255, 254, 0}), "the server refused binary transmission"},
   };
-  for (const std::string& refusal : refusals) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
     TRfc2217Client client;
     client.Greeting();
     client.LineCommands(ToolLine());
     std::string data;
-    client.Receive(refusal, data);
-    EXPECT_TRUE(client.Refused());
+    client.Receive(c.server, data);
+    EXPECT_EQ(client.Refusal(), c.refusal);
     EXPECT_FALSE(client.Settled());
   }
+}
+
+// A subnegotiation that never ends stops being collected at its bound.
+TEST(Rfc2217, AnEndlessSubnegotiationIsAnOverrun) {
+  TRfc2217Client client;
+  client.Greeting();
+  std::string data;
+  client.Receive(Bytes({255, 250, 44, 107}), data);
+  const std::string filler(TRfc2217Client::kMaxSubnegotiation - 2, 'x');
+  client.Receive(filler, data);
+  EXPECT_FALSE(client.Overrun()) << "a subnegotiation of the bound's length";
+  client.Receive("xy", data);
+  EXPECT_TRUE(client.Overrun());
+  EXPECT_EQ(data, "");
 }
 
 }  // namespace

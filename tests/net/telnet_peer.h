@@ -31,12 +31,16 @@ inline std::vector<std::string> ComPortCommands(std::string_view stream) {
 }
 
 // What a server answers to the commands in `stream`: each code plus 100, the
-// value it was asked for.
+// value it was asked for; the rate set last for a rate of 0 (a request).
 inline std::string AnswersTo(std::string_view stream) {
   std::string answers;
+  std::string rate = Bytes({0, 0, 0, 0});
   for (const std::string& command : ComPortCommands(stream)) {
     answers += Bytes({255, 250, 44, static_cast<unsigned char>(command[0]) + 100});
-    for (char byte : command.substr(1)) {
+    std::string value = command.substr(1);
+    if (command[0] == 1 && value == Bytes({0, 0, 0, 0})) value = rate;
+    if (command[0] == 1) rate = value;
+    for (char byte : value) {
       answers += byte;
       if (static_cast<unsigned char>(byte) == 255) answers += byte;
     }

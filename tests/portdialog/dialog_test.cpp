@@ -108,6 +108,14 @@ class PortDialog : public ::testing::Test {
     port.OpenPort();
   }
 
+  // The message boxes shown, without the dialogs.
+  std::vector<ShownBox> Messages() const {
+    std::vector<ShownBox> messages;
+    for (const ShownBox& box : boxes.Shown())
+      if (box.kind == ShownBox::Message) messages.push_back(box);
+    return messages;
+  }
+
   bool SettingsSaved() const { return fs::exists(configDir / "Kavrion" / "ZELK.conf"); }
 
   // The port's values in the settings file, read by the store's own reader.
@@ -483,6 +491,42 @@ TEST_F(PortDialog, ATypedPortNameBecomesThePortOnOk) {
     if (c.opens) {
       EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
     }
+  }
+}
+
+// A network name that cannot be opened as it stands: OK says what is wrong
+// with it and leaves the dialog up, with nothing saved; corrected, it goes.
+TEST_F(PortDialog, AMalformedNetworkNameIsRefusedWithWhatIsWrong) {
+  const struct {
+    QString typed;
+    QString problem;
+  } cases[] = {
+      {"tcp://10.0.0.7:0", "порт 0 вне диапазона 1..65535"},
+      {"rfc2217://:4001", "не указан хост"},
+      {"tcp://[fd00::17:4001", "нет закрывающей скобки ]"},
+      {"tcp://10.0.0.7:4001?allow=soon",
+       "неверное значение ?allow=«soon»: миллисекунды от 0 до 10000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    boxes.Clear();
+    RunDialog([&](TVeskComSetupFrm& dialog) {
+      QLineEdit* field = dialog.Combo1->lineEdit();
+      ASSERT_NE(field, nullptr);
+      field->clear();
+      field->insert(c.typed);
+      ClickOk(dialog);
+      EXPECT_TRUE(dialog.isVisible()) << "the dialog stays";
+      const std::vector<ShownBox> shown = Messages();
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].text, "Неверное имя сетевого порта " + c.typed + ":\r" + c.problem + ".");
+      EXPECT_EQ(shown[0].caption, QStringLiteral("Настройка порта"));
+      field->clear();
+      field->insert(QStringLiteral("tcp://127.0.0.1:1"));
+      ClickOk(dialog);
+    });
+    EXPECT_EQ(Messages().size(), 2u) << "the box, and the corrected name's failure to open";
+    EXPECT_EQ(SavedValues()["Port"], QStringLiteral("tcp://127.0.0.1:1"));
   }
 }
 
