@@ -111,6 +111,13 @@ void RequireImage(const ImageTexts& texts, ParamData scratch = {}) {
   if (!BuildParamImage(texts, scratch, exchange)) throw EBadInput(kCheckDataText);
 }
 
+// A port of the list in a word: the console is no line for an adapter,
+// whoever holds it.
+QString PortState(const ComPortInfo& port) {
+  if (port.console) return QStringLiteral("console");
+  return port.busy ? QStringLiteral("busy") : QStringLiteral("free");
+}
+
 }  // namespace
 
 CommandRun::CommandRun(const Invocation& invocation, Report& report)
@@ -202,6 +209,10 @@ void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
   QJsonArray found;
   for (const ComPortInfo& port : ports.list()) {
     const QString name = QString::fromStdString(port.name);
+    if (port.console) {
+      report_.Error("tl8ctl: " + name + " is the system console, skipped");
+      continue;
+    }
     if (port.busy) {
       report_.Error("tl8ctl: " + name + " is busy, skipped");
       continue;
@@ -233,16 +244,20 @@ void CommandRun::ListPorts(const PortAccess& ports) {
     for (const ComPortInfo& port : listed)
       array.append(QJsonObject{{"name", QString::fromStdString(port.name)},
                                {"description", QString::fromStdString(port.description)},
-                               {"busy", port.busy}});
+                               {"busy", port.busy},
+                               {"console", port.console}});
     report_.Array(array);
     return;
   }
   qsizetype width = 0;
-  for (const ComPortInfo& port : listed)
-    width = std::max(width, QString::fromStdString(port.name).size());
+  qsizetype stateWidth = 0;
   for (const ComPortInfo& port : listed) {
-    const QString line = QString::fromStdString(port.name).leftJustified(width) +
-                         (port.busy ? "  busy  " : "  free  ") +
+    width = std::max(width, QString::fromStdString(port.name).size());
+    stateWidth = std::max(stateWidth, PortState(port).size());
+  }
+  for (const ComPortInfo& port : listed) {
+    const QString line = QString::fromStdString(port.name).leftJustified(width) + "  " +
+                         PortState(port).leftJustified(stateWidth) + "  " +
                          QString::fromStdString(port.description);
     report_.Line(line.trimmed());
   }

@@ -29,11 +29,11 @@ const QString kPortHelp = QStringLiteral(
     "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
 #else
 const QString kPortHelp = QStringLiteral(
-    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
-    "ttyUSB0 → /dev/ttyUSB0;\n"
-    "                   a path as it stands, such as /dev/serial/by-id/usb-...). Default COM1. "
-    "9600 8N1, DTR and\n"
-    "                   RTS raised, opened exclusively.\n");
+    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0 "
+    "unless that is the\n"
+    "                   kernel's console; ttyUSB0 → /dev/ttyUSB0; a path as it stands, such as "
+    "/dev/serial/by-id/usb-...).\n"
+    "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
 #endif
 
 const QString kGlobalHelp =
@@ -85,9 +85,10 @@ const std::vector<CommandInfo>& Commands() {
        "                               prints \"PORT ADDRESS\" for each port where an adapter "
        "answered, JSON:\n"
        "                               [{\"port\": \"ttyUSB0\", \"address\": 17}]; a busy port, "
-       "or one that does not open,\n"
-       "                               is skipped with a note on stderr; exit 1 when no adapter "
-       "answered on any port.\n"},
+       "the kernel's console,\n"
+       "                               or one that does not open, is skipped with a note on "
+       "stderr; exit 1 when no\n"
+       "                               adapter answered on any port.\n"},
       {Command::Read,
        "read",
        {},
@@ -176,12 +177,13 @@ const std::vector<CommandInfo>& Commands() {
        {},
        0,
        "  ports                        the system's serial ports, one a line: the name to give "
-       "--port, busy or free\n"
-       "                               (another program holds it) and what the system knows of "
-       "the device. JSON:\n"
+       "--port, free, busy\n"
+       "                               (another program holds it) or console (the kernel's "
+       "console writes there), and\n"
+       "                               what the system knows of the device. JSON:\n"
        "                               [{\"name\": \"ttyUSB0\", \"description\": \"...\", "
-       "\"busy\": false}]; exit 1 when the list\n"
-       "                               cannot be read.\n"},
+       "\"busy\": false, \"console\": false}];\n"
+       "                               exit 1 when the list cannot be read.\n"},
   };
   return commands;
 }

@@ -126,10 +126,13 @@ const std::string kFtdi =
     "FTDI FT232R USB UART, s/n A10K3B2C, USB 0403:6001, "
     "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3B2C-if00-port0";
 
-TEST(PortsCommand, ListsEachPortWithWhetherItIsBusyAndItsDescriptionOpeningNone) {
+// Each port with whether it is busy or the kernel's console, and its
+// description; the columns as wide as their longest word.
+TEST(PortsCommand, ListsEachPortWithWhetherItIsBusyOrTheConsoleAndItsDescriptionOpeningNone) {
   SimulatedPorts system;
   system.Add({"COM1"}, SimLinkSetup{});
   system.Add({"COM5", "USB-SERIAL CH340 (COM5), USB 1a86:7523", true});
+  system.Add({"ttyS0", "UART 16550A at 0x3F8", false, true}, SimLinkSetup{});
   system.Add({"ttyUSB0", kFtdi}, SimLinkSetup{});
 
   const Ran text = system.Run({"ports"});
@@ -137,19 +140,27 @@ TEST(PortsCommand, ListsEachPortWithWhetherItIsBusyAndItsDescriptionOpeningNone)
   EXPECT_EQ(text.err, "");
   EXPECT_EQ(Lines(text.out), (std::vector<std::string>{
                                  "COM1     free",
-                                 "COM5     busy  USB-SERIAL CH340 (COM5), USB 1a86:7523",
-                                 "ttyUSB0  free  " + kFtdi,
+                                 "COM5     busy     USB-SERIAL CH340 (COM5), USB 1a86:7523",
+                                 "ttyS0    console  UART 16550A at 0x3F8",
+                                 "ttyUSB0  free     " + kFtdi,
                              }));
 
   const Ran json = system.Run({"--json", "ports"});
   EXPECT_EQ(json.code, 0) << json.err;
   const QJsonArray expected{
-      QJsonObject{{"name", "COM1"}, {"description", ""}, {"busy", false}},
+      QJsonObject{{"name", "COM1"}, {"description", ""}, {"busy", false}, {"console", false}},
       QJsonObject{{"name", "COM5"},
                   {"description", "USB-SERIAL CH340 (COM5), USB 1a86:7523"},
-                  {"busy", true}},
-      QJsonObject{
-          {"name", "ttyUSB0"}, {"description", QString::fromStdString(kFtdi)}, {"busy", false}},
+                  {"busy", true},
+                  {"console", false}},
+      QJsonObject{{"name", "ttyS0"},
+                  {"description", "UART 16550A at 0x3F8"},
+                  {"busy", false},
+                  {"console", true}},
+      QJsonObject{{"name", "ttyUSB0"},
+                  {"description", QString::fromStdString(kFtdi)},
+                  {"busy", false},
+                  {"console", false}},
   };
   EXPECT_EQ(JsonArrayOf(json.out), expected);
   EXPECT_TRUE(system.opened.empty());
@@ -175,8 +186,8 @@ TEST(PortsCommand, TheCommandsOnTheSystemsListFailWhenItCannotBeRead) {
 }
 
 // The port's own search on every free port in turn: the same frames as a
-// scan of each; a busy port and one that does not open are skipped with a
-// note, and get no frame.
+// scan of each; a busy port, the kernel's console and one that does not
+// open are skipped with a note, and get no frame.
 TEST(ScanAllPorts, SearchesEveryFreePortAndPrintsWhereAnAdapterAnswered) {
   for (const bool json : {false, true}) {
     SCOPED_TRACE(json ? "json" : "text");
@@ -185,6 +196,7 @@ TEST(ScanAllPorts, SearchesEveryFreePortAndPrintsWhereAnAdapterAnswered) {
     system.Add({"COM2"}, Silent());
     system.Add({"COM3", "", true}, SimulatorSetup({"--address", "3"}));
     system.Add({"COM4"});
+    system.Add({"ttyS0", "UART 16550A at 0x3F8", false, true}, SimulatorSetup({"--address", "1"}));
     system.Add({"ttyUSB0", kFtdi}, SimulatorSetup({"--address", "5"}));
     QStringList args{"scan", "--all-ports", "--to", "20"};
     if (json) args.prepend("--json");
@@ -199,14 +211,16 @@ TEST(ScanAllPorts, SearchesEveryFreePortAndPrintsWhereAnAdapterAnswered) {
       EXPECT_EQ(ran.out, "COM1 17\nttyUSB0 5\n");
     }
     const std::vector<std::string> notes = Lines(ran.err);
-    ASSERT_EQ(notes.size(), 2u) << ran.err;
+    ASSERT_EQ(notes.size(), 3u) << ran.err;
     EXPECT_EQ(notes[0], "tl8ctl: COM3 is busy, skipped");
     EXPECT_EQ(notes[1], "tl8ctl: COM4 skipped: Unable to open com port (win error code: " +
                             std::to_string(ENOENT) + ")");
+    EXPECT_EQ(notes[2], "tl8ctl: ttyS0 is the system console, skipped");
     EXPECT_EQ(system.opened, (std::vector<std::string>{"COM1", "COM2", "ttyUSB0"}));
     EXPECT_EQ(system.Received("COM1"), SearchFrames(1, 17));
     EXPECT_EQ(system.Received("COM2"), SearchFrames(1, 20));
     EXPECT_EQ(system.WrittenTo("COM3"), 0);
+    EXPECT_EQ(system.WrittenTo("ttyS0"), 0);
     EXPECT_EQ(system.Received("ttyUSB0"), SearchFrames(1, 5));
   }
 }
