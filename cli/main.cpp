@@ -6,6 +6,7 @@
 #include "cli/report.h"
 #include "cli/run.h"
 #include "cli/standard_console.h"
+#include "cli/system_ports.h"
 #include "modbus/session.h"
 #include "os/platform.h"
 #include "serial/comport.h"
@@ -17,8 +18,8 @@ namespace {
 
 // Ctrl-C and termination requests signal the session's stop event at once:
 // the frame in flight ends, no other goes out, and the command ends with
-// EStopRequested; the opening of a network port ends too. For the lifetime
-// of this object.
+// EStopRequested; the opening of a network port ends too. The sessions of
+// --all-ports' ports share the event. For the lifetime of this object.
 class ConsoleStop {
  public:
   ConsoleStop(Session& session, TComPort& port) : session_(session), port_(port) {
@@ -68,8 +69,5 @@ int main(int argc, char* argv[]) {
   TComPort port;
   Session session(port);
   const ConsoleStop stop(session, port);
-  const PortAccess ports{
-      [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },
-      [] { return EnumComPortsDescribed(); }};
-  return RunTl8ctl(args, console, session, ports);
+  return RunTl8ctl(args, console, session, SystemPortAccess(port, session.StopEvent()));
 }

@@ -80,10 +80,11 @@ const std::vector<CommandInfo>& Commands() {
        "                               same timing); prints the address found; exit 1 when nobody "
        "answers.\n"
        "  scan --all-ports [--from A] [--to B]\n"
-       "                               the same search on every free port of the system's list in "
-       "turn (no --port);\n"
-       "                               prints \"PORT ADDRESS\" for each port where an adapter "
-       "answered, JSON:\n"
+       "                               the same search on every free port of the system's list at "
+       "once, each port a\n"
+       "                               bus of its own (no --port); prints \"PORT ADDRESS\" for "
+       "each port where an\n"
+       "                               adapter answered, in the list's order, JSON:\n"
        "                               [{\"port\": \"ttyUSB0\", \"address\": 17}]; a busy port, "
        "the kernel's console,\n"
        "                               or one that does not open, is skipped with a note on "
@@ -161,16 +162,20 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Inventory,
        "inventory",
        {"--from", "--to"},
-       {"--fast"},
+       {"--fast", "--all-ports"},
        0,
-       "  inventory [--from A] [--to B] [--fast]\n"
+       "  inventory [--from A] [--to B] [--fast] [--all-ports]\n"
        "                               the address search from A to B (1..247), going on after "
        "each adapter found, and\n"
        "                               the read of each: a line per adapter (address, "
        "answering_address, serial, date,\n"
        "                               values; JSON: read's object, one per line). Exit 1 when "
        "nobody answered or a\n"
-       "                               read failed (the others are still printed).\n"},
+       "                               read failed (the others are still printed).\n"
+       "                               --all-ports: on every free port at once, as scan "
+       "--all-ports; each line starts\n"
+       "                               with its PORT (JSON: a \"port\" field), in the list's "
+       "order.\n"},
       {Command::Ports,
        "ports",
        {},

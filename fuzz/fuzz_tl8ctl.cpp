@@ -70,9 +70,8 @@ QStringList CommandLineOf(const Invocation& v) {
   if (v.fast) args << "--fast";
   switch (*v.command) {
     case Command::Scan:
-      if (v.allPorts) args << "--all-ports";
-      [[fallthrough]];
     case Command::Inventory:
+      if (v.allPorts) args << "--all-ports";
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:
