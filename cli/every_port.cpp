@@ -173,9 +173,9 @@ class EveryPort {
   QString ProgressText(size_t running) const {
     size_t done = 0;
     for (const PortState& state : states_) done += state.done ? 1 : 0;
-    const QString step = states_[running].step;
-    return QStringLiteral("%1: %2 (%3 of %4 ports done)")
-        .arg(Name(running), step.isEmpty() ? QStringLiteral("opening") : step)
+    const QString& step = states_[running].step;
+    return QStringLiteral("%1%2 (%3 of %4 ports done)")
+        .arg(Name(running), step.isEmpty() ? QString() : ": " + step)
         .arg(done)
         .arg(ports_.size());
   }
