@@ -66,7 +66,7 @@ Run RunInProcess(const std::string& line, QStringList args) {
   const auto start = Clock::now();
   const PortAccess ports{
       [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },
-      [] { return std::vector<ComPortInfo>{}; }};
+      [] { return std::vector<ComPortInfo>{}; }, nullptr};
   const int code = RunTl8ctl(args, console, session, ports);
   port.ClosePort();
   return {MsSince(start), code, console.out};

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/every_port.h"
 #include "cli/report.h"
 #include "modbus/boundsfile.h"
 #include "modbus/coeffile.h"
@@ -19,39 +20,48 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <optional>
+
+// An adapter the inventory found: its reading, when the read got through,
+// and why it failed, when it did (a reading whose checksum fails has both).
+struct InventoryFind {
+  int address = 0;
+  std::optional<AdapterReading> reading;
+  QString failure;
+};
 
 namespace {
 
 constexpr int kReadPauseMs = 50;  // after each parameter, as a read on request
 
-void ShowSteps(Report& report, const QString& what, int done, int of) {
-  report.Progress(QStringLiteral("%1 %2/%3").arg(what).arg(done).arg(of));
+QString Steps(const QString& what, int done, int of) {
+  return QStringLiteral("%1 %2/%3").arg(what).arg(done).arg(of);
 }
 
-// The address search from `from` to `to`, each address polled on the
-// progress line; the address found, 0 when nobody answered.
-int SearchShowingSteps(Session& s, Report& report, const QString& what, int from, int to) {
+// The address search from `from` to `to`, each address polled shown as a
+// step; the address found, 0 when nobody answered.
+int SearchShowingSteps(Session& s, const StepShower& show, int from, int to) {
+  const QString what = QStringLiteral("searching address");
   int polled = from;
-  const auto show = [&] { ShowSteps(report, what, polled, to); };
-  show();
+  show(Steps(what, polled, to));
   // `between` follows an address that did not answer: the next one is polled.
   const auto next = [&] {
     polled = std::min(polled + 1, to);
-    show();
+    show(Steps(what, polled, to));
   };
   const int found = FindAdapterAddress(s, next, from, to);
-  report.EndProgress();
+  show({});
   return found;
 }
 
-// The probe, then every parameter with its retry, each on the progress line.
-ReadOutcome ReadShowingSteps(Session& s, Report& report, RetryPause probePause, bool fast) {
-  const ReadOutcome outcome = ReadAdapter(
-      s, {ReadPlan::FirstRequest::Probe, probePause, kReadPauseMs, fast},
-      {{}, [&report](const ParameterReading& parameter) {
-         ShowSteps(report, QStringLiteral("reading parameter"), parameter.index, kParamCount);
-       }});
-  report.EndProgress();
+// The probe, then every parameter with its retry, each shown as a step.
+ReadOutcome ReadShowingSteps(Session& s, const StepShower& show, RetryPause probePause, bool fast) {
+  const ReadOutcome outcome =
+      ReadAdapter(s, {ReadPlan::FirstRequest::Probe, probePause, kReadPauseMs, fast},
+                  {{}, [&show](const ParameterReading& parameter) {
+                     show(Steps(QStringLiteral("reading parameter"), parameter.index, kParamCount));
+                   }});
+  show({});
   return outcome;
 }
 
@@ -61,8 +71,8 @@ QString ReadFailureText(const ReadOutcome& outcome, uint8_t address) {
   return outcome.result == ReadResult::NoAnswer ? NoAdapterText(address) : kReadFailedText;
 }
 
-ReadOutcome ReadOrFail(Session& s, Report& report, RetryPause probePause, bool fast) {
-  const ReadOutcome outcome = ReadShowingSteps(s, report, probePause, fast);
+ReadOutcome ReadOrFail(Session& s, const StepShower& show, RetryPause probePause, bool fast) {
+  const ReadOutcome outcome = ReadShowingSteps(s, show, probePause, fast);
   if (outcome.result != ReadResult::Read)
     throw EAdapterFailure(ReadFailureText(outcome, s.DeviceAddress()));
   return outcome;
@@ -87,10 +97,16 @@ void Print(Report& report, const AdapterReading& reading) {
   report.Line("values  " + ValuesText(reading));
 }
 
-// An adapter of the inventory: read's object, or its words in one line.
-void PrintLine(Report& report, const AdapterReading& reading) {
-  if (report.Json()) return report.Object(ReadingObject(reading));
+// An adapter of the inventory: read's object, or its words in one line;
+// with the port it is on first, when given.
+void PrintLine(Report& report, const QString& port, const AdapterReading& reading) {
+  if (report.Json()) {
+    QJsonObject object = ReadingObject(reading);
+    if (!port.isEmpty()) object.insert(QStringLiteral("port"), port);
+    return report.Object(object);
+  }
   report.Line(
+      (port.isEmpty() ? QString() : port + ' ') +
       QStringLiteral("address %1 answering_address %2 serial %3 date %4 values %5")
           .arg(reading.storedAddress)
           .arg(reading.answeringAddress)
@@ -159,6 +175,51 @@ class RecordsOff {
 void RequireImage(const ImageTexts& texts, ParamData scratch = {}) {
   ExchangeState exchange;
   if (!BuildParamImage(texts, scratch, exchange)) throw EBadInput(kCheckDataText);
+}
+
+// Every adapter between `from` and `to`: the search going on after each one
+// found, and the read of each, handed to `found` as it is read.
+void TakeInventory(Session& s, const StepShower& show, int from, int to, bool fast,
+                   const std::function<void(const InventoryFind&)>& found) {
+  while (from <= to) {
+    const int address = SearchShowingSteps(s, show, from, to);
+    if (!address) return;
+    s.TalkTo(static_cast<uint8_t>(address));
+    const ReadOutcome outcome = ReadShowingSteps(s, show, RetryPause::AfterRetry, fast);
+    InventoryFind find{address, {}, {}};
+    if (outcome.result != ReadResult::Read) {
+      find.failure = ReadFailureText(outcome, static_cast<uint8_t>(address));
+    } else {
+      find.reading = outcome.reading;  // shown even when its checksum fails, as by read
+      if (!outcome.checksumMatches) find.failure = kChecksumErrorText;
+    }
+    found(find);
+    from = address + 1;
+  }
+}
+
+// An inventory is done when every adapter found was read: else it fails
+// with `problems`, the reads that failed first.
+void RequireEveryRead(int found, const QStringList& failed, QStringList problems = {}) {
+  if (!failed.isEmpty())
+    problems.prepend(QStringLiteral("the read failed at %1 (%2 of %3 adapters found)")
+                         .arg(failed.join(QStringLiteral(", ")))
+                         .arg(failed.size())
+                         .arg(found));
+  if (!problems.isEmpty()) throw EAdapterFailure("tl8ctl: " + problems.join(QStringLiteral("; ")));
+  if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
+}
+
+// A stop request that ended any port ends the run, once everything else is told.
+void RequireNoStop(const std::vector<PortEnd>& ends) {
+  if (std::find(ends.begin(), ends.end(), PortEnd::Stopped) != ends.end()) throw EStopRequested();
+}
+
+// A port of the list in a word: the console is no line for an adapter,
+// whoever holds it.
+QString PortState(const ComPortInfo& port) {
+  if (port.console) return QStringLiteral("console");
+  return port.busy ? QStringLiteral("busy") : QStringLiteral("free");
 }
 
 }  // namespace
@@ -271,7 +332,7 @@ void CommandRun::Run(Session& session, const PortAccess& ports) {
     case Command::PassThrough:
       return PassThrough(session);
     case Command::Inventory:
-      return Inventory(session);
+      return invocation_.allPorts ? InventoryAllPorts(session, ports) : Inventory(session);
     case Command::History:
       return ListHistory(session);
     case Command::Restore:
@@ -281,9 +342,16 @@ void CommandRun::Run(Session& session, const PortAccess& ports) {
   }
 }
 
+void CommandRun::ShowStep(const QString& text) {
+  if (text.isEmpty())
+    report_.EndProgress();
+  else
+    report_.Progress(text);
+}
+
 void CommandRun::Scan(Session& session) {
-  const int found = SearchShowingSteps(session, report_, QStringLiteral("searching address"),
-                                       invocation_.from, invocation_.to);
+  const int found = SearchShowingSteps(
+      session, [this](const QString& step) { ShowStep(step); }, invocation_.from, invocation_.to);
   if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
   if (report_.Json())
     report_.Object({{"address", found}});
@@ -292,31 +360,53 @@ void CommandRun::Scan(Session& session) {
 }
 
 void CommandRun::ScanAllPorts(Session& session, const PortAccess& ports) {
-  QJsonArray found;
-  for (const ComPortInfo& port : ports.list()) {
-    const QString name = QString::fromStdString(port.name);
-    if (port.busy) {
-      report_.Error("tl8ctl: " + name + " is busy, skipped");
-      continue;
-    }
-    // A stop request keeps the next port closed, as it keeps the next frame off the line.
-    if (session.Requests().StopRequested()) throw EStopRequested();
-    try {
-      ports.open(name);
-    } catch (const EComPort& failure) {
-      report_.Error("tl8ctl: " + name + " skipped: " + failure.what());
-      continue;
-    }
-    const int address =
-        SearchShowingSteps(session, report_, name + QStringLiteral(": searching address"),
-                           invocation_.from, invocation_.to);
-    if (!address) continue;
-    found.append(QJsonObject{{"port", name}, {"address", address}});
-    if (!report_.Json()) report_.Line(name + ' ' + QString::number(address));
-  }
+  const std::vector<ComPortInfo> listed = ports.list();
+  std::vector<int> found(listed.size(), 0);  // each port's address found
+  const auto name = [&listed](size_t index) { return QString::fromStdString(listed[index].name); };
+  const std::vector<PortEnd> ends = RunOnEveryPort(
+      listed, {ports, session.StopEvent(), report_, invocation_.trace},
+      [&](size_t index, Session& own, const StepShower& show) {
+        found[index] = SearchShowingSteps(own, show, invocation_.from, invocation_.to);
+      },
+      [&](size_t index) {
+        if (found[index] && !report_.Json())
+          report_.Line(name(index) + ' ' + QString::number(found[index]));
+      });
+  RequireNoStop(ends);
+  QJsonArray array;
+  for (size_t index = 0; index < listed.size(); ++index)
+    if (found[index]) array.append(QJsonObject{{"port", name(index)}, {"address", found[index]}});
   // In JSON mode a failure is its error object alone, never after an array.
-  if (found.isEmpty()) throw EAdapterFailure(kNoAdapterOnLineText);
-  if (report_.Json()) report_.Array(found);
+  if (array.isEmpty()) throw EAdapterFailure(kNoAdapterOnLineText);
+  if (report_.Json()) report_.Array(array);
+}
+
+void CommandRun::InventoryAllPorts(Session& session, const PortAccess& ports) {
+  const std::vector<ComPortInfo> listed = ports.list();
+  std::vector<std::vector<InventoryFind>> finds(listed.size());  // each port's, in order
+  int found = 0;
+  QStringList failed;  // "PORT ADDRESS" of each read that failed
+  const auto name = [&listed](size_t index) { return QString::fromStdString(listed[index].name); };
+  const std::vector<PortEnd> ends = RunOnEveryPort(
+      listed, {ports, session.StopEvent(), report_, invocation_.trace},
+      [&](size_t index, Session& own, const StepShower& show) {
+        TakeInventory(own, show, invocation_.from, invocation_.to, invocation_.fast,
+                      [&finds, index](const InventoryFind& find) { finds[index].push_back(find); });
+      },
+      [&](size_t index) {
+        for (const InventoryFind& find : finds[index]) {
+          ++found;
+          TellFind(name(index), find);
+          if (!find.failure.isEmpty()) failed << name(index) + ' ' + QString::number(find.address);
+        }
+      });
+  RequireNoStop(ends);
+  QStringList lost;  // the ports whose line failed: adapters there may be missing
+  for (size_t index = 0; index < listed.size(); ++index)
+    if (ends[index] == PortEnd::LineFailed) lost << name(index);
+  RequireEveryRead(
+      found, failed,
+      lost.isEmpty() ? QStringList() : QStringList{"the line failed on " + lost.join(", ")});
 }
 
 void CommandRun::ListPorts(const PortAccess& ports) {
@@ -326,31 +416,37 @@ void CommandRun::ListPorts(const PortAccess& ports) {
     for (const ComPortInfo& port : listed)
       array.append(QJsonObject{{"name", QString::fromStdString(port.name)},
                                {"description", QString::fromStdString(port.description)},
-                               {"busy", port.busy}});
+                               {"busy", port.busy},
+                               {"console", port.console}});
     report_.Array(array);
     return;
   }
   qsizetype width = 0;
-  for (const ComPortInfo& port : listed)
-    width = std::max(width, QString::fromStdString(port.name).size());
+  qsizetype stateWidth = 0;
   for (const ComPortInfo& port : listed) {
-    const QString line = QString::fromStdString(port.name).leftJustified(width) +
-                         (port.busy ? "  busy  " : "  free  ") +
+    width = std::max(width, QString::fromStdString(port.name).size());
+    stateWidth = std::max(stateWidth, PortState(port).size());
+  }
+  for (const ComPortInfo& port : listed) {
+    const QString line = QString::fromStdString(port.name).leftJustified(width) + "  " +
+                         PortState(port).leftJustified(stateWidth) + "  " +
                          QString::fromStdString(port.description);
     report_.Line(line.trimmed());
   }
 }
 
 void CommandRun::Read(Session& session) {
-  const ReadOutcome outcome =
-      ReadOrFail(session, report_, RetryPause::AfterRetry, invocation_.fast);
+  const ReadOutcome outcome = ReadOrFail(
+      session, [this](const QString& step) { ShowStep(step); }, RetryPause::AfterRetry,
+      invocation_.fast);
   Print(report_, outcome.reading);
   RequireChecksum(outcome);
 }
 
 void CommandRun::Save(Session& session) {
-  const ReadOutcome outcome =
-      ReadOrFail(session, report_, RetryPause::AfterRetry, invocation_.fast);
+  const ReadOutcome outcome = ReadOrFail(
+      session, [this](const QString& step) { ShowStep(step); }, RetryPause::AfterRetry,
+      invocation_.fast);
   const AdapterReading& reading = outcome.reading;
   // A reading that does not check out never takes the place of a file that
   // may be the only good copy, unless the user insists.
@@ -373,7 +469,7 @@ void CommandRun::Save(Session& session) {
 void CommandRun::ReadBeforeWriting(Session& session) {
   // A read that fails leaves the values before unknown; the write goes on
   // as without a record.
-  if (session.History()) ReadShowingSteps(session, report_, RetryPause::AfterRetry, true);
+  if (session.History()) ReadShowingSteps(session, Shower(), RetryPause::AfterRetry, true);
 }
 
 void CommandRun::Write(Session& session) {
@@ -390,7 +486,7 @@ void CommandRun::WriteBounds(Session& session) {
   // not written back with a fresh checksum.
   // Its read is the record's read before.
   const ReadOutcome outcome =
-      ReadOrFail(session, report_, RetryPause::BeforeRetry, invocation_.fast);
+      ReadOrFail(session, Shower(), RetryPause::BeforeRetry, invocation_.fast);
   const AdapterReading& reading = outcome.reading;
   ImageTexts texts{{},
                    SerialNumberText(reading.serialNumber),
@@ -415,7 +511,7 @@ void CommandRun::WriteAndReport(Session& session, int32_t newAddress, const QStr
   const RecordedWriteOutcome recorded = WriteImageRecorded(
       session, {frontEnd, kNoAnswerText}, newAddress,
       {{},
-       [this](int i) { ShowSteps(report_, QStringLiteral("writing parameter"), i, kParamCount); }});
+       [this](int i) { ShowStep(Steps(QStringLiteral("writing parameter"), i, kParamCount)); }});
   report_.EndProgress();
   RequireRecorded(recorded.refusal);
   WarnIfNotCompleted(report_, recorded.entryId, recorded.completionError);
@@ -457,36 +553,26 @@ void CommandRun::PassThrough(Session& session) {
     report_.Line(kPassThroughDoneText);
 }
 
+void CommandRun::TellFind(const QString& port, const InventoryFind& find) {
+  if (find.reading) PrintLine(report_, port, *find.reading);
+  if (find.failure.isEmpty()) return;
+  const QString where = port.isEmpty() ? QString() : port + ": ";
+  report_.Error(
+      QStringLiteral("tl8ctl: %1adapter %2: %3").arg(where).arg(find.address).arg(find.failure));
+}
+
 void CommandRun::Inventory(Session& session) {
   int found = 0;
   QStringList failed;  // the addresses whose read failed
-  for (int from = invocation_.from; from <= invocation_.to;) {
-    const int address = SearchShowingSteps(session, report_, QStringLiteral("searching address"),
-                                           from, invocation_.to);
-    if (!address) break;
-    ++found;
-    session.TalkTo(static_cast<uint8_t>(address));
-    const ReadOutcome outcome =
-        ReadShowingSteps(session, report_, RetryPause::AfterRetry, invocation_.fast);
-    QString failure;
-    if (outcome.result != ReadResult::Read) {
-      failure = ReadFailureText(outcome, static_cast<uint8_t>(address));
-    } else {
-      PrintLine(report_, outcome.reading);  // shown even when its checksum fails, as by read
-      if (!outcome.checksumMatches) failure = kChecksumErrorText;
-    }
-    if (!failure.isEmpty()) {
-      report_.Error(QStringLiteral("tl8ctl: adapter %1: %2").arg(address).arg(failure));
-      failed << QString::number(address);
-    }
-    from = address + 1;
-  }
-  if (!found) throw EAdapterFailure(kNoAdapterOnLineText);
-  if (!failed.isEmpty())
-    throw EAdapterFailure(QStringLiteral("tl8ctl: the read failed at %1 (%2 of %3 adapters found)")
-                              .arg(failed.join(QStringLiteral(", ")))
-                              .arg(failed.size())
-                              .arg(found));
+  TakeInventory(
+      session, [this](const QString& step) { ShowStep(step); }, invocation_.from, invocation_.to,
+      invocation_.fast,
+      [&](const InventoryFind& find) {
+        ++found;
+        TellFind({}, find);
+        if (!find.failure.isEmpty()) failed << QString::number(find.address);
+      });
+  RequireEveryRead(found, failed);
 }
 
 void CommandRun::ListHistory(Session& session) {
@@ -507,7 +593,7 @@ void CommandRun::Restore(Session& session) {
   const AdapterReading& before = *entry.before;
   // Only into the adapter the entry is of: the read is the new record's
   // values before, too.
-  const ReadOutcome now = ReadOrFail(session, report_, RetryPause::AfterRetry, true);
+  const ReadOutcome now = ReadOrFail(session, Shower(), RetryPause::AfterRetry, true);
   const int32_t serial = now.reading.serialNumber;
   if (serial != before.serialNumber && !(entry.after && serial == entry.after->serialNumber))
     throw EAdapterFailure(

@@ -17,20 +17,36 @@
 #include <vector>
 
 class ChangeHistory;
+class ExchangeClock;
 class FileReplacement;
 class Report;
 class Session;
+class TComLink;
 struct ChangeEntry;
+struct InventoryFind;
 struct ReadOutcome;
+
+// A port opened as a bus of its own, for a run beside other ports' (scan and
+// inventory --all-ports): the line a session of its own talks through, and
+// the clock that line waits on. The port closes with it.
+class PortLine {
+ public:
+  virtual ~PortLine() = default;
+  virtual TComLink& Link() = 0;
+  virtual ExchangeClock& Clock() = 0;
+};
 
 // How tl8ctl reaches ports: the program gives it the system's, a test its own.
 struct PortAccess {
-  // Opens the line the session talks through on the port named (--port, or
-  // each port of scan --all-ports in turn, the one before closed first);
+  // Opens the line the session talks through on the port --port names;
   // throws EComPort when the port does not open.
   std::function<void(const QString& port)> open;
   // The system's ports, described; throws EComPort when the list cannot be read.
   std::function<std::vector<ComPortInfo>()> list;
+  // Opens a port of that list as a line of its own. The ports of --all-ports
+  // run at once, each on a thread of its own, which calls this. Throws
+  // EComPort when the port does not open.
+  std::function<std::unique_ptr<PortLine>(const QString& port)> openLine;
 };
 
 // The adapter did not answer, or answered wrongly; the message is the tool's
@@ -61,14 +77,16 @@ class CommandRun {
   bool OpensNamedPort() const;
 
   // Runs it on a session talking to DeviceAddress, on the port --port named
-  // (opened) or on the ports it opens itself through `ports`. Throws
-  // EAdapterFailure or the port's EComPort; a stop request ends it
-  // (EStopRequested).
+  // (opened), or with --all-ports on every free port at once, each opened
+  // through `ports` with a session of its own that `session`'s stop event
+  // stops too. Throws EAdapterFailure or the port's EComPort; a stop request
+  // ends it (EStopRequested).
   void Run(Session& session, const PortAccess& ports);
 
  private:
   void Scan(Session& session);
   void ScanAllPorts(Session& session, const PortAccess& ports);
+  void InventoryAllPorts(Session& session, const PortAccess& ports);
   void ListPorts(const PortAccess& ports);
   void Read(Session& session);
   void Save(Session& session);
@@ -91,6 +109,15 @@ class CommandRun {
   void WriteAndReport(Session& session, int32_t newAddress, const QString& frontEnd);
   // The entry the command names; throws EBadInput when there is none.
   ChangeEntry EntryNamed(const ChangeHistory* history) const;
+  // Shows an exchange's step on the progress line; an empty text ends it.
+  void ShowStep(const QString& text);
+  // ShowStep for the steps of an exchange.
+  std::function<void(const QString&)> Shower() {
+    return [this](const QString& step) { ShowStep(step); };
+  }
+  // Tells an adapter the inventory found: its reading (with the port it is
+  // on, when given), then why its read failed.
+  void TellFind(const QString& port, const InventoryFind& find);
 
   const Invocation& invocation_;
   Report& report_;

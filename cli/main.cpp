@@ -8,6 +8,7 @@
 #include "cli/report.h"
 #include "cli/run.h"
 #include "cli/standard_console.h"
+#include "cli/system_ports.h"
 #include "modbus/history.h"
 #include "modbus/session.h"
 #include "os/platform.h"
@@ -23,8 +24,8 @@ namespace {
 
 // Ctrl-C and termination requests signal the session's stop event at once:
 // the frame in flight ends, no other goes out, and the command ends with
-// EStopRequested; the opening of a network port ends too. For the lifetime
-// of this object.
+// EStopRequested; the opening of a network port ends too. The sessions of
+// --all-ports' ports share the event. For the lifetime of this object.
 class ConsoleStop {
  public:
   ConsoleStop(Session& session, TComPort& port) : session_(session), port_(port) {
@@ -102,8 +103,5 @@ int main(int argc, char* argv[]) {
   ChangeHistory history(DefaultHistoryFolder());
   session.RecordChangesIn(&history);
   const ConsoleStop stop(session, port);
-  const PortAccess ports{
-      [&port](const QString& name) { OpenAdapterLine(port, name.toStdString()); },
-      [] { return EnumComPortsDescribed(); }};
-  return RunTl8ctl(args, console, session, ports);
+  return RunTl8ctl(args, console, session, SystemPortAccess(port, session.StopEvent()));
 }

@@ -30,11 +30,11 @@ const QString kPortHelp = QStringLiteral(
     "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
 #else
 const QString kPortHelp = QStringLiteral(
-    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0; "
-    "ttyUSB0 → /dev/ttyUSB0;\n"
-    "                   a path as it stands, such as /dev/serial/by-id/usb-...). Default COM1. "
-    "9600 8N1, DTR and\n"
-    "                   RTS raised, opened exclusively.\n");
+    "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0 "
+    "unless that is the\n"
+    "                   kernel's console; ttyUSB0 → /dev/ttyUSB0; a path as it stands, such as "
+    "/dev/serial/by-id/usb-...).\n"
+    "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
 #endif
 
 const QString kGlobalHelp =
@@ -93,14 +93,16 @@ const std::vector<CommandInfo>& Commands() {
        "                               same timing); prints the address found; exit 1 when nobody "
        "answers.\n"
        "  scan --all-ports [--from A] [--to B]\n"
-       "                               the same search on every free port of the system's list in "
-       "turn (no --port);\n"
-       "                               prints \"PORT ADDRESS\" for each port where an adapter "
-       "answered, JSON:\n"
+       "                               the same search on every free port of the system's list at "
+       "once, each port a\n"
+       "                               bus of its own (no --port); prints \"PORT ADDRESS\" for "
+       "each port where an\n"
+       "                               adapter answered, in the list's order, JSON:\n"
        "                               [{\"port\": \"ttyUSB0\", \"address\": 17}]; a busy port, "
-       "or one that does not open,\n"
-       "                               is skipped with a note on stderr; exit 1 when no adapter "
-       "answered on any port.\n"},
+       "the kernel's console,\n"
+       "                               or one that does not open, is skipped with a note on "
+       "stderr; exit 1 when no\n"
+       "                               adapter answered on any port.\n"},
       {Command::Read,
        "read",
        {},
@@ -174,28 +176,33 @@ const std::vector<CommandInfo>& Commands() {
       {Command::Inventory,
        "inventory",
        {"--from", "--to"},
-       {"--fast"},
+       {"--fast", "--all-ports"},
        0,
-       "  inventory [--from A] [--to B] [--fast]\n"
+       "  inventory [--from A] [--to B] [--fast] [--all-ports]\n"
        "                               the address search from A to B (1..247), going on after "
        "each adapter found, and\n"
        "                               the read of each: a line per adapter (address, "
        "answering_address, serial, date,\n"
        "                               values; JSON: read's object, one per line). Exit 1 when "
        "nobody answered or a\n"
-       "                               read failed (the others are still printed).\n"},
+       "                               read failed (the others are still printed).\n"
+       "                               --all-ports: on every free port at once, as scan "
+       "--all-ports; each line starts\n"
+       "                               with its PORT (JSON: a \"port\" field), in the list's "
+       "order.\n"},
       {Command::Ports,
        "ports",
        {},
        {},
        0,
        "  ports                        the system's serial ports, one a line: the name to give "
-       "--port, busy or free\n"
-       "                               (another program holds it) and what the system knows of "
-       "the device. JSON:\n"
+       "--port, free, busy\n"
+       "                               (another program holds it) or console (the kernel's "
+       "console writes there), and\n"
+       "                               what the system knows of the device. JSON:\n"
        "                               [{\"name\": \"ttyUSB0\", \"description\": \"...\", "
-       "\"busy\": false}]; exit 1 when the list\n"
-       "                               cannot be read.\n"},
+       "\"busy\": false, \"console\": false}];\n"
+       "                               exit 1 when the list cannot be read.\n"},
       {Command::History,
        "history",
        {"--serial"},

@@ -34,7 +34,7 @@ struct Invocation {
   QString codeWord;  // write, write-bounds
   int from = 1;      // scan, inventory
   int to = 247;
-  bool allPorts = false;   // scan: every free port of the system's list in turn, not --port
+  bool allPorts = false;   // scan, inventory: every free port of the system's list at once
   int newAddress = 0;      // set-address
   bool force = false;      // save: write the file even when the checksum read back fails
   bool readdress = false;  // write: the file's address may differ from --address

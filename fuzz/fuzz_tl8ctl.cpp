@@ -79,9 +79,8 @@ QStringList CommandLineOf(const Invocation& v) {
   if (v.noHistory) args << "--no-history";
   switch (*v.command) {
     case Command::Scan:
-      if (v.allPorts) args << "--all-ports";
-      [[fallthrough]];
     case Command::Inventory:
+      if (v.allPorts) args << "--all-ports";
       args << "--from=" + QString::number(v.from) << "--to=" + QString::number(v.to);
       break;
     case Command::Write:

@@ -48,7 +48,13 @@ class Session {
 
   // The event that ends the port waits early and, once signalled, keeps every
   // further frame off the line; the front end owns it. Null: none.
-  void SetStopEvent(TComStopEvent* stopEvent) { requests_.SetStopEvent(stopEvent); }
+  void SetStopEvent(TComStopEvent* stopEvent) {
+    stopEvent_ = stopEvent;
+    requests_.SetStopEvent(stopEvent);
+  }
+  // That event, for the sessions a front end runs beside this one (one a
+  // port, tl8ctl's --all-ports), so that one stop request ends them all.
+  TComStopEvent* StopEvent() const { return stopEvent_; }
   bool StopRequested() const { return requests_.StopRequested(); }
 
   // --- The password gate ----------------------------------------------------
@@ -108,6 +114,7 @@ class Session {
   ExchangeGate gate_;
   TrafficLog traffic_;
   ModbusRequests requests_;
+  TComStopEvent* stopEvent_ = nullptr;
   PasswordRequest passwordMode_ = PasswordRequest::Write;
   bool unlockGranted_ = false;
   bool writeGranted_ = false;

@@ -51,12 +51,24 @@ enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 
 // A port as the port list shows it: what a user picks is the name alone.
 struct ComPortInfo {
-  ComPortInfo(std::string portName, std::string text = {}, bool held = false)
-      : name(std::move(portName)), description(std::move(text)), busy(held) {}
+  ComPortInfo(std::string portName, std::string text = {}, bool held = false,
+              bool kernelConsole = false, std::string devicePath = {})
+      : name(std::move(portName)),
+        description(std::move(text)),
+        busy(held),
+        console(kernelConsole),
+        device(std::move(devicePath)) {}
 
   std::string name;         // as EnumComPorts lists it, and as the port's setting holds it
   std::string description;  // what the system knows of the device; empty when nothing
   bool busy = false;        // another program holds it
+  // The kernel writes its console to it (Linux): not a line for an adapter,
+  // whatever answers there. Never on Windows.
+  bool console = false;
+  // The device the name leads to (Linux: links resolved), the same for two
+  // names of one port (a COMn link and its target); empty when not known,
+  // and then the name is a port of its own.
+  std::string device;
 
   bool operator==(const ComPortInfo&) const = default;
 };

@@ -157,6 +157,7 @@ void TComComboBox::ShowPortDetails() {
     if (port != ports.end()) {
       const bool ours = ownOpen && shown.compare(own, Qt::CaseInsensitive) == 0;
       if (port->busy && !ours) shown += QStringLiteral(" (занят)");
+      if (port->console) shown += QStringLiteral(" (консоль)");
       if (!port->description.empty())
         shown += QStringLiteral(" — ") + QString::fromStdString(port->description);
     }

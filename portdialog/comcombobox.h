@@ -20,9 +20,10 @@ class TComComboBox : public QComboBox {
 
  public:
   // What a port list shows of an item, in its drop-down and as its tool tip:
-  // the name, "(занят)" when another program holds the port, and the
-  // description ("ttyUSB0 — FTDI FT232R USB UART, ..."). The item's text
-  // stays the bare name.
+  // the name, "(занят)" when another program holds the port, "(консоль)"
+  // when the kernel writes its console there, and the description
+  // ("ttyUSB0 — FTDI FT232R USB UART, ..."). The item's text stays the bare
+  // name: a console is still picked and opened when asked for.
   static constexpr int ShownTextRole = Qt::UserRole + 1;
 
   explicit TComComboBox(QWidget* parent = nullptr);

@@ -23,8 +23,10 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -150,6 +152,9 @@ bool Exists(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0;
 }
+
+// The kernel's list of its consoles is a line of a few names; more is no such list.
+constexpr size_t kConsoleListSize = 4096;
 
 // --- UUCP lock files -----------------------------------------------------------
 // Serial programs that take no flock still keep out of each other's way with
@@ -396,12 +401,25 @@ void ReleaseLockFile(const std::string& path) {
 
 void SetStaleLockHook(std::function<void()> hook) { StaleLockHook() = std::move(hook); }
 
-std::string DevicePath(const std::string& port, const std::string& devDir) {
+std::vector<std::string> ActiveConsoles(const std::string& ttyClassDir) {
+  std::ifstream file(ttyClassDir + "/console/active");
+  char text[kConsoleListSize];
+  file.read(text, sizeof text);
+  std::istringstream names(std::string(text, static_cast<size_t>(file.gcount())));
+  std::vector<std::string> consoles;
+  for (std::string name; names >> name;) consoles.push_back(name);
+  return consoles;
+}
+
+std::string DevicePath(const std::string& port, const SystemRoots& roots) {
   if (port.starts_with('/')) return port;
-  const std::string named = devDir + "/" + port;
+  const std::string named = roots.devDir + "/" + port;
   const int number = ComNumber(port);
-  if (number > 0 && !Exists(named)) return devDir + "/ttyS" + std::to_string(number - 1);
-  return named;
+  if (number == 0 || Exists(named)) return named;
+  const std::string uart = "ttyS" + std::to_string(number - 1);
+  const std::vector<std::string> consoles = ActiveConsoles(roots.ttyClassDir);
+  if (std::find(consoles.begin(), consoles.end(), uart) != consoles.end()) return named;
+  return roots.devDir + "/" + uart;
 }
 
 int OpenLockedDevice(const std::string& devicePath, const std::string& lockDir, DevicePtr& device) {
@@ -424,7 +442,7 @@ int OpenLockedDevice(const std::string& devicePath, const std::string& lockDir, 
 }
 
 int OpenDevice(const std::string& port, DevicePtr& device) {
-  return OpenLockedDevice(DevicePath(port, "/dev"), LockDirectory(), device);
+  return OpenLockedDevice(DevicePath(port, SystemRoots{}), LockDirectory(), device);
 }
 
 bool LineLost(const Device& device, int error) {

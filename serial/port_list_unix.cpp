@@ -308,15 +308,22 @@ int DescribePortsIn(const SystemRoots& roots, std::vector<ComPortInfo>& ports) {
   std::vector<std::string> names;
   if (int error = ListPortsIn(roots.ttyClassDir, roots.devDir, names)) return error;
   const PortHolders holders(roots);
+  const std::vector<std::string> consoles = ActiveConsoles(roots.ttyClassDir);
+  const auto isConsole = [&consoles](const std::string& tty) {
+    return std::find(consoles.begin(), consoles.end(), tty) != consoles.end();
+  };
   for (const std::string& name : names) {
-    const fs::path named = DevicePath(name, roots.devDir);
+    const fs::path named = DevicePath(name, roots);
     std::error_code error;
     const fs::path device = fs::canonical(named, error);
     if (error) {
-      ports.push_back({name, {}, false});  // a link that leads nowhere: nothing to tell
+      // A link that leads nowhere, or a tty without its node: nothing to tell
+      // but what sysfs said of the name.
+      ports.push_back({name, {}, false, isConsole(name)});
       continue;
     }
-    ports.push_back({name, DescriptionOf(named, device, roots), holders.Hold(named, device)});
+    ports.push_back({name, DescriptionOf(named, device, roots), holders.Hold(named, device),
+                     isConsole(device.filename().string()), device.string()});
   }
   return 0;
 }

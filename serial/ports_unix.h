@@ -11,16 +11,8 @@
 
 namespace comdev {
 
-// The device a port name means: a name starting with "/" as it stands, any
-// other under devDir; "COMn" without devDir/COMn is devDir/ttyS(n-1).
-std::string DevicePath(const std::string& port, const std::string& devDir);
-
-// The serial ports under a sysfs tty class directory and a device directory,
-// sorted as the port list shows them. Returns 0 or errno.
-int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
-                std::vector<std::string>& ports);
-
-// Where the Linux port list looks: the system's own places, or a test's.
+// Where the Linux port list and the port names look: the system's own
+// places, or a test's.
 struct SystemRoots {
   std::string ttyClassDir = "/sys/class/tty";
   std::string devDir = "/dev";
@@ -28,10 +20,28 @@ struct SystemRoots {
   std::string lockDir;  // the UUCP lock files' (LockDirectory()); empty: none are looked at
 };
 
+// The terminals the kernel writes its console to now, as
+// ttyClassDir/console/active names them ("tty0 ttyS0": a virtual terminal
+// and a serial port); none when it does not say.
+std::vector<std::string> ActiveConsoles(const std::string& ttyClassDir);
+
+// The device a port name means: a name starting with "/" as it stands, any
+// other under devDir; "COMn" without devDir/COMn is devDir/ttyS(n-1), unless
+// that port is an active console: then it stays devDir/COMn, which opens as
+// a missing port does. Bytes meant for an adapter never reach the machine's
+// console unless its name was given.
+std::string DevicePath(const std::string& port, const SystemRoots& roots);
+
+// The serial ports under a sysfs tty class directory and a device directory,
+// sorted as the port list shows them. Returns 0 or errno.
+int ListPortsIn(const std::string& ttyClassDir, const std::string& devDir,
+                std::vector<std::string>& ports);
+
 // The ports of ListPortsIn, each described as DescribeSystemPorts describes
 // it: a COMn link by the device it leads to, a USB converter by its maker,
 // product, serial number, vendor and product ids, a UART of the serial core
-// by its type and I/O port, each by its names under devDir/serial/by-id.
+// by its type and I/O port, each by its names under devDir/serial/by-id;
+// with the device it leads to, and whether that is an active console.
 // Busy: a lock file holds it, a lock of procDir/locks is on its device, or
 // a process has it open (one that holds a pseudo-terminal's master, the
 // line's other end, does not count for its slave). Returns 0 or errno.

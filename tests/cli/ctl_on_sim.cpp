@@ -65,7 +65,7 @@ Ran CtlOnSim::Run(const std::vector<std::string>& args) {
                            openedPort_ = port;
                          },
                          // The commands run here name their port: the system lists none.
-                         [] { return std::vector<ComPortInfo>{}; }};
+                         [] { return std::vector<ComPortInfo>{}; }, nullptr};
   const Ran ran =
       RunInProcess(list, sim.link(), sim.clock, stop, ports, errOnTerminal_, history_.get());
   stop_ = nullptr;

@@ -404,36 +404,38 @@ TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
   }
 }
 
-// The list shows what the system knows of each port and which ones another
-// program holds; its items, and what is picked, handed to the port and saved,
-// stay the bare names. The tool's own open port is not busy to it. A dialog
-// only built (as one is at start-up) finds out nothing of the ports: on
-// Windows that means opening them.
-TEST_F(PortDialog, ShowsEachPortWithItsDescriptionAndBusyMarkButHandsOnTheBareName) {
+// The list shows what the system knows of each port, which ones another
+// program holds and which one is the kernel's console; its items, and what is picked, handed to the
+// port and saved, stay the bare names. The tool's own open port is not busy to it. A dialog only
+// built (as one is at start-up) finds out nothing of the ports: on Windows that means opening them.
+TEST_F(PortDialog, ShowsEachPortWithItsDescriptionBusyAndConsoleMarksButHandsOnTheBareName) {
   port.OpenPort();
   const QString a = QString::fromStdString(lineA.SlavePath());
   const QString b = QString::fromStdString(lineB.SlavePath());
   const std::string usb =
       "FTDI FT232R USB UART, s/n A10K3B2C, USB 0403:6001, "
       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3B2C-if00-port0";
-  listed = {
-      {"COM3", "", true}, {lineA.SlavePath(), "→ /dev/pts/7", true}, {lineB.SlavePath(), usb}};
+  listed = {{"COM3", "", true},
+            {lineA.SlavePath(), "→ /dev/pts/7", true},
+            {lineB.SlavePath(), usb},
+            {"ttyS0", "UART 16550A at 0x3F8", false, true}};
   const std::pair<QString, QString> expected[] = {
       // the item's text, what the list shows
       {"COM3", "COM3 (занят)"},
       {a, a + " — → /dev/pts/7"},
       {b, b + " — " + QString::fromStdString(usb)},
+      {"ttyS0", "ttyS0 (консоль) — UART 16550A at 0x3F8"},
   };
   {
     const TVeskComSetupFrm built;
-    ASSERT_EQ(built.Combo1->count(), 3);
-    for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(built.Combo1->count(), 4);
+    for (int i = 0; i < 4; ++i)
       EXPECT_FALSE(built.Combo1->itemData(i, TComComboBox::ShownTextRole).isValid());
   }
   RunDialog([&](TVeskComSetupFrm& dialog) {
     TComComboBox& combo = *dialog.Combo1;
-    ASSERT_EQ(combo.count(), 3);
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(combo.count(), 4);
+    for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(combo.itemText(i), expected[i].first);
       EXPECT_EQ(combo.itemData(i, TComComboBox::ShownTextRole).toString(), expected[i].second);
       EXPECT_EQ(combo.itemData(i, Qt::ToolTipRole).toString(), expected[i].second);

@@ -151,21 +151,89 @@ TEST_F(FakeSystem, ListingFailsWithTheSystemCode) {
   EXPECT_EQ(comdev::ListPortsIn(tty, dev / "missing", ports), ENOENT);
 }
 
-TEST_F(FakeSystem, PortNamesMapToDevices) {
+// The kernel's console list as sysfs gives it.
+void WriteConsoles(const fs::path& tty, const std::string& active) {
+  fs::create_directories(tty / "console");
+  std::ofstream(tty / "console" / "active") << active << "\n";
+}
+
+// "COMn" without a COMn falls back to ttyS(n-1), but never to the kernel's
+// console: that name stays itself and opens as a missing port does. Named
+// as it is, the console opens like any port.
+TEST_F(FakeSystem, PortNamesMapToDevicesAndTheComFallbackNeverToTheConsole) {
   std::ofstream(dev / "COM3") << "";
+  fs::create_symlink("ttyS1", dev / "COM4");
   const std::string d = dev.string();
-  const std::pair<std::string, std::string> rows[] = {
-      {"COM1", d + "/ttyS0"},
-      {"com2", d + "/ttyS1"},
-      {"COM12", d + "/ttyS11"},
-      {"COM3", d + "/COM3"},
-      {"COM0", d + "/COM0"},
-      {"COMX", d + "/COMX"},
-      {"ttyUSB0", d + "/ttyUSB0"},
-      {"/dev/pts/7", "/dev/pts/7"},
-      {"serial/by-id/usb-x", d + "/serial/by-id/usb-x"},
+  const struct {
+    const char* consoles;  // what the kernel's list holds; nullptr: there is none
+    std::string port;
+    std::string device;
+  } rows[] = {
+      {nullptr, "COM1", d + "/ttyS0"},
+      {nullptr, "com2", d + "/ttyS1"},
+      {nullptr, "COM12", d + "/ttyS11"},
+      {nullptr, "COM3", d + "/COM3"},
+      {nullptr, "COM0", d + "/COM0"},
+      {nullptr, "COMX", d + "/COMX"},
+      {nullptr, "ttyUSB0", d + "/ttyUSB0"},
+      {nullptr, "/dev/pts/7", "/dev/pts/7"},
+      {nullptr, "serial/by-id/usb-x", d + "/serial/by-id/usb-x"},
+      {"tty0 ttyS0", "COM1", d + "/COM1"},
+      {"tty0 ttyS0", "COM2", d + "/ttyS1"},
+      {"tty0", "COM1", d + "/ttyS0"},  // a virtual terminal is no serial port
+      {"ttyS0 ttyS1", "com2", d + "/com2"},
+      {"ttyS1", "COM4", d + "/COM4"},  // a link made by hand leads where it leads
+      {"ttyS0", "ttyS0", d + "/ttyS0"},
   };
-  for (const auto& [port, device] : rows) EXPECT_EQ(comdev::DevicePath(port, d), device) << port;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.consoles ? row.consoles : "no console list");
+    fs::remove_all(tty);
+    if (row.consoles) WriteConsoles(tty, row.consoles);
+    EXPECT_EQ(comdev::DevicePath(row.port, roots), row.device) << row.port;
+  }
+}
+
+// The device node of the fake ttyS0 is a plain file, which opens (and then
+// refuses the terminal's exclusive mode): the fallback to it is taken exactly
+// when the console is elsewhere.
+TEST_F(FakeSystem, TheComFallbackToTheConsoleFailsAsAMissingPort) {
+  AddTty("ttyS0", "serial8250", "4");
+  for (const auto& [consoles, error] :
+       {std::pair<std::string, int>{"tty0", ENOTTY}, {"tty0 ttyS0", ENOENT}}) {
+    SCOPED_TRACE(consoles);
+    WriteConsoles(tty, consoles);
+    comdev::DevicePtr device;
+    EXPECT_EQ(comdev::OpenLockedDevice(comdev::DevicePath("COM1", roots), "", device), error);
+    EXPECT_EQ(comdev::OpenLockedDevice(comdev::DevicePath("COM7", roots), "", device), ENOENT);
+  }
+}
+
+// The list marks each port the kernel writes its console to, under any name
+// that leads there, and by its sysfs name where /dev lacks its node; a list of the consoles that
+// names no port, or none at all, marks nothing.
+TEST_F(FakeSystem, ThePortsThatAreAnActiveConsoleAreMarked) {
+  AddTty("ttyS0", "serial8250", "4");
+  AddTty("ttyS1", "serial8250", "4");
+  AddTty("ttyUSB0", "ftdi_sio");
+  fs::create_directories(tty / "tty0");  // the virtual terminal the console also writes to
+  fs::create_symlink("ttyS0", dev / "COM7");
+  AddTty("ttyS2", "serial8250", "4");
+  fs::remove(dev / "ttyS2");  // sysfs knows it, /dev does not
+  const auto consoleMarks = [&] {
+    std::map<std::string, bool> marks;
+    for (const ComPortInfo& port : Described()) marks[port.name] = port.console;
+    return marks;
+  };
+  const std::map<std::string, bool> none{
+      {"COM7", false}, {"ttyS0", false}, {"ttyS1", false}, {"ttyS2", false}, {"ttyUSB0", false}};
+  EXPECT_EQ(consoleMarks(), none);
+  WriteConsoles(tty, "tty0 ttyS0 ttyS2");
+  EXPECT_EQ(
+      consoleMarks(),
+      (std::map<std::string, bool>{
+          {"COM7", true}, {"ttyS0", true}, {"ttyS1", false}, {"ttyS2", true}, {"ttyUSB0", false}}));
+  WriteConsoles(tty, "tty0");
+  EXPECT_EQ(consoleMarks(), none);
 }
 
 // What the list tells of each kind of port: a USB converter by its maker,
@@ -200,14 +268,17 @@ TEST_F(FakeSystem, EachPortIsDescribedByWhatSysfsAndUdevSay) {
 
   const std::string ftdi = "FTDI FT232R USB UART, s/n A10K3B2C, USB 0403:6001, " +
                            (dev / "serial" / "by-id" / byId).string();
+  // Each with the device its name leads to: a link and its target share it.
+  const auto device = [&](const std::string& name) { return (dev / name).string(); };
   const std::vector<ComPortInfo> expected{
-      {"COM2", "→ " + (dev / "ttyUSB0").string() + ", " + ftdi},
+      {"COM2", "→ " + device("ttyUSB0") + ", " + ftdi, false, false, device("ttyUSB0")},
       {"COM9", ""},
-      {"ttyACM0", "STMicroelectronics Virtual COM Port, s/n 6D8F3A5B5056, USB 0483:5740"},
-      {"ttyAMA0", ""},
-      {"ttyS0", "UART 16550A at 0x3F8"},
-      {"ttyUSB0", ftdi},
-      {"ttyUSB1", "USB Serial, USB 1a86:7523"},
+      {"ttyACM0", "STMicroelectronics Virtual COM Port, s/n 6D8F3A5B5056, USB 0483:5740", false,
+       false, device("ttyACM0")},
+      {"ttyAMA0", "", false, false, device("ttyAMA0")},
+      {"ttyS0", "UART 16550A at 0x3F8", false, false, device("ttyS0")},
+      {"ttyUSB0", ftdi, false, false, device("ttyUSB0")},
+      {"ttyUSB1", "USB Serial, USB 1a86:7523", false, false, device("ttyUSB1")},
   };
   EXPECT_EQ(Described(), expected);
   std::vector<std::string> names;
