@@ -210,18 +210,19 @@ std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComSto
 
 TNetLine::TNetLine(const TNetPortName& name, const TComStopEvent* stop)
     : mode_(name.mode),
+      openTimeoutMs_(name.openTimeoutMs),
       stop_(stop),
       allowance_(name.allowanceMs ? TLatencyAllowance::Fixed(*name.allowanceMs)
                                   : TLatencyAllowance::Learnt(0)) {
   Connect(name, stop);
   if (mode_ == TNetMode::Rfc2217) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kNetOpenTimeoutMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(openTimeoutMs_);
     if (int error = SendAll(telnet_.Greeting(), deadline)) Fail(ceOpenFailed, error);
   }
 }
 
 void TNetLine::Connect(const TNetPortName& name, const TComStopEvent* stop) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kNetOpenTimeoutMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(openTimeoutMs_);
   std::vector<std::string> addresses;
   if (int error = ResolveWithin(name, deadline, stop, addresses))
     throw EComPort(ceOpenFailed, error, comdev::LookupFailureText(error));
@@ -276,7 +277,7 @@ bool TNetLine::Connected() const { return socket_ && !gone_ && !comdev::SocketGo
 TNetLine::Clock::time_point TNetLine::WriteDeadline(size_t count) const {
   const comdev::TimeoutSettings& t = timeouts_;
   std::uint64_t limitMs = std::uint64_t{t.writeTotalMultiplier} * count + t.writeTotalConstant;
-  if (limitMs == 0) limitMs = kNetOpenTimeoutMs;
+  if (limitMs == 0) limitMs = static_cast<std::uint64_t>(openTimeoutMs_);
   return Clock::now() + std::chrono::milliseconds(limitMs);
 }
 
@@ -343,7 +344,7 @@ void TNetLine::SetLine(const comdev::LineSettings& line, const TComStopEvent* st
   if (gone_ || !socket_) Fail(ceSetStateFailed, comdev::kNetClosed);
   if (stop) stop_ = stop;  // the port's own, as SetStopEvent gave it
   const Clock::time_point started = Clock::now();
-  const Clock::time_point deadline = started + std::chrono::milliseconds(kNetOpenTimeoutMs);
+  const Clock::time_point deadline = started + std::chrono::milliseconds(openTimeoutMs_);
   if (int error = SendAll(telnet_.LineCommands(line), deadline)) Fail(ceSetStateFailed, error);
   while (!telnet_.Settled()) {
     if (!telnet_.Refusal().empty()) Fail(ceSetStateFailed, comdev::kNetRefused);

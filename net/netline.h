@@ -26,6 +26,11 @@
 #include <string>
 #include <vector>
 
+inline constexpr int kMaxAllowanceMs = 10000;
+// The longest an opening may take to connect, and an RFC 2217 server to
+// answer the line settings.
+inline constexpr int kNetOpenTimeoutMs = 3000;
+
 enum class TNetMode { Raw, Rfc2217 };
 
 struct TNetPortName {
@@ -33,6 +38,9 @@ struct TNetPortName {
   std::string host;  // without the brackets of an IPv6 address
   std::string port;  // 1..65535, in decimal
   std::optional<int> allowanceMs;
+  // The longest an opening may take to connect, and an RFC 2217 server to
+  // answer the settings (kNetOpenTimeoutMs; tests make it shorter).
+  int openTimeoutMs = kNetOpenTimeoutMs;
 };
 
 // Whether a port name means a network line: it starts with "tcp://" or
@@ -66,11 +74,6 @@ std::optional<TNetPortName> ParseNetPortName(const std::string& name);
 // What kept a network line from opening, told from the failure its opening
 // raised (see TNetOpenFailure); nothing for a name that is not a network one.
 std::optional<TNetOpenFailure> NetOpenFailureOf(const std::string& name, const EComPort& failure);
-
-inline constexpr int kMaxAllowanceMs = 10000;
-// The longest an opening may take to connect, and an RFC 2217 server to
-// answer the line settings.
-inline constexpr int kNetOpenTimeoutMs = 3000;
 
 // The table's entry for tcp:// and rfc2217:// names: a malformed one does not
 // open (EComPort(ceOpenFailed, comdev::kNetBadName, what is wrong)).
@@ -158,6 +161,7 @@ class TNetLine final : public TLineBackend {
   [[noreturn]] void Fail(int errorCode, int systemError);
 
   TNetMode mode_;
+  int openTimeoutMs_;
   comdev::SocketPtr socket_;
   TRfc2217Client telnet_;
   comdev::TimeoutSettings timeouts_;

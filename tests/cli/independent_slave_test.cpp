@@ -41,7 +41,7 @@ TEST(Tl8ctlIndependentSlave, ReadsTheRegisterMapThatPymodbusHolds) {
   ASSERT_FALSE(slave.FirstLine().empty()) << "the slave did not start";
 
   const std::string command =
-      BinDir() + "/tl8ctl --port " + slave.FirstLine() + " --address 17 --json read 2>&1";
+      BinDir() + "/tl8ctl --port " + slave.FirstLine() + " --address 17 --json read --fast 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

@@ -92,15 +92,16 @@ class Ser2netLine : public ::testing::Test {
     ASSERT_TRUE(server->Listening()) << "ser2net did not start";
   }
 
-  // The address search and the bounds window's read on the open `port`.
+  // The address search and a read at the line's own speed on the open `port`.
   void SearchAndRead(TComPort& port) {
     Session session(port);
     EXPECT_EQ(FindAdapterAddress(
-                  session, [] {}, 1, 5),
+                  session, [] {}, 1, kAdapter),
               kAdapter);
     session.TalkTo(kAdapter);
-    const ReadOutcome read = ReadAdapter(
-        session, {ReadPlan::FirstRequest::ParameterOneThenProbe, RetryPause::BeforeRetry, 100});
+    ReadPlan plan;
+    plan.fast = true;
+    const ReadOutcome read = ReadAdapter(session, plan);
     EXPECT_EQ(read.result, ReadResult::Read);
     EXPECT_TRUE(read.checksumMatches);
   }

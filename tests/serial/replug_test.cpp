@@ -135,7 +135,7 @@ TEST_P(Replug, AFailedReadThenPortSetupOkReachesTheAdapterAgain) {
   PlugIn();
   PortSetupOk();
   EXPECT_TRUE(windows->Tl8Form()->ComPort.Connected());
-  EXPECT_TRUE(ReadBounds()) << boxes.Texts().size();
+  EXPECT_TRUE(FindAdapter()) << boxes.Texts().size();
 }
 
 // Nothing was sent while the converter was out: the loss is seen all the same.
