@@ -261,6 +261,10 @@ std::string TNetLine::ReasonFor(int error) const {
 }
 
 void TNetLine::Fail(int errorCode, int systemError) {
+  // A server that closes with the tool's bytes unread resets the connection,
+  // and the send after it fails before a read sees the words that came
+  // first: they are still there to read.
+  if (systemError == comdev::kNetClosed) KeepLastWords();
   const std::string reason = ReasonFor(systemError);
   gone_ = true;
   socket_.reset();
@@ -331,6 +335,19 @@ int TNetLine::Drain(Clock::time_point replyBy) {
   if (failed) return failed;
   if (closed) return comdev::kNetClosed;
   return reply.empty() ? 0 : SendAll(reply, replyBy);
+}
+
+void TNetLine::KeepLastWords() {
+  if (!socket_) return;
+  std::string arrived;
+  bool closed = false;
+  comdev::ReceiveSome(*socket_, arrived, static_cast<int>(kMaxPendingBytes), closed);
+  std::string data;
+  if (mode_ == TNetMode::Raw)
+    data = std::move(arrived);
+  else
+    telnet_.Receive(arrived, data);
+  received_.append(data, 0, kMaxPendingBytes - std::min(kMaxPendingBytes, received_.size()));
 }
 
 int TNetLine::AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,

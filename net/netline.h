@@ -159,6 +159,9 @@ class TNetLine final : public TLineBackend {
   std::string ReasonFor(int error) const;
   // The line is given up: every later operation fails, Connected is false.
   [[noreturn]] void Fail(int errorCode, int systemError);
+  // What the server sent before it reset the connection, taken in without
+  // waiting.
+  void KeepLastWords();
 
   TNetMode mode_;
   int openTimeoutMs_;
