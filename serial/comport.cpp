@@ -440,7 +440,11 @@ bool StrToBool(const std::string& text) { return SameText(text, "Yes"); }
 
 std::string CharToStr(std::uint8_t value) {
   if (value >= 33 && value <= 127) return std::string(1, static_cast<char>(value));
-  return "#" + std::to_string(value);
+  // Appended, not "#" + text: GCC 12 takes the inlined insert for an overlap
+  // (-Wrestrict) at -O3 and for Windows.
+  std::string text(1, '#');
+  text += std::to_string(value);
+  return text;
 }
 
 std::uint8_t StrToChar(const std::string& text) {
