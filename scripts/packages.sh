@@ -13,3 +13,11 @@ install_packages() {
   "${sudo[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
+
+# The configure option that puts ccache before the compiler, when ccache is
+# installed; nothing otherwise (no build needs it).
+compiler_cache() {
+  if command -v ccache >/dev/null 2>&1; then
+    echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+  fi
+}

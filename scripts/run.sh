@@ -4,7 +4,9 @@
 # USB RS-485 converter, run build/bin/Tl8v05 directly instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+# Only what runs here: the tool, the simulator and tl8ctl (the tests build
+# with scripts/test.sh or `cmake --build build`).
+TL8_TARGETS="Tl8v05 tl8sim tl8ctl" bash scripts/setup.sh
 source scripts/demo-line.sh
 
 state="$PWD/build/demo-adapter.txt"
@@ -24,11 +26,19 @@ fi
 echo "Its memory: $state; its line journal: $journal"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: starting a virtual one (Xvfb :99). Screenshots: DISPLAY=:99 import -window root shot.png"
-  Xvfb :99 -screen 0 1280x900x24 >/dev/null 2>&1 &
+  # The first display number no X server holds (its lock file or socket).
+  display=99
+  while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
+  echo "No display found: starting a virtual one (Xvfb :$display). Screenshots: DISPLAY=:$display import -window root shot.png"
+  Xvfb ":$display" -screen 0 1280x900x24 -nolisten tcp &  # its errors stay on the terminal
   xvfb_pid=$!
-  export DISPLAY=:99
-  sleep 1
+  export DISPLAY=":$display"
+  # Up when its socket is there; a failed start ends the script here.
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { echo "Xvfb :$display did not start (see above)." >&2; exit 1; }
+    sleep 0.1
+  done
 fi
 # The tool writes tmp.dat into the folder it runs in: a folder of its own.
 workdir="$PWD/build/run"

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Builds the whole suite with AddressSanitizer and UndefinedBehaviorSanitizer
-# into build-asan/ and runs it; the first report of either stops the program
-# that made it, so the test fails. Expects the packages of setup.sh.
+# (clang, build-asan/, shared with fuzz.sh) and runs it; the first report of
+# either stops the program that made it, so the test fails. Expects the
+# packages of setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rm -rf build-asan
-flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL8_WERROR=ON \
-  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
+source scripts/sanitizer-build.sh
+configure_sanitizer_build
 cmake --build build-asan -j"$(nproc)"
 cd build-asan
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1"

@@ -53,12 +53,11 @@ fi
 
 # --- The cross build ---------------------------------------------------------------
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTL8_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/Qt6/qt.toolchain.cmake" -DQT_HOST_PATH=/usr \
-  -DTL8_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine "${launcher[@]}"
+  -DTL8_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine $(compiler_cache)
 cmake --build "$build" -j"$(nproc)"
+echo "windows.sh: set-up and build done in $((SECONDS - started)) s"
 
 # --- What a Windows PC needs beside the programs ---------------------------------------
 

@@ -383,7 +383,10 @@ TEST(AllPorts, PortsRunAtOnceAndAreToldInTheListsOrder) {
         {"COM3", SimulatorSetup({"--address", "1"})},
     };
     for (const auto& [name, setup] : ports) system.Add({name}, setup);
-    for (const auto& [waiting, awaited] : {std::pair{"COM1", "COM2"}, std::pair{"COM2", "COM3"}}) {
+    for (const auto& pair : {std::pair{"COM1", "COM2"}, std::pair{"COM2", "COM3"}}) {
+      // Named, not a structured binding: clang 14 lets no lambda take one.
+      const char* waiting = pair.first;
+      const char* awaited = pair.second;
       system.BeforeRequest(waiting, 2, [&system, waiting, awaited] {
         if (!system.WaitUntilClosed(awaited))
           ADD_FAILURE() << awaited << " did not end while " << waiting << " searched: the ports "
