@@ -21,6 +21,13 @@ class QPushButton;
 // Where "OK" saves the port's settings (the port's name is appended as a subkey).
 inline const std::string PortSettingsKey = "\\Software\\Kavrion\\ZELK\\Comport Settings";
 
+// Where the dialog's frame goes: 15 px right of and below the pointer, moved
+// back as far as it takes for the whole frame to lie in `available` (the
+// area of the pointer's screen that windows may take, without task bars).
+// A frame larger than the area keeps its top-left corner, with the title
+// bar, in the area.
+QPoint PlaceNearPointer(const QPoint& pointer, const QSize& frame, const QRect& available);
+
 class TVeskComSetupFrm : public QDialog {
   Q_OBJECT
 
@@ -70,5 +77,9 @@ class TVeskComSetupFrm : public QDialog {
                        TComProperty property);
   // The six lists in binding and applying order.
   std::array<TComComboBox*, 6> Combos() const;
+  // Near the pointer, within its screen (see PlaceNearPointer).
+  void MoveNearPointer();
+  // The size of the whole window, its frame included, as it is about to show.
+  QSize FrameSize();
   void ShowChoiceTexts(const QStringList& parity, const QStringList& flowControl);
 };
