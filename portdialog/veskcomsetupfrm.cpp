@@ -75,6 +75,12 @@ QString ProblemText(const TNetNameProblem& problem) {
 
 }  // namespace
 
+std::optional<QString> PortNameRefusal(const QString& name) {
+  const std::optional<TNetNameProblem> problem = NetNameProblemOf(name.toStdString());
+  if (!problem) return std::nullopt;
+  return QStringLiteral("Неверное имя сетевого порта %1:\r%2.").arg(name, ProblemText(*problem));
+}
+
 QPoint PlaceNearPointer(const QPoint& pointer, const QSize& frame, const QRect& available) {
   const QPoint wanted = pointer + QPoint(15, 15);
   const QPoint lastFit(available.x() + available.width() - frame.width(),
@@ -184,11 +190,8 @@ void TVeskComSetupFrm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TVeskComSetupFrm::accept() {
-  const QString port = Combo1->Text();
-  if (const std::optional<TNetNameProblem> problem = NetNameProblemOf(port.toStdString())) {
-    boxes().Message(
-        QStringLiteral("Неверное имя сетевого порта %1:\r%2.").arg(port, ProblemText(*problem)),
-        BoxIcon::Warning, std::nullopt, windowTitle());
+  if (const std::optional<QString> refusal = PortNameRefusal(Combo1->Text())) {
+    boxes().Message(*refusal, BoxIcon::Warning, std::nullopt, windowTitle());
     Combo1->setFocus();
     return;
   }
