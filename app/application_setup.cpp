@@ -1,6 +1,7 @@
 #include "app/application_setup.h"
 
 #include "app/tl8form.h"
+#include "os/platform.h"
 #include "portdialog/comcombobox.h"
 #include "portdialog/veskcomsetupfrm.h"
 #include "ui/boxes.h"
@@ -12,8 +13,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-
-#include <cstdio>
 
 namespace {
 
@@ -87,8 +86,8 @@ std::optional<int> EndBeforeStart(const StartOptions& options) {
     return 2;
   }
   if (options.help) {
-    std::fputs(kStartUsage.toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
+    // Whole in a Windows console too, whatever its code page.
+    WriteStd(StdStream::Output, kStartUsage);
     return 0;
   }
   return std::nullopt;

@@ -176,7 +176,7 @@ TEST(StartOptions, WhatEndsTheToolBeforeItsWindows) {
   testing::internal::CaptureStdout();
   const std::optional<int> afterHelp =
       EndBeforeStart(ParseStartOptions({QStringLiteral("--help")}));
-  const QString printed = QString::fromLocal8Bit(testing::internal::GetCapturedStdout().c_str());
+  const QString printed = QString::fromUtf8(testing::internal::GetCapturedStdout().c_str());
   EXPECT_EQ(afterHelp, 0);
   EXPECT_EQ(printed, kStartUsage);
 
