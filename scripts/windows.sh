@@ -252,7 +252,8 @@ on_virtual_display() {
 # The tests that need Qt's windows platform (Qt's default there) and a
 # display, in Wine's own desktop window (which hides windows at once; its exit
 # code says nothing, the test's output does): which window is in front after
-# the password dialog, and the fonts the tool takes where Wine lacks Windows'.
+# the password dialog and Windows' own file dialog, and the fonts the tool
+# takes where Wine lacks Windows'.
 windows_platform_tests=(
   "app_win_window_order_test.exe"
   "windows_fonts_test.exe"
