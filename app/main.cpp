@@ -22,15 +22,18 @@ int main(int argc, char* argv[]) {
   SetApplicationTitle(ApplicationTitleFromPath(QString::fromLocal8Bit(argv[0])));
   QtBoxes qtBoxes;
   SetBoxes(&qtBoxes);
+  const StartOptions options = ParseStartOptions(QCoreApplication::arguments().mid(1));
   int result = 0;
-  {
+  if (const std::optional<int> ended = EndBeforeStart(options)) {
+    result = *ended;
+  } else {
     TComPort port;  // the tool's one port, owned by the main window's side
     Session session(port);
     // The writes' change records, where tl8ctl keeps them too.
     ChangeHistory history(DefaultHistoryFolder());
     session.RecordChangesIn(&history);
     session.SetPortName([&port] { return QString::fromStdString(port.Port()); });
-    ToolWindows windows(session, port);
+    ToolWindows windows(session, port, options.port);
     result = windows.Run();
   }
   SetBoxes(nullptr);

@@ -26,15 +26,15 @@ const QString kJumperQuestion = QStringLiteral(
 
 }  // namespace
 
-TTl8Form::TTl8Form(Session& session, TComPort& port, QWidget* parent)
+TTl8Form::TTl8Form(Session& session, TComPort& port, const QString& startPort, QWidget* parent)
     : QMainWindow(parent), ComPort(port), session_(session) {
   setObjectName(QStringLiteral("Tl8Form"));
   setWindowTitle(QStringLiteral("Работа с ТЛ-8К  (Tl8v05)"));
   resize(480, 240);
 
-  // The tool's own port settings: COM1, 9600 8N1; DTR and RTS off until the
-  // port is opened.
-  ComPort.SetPort("COM1");
+  // The tool's own port settings: COM1 (or the port it was started on),
+  // 9600 8N1; DTR and RTS off until the port is opened.
+  ComPort.SetPort(startPort.toStdString());
   ComPort.SetBaudRate(br9600);
   ComPort.SetDataBits(dbEight);
   ComPort.SetStopBits(sbOneStopBit);

@@ -18,12 +18,17 @@ class TLineMonitor;
 class TNetAddrF;
 class TTehForm;
 
+// The port the start-up opens unless the tool is started with another.
+inline const QString kStartPortName = QStringLiteral("COM1");
+
 class TTl8Form : public QMainWindow {
   Q_OBJECT
 
  public:
-  // `port` is the tool's one port, the line `session` talks through.
-  TTl8Form(Session& session, TComPort& port, QWidget* parent = nullptr);
+  // `port` is the tool's one port, the line `session` talks through; the
+  // start-up opens it under `startPort`.
+  TTl8Form(Session& session, TComPort& port, const QString& startPort = kStartPortName,
+           QWidget* parent = nullptr);
   ~TTl8Form() override;
 
   // The windows its menu opens; created after it, so handed in afterwards.

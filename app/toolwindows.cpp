@@ -14,8 +14,8 @@
 #include <QApplication>
 #include <QMenu>
 
-ToolWindows::ToolWindows(Session& session, TComPort& port) {
-  Tl8Form_ = std::make_unique<TTl8Form>(session, port);
+ToolWindows::ToolWindows(Session& session, TComPort& port, const QString& startPort) {
+  Tl8Form_ = std::make_unique<TTl8Form>(session, port, startPort);
   Tl8Form_->Show();
   // Never shown: the main window builds a fresh one for each use. Building it
   // reads the system's port list, whose failure is reported like any other.

@@ -6,11 +6,12 @@
 // port the session talks through), and what one window does for another is
 // wired up here.
 
+#include "app/tl8form.h"
+
 #include <memory>
 
 class Session;
 class TComPort;
-class TTl8Form;
 class TVeskComSetupFrm;
 class TKoefForPotreb;
 class TPaswKoefForm;
@@ -21,7 +22,8 @@ class TChangeLogForm;
 
 class ToolWindows {
  public:
-  ToolWindows(Session& session, TComPort& port);
+  // The start-up opens `port` under `startPort` (see TTl8Form).
+  ToolWindows(Session& session, TComPort& port, const QString& startPort = kStartPortName);
   ~ToolWindows();
 
   // Runs the message loop until the main window closes; returns 0 at once

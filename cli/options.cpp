@@ -22,13 +22,15 @@ struct CommandInfo {
 const QString kUsageLine =
     QStringLiteral("tl8ctl [--port NAME] [--address N] [--json] [--trace] COMMAND [ARGS]");
 
-// Each platform's help names its own ports.
+// Each platform's help names its own ports, in its examples too.
 #ifdef _WIN32
+const QString kExamplePort = QStringLiteral("COM5");
 const QString kPortHelp = QStringLiteral(
     "  --port NAME      serial port as Windows names it (COM1, COM12: Device Manager, \"Ports (COM "
     "& LPT)\").\n"
     "                   Default COM1. 9600 8N1, DTR and RTS raised, opened exclusively.\n");
 #else
+const QString kExamplePort = QStringLiteral("ttyUSB0");
 const QString kPortHelp = QStringLiteral(
     "  --port NAME      serial port, named as in the tool (COM1 → /dev/COM1, else /dev/ttyS0 "
     "unless that is the\n"
@@ -98,11 +100,13 @@ const std::vector<CommandInfo>& Commands() {
        "                               bus of its own (no --port); prints \"PORT ADDRESS\" for "
        "each port where an\n"
        "                               adapter answered, in the list's order, JSON:\n"
-       "                               [{\"port\": \"ttyUSB0\", \"address\": 17}]; a busy port, "
-       "the kernel's console,\n"
-       "                               or one that does not open, is skipped with a note on "
-       "stderr; exit 1 when no\n"
-       "                               adapter answered on any port.\n"},
+       "                               [{\"port\": \"" +
+           kExamplePort +
+           "\", \"address\": 17}]; a busy port, "
+           "the kernel's console,\n"
+           "                               or one that does not open, is skipped with a note on "
+           "stderr; exit 1 when no\n"
+           "                               adapter answered on any port.\n"},
       {Command::Read,
        "read",
        {},
@@ -200,9 +204,11 @@ const std::vector<CommandInfo>& Commands() {
        "                               (another program holds it) or console (the kernel's "
        "console writes there), and\n"
        "                               what the system knows of the device. JSON:\n"
-       "                               [{\"name\": \"ttyUSB0\", \"description\": \"...\", "
-       "\"busy\": false, \"console\": false}];\n"
-       "                               exit 1 when the list cannot be read.\n"},
+       "                               [{\"name\": \"" +
+           kExamplePort +
+           "\", \"description\": \"...\", "
+           "\"busy\": false, \"console\": false}];\n"
+           "                               exit 1 when the list cannot be read.\n"},
       {Command::History,
        "history",
        {"--serial"},

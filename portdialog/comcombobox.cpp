@@ -40,6 +40,20 @@ class ShownTextDelegate final : public QStyledItemDelegate {
   }
 };
 
+// The parts of a port list's shown line after the name.
+const QString kBusyMark = QStringLiteral(" (занят)");
+const QString kConsoleMark = QStringLiteral(" (консоль)");
+const QString kDescriptionSeparator = QStringLiteral(" — ");
+
+QString ShownPortLine(const ComPortInfo& port, bool busy) {
+  QString shown = QString::fromStdString(port.name);
+  if (busy) shown += kBusyMark;
+  if (port.console) shown += kConsoleMark;
+  if (!port.description.empty())
+    shown += kDescriptionSeparator + QString::fromStdString(port.description);
+  return shown;
+}
+
 // What a list offers, how it reads the port's current value as text, and how
 // a chosen text goes back into the port.
 struct PropertyBinding {
@@ -95,6 +109,22 @@ const PropertyBinding& BindingOf(TComProperty property) {
 
 }  // namespace
 
+QString PortNameOfShownLine(const QString& line) {
+  QString name = line.trimmed();
+  if (const qsizetype separator = name.indexOf(kDescriptionSeparator); separator > 0)
+    name.truncate(separator);
+  for (bool marked = true; marked;) {
+    marked = false;
+    for (const QString& mark : {kBusyMark, kConsoleMark}) {
+      if (name.size() > mark.size() && name.endsWith(mark)) {
+        name.chop(mark.size());
+        marked = true;
+      }
+    }
+  }
+  return name.trimmed();
+}
+
 void SetPortLister(TPortLister lister) { PortLister() = std::move(lister); }
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
@@ -117,13 +147,16 @@ void TComComboBox::SetComProperty(TComProperty value) {
 }
 
 QString TComComboBox::Text() const {
-  if (isEditable()) return currentText().trimmed();
+  if (isEditable())
+    return ComProperty_ == cpPort ? PortNameOfShownLine(currentText()) : currentText().trimmed();
   return currentIndex() < 0 ? QString() : currentText();
 }
 
 void TComComboBox::RefreshFromPort() {
   if (!ComPort_) return;
-  const QString current = QString::fromStdString(BindingOf(ComProperty_).current(*ComPort_));
+  QString current = QString::fromStdString(BindingOf(ComProperty_).current(*ComPort_));
+  // A shown line taken for a name (and saved) before is its port, not an entry of its own.
+  if (ComProperty_ == cpPort) current = PortNameOfShownLine(current);
   int index = findText(current, Qt::MatchFixedString);  // fixed-string matching ignores case
   if (index < 0 && ComProperty_ == cpPort && !current.isEmpty()) index = AddPortName(current);
   setCurrentIndex(index);
@@ -156,10 +189,7 @@ void TComComboBox::ShowPortDetails() {
     });
     if (port != ports.end()) {
       const bool ours = ownOpen && shown.compare(own, Qt::CaseInsensitive) == 0;
-      if (port->busy && !ours) shown += QStringLiteral(" (занят)");
-      if (port->console) shown += QStringLiteral(" (консоль)");
-      if (!port->description.empty())
-        shown += QStringLiteral(" — ") + QString::fromStdString(port->description);
+      shown = ShownPortLine(*port, port->busy && !ours);
     }
     setItemData(i, shown, ShownTextRole);
     setItemData(i, shown, Qt::ToolTipRole);

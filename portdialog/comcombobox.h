@@ -70,6 +70,12 @@ class TComComboBox : public QComboBox {
   bool AutoApply_ = false;
 };
 
+// The bare port name of a line as a port list shows it ("ttyUSB0 (занят) — FTDI
+// ..." gives "ttyUSB0"), whatever the marks and description say now: a shown
+// line typed or pasted into the field names its port. Any other text is the
+// name as it stands, blanks around it left out.
+QString PortNameOfShownLine(const QString& line);
+
 // Where the cpPort lists come from: the system's (EnumComPorts for the names,
 // EnumComPortsDescribed for what is shown of them) unless replaced (tests
 // list their own pseudo-terminals). An empty function restores the system's.

@@ -7,11 +7,17 @@
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -68,6 +74,20 @@ QString ProblemText(const TNetNameProblem& problem) {
 }
 
 }  // namespace
+
+std::optional<QString> PortNameRefusal(const QString& name) {
+  const std::optional<TNetNameProblem> problem = NetNameProblemOf(name.toStdString());
+  if (!problem) return std::nullopt;
+  return QStringLiteral("Неверное имя сетевого порта %1:\r%2.").arg(name, ProblemText(*problem));
+}
+
+QPoint PlaceNearPointer(const QPoint& pointer, const QSize& frame, const QRect& available) {
+  const QPoint wanted = pointer + QPoint(15, 15);
+  const QPoint lastFit(available.x() + available.width() - frame.width(),
+                       available.y() + available.height() - frame.height());
+  return {std::max(available.x(), std::min(wanted.x(), lastFit.x())),
+          std::max(available.y(), std::min(wanted.y(), lastFit.y()))};
+}
 
 TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -144,6 +164,23 @@ void TVeskComSetupFrm::ShowChoiceTexts(const QStringList& parity, const QStringL
   RenameItems(*Combo6, flowControl);
 }
 
+void TVeskComSetupFrm::MoveNearPointer() {
+  const QPoint pointer = QCursor::pos();
+  const QScreen* screen = QGuiApplication::screenAt(pointer);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  move(PlaceNearPointer(pointer, FrameSize(), screen->availableGeometry()));
+}
+
+QSize TVeskComSetupFrm::FrameSize() {
+  adjustSize();  // the layout's size with the lists as they are now filled
+  winId();       // the native window, whose frame the window system may know already
+  QMargins frame = windowHandle()->frameMargins();
+  // Where the window manager frames the window only once it shows (X11), its
+  // title bar is allowed for.
+  if (frame.isNull()) frame.setTop(style()->pixelMetric(QStyle::PM_TitleBarHeight));
+  return size().grownBy(frame);
+}
+
 void TVeskComSetupFrm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     event->ignore();
@@ -153,11 +190,8 @@ void TVeskComSetupFrm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TVeskComSetupFrm::accept() {
-  const QString port = Combo1->Text();
-  if (const std::optional<TNetNameProblem> problem = NetNameProblemOf(port.toStdString())) {
-    boxes().Message(
-        QStringLiteral("Неверное имя сетевого порта %1:\r%2.").arg(port, ProblemText(*problem)),
-        BoxIcon::Warning, std::nullopt, windowTitle());
+  if (const std::optional<QString> refusal = PortNameRefusal(Combo1->Text())) {
+    boxes().Message(*refusal, BoxIcon::Warning, std::nullopt, windowTitle());
     Combo1->setFocus();
     return;
   }
@@ -172,7 +206,7 @@ void TVeskComSetupFrm::ExecutePortSetup(TCustomComPort& port,
   // holds a port means opening it.
   Combo1->ShowPortDetails();
   ShowChoiceTexts(kRussianParity, kRussianFlowControl);
-  move(QCursor::pos() + QPoint(15, 15));
+  MoveNearPointer();
   const int result = boxes().Exec(*this);
   // The port takes the texts of its own settings, not the Russian ones.
   ShowChoiceTexts(ToQt(ParityTexts()), ToQt(FlowControlTexts()));

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QGridLayout;
@@ -20,6 +21,19 @@ class QPushButton;
 
 // Where "OK" saves the port's settings (the port's name is appended as a subkey).
 inline const std::string PortSettingsKey = "\\Software\\Kavrion\\ZELK\\Comport Settings";
+
+// Why a port name typed into the dialog (or given to the tool's --port) cannot
+// be opened as it stands: a malformed network name (port 0, no host, an
+// unclosed "[", a bad "?allow=") gets the box text that says what is wrong;
+// any other name nothing.
+std::optional<QString> PortNameRefusal(const QString& name);
+
+// Where the dialog's frame goes: 15 px right of and below the pointer, moved
+// back as far as it takes for the whole frame to lie in `available` (the
+// area of the pointer's screen that windows may take, without task bars).
+// A frame larger than the area keeps its top-left corner, with the title
+// bar, in the area.
+QPoint PlaceNearPointer(const QPoint& pointer, const QSize& frame, const QRect& available);
 
 class TVeskComSetupFrm : public QDialog {
   Q_OBJECT
@@ -70,5 +84,9 @@ class TVeskComSetupFrm : public QDialog {
                        TComProperty property);
   // The six lists in binding and applying order.
   std::array<TComComboBox*, 6> Combos() const;
+  // Near the pointer, within its screen (see PlaceNearPointer).
+  void MoveNearPointer();
+  // The size of the whole window, its frame included, as it is about to show.
+  QSize FrameSize();
   void ShowChoiceTexts(const QStringList& parity, const QStringList& flowControl);
 };

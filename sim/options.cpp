@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -102,6 +103,25 @@ AdapterOption extraAdapter(const std::string& text) {
   return adapter;
 }
 
+// What each option that takes a value does with it.
+using ValueOption = void (*)(Options&, const std::string&);
+const std::map<std::string, ValueOption>& valueOptions() {
+  static const std::map<std::string, ValueOption> options = {
+      {"--link", [](Options& o, const std::string& v) { o.link = v; }},
+      {"--state", [](Options& o, const std::string& v) { o.adapters.front().statePath = v; }},
+      {"--address",
+       [](Options& o, const std::string& v) { o.adapters.front().address = address(v); }},
+      {"--adapter",
+       [](Options& o, const std::string& v) { o.adapters.push_back(extraAdapter(v)); }},
+      {"--journal", [](Options& o, const std::string& v) { o.journal = v; }},
+      {"--turnaround", [](Options& o, const std::string& v) { o.turnaroundMs = milliseconds(v); }},
+      {"--fault", [](Options& o, const std::string& v) { o.faults.push_back(parseFault(v)); }},
+      {"--unplug", [](Options& o, const std::string& v) { o.unplug = unplug(v); }},
+      {"--tcp", [](Options& o, const std::string& v) { o.tcp = tcpEndpoint(v); }},
+  };
+  return options;
+}
+
 }  // namespace
 
 Options parseOptions(int argc, char** argv) {
@@ -117,28 +137,11 @@ Options parseOptions(int argc, char** argv) {
       options.echo = true;
       continue;
     }
+    // An unknown word is named as such even when nothing follows it.
+    const auto known = valueOptions().find(option);
+    if (known == valueOptions().end()) throw std::invalid_argument("unknown option " + option);
     if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
-    const std::string value = argv[++i];
-    if (option == "--link")
-      options.link = value;
-    else if (option == "--state")
-      options.adapters.front().statePath = value;
-    else if (option == "--address")
-      options.adapters.front().address = address(value);
-    else if (option == "--adapter")
-      options.adapters.push_back(extraAdapter(value));
-    else if (option == "--journal")
-      options.journal = value;
-    else if (option == "--turnaround")
-      options.turnaroundMs = milliseconds(value);
-    else if (option == "--fault")
-      options.faults.push_back(parseFault(value));
-    else if (option == "--unplug")
-      options.unplug = unplug(value);
-    else if (option == "--tcp")
-      options.tcp = tcpEndpoint(value);
-    else
-      throw std::invalid_argument("unknown option " + option);
+    known->second(options, argv[++i]);
   }
   if (options.tcp && !options.link.empty())
     throw std::invalid_argument("--link names a terminal, which --tcp does not make");

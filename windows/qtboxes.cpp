@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QWindow>
 
 #include <utility>
@@ -39,22 +40,33 @@ void KeepButtonCaptions(QMessageBox& box) {
   }
 }
 
+// The window the user is at work in, which asks for the box: the active one.
+// Right after a dialog of the window system (a file dialog) has closed, no
+// window may be active yet, its owner's activation still on its way: then
+// the window that asked last asks again, while it is still on the screen.
+QWidget* Asker() {
+  static QPointer<QWidget> last;
+  if (QWidget* active = QApplication::activeWindow()) last = active;
+  return last && last->isVisible() ? last.data() : nullptr;
+}
+
 // A box that is given a position keeps its top-left corner there; otherwise Qt
 // centres it.
 int ExecAt(QMessageBox& box, std::optional<QPoint> pos) {
+  Asker();  // noted while it is active: what the box leads to belongs to it too
   KeepButtonCaptions(box);
   if (pos) box.move(*pos);
   return box.exec();
 }
 
-// The window that asked for one of the tool's dialogs (the active one: the
-// user was at work in it) owns the dialog while it is open, so the window
-// system brings that window back when the dialog closes. The owner Qt would
-// give it, its parent (the main window for the password dialog), would come
-// up instead, over the bounds or calibration window and its progress panel.
-// Qt's message boxes, parentless, get the active window as owner already.
+// The window that asked for one of the tool's dialogs owns the dialog while it
+// is open, so the window system brings that window back when the dialog
+// closes. The owner Qt would give it, its parent (the main window for the
+// password dialog), would come up instead, over the bounds or calibration
+// window and its progress panel. Qt's message boxes, parentless, get the
+// active window as owner already.
 void OwnedByAsker(QDialog& dialog) {
-  QWidget* asker = QApplication::activeWindow();
+  QWidget* asker = Asker();
   if (!asker || asker == &dialog) return;
   dialog.winId();  // its native window, which takes the owner
   dialog.windowHandle()->setTransientParent(asker->windowHandle());
@@ -77,7 +89,9 @@ BoxAnswer QtBoxes::Question(const QString& text, std::optional<QPoint> pos) {
 
 std::optional<QString> QtBoxes::SaveFileName(const QString& proposedName, const QString& filter,
                                              const QString& defaultSuffix) {
-  QFileDialog dialog;
+  // Owned by the window that asked, which the window system then brings back
+  // when it closes; without an owner, the main window would come up instead.
+  QFileDialog dialog(Asker());
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilter(filter);
@@ -89,7 +103,7 @@ std::optional<QString> QtBoxes::SaveFileName(const QString& proposedName, const 
 }
 
 std::optional<QString> QtBoxes::OpenFileName(const QString& filter) {
-  QFileDialog dialog;
+  QFileDialog dialog(Asker());  // owned as the save dialog is
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
   if (!filter.isEmpty()) dialog.setNameFilter(filter);

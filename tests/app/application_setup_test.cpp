@@ -118,4 +118,71 @@ TEST_F(ApplicationSetup, TheToolsBoxesKeepTheirButtonCaptions) {
       std::vector<QString>{QStringLiteral("OK")});
 }
 
+// Tl8v05's command line (what is left of it once QApplication has taken its
+// own options): --port takes a name as the port dialog does, and a name the
+// dialog would refuse stops the tool before its windows.
+TEST(StartOptions, PortNameAndHelpFromTheCommandLine) {
+  const QString usage = QStringLiteral("\rЗапуск: Tl8v05 [--port ИМЯ]");
+  const struct {
+    QStringList arguments;
+    QString port;
+    bool help;
+    QString error;
+  } cases[] = {
+      {{}, "COM1", false, ""},
+      {{"--port", "ttyUSB0"}, "ttyUSB0", false, ""},
+      {{"--port=/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"},
+       "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0",
+       false,
+       ""},
+      {{"--port", "  COM3 (занят) — USB Serial Port  "}, "COM3", false, ""},
+      {{"--port", "ttyS1 (консоль)"}, "ttyS1", false, ""},
+      {{"--port", "tcp://192.168.1.20:4001"}, "tcp://192.168.1.20:4001", false, ""},
+      {{"--port=rfc2217://[fe80::1]:4002"}, "rfc2217://[fe80::1]:4002", false, ""},
+      {{"--help"}, "COM1", true, ""},
+      {{"--port", "COM2", "-h"}, "COM2", true, ""},
+      {{"--port", "tcp://10.0.0.7:0"},
+       "",
+       false,
+       "Неверное имя сетевого порта tcp://10.0.0.7:0:\rпорт 0 вне диапазона 1..65535." + usage},
+      {{"--port"}, "", false, "После --port нужно имя порта." + usage},
+      {{"--port="}, "", false, "После --port нужно имя порта." + usage},
+      {{"--prot", "COM2"}, "", false, "Неизвестный параметр «--prot»." + usage},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.join(' ').toStdString());
+    const StartOptions options = ParseStartOptions(c.arguments);
+    EXPECT_EQ(options.error, c.error);
+    if (c.error.isEmpty()) {
+      EXPECT_EQ(options.port, c.port);
+    }
+    EXPECT_EQ(options.help, c.help);
+  }
+}
+
+// A wrong command line is said in a box and ends the tool with code 2;
+// --help prints the usage and ends it with 0; otherwise the tool starts.
+TEST(StartOptions, WhatEndsTheToolBeforeItsWindows) {
+  TestApp();
+  ScriptedBoxes boxes;
+  const StartOptions wrong = ParseStartOptions({QStringLiteral("--prot")});
+  EXPECT_EQ(EndBeforeStart(wrong), 2);
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(boxes.Shown()[0].kind, ShownBox::Message);
+  EXPECT_EQ(boxes.Shown()[0].text, wrong.error);
+  EXPECT_EQ(boxes.Shown()[0].icon, BoxIcon::Error);
+  EXPECT_EQ(boxes.Shown()[0].caption, QStringLiteral("Tl8v05"));
+
+  testing::internal::CaptureStdout();
+  const std::optional<int> afterHelp =
+      EndBeforeStart(ParseStartOptions({QStringLiteral("--help")}));
+  const QString printed = QString::fromUtf8(testing::internal::GetCapturedStdout().c_str());
+  EXPECT_EQ(afterHelp, 0);
+  EXPECT_EQ(printed, kStartUsage);
+
+  EXPECT_EQ(EndBeforeStart(ParseStartOptions({QStringLiteral("--port"), QStringLiteral("COM2")})),
+            std::nullopt);
+  EXPECT_EQ(boxes.Shown().size(), 1u);
+}
+
 }  // namespace

@@ -4,8 +4,10 @@
 #include "app/toolwindows.h"
 #include "modbus/session.h"
 #include "serial/ports_unix.h"
+#include "tests/support/loopback.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/script_process.h"
 #include "tests/support/scripted_boxes.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -160,6 +163,39 @@ TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
     EXPECT_FALSE(declined.ComPort.Connected());
     EXPECT_EQ(declined.session.Exchange().DeviceAddress, 0);
   }
+}
+
+// Tl8v05 --port NAME: the start-up opens that port after the question, a
+// serial line or a network one; without it the tool's port is COM1.
+TEST_F(Startup, TheStartUpOpensThePortTheToolWasStartedOn) {
+  const tl8test::LoopSocket listener = tl8test::LoopSocket::Listen();
+  const QString names[] = {QString::fromStdString(line.SlavePath()),
+                           QStringLiteral("tcp://127.0.0.1:%1").arg(listener.Port())};
+  for (const QString& name : names) {
+    SCOPED_TRACE(name.toStdString());
+    TComPort port;
+    Session session(port);
+    boxes.AnswerQuestion(BoxAnswer::Yes);
+    ToolWindows windows(session, port, name);
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(QString::fromStdString(port.Port()), name);
+    EXPECT_EQ(boxes.Shown().size(), 1u) << "the question only";
+    boxes.Clear();
+  }
+  TComPort port;
+  Session session(port);
+  TTl8Form unnamed(session, port);
+  EXPECT_EQ(port.Port(), "COM1");
+}
+
+// The program itself: QApplication takes its own options (-platform) out
+// before the tool reads the rest, and --help prints the usage and ends it.
+TEST(StartupProgram, HelpPrintsTheUsageWithQtsOwnOptionsGiven) {
+  const char* binDir = std::getenv("TL8_BIN_DIR");
+  ASSERT_NE(binDir, nullptr) << "run by CTest, which names the programs' folder";
+  const tl8test::ScriptProcess tool(
+      {std::string(binDir) + "/Tl8v05", "-platform", "offscreen", "--help"});
+  EXPECT_EQ(tool.FirstLine(), "Запуск: Tl8v05 [--port ИМЯ]");
 }
 
 TEST_F(Startup, OpenComportOnAnOpenPortKeepsItsStopEvent) {

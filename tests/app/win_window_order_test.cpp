@@ -1,31 +1,44 @@
 // Which window is in front once the password dialog closes, on the Windows
 // window system: the window that asked (here the bounds window, in front of
 // the main window) must stay there, whether the word was right, wrong (and
-// its box answered) or the dialog was closed. Needs Qt's windows platform
-// and a display (scripts/windows.sh runs it so under Wine on a virtual
-// display); elsewhere, as under CTest's offscreen platform, it is skipped.
+// its box answered) or the dialog was closed; and the calibration window
+// stays in front through a write that saves its file first (the question,
+// Windows' own file dialog, the password) and through the write itself.
+// Needs Qt's windows platform and a display (scripts/windows.sh runs it so
+// under Wine on a virtual display); elsewhere, as under CTest's offscreen
+// platform, it is skipped.
 
 #include "app/tl8form.h"
+#include "modbus/password.h"
 #include "modbus/session.h"
 #include "serial/comport.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/sim_session.h"
 #include "windows/koefforpotreb.h"
 #include "windows/paswkoefform.h"
 #include "windows/qtboxes.h"
+#include "windows/tehform.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -117,6 +130,117 @@ TEST_F(WindowOrder, TheAskingWindowStaysInFrontWhenTheDialogIsClosed) {
   PlayUser(QString());
   session.AskPassword(PasswordRequest::Unlock);
   EXPECT_EQ(FrontWindowAfterwards(), Handle(bounds)) << "the main window came to the front";
+}
+
+// The calibration window's write with a file saved first: the save question,
+// Windows' own file dialog, the password dialog, then the write with its
+// progress panel. The calibration window must stay in front all the way.
+class CalibrationWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != QStringLiteral("windows"))
+      GTEST_SKIP() << "needs the windows platform on a display, not "
+                   << qPrintable(QGuiApplication::platformName());
+    SetBoxes(&qtBoxes);
+    sim.Restart(tl8test::SimulatorSetup({}));
+    session.Exchange().DeviceAddress = 1;
+    main.show();
+    calibration.show();
+    calibration.raise();
+    calibration.activateWindow();
+    calibration.NachButtonClick();
+    calibration.setEnabled(true);
+    ASSERT_TRUE(HandleEventsUntil([this] {
+      return ::GetForegroundWindow() == Handle(calibration) &&
+             QApplication::activeWindow() == &calibration;
+    }));
+  }
+  void TearDown() override { SetBoxes(nullptr); }
+
+  QApplication& app = TestApp();
+  QtBoxes qtBoxes;
+  tl8test::SimSession sim;
+  Session& session = sim.session;
+  TComPort port;
+  TTl8Form main{session, port};
+  TTehForm calibration{session};
+  TPaswKoefForm gate{session, &main};  // as the tool makes it
+  QTimer user;
+  QTemporaryDir files;
+};
+
+// The name field of Windows' own file dialogs.
+constexpr int kFileNameField = 1152;
+
+// Windows' own file dialog of this thread, when one is open.
+HWND OpenFileDialog() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM result) -> BOOL {
+        wchar_t name[16] = {};
+        ::GetClassNameW(window, name, 16);
+        if (std::wstring(name) != L"#32770" || !::IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Whether `upper` lies above `lower` in the window system's order.
+bool Above(HWND upper, HWND lower) {
+  for (HWND window = ::GetWindow(lower, GW_HWNDPREV); window;
+       window = ::GetWindow(window, GW_HWNDPREV))
+    if (window == upper) return true;
+  return false;
+}
+
+TEST_F(CalibrationWrite, TheCalibrationWindowStaysInFrontThroughASavedFileAndTheWrite) {
+  // The user: "Yes" to the save question, a name typed into the file dialog
+  // and "Save", the write word into the password dialog.
+  QString fileName;
+  user.setInterval(20);
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(window);
+      if (box && box->isVisible() && box->button(QMessageBox::Yes))
+        box->button(QMessageBox::Yes)->click();
+    }
+    if (const HWND dialog = OpenFileDialog()) {
+      ::SetDlgItemTextW(dialog, kFileNameField,
+                        QDir::toNativeSeparators(fileName).toStdWString().c_str());
+      ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+    }
+    if (gate.isVisible() && gate.PaswKoefEdit->text().isEmpty()) {
+      gate.PaswKoefEdit->setText(kWritePassword);
+      QMetaObject::invokeMethod(gate.Button1, &QAbstractButton::click, Qt::QueuedConnection);
+    }
+  });
+  // Where the write stands while its progress panel moves.
+  std::vector<HWND> frontDuringWrite;
+  QObject::connect(calibration.ProgressBar1, &QProgressBar::valueChanged,
+                   [&] { frontDuringWrite.push_back(::GetForegroundWindow()); });
+  user.start();
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    fileName = files.filePath(QStringLiteral("round%1.dat").arg(round));
+    frontDuringWrite.clear();
+    calibration.WriteButtonClick();
+    EXPECT_TRUE(QFileInfo::exists(fileName)) << "the file dialog was not answered";
+    EXPECT_EQ(sim.Received().size(), std::size_t(17 * round)) << "the write did not go out";
+    ASSERT_FALSE(frontDuringWrite.empty());
+    EXPECT_EQ(std::count(frontDuringWrite.begin(), frontDuringWrite.end(), Handle(calibration)),
+              std::ptrdiff_t(frontDuringWrite.size()))
+        << "another window came to the front during the write";
+    HandleEventsUntil([this] {
+      const HWND front = ::GetForegroundWindow();
+      return front == Handle(calibration) || front == Handle(main);
+    });
+    EXPECT_EQ(::GetForegroundWindow(), Handle(calibration)) << "the main window came to the front";
+    EXPECT_FALSE(Above(Handle(main), Handle(calibration))) << "the main window covers it";
+  }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 
 #include <algorithm>
@@ -31,9 +32,12 @@
 
 #include <unistd.h>
 
-// Readable failure output for Qt texts.
+// Readable failure output for Qt texts and points.
 inline void PrintTo(const QString& text, std::ostream* out) {
   *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QPoint& point, std::ostream* out) {
+  *out << "(" << point.x() << ", " << point.y() << ")";
 }
 
 namespace {
@@ -377,7 +381,7 @@ TEST_F(PortDialog, AfterClosingTheListsHoldTheirOwnTextsWithTheSameSelection) {
 }
 
 TEST_F(PortDialog, AppearsFifteenPixelsRightOfAndBelowTheMousePointer) {
-  for (const QPoint pointer : {QPoint(300, 200), QPoint(17, 640)}) {
+  for (const QPoint pointer : {QPoint(300, 200), QPoint(17, 140)}) {
     QCursor::setPos(pointer);
     ASSERT_EQ(QCursor::pos(), pointer) << "the platform cannot move the pointer";
     boxes.Clear();
@@ -385,6 +389,50 @@ TEST_F(PortDialog, AppearsFifteenPixelsRightOfAndBelowTheMousePointer) {
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].pos, pointer + QPoint(15, 15));
   }
+}
+
+// Near an edge of the area windows may take, the whole frame stays in it.
+TEST(PortDialogPlace, NearAnEdgeTheFrameIsMovedBackIntoTheArea) {
+  const QSize frame(324, 264);
+  const QRect belowTaskBar(0, 40, 1024, 728);  // a task bar 40 px high at the top
+  const QRect secondScreen(1024, -100, 1280, 1024);
+  const struct {
+    QPoint pointer;
+    QRect available;
+    QPoint place;
+  } cases[] = {
+      {{300, 200}, belowTaskBar, {315, 215}},    // room enough: beside the pointer
+      {{300, 760}, belowTaskBar, {315, 504}},    // bottom edge: the frame's bottom on it
+      {{1020, 300}, belowTaskBar, {700, 315}},   // right edge
+      {{1023, 767}, belowTaskBar, {700, 504}},   // bottom right corner
+      {{10, 5}, belowTaskBar, {25, 40}},         // the pointer on the task bar
+      {{2290, 910}, secondScreen, {1980, 660}},  // a screen of its own place
+      {{1030, -95}, secondScreen, {1045, -80}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.pointer.x() << "," << c.pointer.y());
+    const QPoint place = PlaceNearPointer(c.pointer, frame, c.available);
+    EXPECT_EQ(place, c.place);
+    EXPECT_TRUE(c.available.contains(QRect(place, frame)));
+  }
+  // Larger than the area: its top-left corner, with the title bar, stays in it.
+  EXPECT_EQ(PlaceNearPointer({500, 500}, {2000, 900}, belowTaskBar), QPoint(0, 40));
+}
+
+// The dialog at the bottom right corner of its screen: its OK button is on the screen.
+TEST_F(PortDialog, NearTheScreensCornerTheWholeDialogShows) {
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const QPoint pointer = available.bottomRight() - QPoint(2, 2);
+  QCursor::setPos(pointer);
+  ASSERT_EQ(QCursor::pos(), pointer) << "the platform cannot move the pointer";
+  RunDialog([&](TVeskComSetupFrm& dialog) {
+    const QRect frame = dialog.frameGeometry();
+    EXPECT_EQ(frame.topLeft(), PlaceNearPointer(pointer, frame.size(), available));
+    EXPECT_TRUE(available.contains(frame)) << "the frame reaches past the screen";
+    EXPECT_TRUE(
+        available.contains(dialog.Button1->mapToGlobal(dialog.Button1->rect().bottomRight())));
+    dialog.close();
+  });
 }
 
 TEST_F(PortDialog, TheCurrentPortIsOfferedAndKeptWhenTheSystemDoesNotListIt) {
@@ -493,6 +541,70 @@ TEST_F(PortDialog, ATypedPortNameBecomesThePortOnOk) {
     if (c.opens) {
       EXPECT_EQ(fs::exists(lockFile), locking) << lockFile;
     }
+  }
+}
+
+// A line typed or pasted as the list shows it (the name, its marks, its
+// description) names its port: the bare name becomes the port, is saved, and
+// the next dialog shows each port once. So does such a line saved as the port
+// before. (The names other than the two terminals lead to no device.)
+TEST_F(PortDialog, APastedShownLineIsItsBareName) {
+  const QString a = QString::fromStdString(lineA.SlavePath());
+  const QString b = QString::fromStdString(lineB.SlavePath());
+  const QString usb = QStringLiteral("FTDI FT232R USB UART, s/n A10K3B2C, USB 0403:6001");
+  listed = {{"ttyTL8BUSY", "", true},
+            {lineA.SlavePath(), "→ /dev/pts/7"},
+            {lineB.SlavePath(), usb.toStdString()},
+            {"ttyTL8CONSOLE", "UART 16550A at 0x3F8", false, true}};
+  const struct {
+    QString pasted;
+    QString port;
+  } cases[] = {
+      {b + " — " + usb, b},                        // as shown
+      {"  " + b + " (занят) — " + usb + "\n", b},  // busy when it was copied; blanks around
+      {a + " — → /dev/pts/7", a},
+      {"ttyTL8BUSY (занят)", "ttyTL8BUSY"},
+      {"ttyTL8CONSOLE (консоль) — UART 16550A at 0x3F8", "ttyTL8CONSOLE"},
+      {"ttyTL8CONSOLE (занят) (консоль)", "ttyTL8CONSOLE"},
+      {"ttyTL8GONE — USB-SERIAL CH340, USB 1a86:7523", "ttyTL8GONE"},  // not listed now
+  };
+  // Each port once in the list, the bare name in the field.
+  const auto shownOnce = [&](TVeskComSetupFrm& dialog, const QString& port) {
+    TComComboBox& combo = *dialog.Combo1;
+    const bool isListed = std::any_of(listed.begin(), listed.end(), [&](const ComPortInfo& p) {
+      return QString::fromStdString(p.name) == port;
+    });
+    QStringList shown;
+    for (int i = 0; i < combo.count(); ++i)
+      shown << combo.itemData(i, TComComboBox::ShownTextRole).toString();
+    EXPECT_EQ(shown.removeDuplicates(), 0) << shown.join(" | ").toStdString();
+    EXPECT_EQ(combo.count(), static_cast<int>(listed.size()) + (isListed ? 0 : 1));
+    EXPECT_EQ(combo.Text(), port);
+  };
+  // As an earlier version saved it.
+  port.SetPort((b + " — " + usb).toStdString());
+  RunDialog([&](TVeskComSetupFrm& dialog) {
+    EXPECT_EQ(dialog.Combo1->count(), static_cast<int>(listed.size()));
+    shownOnce(dialog, b);
+    ClickOk(dialog);
+  });
+  EXPECT_EQ(port.Port(), lineB.SlavePath());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pasted.toStdString());
+    port.ClosePort();
+    RunDialog([&](TVeskComSetupFrm& dialog) {
+      QLineEdit* field = dialog.Combo1->lineEdit();
+      ASSERT_NE(field, nullptr);
+      field->clear();
+      field->insert(c.pasted);
+      ClickOk(dialog);
+    });
+    EXPECT_EQ(QString::fromStdString(port.Port()), c.port);
+    EXPECT_EQ(SavedValues()["Port"], c.port);
+    RunDialog([&](TVeskComSetupFrm& dialog) {
+      shownOnce(dialog, c.port);
+      dialog.close();
+    });
   }
 }
 

@@ -445,11 +445,15 @@ TEST(SimCommandLine, BadArgumentsAndStateFilesAreRefusedWithAReason) {
       {{"--link", regular}, "refusing to replace " + regular},
       {{"--link", live}, "refusing to replace " + live + ": a live link to " + regular},
       {{"--state", broken}, "line 2: expected four hex bytes"},
+      // A misspelt option is named for what it is, last on the line or not.
+      {{"--ehco"}, "unknown option --ehco"},
+      {{"--ehco", "--echo"}, "unknown option --ehco"},
+      {{"--echo", "--link"}, "missing value after --link"},
   };
   for (const Case& c : cases) {
     try {
       SimProcess sim(c.args);
-      ADD_FAILURE() << "started with " << c.args[0] << " " << c.args[1];
+      ADD_FAILURE() << "started with " << ::testing::PrintToString(c.args);
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
     }
