@@ -15,9 +15,10 @@ install_packages() {
 }
 
 # The configure option that puts ccache before the compiler, when ccache is
-# installed; nothing otherwise (no build needs it).
+# installed; nothing otherwise (no build needs it). The sloppiness lets it
+# keep the sources that take the precompiled headers too.
 compiler_cache() {
   if command -v ccache >/dev/null 2>&1; then
-    echo "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+    echo "-DCMAKE_CXX_COMPILER_LAUNCHER=env;CCACHE_SLOPPINESS=pch_defines,time_macros;ccache"
   fi
 }
