@@ -90,11 +90,11 @@ ModbusRequests::~ModbusRequests() = default;
 
 bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
 
-bool ModbusRequests::Mbap() const { return port_.Framing() == TLineFraming::Mbap; }
+bool ModbusRequests::ThroughGateway() const { return port_.Framing() == TLineFraming::Mbap; }
 
 ModbusRequests::LineInput ModbusRequests::TakeInput() {
   std::string bytes = port_.ReadBytes(port_.PendingInputCount());
-  if (!Mbap()) return {bytes, bytes};
+  if (!ThroughGateway()) return {bytes, bytes};
   LineInput input;
   for (const MbapAdu& adu : mbap_->Take(bytes)) {
     if (adu.verdict != MbapVerdict::Answer) {
@@ -186,7 +186,7 @@ bool ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
 bool ModbusRequests::LateAnswerCame(LineInput& came) {
   const LineInput input = TakeInput();
   if (!port_.LearnsLatency() || input.bytes.empty()) return false;
-  if (Mbap()) {
+  if (ThroughGateway()) {
     came = input;  // an ADU is whole: nothing before it belongs to it
   } else {
     came.bytes += input.bytes;
@@ -253,7 +253,7 @@ void ModbusRequests::SendFrame() {
   sent_ = SentBytes(exchange_, length);
   repeatsDoubtedRead_ = followsDoubtedRead_ && sent_ == doubtedFrame_;
   // A gateway's line takes the frame in its MBAP header.
-  const std::string wire = Mbap() ? mbap_->Wrap(sent_) : std::string();
+  const std::string wire = ThroughGateway() ? mbap_->Wrap(sent_) : std::string();
   if (wire.empty())
     port_.WriteBytes(buffer.data(), length);
   else
@@ -268,7 +268,7 @@ void ModbusRequests::SendFrame() {
 
 void ModbusRequests::DropStrayInput() {
   const LineInput stray = TakeInput();
-  if (Mbap())
+  if (ThroughGateway())
     if (const std::optional<MbapAdu> partial = mbap_->DropPartial()) NotTheAnswer(*partial);
   if (!port_.LearnsLatency()) return;
   const auto now = clock_.Now();
@@ -291,7 +291,7 @@ void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes
 }
 
 void ModbusRequests::RecordAnswer(QString meaning) {
-  if (!Mbap())
+  if (!ThroughGateway())
     return Record(TrafficDirection::Received, exchange_.ResponseText, std::move(meaning));
   // The gateway's refusal, shown as it came, says it all.
   if (answerWire_.empty() && mbapAnswered_) return;
@@ -555,7 +555,7 @@ void ModbusRequests::PollPendingInput() {
 }
 
 void ModbusRequests::DropEcho() {
-  if (Mbap()) return;  // nothing on a TCP connection hears itself
+  if (ThroughGateway()) return;  // nothing on a TCP connection hears itself
   std::string& answer = exchange_.ResponseText;
   const bool copyFirst = !sent_.empty() && answer.starts_with(sent_);
   if (!AnswerCopiesRequest(sent_))

@@ -131,6 +131,9 @@ class ModbusRequests {
   // its wait had ended, since the last call. The search asks it again, now
   // that the line allows for the path.
   std::optional<int> TakeLateAnswerer();
+  // Whether the line reaches the adapters through a Modbus TCP gateway
+  // (TLineFraming::Mbap), which may drop the broadcast (unit 0).
+  bool ThroughGateway() const;
 
   // 300 polls in a row of what is waiting at the port, without waiting; the
   // echo dropped.
@@ -156,8 +159,6 @@ class ModbusRequests {
   LineInput TakeInput();
   // An ADU that is no answer to the frame sent last.
   void NotTheAnswer(const MbapAdu& adu);
-  // Whether the line is a Modbus TCP gateway's.
-  bool Mbap() const;
   // Starts a new answer in ResponseText; adds what the port has to it.
   void StartAnswer();
   void CollectInput();
