@@ -120,6 +120,7 @@ void ModbusRequests::NotTheAnswer(const MbapAdu& adu) {
       // A late answer, perhaps, as on any network line; a gateway's refusal
       // tells of its own patience, not of the path.
       if (refusal) {
+        if (port_.LearnsLatency()) LearnFromLateRefusal(adu);
         meaning = traffic::GatewayFailure(*refusal) + QStringLiteral(", ") +
                   traffic::OtherTransaction(adu.transaction);
       } else if (port_.LearnsLatency() && LearnFromLateAnswer(adu.rtu, clock_.Now(), adu.wire)) {
@@ -145,6 +146,14 @@ void ModbusRequests::NotTheAnswer(const MbapAdu& adu) {
       return;
   }
   Record(TrafficDirection::Received, adu.wire, meaning);
+}
+
+void ModbusRequests::LearnFromLateRefusal(const MbapAdu& adu) {
+  const auto sent = std::find_if(mbapSent_.begin(), mbapSent_.end(), [&](const MbapSent& s) {
+    return s.transaction == adu.transaction;
+  });
+  if (sent == mbapSent_.end()) return;
+  port_.LearnLatency(DelayBeyondLineMs(sent->bytes, adu.rtu.size(), sent->at, clock_.Now()), true);
 }
 
 void ModbusRequests::StartAnswer() {
@@ -260,6 +269,11 @@ void ModbusRequests::SendFrame() {
     port_.WriteBytes(wire.data(), static_cast<int>(wire.size()));
   mbapAnswered_ = false;
   sentAt_ = clock_.Now();
+  if (!wire.empty()) {
+    if (mbapSent_.size() == kMbapSentKept) mbapSent_.pop_front();
+    mbapSent_.push_back(
+        {static_cast<uint16_t>(mbap_->NextTransaction() - 1), sent_.size(), sentAt_});
+  }
   QString meaning = std::exchange(sendMeaning_, {});
   if (const int allowance = port_.LatencyAllowanceMs(); allowance > 0)
     meaning = traffic::WithAllowance(meaning, allowance);

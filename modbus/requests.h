@@ -25,6 +25,7 @@
 #include "modbus/traffic.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -159,6 +160,10 @@ class ModbusRequests {
   LineInput TakeInput();
   // An ADU that is no answer to the frame sent last.
   void NotTheAnswer(const MbapAdu& adu);
+  // A gateway's refusal of an earlier request, which came after that
+  // request's wait: the gateway gives up on a unit later than the line
+  // allows for, and the line learns to wait that long.
+  void LearnFromLateRefusal(const MbapAdu& adu);
   // Starts a new answer in ResponseText; adds what the port has to it.
   void StartAnswer();
   void CollectInput();
@@ -262,6 +267,14 @@ class ModbusRequests {
   std::unique_ptr<MbapFraming> mbap_;
   bool mbapAnswered_ = false;
   std::string answerWire_;
+  // The last requests sent on a gateway's line, for their late refusals.
+  struct MbapSent {
+    uint16_t transaction;
+    size_t bytes;  // the RTU frame's
+    ExchangeClock::Duration at;
+  };
+  static constexpr size_t kMbapSentKept = 16;
+  std::deque<MbapSent> mbapSent_;
   bool lineEchoes_ = false;
   bool fastReads_ = false;
 };

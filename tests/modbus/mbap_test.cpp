@@ -178,6 +178,19 @@ TEST(GatewayRefusal, IsSilenceForTheSearchAndEndsItsWait) {
   EXPECT_EQ(refusals, kUnit - 1);
 }
 
+// A gateway that gives up on a unit later than the line waits: its refusals
+// come after the next request has gone. They teach the line to wait that
+// long, and the search still finds the adapter.
+TEST(GatewayRefusal, ALateOneTeachesTheLineToWaitForTheGateway) {
+  tl8test::SimLinkSetup setup = BehindGateway({.responseTimeoutMs = 300});
+  setup.learnsFromRoundTripMs = 0;
+  tl8test::SimSession sim(setup);
+  EXPECT_EQ(FindAdapterAddress(
+                sim.session, [] {}, 1, 9),
+            kUnit);
+  EXPECT_GE(sim.link().LatencyAllowanceMs(), 300 - 120);
+}
+
 struct ServiceFunction {
   const char* name;
   std::function<bool(tl8test::SimSession&)> works;
