@@ -191,6 +191,24 @@ TEST(GatewayRefusal, ALateOneTeachesTheLineToWaitForTheGateway) {
   EXPECT_GE(sim.link().LatencyAllowanceMs(), 300 - 120);
 }
 
+// The simulator's faults on the line behind the gateway: a garbled answer
+// comes back as the gateway's 0x0B, and the read's retry gets the value.
+TEST(GatewayRefusal, AGarbledAnswerOnTheLineComesBackAsOne) {
+  tl8test::SimLinkSetup setup =
+      tl8test::SimulatorSetup({"--address", std::to_string(kUnit), "--fault", "badcrc,nth=2"});
+  setup.gateway = sim::GatewaySetup{};
+  tl8test::SimSession sim(setup);
+  sim.session.TalkTo(kUnit);
+  const ReadOutcome read =
+      ReadAdapter(sim.session, {ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50});
+  EXPECT_EQ(read.result, ReadResult::Read);
+  EXPECT_TRUE(read.checksumMatches);
+  int refusals = 0;
+  for (const TrafficEntry& e : sim.session.Traffic().Since(0))
+    if (e.meaning == traffic::GatewayFailure(0x0B)) ++refusals;
+  EXPECT_EQ(refusals, 1);
+}
+
 struct ServiceFunction {
   const char* name;
   std::function<bool(tl8test::SimSession&)> works;
@@ -204,6 +222,13 @@ const ServiceFunction kServiceFunctions[] = {
      }},
     {"read",
      [](tl8test::SimSession& sim) {
+       const ReadOutcome read =
+           ReadAdapter(sim.session, {ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50});
+       return read.result == ReadResult::Read && read.checksumMatches;
+     }},
+    {"read --fast",
+     [](tl8test::SimSession& sim) {
+       sim.session.Requests().SetFastReads(true);
        const ReadOutcome read =
            ReadAdapter(sim.session, {ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50});
        return read.result == ReadResult::Read && read.checksumMatches;
@@ -251,7 +276,7 @@ TEST(BehindGateway, EveryServiceFunctionWorks) {
 
 // A gateway that drops broadcasts: the address stays, and the confirmation
 // read says so.
-TEST(BehindGateway, AnAddressChangeADroppedBroadcastLeavesIsNotConfirmed) {
+TEST(BehindGateway, AnAddressChangeWhoseBroadcastTheGatewayDropsIsNotConfirmed) {
   tl8test::SimSession sim(BehindGateway({.passesBroadcasts = false}));
   sim.session.TalkTo(kUnit);
   EXPECT_FALSE(BroadcastNewAddressRecorded(sim.session, {}, 9, true).confirmed);
