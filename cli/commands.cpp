@@ -84,6 +84,14 @@ QJsonObject ReadingObject(const AdapterReading& reading) {
   return object;
 }
 
+// No answer at the new address: through a gateway, which may have dropped
+// the broadcast, the change could not be confirmed.
+QString UnconfirmedAddressText(Session& session, int address) {
+  if (session.Requests().ThroughGateway())
+    return GatewayUnconfirmedText(address).replace('\r', ' ');
+  return NoAdapterText(static_cast<uint8_t>(address));
+}
+
 QString ValuesText(const AdapterReading& reading) {
   return QStringList(reading.shown.begin(), reading.shown.end()).join(' ');
 }
@@ -527,11 +535,11 @@ void CommandRun::SetAddress(Session& session) {
   ReadBeforeWriting(session);
   // The broadcast, then the search's read at the new address only.
   const RecordedAddressOutcome recorded = BroadcastNewAddressRecorded(
-      session, {QStringLiteral("tl8ctl set-address"), NoAdapterText(static_cast<uint8_t>(address))},
+      session, {QStringLiteral("tl8ctl set-address"), UnconfirmedAddressText(session, address)},
       address, true);
   RequireRecorded(recorded.refusal);
   WarnIfNotCompleted(report_, recorded.entryId, recorded.completionError);
-  if (!recorded.confirmed) throw EAdapterFailure(NoAdapterText(session.DeviceAddress()));
+  if (!recorded.confirmed) throw EAdapterFailure(UnconfirmedAddressText(session, address));
   if (report_.Json())
     report_.Object({{"address", address}});
   else

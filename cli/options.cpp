@@ -43,7 +43,9 @@ const QString kGlobalHelp =
     kPortHelp +
     QStringLiteral(
         "                   `tl8ctl ports` lists the system's ports.\n"
-        "                   A serial device server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT, "
+        "                   A serial device server: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT;\n"
+        "                   a Modbus TCP to RTU gateway: modbus-tcp://HOST[:PORT] (502 unless "
+        "given). "
         "?allow=MS after it\n"
         "                   setting the allowance added to every wait for an answer (else "
         "measured).\n"

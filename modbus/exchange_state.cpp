@@ -23,6 +23,15 @@ bool CrcMatches(std::string_view frame) {
   return byte(frame.size() - 2) == (crc & 0xFF) && byte(frame.size() - 1) == (crc >> 8);
 }
 
+std::string WithCrc(std::string_view frame) {
+  uint16_t crc = kCrcStart;
+  for (const char byte : frame) crc = CrcStep(crc, static_cast<uint8_t>(byte));
+  std::string framed(frame);
+  framed += static_cast<char>(crc & 0xFF);
+  framed += static_cast<char>(crc >> 8);
+  return framed;
+}
+
 uint16_t ExchangeState::ModbusCrc16(int n) const {
   uint16_t crc = kCrcStart;
   for (int i = 0; i < std::min(n, kFrameSlots); ++i)

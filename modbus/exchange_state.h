@@ -20,6 +20,8 @@ inline constexpr int32_t kStatusBadAnswer = 5;  // CRC mismatch, oversize, too s
 // Whether the frame's last two bytes are the CRC-16/MODBUS of the bytes
 // before them (low byte first); a frame shorter than 3 bytes has none.
 bool CrcMatches(std::string_view frame);
+// The frame with its CRC-16/MODBUS appended, low byte first.
+std::string WithCrc(std::string_view frame);
 
 struct ExchangeState {
   static constexpr int kFrameSlots = 100;

@@ -83,16 +83,94 @@ ModbusRequests::ModbusRequests(TComLink& port, ExchangeState& exchange, ParamDat
       exchange_(exchange),
       params_(params),
       clock_(clock),
-      lateAnswers_(std::make_unique<LateAnswers>()) {}
+      lateAnswers_(std::make_unique<LateAnswers>()),
+      mbap_(std::make_unique<MbapFraming>()) {}
 
 ModbusRequests::~ModbusRequests() = default;
 
 bool ModbusRequests::StopRequested() const { return stopEvent_ && stopEvent_->IsSignalled(); }
 
+bool ModbusRequests::ThroughGateway() const { return port_.Framing() == TLineFraming::Mbap; }
+
+ModbusRequests::LineInput ModbusRequests::TakeInput() {
+  std::string bytes = port_.ReadBytes(port_.PendingInputCount());
+  if (!ThroughGateway()) return {bytes, bytes};
+  LineInput input;
+  for (const MbapAdu& adu : mbap_->Take(bytes)) {
+    if (adu.verdict != MbapVerdict::Answer) {
+      NotTheAnswer(adu);
+      continue;
+    }
+    input.bytes += adu.rtu;
+    input.wire += adu.wire;
+    mbapAnswered_ = true;
+  }
+  return input;
+}
+
+void ModbusRequests::NotTheAnswer(const MbapAdu& adu) {
+  const std::optional<uint8_t> refusal = GatewayExceptionCode(adu.rtu);
+  QString meaning;
+  switch (adu.verdict) {
+    case MbapVerdict::GatewayFailure:  // silence, which ends the wait
+      mbapAnswered_ = true;
+      meaning = traffic::GatewayFailure(*refusal);
+      break;
+    case MbapVerdict::OtherTransaction:
+      // A late answer, perhaps, as on any network line; a gateway's refusal
+      // tells of its own patience, not of the path.
+      if (refusal) {
+        if (port_.LearnsLatency()) LearnFromLateRefusal(adu);
+        meaning = traffic::GatewayFailure(*refusal) + QStringLiteral(", ") +
+                  traffic::OtherTransaction(adu.transaction);
+      } else if (port_.LearnsLatency() && LearnFromLateAnswer(adu.rtu, clock_.Now(), adu.wire)) {
+        return;
+      } else {
+        meaning = traffic::OtherTransaction(adu.transaction);
+      }
+      break;
+    case MbapVerdict::WrongUnit:
+      meaning = traffic::OtherUnit(adu.unit);
+      break;
+    case MbapVerdict::WrongLength:
+      meaning =
+          traffic::WrongLength(static_cast<int>(adu.wire.size() + 1 - MbapFraming::kHeaderBytes));
+      break;
+    case MbapVerdict::BadHeader:
+      meaning = traffic::kNotMbap;
+      break;
+    case MbapVerdict::Incomplete:
+      meaning = traffic::kIncompleteAdu;
+      break;
+    case MbapVerdict::Answer:
+      return;
+  }
+  Record(TrafficDirection::Received, adu.wire, meaning);
+}
+
+void ModbusRequests::LearnFromLateRefusal(const MbapAdu& adu) {
+  const auto sent = std::find_if(mbapSent_.begin(), mbapSent_.end(), [&](const MbapSent& s) {
+    return s.transaction == adu.transaction;
+  });
+  if (sent == mbapSent_.end()) return;
+  port_.LearnLatency(DelayBeyondLineMs(sent->bytes, adu.rtu.size(), sent->at, clock_.Now()), true);
+}
+
+void ModbusRequests::StartAnswer() {
+  exchange_.ResponseText.clear();
+  answerWire_.clear();
+}
+
+void ModbusRequests::CollectInput() {
+  const LineInput input = TakeInput();
+  exchange_.ResponseText += input.bytes;
+  answerWire_ += input.wire;
+}
+
 bool ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
   const auto giveUp = answerDeadline + std::chrono::milliseconds(kQuietLimitMs);
   bool heard = false;  // bytes came during the last wait
-  std::string came;    // since the wait began: the late answer, on a line that learns
+  LineInput came;      // since the wait began: the late answer, on a line that learns
   while (!StopRequested()) {
     if (LateAnswerCame(came)) {
       // The only answer that could still come has come: the wait is over.
@@ -114,24 +192,31 @@ bool ModbusRequests::LetLateAnswerPass(ExchangeClock::Duration answerDeadline) {
   return false;
 }
 
-bool ModbusRequests::LateAnswerCame(std::string& came) {
-  std::string bytes = port_.ReadBytes(port_.PendingInputCount());
-  if (!port_.LearnsLatency() || bytes.empty()) return false;
-  came += bytes;
-  // Nothing a whole answer could be: what came so far was not one.
-  if (came.size() > kLongestStray) came.erase(0, came.size() - kLongestStray);
-  const std::optional<std::string> answered = LearnFromLateAnswer(came, clock_.Now());
+bool ModbusRequests::LateAnswerCame(LineInput& came) {
+  const LineInput input = TakeInput();
+  if (!port_.LearnsLatency() || input.bytes.empty()) return false;
+  if (ThroughGateway()) {
+    came = input;  // an ADU is whole: nothing before it belongs to it
+  } else {
+    came.bytes += input.bytes;
+    // Nothing a whole answer could be: what came so far was not one.
+    if (came.bytes.size() > kLongestStray) came.bytes.erase(0, came.bytes.size() - kLongestStray);
+    came.wire = came.bytes;
+  }
+  const std::optional<std::string> answered =
+      LearnFromLateAnswer(came.bytes, clock_.Now(), came.wire);
   if (!answered) return false;
-  came.clear();
+  came = {};
   return *answered == doubtedFrame_ && !doubtedAfterDoubt_;
 }
 
 std::optional<std::string> ModbusRequests::LearnFromLateAnswer(std::string_view bytes,
-                                                               ExchangeClock::Duration at) {
+                                                               ExchangeClock::Duration at,
+                                                               std::string_view wire) {
   std::optional<LateAnswers::Recognised> late = lateAnswers_->Recognise(bytes, at);
   if (!late) return std::nullopt;
   port_.LearnLatency(late->delayMs, true);
-  Record(TrafficDirection::Received, std::string(bytes), traffic::LateAnswer(late->delayMs));
+  Record(TrafficDirection::Received, std::string(wire), traffic::LateAnswer(late->delayMs));
   if (ReadsParameterOne(late->frame)) lateAnswerer_ = static_cast<uint8_t>(late->frame[0]);
   return late->frame;
 }
@@ -176,19 +261,32 @@ void ModbusRequests::SendFrame() {
   for (int i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(exchange_.TxFrame[i]);
   sent_ = SentBytes(exchange_, length);
   repeatsDoubtedRead_ = followsDoubtedRead_ && sent_ == doubtedFrame_;
-  port_.WriteBytes(buffer.data(), length);
+  // A gateway's line takes the frame in its MBAP header.
+  const std::string wire = ThroughGateway() ? mbap_->Wrap(sent_) : std::string();
+  if (wire.empty())
+    port_.WriteBytes(buffer.data(), length);
+  else
+    port_.WriteBytes(wire.data(), static_cast<int>(wire.size()));
+  mbapAnswered_ = false;
   sentAt_ = clock_.Now();
+  if (!wire.empty()) {
+    if (mbapSent_.size() == kMbapSentKept) mbapSent_.pop_front();
+    mbapSent_.push_back(
+        {static_cast<uint16_t>(mbap_->NextTransaction() - 1), sent_.size(), sentAt_});
+  }
   QString meaning = std::exchange(sendMeaning_, {});
   if (const int allowance = port_.LatencyAllowanceMs(); allowance > 0)
     meaning = traffic::WithAllowance(meaning, allowance);
-  Record(TrafficDirection::Sent, sent_, meaning);
+  Record(TrafficDirection::Sent, wire.empty() ? sent_ : wire, meaning);
 }
 
 void ModbusRequests::DropStrayInput() {
-  const std::string stray = port_.ReadBytes(port_.PendingInputCount());
+  const LineInput stray = TakeInput();
+  if (ThroughGateway())
+    if (const std::optional<MbapAdu> partial = mbap_->DropPartial()) NotTheAnswer(*partial);
   if (!port_.LearnsLatency()) return;
   const auto now = clock_.Now();
-  if (!stray.empty()) LearnFromLateAnswer(stray, now);
+  if (!stray.bytes.empty()) LearnFromLateAnswer(stray.bytes, now, stray.wire);
   // Beyond the latest turnaround and what the path may add, no answer comes.
   const auto waited = std::chrono::milliseconds(kLatestTurnaroundMs + kForgetMarginMs +
                                                 port_.LateAnswerAllowanceMs());
@@ -207,7 +305,11 @@ void ModbusRequests::Record(TrafficDirection direction, const std::string& bytes
 }
 
 void ModbusRequests::RecordAnswer(QString meaning) {
-  Record(TrafficDirection::Received, exchange_.ResponseText, std::move(meaning));
+  if (!ThroughGateway())
+    return Record(TrafficDirection::Received, exchange_.ResponseText, std::move(meaning));
+  // The gateway's refusal, shown as it came, says it all.
+  if (answerWire_.empty() && mbapAnswered_) return;
+  Record(TrafficDirection::Received, answerWire_, std::move(meaning));
 }
 
 void ModbusRequests::SendOwnFrame(std::initializer_list<int> body, QString meaning) {
@@ -224,7 +326,7 @@ void ModbusRequests::SearchRead(int address) {
   const std::string& answer = exchange_.ResponseText;
   if (wholeAt_) return LearnInTime(*wholeAt_, answer.size());
   // Another adapter's answer is late for an address asked a moment before.
-  if (!answer.empty()) LearnFromLateAnswer(answer, lastArrival_);
+  if (!answer.empty()) LearnFromLateAnswer(answer, lastArrival_, answerWire_);
   AwaitedInVain();
 }
 
@@ -395,8 +497,8 @@ void ModbusRequests::AwaitWriteAnswer(int delayMs) {
 
 void ModbusRequests::WatchForAnswer(int waitMs, bool endEarly, const std::function<bool()>& whole) {
   const auto end = clock_.Now() + std::chrono::milliseconds(waitMs);
-  std::string& answer = exchange_.ResponseText;
-  answer.clear();
+  const std::string& answer = exchange_.ResponseText;
+  StartAnswer();
   std::optional<ExchangeClock::Duration> wholeAt;
   while (!StopRequested()) {
     if (!wholeAt && whole()) {
@@ -407,7 +509,7 @@ void ModbusRequests::WatchForAnswer(int waitMs, bool endEarly, const std::functi
     if (left <= 0) break;
     TComEvents events{evRxChar};
     port_.WaitForEvent(events, stopEvent_, static_cast<int>(left));
-    answer += port_.ReadBytes(port_.PendingInputCount());
+    CollectInput();
   }
   // At the fixed pace, whatever else is waiting once the wait is over too.
   if (!endEarly) PollPendingInput();
@@ -457,17 +559,17 @@ int ModbusRequests::PauseBetweenReads(int delayMs) const {
 }
 
 void ModbusRequests::CollectResponse() {
-  exchange_.ResponseText.clear();
+  StartAnswer();
   PollPendingInput();
   DropEcho();
 }
 
 void ModbusRequests::PollPendingInput() {
-  for (int poll = 0; poll < kCollectPolls; ++poll)
-    exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
+  for (int poll = 0; poll < kCollectPolls; ++poll) CollectInput();
 }
 
 void ModbusRequests::DropEcho() {
+  if (ThroughGateway()) return;  // nothing on a TCP connection hears itself
   std::string& answer = exchange_.ResponseText;
   const bool copyFirst = !sent_.empty() && answer.starts_with(sent_);
   if (!AnswerCopiesRequest(sent_))
@@ -486,7 +588,7 @@ void ModbusRequests::DropEcho() {
 void ModbusRequests::ReadDataModbus() {
   const int allowance = port_.LatencyAllowanceMs();
   const auto end = clock_.Now() + std::chrono::milliseconds(kCollectLimitMs + allowance);
-  exchange_.ResponseText.clear();
+  StartAnswer();
   wholeAt_.reset();
   TComEvents events{evRxChar};
   int reads = 0;
@@ -501,11 +603,12 @@ void ModbusRequests::ReadDataModbus() {
       if (!port_.Connected()) throw;
     }
     if (events.contains(evRxChar)) {
-      exchange_.ResponseText += port_.ReadBytes(port_.PendingInputCount());
+      CollectInput();
       lastArrival_ = clock_.Now();
       if (!wholeAt_ && AnswerToSentIsWhole()) wholeAt_ = lastArrival_;
       ++reads;
     }
-  } while (!events.empty() && reads < kMaxReads && clock_.Now() < end);
+    // On a gateway's line a whole ADU is a whole answer: no silence to wait for.
+  } while (!events.empty() && reads < kMaxReads && clock_.Now() < end && !mbapAnswered_);
   DropEcho();
 }

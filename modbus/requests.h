@@ -9,13 +9,23 @@
 // A converter whose receiver hears its own transmitter puts a copy of each
 // frame sent in front of the answer: the collection loops drop that echo
 // before anything judges the answer (see LineEchoes).
+//
+// On a Modbus TCP gateway's line (TLineFraming::Mbap) the frames go out in
+// their MBAP headers and only the ADU answering the frame sent last comes
+// back into the answer, as the RTU frame a line would have carried
+// (modbus/mbap.h): every check below then holds as on any line. The other
+// ADUs are shown in the traffic log and never taken for an answer: a
+// gateway's own refusal (0x0A, 0x0B) counts as silence, and ends the
+// collection of the search's frames at once as a whole answer does.
 
 #include "modbus/clock.h"
 #include "modbus/exchange_state.h"
+#include "modbus/mbap.h"
 #include "modbus/params.h"
 #include "modbus/traffic.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -122,6 +132,9 @@ class ModbusRequests {
   // its wait had ended, since the last call. The search asks it again, now
   // that the line allows for the path.
   std::optional<int> TakeLateAnswerer();
+  // Whether the line reaches the adapters through a Modbus TCP gateway
+  // (TLineFraming::Mbap), which may drop the broadcast (unit 0).
+  bool ThroughGateway() const;
 
   // 300 polls in a row of what is waiting at the port, without waiting; the
   // echo dropped.
@@ -136,6 +149,24 @@ class ModbusRequests {
   // Puts the frame body into TxFrame, appends the CRC and sends it; the
   // traffic log shows it with `meaning`.
   void Send(std::initializer_list<int> body, QString meaning);
+  // What came from the line, as RTU bytes, and as it came over it.
+  struct LineInput {
+    std::string bytes;
+    std::string wire;
+  };
+  // What the port has now. On an MBAP line only the ADUs answering the frame
+  // sent last, as their RTU frames; the others go to the traffic log (a
+  // sound one of another transaction to the late answers first).
+  LineInput TakeInput();
+  // An ADU that is no answer to the frame sent last.
+  void NotTheAnswer(const MbapAdu& adu);
+  // A gateway's refusal of an earlier request, which came after that
+  // request's wait: the gateway gives up on a unit later than the line
+  // allows for, and the line learns to wait that long.
+  void LearnFromLateRefusal(const MbapAdu& adu);
+  // Starts a new answer in ResponseText; adds what the port has to it.
+  void StartAnswer();
+  void CollectInput();
   void Record(TrafficDirection direction, const std::string& bytes, QString meaning);
   // Records the answer left in ResponseText.
   void RecordAnswer(QString meaning);
@@ -152,12 +183,13 @@ class ModbusRequests {
   // Reads what came during the wait for a late answer into `came`; on a line
   // that learns its latency, whether it holds the late answer to the read
   // that went unanswered and no other answer can still come.
-  bool LateAnswerCame(std::string& came);
+  bool LateAnswerCame(LineInput& came);
   // Bytes that came at `at` with no request waiting for them: when they are
   // a late answer to one unanswered frame, the line learns how much longer
   // its path took and the traffic log shows it. That frame, or nothing.
-  std::optional<std::string> LearnFromLateAnswer(std::string_view bytes,
-                                                 ExchangeClock::Duration at);
+  // `wire`: the bytes as they came over the line, for the traffic log.
+  std::optional<std::string> LearnFromLateAnswer(std::string_view bytes, ExchangeClock::Duration at,
+                                                 std::string_view wire);
   // The answer to the frame just sent was whole at `wholeAt`: the line
   // learns its delay (not after an unanswered request, whose late answer it
   // may have been).
@@ -228,7 +260,21 @@ class ModbusRequests {
   std::optional<int> lateAnswerer_;
   TrafficLog* traffic_ = nullptr;
   QString sendMeaning_;  // what the next frame sent is, for the traffic log
-  std::string sent_;     // the frame sent last, as it went out
+  std::string sent_;     // the frame sent last, as an RTU frame
+  // On a Modbus TCP gateway's line: the framing, whether an ADU of the frame
+  // sent last came (its answer or the gateway's refusal), and the bytes over
+  // the line of what ResponseText holds.
+  std::unique_ptr<MbapFraming> mbap_;
+  bool mbapAnswered_ = false;
+  std::string answerWire_;
+  // The last requests sent on a gateway's line, for their late refusals.
+  struct MbapSent {
+    uint16_t transaction;
+    size_t bytes;  // the RTU frame's
+    ExchangeClock::Duration at;
+  };
+  static constexpr size_t kMbapSentKept = 16;
+  std::deque<MbapSent> mbapSent_;
   bool lineEchoes_ = false;
   bool fastReads_ = false;
 };

@@ -25,6 +25,11 @@ bool CrcMatches(const std::string& answer) {
   return scratch.ResponseCrcMatches();
 }
 
+// What an ADU that does not answer the request is, for the traffic log.
+QString NotThisRequests(const QString& what) {
+  return what + QStringLiteral(", не ответ на этот запрос");
+}
+
 }  // namespace
 
 QString TrafficLine(const TrafficEntry& entry) {
@@ -64,6 +69,19 @@ QString WhyNotTaken(const std::string& answer, const QString& otherwise) {
 }
 
 QString WhatCame(const std::string& answer) { return WhyNotTaken(answer, QStringLiteral("ответ")); }
+
+QString GatewayFailure(int code) {
+  const QString what =
+      code == 0x0A ? QStringLiteral("линия недоступна") : QStringLiteral("адаптер не ответил");
+  const QString hex = QStringLiteral("%1").arg(code, 2, 16, QChar('0')).toUpper();
+  return QStringLiteral("шлюз: %1 (код %2)").arg(what, hex);
+}
+
+QString OtherTransaction(int transaction) {
+  return NotThisRequests(QStringLiteral("транзакция %1").arg(transaction));
+}
+QString OtherUnit(int unit) { return NotThisRequests(QStringLiteral("устройство %1").arg(unit)); }
+QString WrongLength(int length) { return NotThisRequests(QStringLiteral("длина %1").arg(length)); }
 
 }  // namespace traffic
 

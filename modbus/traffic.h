@@ -57,6 +57,18 @@ QString WithAllowance(const QString& meaning, int allowanceMs);
 // time: "поздний ответ, сеть +320 мс".
 QString LateAnswer(int delayMs);
 inline const QString kNotTheWritesAnswer = QStringLiteral("не ответ на запись");
+// On a Modbus TCP gateway's line, ADUs that are no answer to the request:
+// the gateway's own refusal, "шлюз: адаптер не ответил (код 0B)" or "шлюз:
+// линия недоступна (код 0A)";
+QString GatewayFailure(int code);
+// another transaction's, "транзакция 7, не ответ на этот запрос"; another
+// unit's; one whose length no answer to the request has;
+QString OtherTransaction(int transaction);
+QString OtherUnit(int unit);
+QString WrongLength(int length);
+// bytes that are no MBAP header, and the start of an ADU whose rest never came.
+inline const QString kNotMbap = QStringLiteral("не заголовок Modbus TCP, принятое отброшено");
+inline const QString kIncompleteAdu = QStringLiteral("кадр Modbus TCP не пришёл целиком, отброшен");
 }  // namespace traffic
 
 class TrafficLog {

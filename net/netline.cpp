@@ -14,8 +14,14 @@ using Clock = std::chrono::steady_clock;
 // How often a name lookup, which cannot wait on the stop event, is looked at.
 constexpr auto kLookupStep = std::chrono::milliseconds(5);
 
-constexpr std::pair<std::string_view, TNetMode> kSchemes[] = {{"tcp://", TNetMode::Raw},
-                                                              {"rfc2217://", TNetMode::Rfc2217}};
+struct Scheme {
+  std::string_view prefix;
+  TNetMode mode;
+  std::string_view defaultPort;  // empty: the name must give one
+};
+constexpr Scheme kSchemes[] = {{"tcp://", TNetMode::Raw, {}},
+                               {"rfc2217://", TNetMode::Rfc2217, {}},
+                               {"modbus-tcp://", TNetMode::ModbusTcp, "502"}};
 
 bool StartsWithText(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -41,26 +47,33 @@ bool AllDigits(std::string_view text) {
   });
 }
 
-// Splits "HOST:PORT" or "[V6]:PORT" into `parsed`, or says what is wrong.
-std::optional<TNetNameProblem> SplitHostPort(std::string_view text, TNetPortName& parsed) {
+// Splits "HOST:PORT" or "[V6]:PORT" into `parsed`, or says what is wrong. A
+// scheme with a default port takes "HOST" and "[V6]" too.
+std::optional<TNetNameProblem> SplitHostPort(std::string_view text, std::string_view defaultPort,
+                                             TNetPortName& parsed) {
+  const bool portOptional = !defaultPort.empty();
   size_t colon = 0;
   if (text.starts_with('[')) {
     const size_t close = text.find(']');
     if (close == std::string_view::npos)
       return TNetNameProblem{TNetNameFault::UnclosedBracket, std::string(text)};
-    if (close + 1 >= text.size() || text[close + 1] != ':')
+    const bool portless = close + 1 == text.size();
+    if ((portless && !portOptional) || (!portless && text[close + 1] != ':'))
       return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
     parsed.host = text.substr(1, close - 1);
-    colon = close + 1;
+    colon = portless ? std::string_view::npos : close + 1;
   } else {
     colon = text.rfind(':');
-    if (colon == std::string_view::npos)
+    // Without brackets an IPv6 address cannot be told from its port.
+    if (portOptional && colon != std::string_view::npos && text.find(':') != colon)
+      return TNetNameProblem{TNetNameFault::BareIpv6Address, std::string(text)};
+    if (colon == std::string_view::npos && !portOptional)
       return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
     parsed.host = text.substr(0, colon);
     if (parsed.host.find(':') != std::string::npos)
       return TNetNameProblem{TNetNameFault::BareIpv6Address, parsed.host};
   }
-  parsed.port = text.substr(colon + 1);
+  parsed.port = colon == std::string_view::npos ? defaultPort : text.substr(colon + 1);
   if (parsed.host.empty()) return TNetNameProblem{TNetNameFault::EmptyHost, {}};
   if (parsed.port.empty()) return TNetNameProblem{TNetNameFault::NoPort, std::string(text)};
   if (!AllDigits(parsed.port)) return TNetNameProblem{TNetNameFault::PortNotNumber, parsed.port};
@@ -72,10 +85,10 @@ std::optional<TNetNameProblem> SplitHostPort(std::string_view text, TNetPortName
 // Reads a network port name into `parsed`, or says what is wrong with it.
 std::optional<TNetNameProblem> ReadNetPortName(const std::string& name, TNetPortName& parsed) {
   const auto scheme = std::find_if(std::begin(kSchemes), std::end(kSchemes),
-                                   [&](const auto& s) { return StartsWithText(name, s.first); });
+                                   [&](const Scheme& s) { return StartsWithText(name, s.prefix); });
   if (scheme == std::end(kSchemes)) return TNetNameProblem{TNetNameFault::NoPort, name};
-  parsed.mode = scheme->second;
-  std::string_view rest = std::string_view(name).substr(scheme->first.size());
+  parsed.mode = scheme->mode;
+  std::string_view rest = std::string_view(name).substr(scheme->prefix.size());
   if (const size_t query = rest.find('?'); query != std::string_view::npos) {
     constexpr std::string_view kAllow = "allow=";
     const std::string_view option = rest.substr(query + 1);
@@ -87,7 +100,7 @@ std::optional<TNetNameProblem> ReadNetPortName(const std::string& name, TNetPort
                              std::string(option.substr(kAllow.size()))};
     rest = rest.substr(0, query);
   }
-  return SplitHostPort(rest, parsed);
+  return SplitHostPort(rest, scheme->defaultPort, parsed);
 }
 
 // Server's words: printable text (UTF-8 allowed) with a letter in it, not
@@ -147,7 +160,7 @@ int ResolveWithin(const TNetPortName& name, Clock::time_point deadline, const TC
 
 bool IsNetPortName(const std::string& name) {
   return std::any_of(std::begin(kSchemes), std::end(kSchemes),
-                     [&](const auto& scheme) { return StartsWithText(name, scheme.first); });
+                     [&](const Scheme& scheme) { return StartsWithText(name, scheme.prefix); });
 }
 
 std::optional<TNetNameProblem> NetPortNameProblem(const std::string& name) {
@@ -209,7 +222,7 @@ std::unique_ptr<TLineBackend> OpenNetLine(const std::string& name, const TComSto
 // --- The line ---------------------------------------------------------------
 
 TNetLine::TNetLine(const TNetPortName& name, const TComStopEvent* stop)
-    : mode_(name.mode),
+    : mode_(name.mode == TNetMode::Rfc2217 ? TNetMode::Rfc2217 : TNetMode::Raw),
       openTimeoutMs_(name.openTimeoutMs),
       stop_(stop),
       allowance_(name.allowanceMs ? TLatencyAllowance::Fixed(*name.allowanceMs)

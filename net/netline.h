@@ -9,7 +9,9 @@
 //   rfc2217://HOST:PORT   Telnet with the COM port option (RFC 2217): the tool
 //                         sets the server's port as it sets a local one
 //
-// either followed by "?allow=MS", the latency allowance in milliseconds;
+// and a Modbus TCP to RTU gateway, modbus-tcp://HOST[:PORT] (port 502 unless
+// given; the line is net/modbus_tcp.h's, which carries MBAP on a raw
+// connection), each followed by "?allow=MS", the latency allowance in milliseconds;
 // without it the line learns the allowance from its answers (net/latency.h). HOST is a name, an
 // IPv4 address or an IPv6 address in brackets. The port component owns such a line in place of a
 // device when its Port() is a network name; failures raise EComPort with the component's codes and
@@ -31,7 +33,8 @@ inline constexpr int kMaxAllowanceMs = 10000;
 // answer the line settings.
 inline constexpr int kNetOpenTimeoutMs = 3000;
 
-enum class TNetMode { Raw, Rfc2217 };
+// ModbusTcp: a gateway's; its connection carries its bytes unchanged, as Raw.
+enum class TNetMode { Raw, Rfc2217, ModbusTcp };
 
 struct TNetPortName {
   TNetMode mode = TNetMode::Raw;
@@ -43,13 +46,13 @@ struct TNetPortName {
   int openTimeoutMs = kNetOpenTimeoutMs;
 };
 
-// Whether a port name means a network line: it starts with "tcp://" or
-// "rfc2217://", in any letter case.
+// Whether a port name means a network line: it starts with "tcp://",
+// "rfc2217://" or "modbus-tcp://", in any letter case.
 bool IsNetPortName(const std::string& name);
 
 // What is wrong with a network port name, and the part of it at fault.
 enum class TNetNameFault {
-  NoPort,           // nothing, or nothing after ":", where the port goes
+  NoPort,           // nothing, or nothing after ":", where the port goes (a port is needed)
   PortNotNumber,    // "50x"
   PortOutOfRange,   // 0, or above 65535
   EmptyHost,        // "tcp://:502"

@@ -104,7 +104,8 @@ TVeskComSetupFrm::TVeskComSetupFrm(QWidget* parent)
   Combo5 = AddRow(*grid, Label5, QStringLiteral("Чётность:"), cpParity);
   Combo6 = AddRow(*grid, Label6, QStringLiteral("Контроль передачи:"), cpFlowControl);
   // The port may be typed too: a stable name (/dev/serial/by-id/...) or a
-  // network address (tcp://HOST:PORT, rfc2217://HOST:PORT). What is typed
+  // network address (tcp://HOST:PORT, rfc2217://HOST:PORT, a Modbus TCP
+  // gateway's modbus-tcp://HOST[:PORT]). What is typed
   // becomes the port as a picked name does; it is never added to the list.
   Combo1->setEditable(true);
   Combo1->setInsertPolicy(QComboBox::NoInsert);

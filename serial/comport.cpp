@@ -278,6 +278,10 @@ std::vector<std::string> TCustomComPort::SettingsNotes() const {
   return line_ ? line_->SettingsNotes() : std::vector<std::string>{};
 }
 
+TLineFraming TCustomComPort::Framing() const {
+  return line_ ? line_->Framing() : TLineFraming::Rtu;
+}
+
 void TCustomComPort::SetStopEvent(TComStopEvent* stopEvent) {
   stopEvent_ = stopEvent;
   if (line_) line_->SetStopEvent(stopEvent);

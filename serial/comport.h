@@ -199,7 +199,9 @@ class TCustomComPort : public TComLink {
   // Opening also replaces a line that is gone (see Connected). The kind of
   // line Port() names is its backend (serial/line_kinds.h): a local device,
   // or a connection to a serial device server for tcp://HOST:PORT and
-  // rfc2217://HOST:PORT (net/netline.h); every operation then goes there.
+  // rfc2217://HOST:PORT (net/netline.h) or to a Modbus TCP gateway for
+  // modbus-tcp://HOST[:PORT] (net/modbus_tcp.h); every operation then goes
+  // there.
   void OpenPort();
   // Opens the port on a line made elsewhere (the tests' simulated adapter)
   // in place of the one Port() names; the settings are pushed to it as to
@@ -237,6 +239,8 @@ class TCustomComPort : public TComLink {
   void SetStopEvent(TComStopEvent* stopEvent);
   // What the line's latest settings could not make sure of (see TComLink).
   std::vector<std::string> SettingsNotes() const override;
+  // The open line's framing: MBAP for a Modbus TCP gateway, else RTU.
+  TLineFraming Framing() const override;
   // Writes the groups in StoredGroups under keyPath + "\" + Name().
   void SaveSettings(const std::string& keyPath);
 

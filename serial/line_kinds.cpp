@@ -1,5 +1,6 @@
 #include "serial/line_kinds.h"
 
+#include "net/modbus_tcp.h"
 #include "net/netline.h"
 #include "serial/device_line.h"
 
@@ -13,6 +14,7 @@ namespace {
 constexpr TLineKindEntry kLineKinds[] = {
     {"tcp://", TLineKind::NetworkLine, OpenNetLine},
     {"rfc2217://", TLineKind::NetworkLine, OpenNetLine},
+    {"modbus-tcp://", TLineKind::NetworkLine, OpenModbusTcpLine},
     {"", TLineKind::SerialPort, OpenDeviceLine},
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 // The kinds of line a port name may mean, each a backend of the port
 // component, known by the start of the name: a network line by its scheme
-// (tcp://, rfc2217://), a local serial device by any other name. A new kind
+// (tcp://, rfc2217://, modbus-tcp://), a local serial device by any other name. A new kind
 // is one more backend and one more row in the table (line_kinds.cpp).
 
 #include "serial/link.h"

@@ -46,6 +46,12 @@ class EComPort : public std::runtime_error {
   std::string reason_;
 };
 
+// How the frames travel on a line: as Modbus RTU frames with their CRC (a
+// serial line, a device server that passes its bytes through), or each in an
+// MBAP header without its CRC, as Modbus TCP to a gateway in front of the
+// RS-485 line (see modbus/mbap.h).
+enum class TLineFraming { Rtu, Mbap };
+
 class TComLink {
  public:
   virtual ~TComLink() = default;
@@ -85,6 +91,8 @@ class TComLink {
   // (an RFC 2217 server that did not confirm DTR and RTS): the line works
   // without them. Empty for a local port.
   virtual std::vector<std::string> SettingsNotes() const { return {}; }
+  // How the requests' frames travel on this line.
+  virtual TLineFraming Framing() const { return TLineFraming::Rtu; }
 };
 
 // One kind of line behind the port component, which talks to every kind the

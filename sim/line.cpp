@@ -105,11 +105,12 @@ void Line::openTerminal() {
   makeRaw(slave_);
 }
 
-Line::Line(const std::string& host, int port, EventLog events) : events_(std::move(events)) {
+Line::Line(const std::string& host, int port, EventLog events, const std::string& scheme)
+    : events_(std::move(events)) {
   signals_ = stopSignals();
   listener_ = listenAt(host, port);
   const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
-  path_ = "tcp://" + shown + ":" + std::to_string(port);
+  path_ = scheme + "://" + shown + ":" + std::to_string(port);
 }
 
 Line::~Line() {
@@ -146,6 +147,7 @@ void Line::acceptClient() {
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   peer_ = fd;
+  ++clientsTaken_;
   events_("client " + peerName(address) + " connected");
 }
 
@@ -236,6 +238,11 @@ bool Line::send(const Bytes& bytes) {
     if (written < 0 && listener_ >= 0 && errno != EAGAIN) dropClient();
   }
   return true;
+}
+
+void Line::sendWhole(const Bytes& bytes) {
+  if (peer_ < 0 || bytes.empty()) return;  // nobody listens: the reply goes nowhere
+  if (::send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN) dropClient();
 }
 
 }  // namespace sim

@@ -28,8 +28,9 @@ class Line : public Output {
   // Listens at host:port (port 0: one the system picks) for clients, one at a
   // time: a second one is closed at once. A client that leaves takes a
   // request it had not finished with it. `events` hears of clients coming and
-  // going. Throws std::runtime_error when the port cannot be had.
-  Line(const std::string& host, int port, EventLog events);
+  // going. The path is `scheme`://HOST:PORT. Throws std::runtime_error when
+  // the port cannot be had.
+  Line(const std::string& host, int port, EventLog events, const std::string& scheme = "tcp");
   ~Line();
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
@@ -50,6 +51,10 @@ class Line : public Output {
 
   // Sends the bytes a character time apart; false when a stop signal came.
   bool send(const Bytes& bytes) override;
+  // Sends the bytes at once, as a gateway sends its whole reply (TCP only).
+  void sendWhole(const Bytes& bytes);
+  // How many clients the TCP port has taken so far.
+  int clientsTaken() const { return clientsTaken_; }
 
   // The terminal closes, as a converter pulled out: whoever has it open
   // sees the line hang up for good. Only pause works until plugIn. For a
@@ -73,6 +78,7 @@ class Line : public Output {
   int signals_ = -1;
   std::string path_;
   EventLog events_;
+  int clientsTaken_ = 0;
 };
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 // tl8sim: simulated TL-8K adapters on a pseudo-terminal, for tests, the demo
 // and for learning the tool without a device. See README.md.
 
+#include "gateway.h"
 #include "line.h"
 #include "options.h"
 #include "simulator.h"
@@ -8,7 +9,9 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -154,10 +157,42 @@ void serveLine(PluggedLine& plugged, Simulator& simulator, Journal& journal,
   journal.event("stopped");
 }
 
+// Serves each ADU that comes to the gateway's port in turn, its reply after
+// the time the line takes, until a stop signal.
+void serveGateway(Line& line, Gateway& gateway, Simulator& simulator, Journal& journal) {
+  simulator.announce(line.path());
+  int client = line.clientsTaken();
+  for (auto bytes = line.receiveBytes(); bytes; bytes = line.receiveBytes()) {
+    // A new client's stream starts afresh: the last one's half-sent request went with it.
+    if (line.clientsTaken() != client) gateway.restart();
+    client = line.clientsTaken();
+    for (const Bytes& adu : gateway.take(*bytes)) {
+      const Clock::time_point taken = Clock::now();
+      const Gateway::Reply reply = gateway.serve(simulator, adu);
+      const double tookMs = std::chrono::duration<double, std::milli>(Clock::now() - taken).count();
+      if (!line.pause(std::max(0.0, reply.afterMs - tookMs))) return journal.event("stopped");
+      line.sendWhole(reply.adu);
+    }
+  }
+  journal.event("stopped");
+}
+
+int simulateGateway(const Options& options, std::vector<Adapter> adapters, Journal& journal) {
+  Gateway gateway(journal);
+  Line line(
+      options.modbusTcp->host, options.modbusTcp->port,
+      [&journal](const std::string& event) { journal.event(event); }, "modbus-tcp");
+  announcePath(line.path());
+  Simulator simulator(gateway, journal, std::move(adapters), options.faults, options.turnaroundMs);
+  serveGateway(line, gateway, simulator, journal);
+  return 0;
+}
+
 int simulate(const Options& options) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<Adapter> adapters = loadAdapters(options.adapters);
   Journal journal(options.journal);
+  if (options.modbusTcp) return simulateGateway(options, std::move(adapters), journal);
   PluggedLine plugged(openLine(options, journal), options.link);
   announcePath(plugged.line().path());
   Simulator simulator(plugged.line(), journal, std::move(adapters), options.faults,

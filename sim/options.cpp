@@ -10,6 +10,7 @@ const char* const kUsage =
     "usage: tl8sim [--link PATH] [--state FILE] [--address N] [--journal FILE]\n"
     "              [--adapter ADDR[:FILE]]... [--turnaround MS] [--fault RULE]...\n"
     "              [--echo] [--unplug N[:MS]] [--tcp [HOST:]PORT]\n"
+    "              [--modbus-tcp [HOST:]PORT]\n"
     "Simulates TL-8K adapters, Modbus RTU slaves, on a new pseudo-terminal and\n"
     "prints the path of its end of the line as the first line on stdout.\n"
     "  --link PATH       also make PATH a symbolic link to that terminal\n"
@@ -18,6 +19,10 @@ const char* const kUsage =
     "                    127.0.0.1 unless given, PORT 0 for any free one; the\n"
     "                    first line on stdout is then the tool's port name,\n"
     "                    tcp://HOST:PORT\n"
+    "  --modbus-tcp [HOST:]PORT  serve the adapters through a Modbus TCP to RTU\n"
+    "                    gateway instead, to one client at a time: exception 0B\n"
+    "                    for a unit that does not answer; the first line on\n"
+    "                    stdout is then the tool's port name, modbus-tcp://HOST:PORT\n"
     "  --state FILE      the adapter's memory (created with the factory set)\n"
     "  --address N       its address, 1..247 (default: stored one, or 1)\n"
     "  --adapter A[:F]   one more adapter at address A, memory in file F\n"
@@ -78,7 +83,7 @@ UnplugOption unplug(const std::string& text) {
 }
 
 // "PORT", "HOST:PORT" or "[IPV6]:PORT".
-TcpOption tcpEndpoint(const std::string& text) {
+TcpOption tcpEndpoint(const std::string& option, const std::string& text) {
   TcpOption tcp;
   std::string port = text;
   const auto colon = text.rfind(':');
@@ -91,7 +96,8 @@ TcpOption tcpEndpoint(const std::string& text) {
   const auto parse = [](const std::string& t, std::size_t* used) { return std::stoi(t, used); };
   const auto number = WholeNumber(port, parse, 0, 65535);
   if (!number || tcp.host.empty())
-    throw std::invalid_argument("bad --tcp \"" + text + "\": expected [HOST:]PORT, PORT 0..65535");
+    throw std::invalid_argument("bad " + option + " \"" + text +
+                                "\": expected [HOST:]PORT, PORT 0..65535");
   tcp.port = *number;
   return tcp;
 }
@@ -117,7 +123,9 @@ const std::map<std::string, ValueOption>& valueOptions() {
       {"--turnaround", [](Options& o, const std::string& v) { o.turnaroundMs = milliseconds(v); }},
       {"--fault", [](Options& o, const std::string& v) { o.faults.push_back(parseFault(v)); }},
       {"--unplug", [](Options& o, const std::string& v) { o.unplug = unplug(v); }},
-      {"--tcp", [](Options& o, const std::string& v) { o.tcp = tcpEndpoint(v); }},
+      {"--tcp", [](Options& o, const std::string& v) { o.tcp = tcpEndpoint("--tcp", v); }},
+      {"--modbus-tcp",
+       [](Options& o, const std::string& v) { o.modbusTcp = tcpEndpoint("--modbus-tcp", v); }},
   };
   return options;
 }
@@ -147,6 +155,11 @@ Options parseOptions(int argc, char** argv) {
     throw std::invalid_argument("--link names a terminal, which --tcp does not make");
   if (options.tcp && options.unplug)
     throw std::invalid_argument("--unplug closes a terminal, which --tcp does not make");
+  if (options.modbusTcp && (options.tcp || !options.link.empty() || options.unplug))
+    throw std::invalid_argument(
+        "--modbus-tcp serves a gateway's port, not with --tcp, --link or --unplug");
+  if (options.modbusTcp && options.echo)
+    throw std::invalid_argument("--echo is a line's, which the gateway keeps to itself");
   return options;
 }
 

@@ -29,6 +29,7 @@ struct TcpOption {
 struct Options {
   std::string link;
   std::optional<TcpOption> tcp;
+  std::optional<TcpOption> modbusTcp;  // a Modbus TCP gateway in front of the line
   std::string journal;
   double turnaroundMs = 3;
   std::vector<AdapterOption> adapters;  // the first from --address/--state, then --adapter ones

@@ -37,6 +37,15 @@ inline QString NoAdapterText(uint8_t address) {
   return QStringLiteral("Нет ответа от ТЛ-8 с адресом  00") + QString::number(address);
 }
 
+// The address change went to unit 0 through a Modbus TCP gateway, and no
+// adapter answered at the new address: the gateway may drop broadcasts.
+inline QString GatewayUnconfirmedText(int address) {
+  return QStringLiteral(
+             "Смена адреса не подтверждена через этот шлюз: нет ответа по адресу %1.\r"
+             "Шлюз Modbus TCP может не передавать широковещательные запросы (адрес 0).")
+      .arg(address);
+}
+
 // Why a port did not open; "\r" breaks the lines of the message box. A
 // local port is most likely held by another program; a network line's
 // opening says what it met (`network`, see NetOpenFailureOf in net/).

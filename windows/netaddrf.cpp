@@ -184,11 +184,17 @@ bool TNetAddrF::WriteNewAddress() {
     return false;
   }
   // Its change record says it came from here: the menu item's caption. The
-  // broadcast has no answer to wait for.
+  // broadcast has no answer to wait for; through a Modbus TCP gateway, which
+  // may drop it, a read at the new address confirms it.
+  const bool throughGateway = session_.Requests().ThroughGateway();
   const RecordedAddressOutcome outcome = BroadcastNewAddressRecorded(
-      session_, {QStringLiteral("Настройка адреса"), kNoAnswerText}, address, false);
+      session_,
+      {QStringLiteral("Настройка адреса"),
+       throughGateway ? GatewayUnconfirmedText(address) : kNoAnswerText},
+      address, throughGateway);
   if (!RecordedOrSaySo(outcome.refusal)) return false;
   SayIfNotCompleted(outcome.completionError);
+  if (throughGateway && !outcome.confirmed) boxes().Message(GatewayUnconfirmedText(address));
   return true;
 }
 

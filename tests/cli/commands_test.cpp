@@ -7,6 +7,7 @@
 #include "tests/cli/ctl_on_sim.h"
 #include "tests/support/adapter_requests.h"
 #include "tests/support/test_data.h"
+#include "ui/tool_texts.h"
 
 #include "sim/memory.h"
 
@@ -112,6 +113,19 @@ TEST_F(Commands, WriteBoundsTakesTheSixBoundsFromTheFileAndTheRestFromTheAdapter
     }
   }
   EXPECT_TRUE(after.checksumMatches());
+}
+
+// A gateway that drops broadcasts: set-address says the change could not be
+// confirmed through it, and fails.
+TEST_F(Commands, SetAddressThroughAGatewayThatDropsBroadcastsSaysSo) {
+  tl8test::SimLinkSetup setup;
+  setup.gateway = sim::GatewaySetup{.passesBroadcasts = false};
+  CtlOnSim ctl(setup);
+  const Ran ran = ctl.Run({"set-address", "9"});
+  EXPECT_EQ(ran.code, 1);
+  EXPECT_EQ(ran.out, "");
+  EXPECT_EQ(QString::fromStdString(ran.err), GatewayUnconfirmedText(9).replace('\r', ' ') + "\n");
+  EXPECT_EQ(ctl.sim.State(1).address, 1);
 }
 
 TEST_F(Commands, SetAddressBroadcastsAndConfirmsAtTheNewAddress) {
@@ -246,6 +260,7 @@ TEST_F(Commands, BadInputIsRefusedWithExitCode2BeforeThePortOpens) {
       {{"--port=rfc2217://10.0.0.7:65536", "read"}, "port 65536 is out of range 1..65535"},
       {{"--port", "tcp://:4001", "scan"}, "--port tcp://:4001: empty host\n"},
       {{"--port", "tcp://[fd00::17:4001", "read"}, "unclosed ["},
+      {{"--port", "modbus-tcp://gw:", "read"}, "--port modbus-tcp://gw:: no port after the host"},
       {{"--port", "tcp://10.0.0.7:4001?allow=soon", "read"},
        "bad ?allow= value \"soon\": milliseconds 0..10000"},
   };

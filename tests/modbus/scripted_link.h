@@ -35,6 +35,9 @@ class ScriptedLink final : public TComLink {
   // A wait with no limit when nothing can arrive any more throws std::logic_error.
   void WaitForEvent(TComEvents& events, TComStopEvent* stopEvent, int timeoutMs) override;
   bool Connected() const override { return true; }
+  // RTU unless set: the frames written and the bursts are then MBAP ADUs.
+  void SetFraming(TLineFraming framing) { framing_ = framing; }
+  TLineFraming Framing() const override { return framing_; }
 
  private:
   using Duration = ExchangeClock::Duration;
@@ -45,4 +48,5 @@ class ScriptedLink final : public TComLink {
   Responder responder_;
   std::vector<std::string> frames_;
   std::multimap<Duration, char> arrivals_;
+  TLineFraming framing_ = TLineFraming::Rtu;
 };

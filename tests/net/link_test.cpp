@@ -133,6 +133,23 @@ TEST(NetPortName, TheFormsAreReadAndAnythingElseSaysWhatIsWrong) {
   } cases[] = {
       {"tcp://192.168.1.20:4001", {TNetMode::Raw, "192.168.1.20", "4001", std::nullopt}},
       {"RFC2217://moxa-7.plant:950?allow=250", {TNetMode::Rfc2217, "moxa-7.plant", "950", 250}},
+      // A gateway's port is 502 unless given.
+      {"modbus-tcp://gw-3.plant", {TNetMode::ModbusTcp, "gw-3.plant", "502", std::nullopt}},
+      {"Modbus-TCP://[fe80::1]?allow=40", {TNetMode::ModbusTcp, "fe80::1", "502", 40}},
+      {"modbus-tcp://10.0.0.9:1502", {TNetMode::ModbusTcp, "10.0.0.9", "1502", std::nullopt}},
+      {"modbus-tcp://fe80::1",
+       {},
+       TNetNameProblem{TNetNameFault::BareIpv6Address, "fe80::1"},
+       "an IPv6 address needs brackets: [fe80::1]:PORT"},
+      {"modbus-tcp://gw:",
+       {},
+       TNetNameProblem{TNetNameFault::NoPort, "gw:"},
+       "no port after the host: HOST:PORT"},
+      {"modbus-tcp://[fe80::1]x",
+       {},
+       TNetNameProblem{TNetNameFault::NoPort, "[fe80::1]x"},
+       "no port after the host: HOST:PORT"},
+      {"modbus-tcp://?allow=5", {}, TNetNameProblem{TNetNameFault::EmptyHost, ""}, "empty host"},
       {"tcp://[fe80::1]:502?allow=0", {TNetMode::Raw, "fe80::1", "502", 0}},
       {"tcp://host",
        {},
@@ -284,6 +301,44 @@ TEST(NetLink, AnEchoOnTheLineIsDroppedBeforeTheAnswerIsJudged) {
   EXPECT_EQ(exchange.ParamValue, 1010.0);
   EXPECT_TRUE(requests.LineEchoes());
   port.ClosePort();
+}
+
+// A gateway's line: the request goes out in its MBAP header, the ADU's answer
+// is taken; the next answer stops halfway as the gateway closes the
+// connection, and that request fails: the value stays the last one read.
+TEST(NetLink, AGatewaysLineCarriesMbapAndAConnectionClosedMidAnswerIsAFailure) {
+  const std::string header = Bytes({0x00, 0x00, 0x00, 0x06});  // protocol, length
+  const std::string answerPdu = kAnswer.substr(0, kAnswer.size() - 2);
+  std::vector<std::string> requests;
+  ScriptedServer server([&](LoopSocket& listener) {
+    const LoopSocket client = listener.Accept(kLongWait);
+    for (int i = 1; i <= 2; ++i) {
+      requests.push_back(client.ReceiveCount(12, kLongWait));
+      const std::string answer = Bytes({0x00, static_cast<uint8_t>(i), 0x00, 0x00, 0x00,
+                                        static_cast<uint8_t>(answerPdu.size())}) +
+                                 answerPdu;
+      client.Send(i == 1 ? answer : answer.substr(0, 9));
+    }
+  });  // closed after the second answer's start
+  TComPort port;
+  OpenAdapterLine(port, server.Name("modbus-tcp", "?allow=0"));
+  ExchangeState exchange;
+  ParamData params;
+  ModbusRequests modbus(port, exchange, params);
+  exchange.DeviceAddress = 1;
+  exchange.ParamIndex = 1;
+  modbus.SetFastReads(true);
+  modbus.ReadParameter(0);
+  EXPECT_EQ(exchange.ResponseStatus, kStatusAccepted);
+  EXPECT_EQ(exchange.ParamValue, 1010.0);
+  exchange.ParamValue = 0;
+  EXPECT_THROW(modbus.ReadParameter(0), EComPort);
+  EXPECT_EQ(exchange.ParamValue, 0);
+  server.Join();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string request = header + kRequest.substr(0, kRequest.size() - 2);
+  EXPECT_EQ(requests[0], Bytes({0x00, 0x01}) + request);
+  EXPECT_EQ(requests[1], Bytes({0x00, 0x02}) + request);
 }
 
 // --- Opening failures -------------------------------------------------------------

@@ -31,12 +31,13 @@ struct Polled {
 };
 
 // One mbpoll run against the given slave: a read, or a write of the values.
-// It waits the longest time-out mbpoll takes, 10 s, for each answer.
+// It waits the longest time-out mbpoll takes, 10 s, for each answer. `port`
+// is the pseudo-terminal, or a Modbus TCP server's "-m tcp -p PORT HOST".
 Polled mbpoll(const std::string& program, const std::string& port, int slave,
               const std::string& args, const std::string& values = "") {
-  const std::string command = program + " -m rtu -b 9600 -P none -o 10 -1 -a " +
-                              std::to_string(slave) + " " + args + " " + port +
-                              (values.empty() ? "" : " -- " + values) + " 2>&1";
+  const std::string mode = port.starts_with("-m ") ? "" : "-m rtu -b 9600 -P none ";
+  const std::string command = program + " " + mode + "-o 10 -1 -a " + std::to_string(slave) + " " +
+                              args + " " + port + (values.empty() ? "" : " -- " + values) + " 2>&1";
   Polled polled;
   FILE* pipe = popen(command.c_str(), "r");
   char line[256];
@@ -77,6 +78,33 @@ TEST(SimMbpoll, ReadsFactoryValuesAndItsWritesReachTheStateFile) {
   EXPECT_EQ(sim.state().address, 9);
   const Polled again = mbpoll(program, sim.port(), 9, "-t 4:float -r 260");
   EXPECT_EQ(again.values, (std::map<int, std::string>{{260, "123.5"}})) << again.output;
+}
+
+// tl8sim --modbus-tcp is a gateway mbpoll's Modbus TCP reads and writes
+// through; a unit nobody answers gets the gateway's exception 0B.
+TEST(SimMbpoll, ReadsAndWritesThroughTheSimulatorsGateway) {
+  const std::string program = findProgram("mbpoll");
+  if (program.empty())
+    GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll): no independent check";
+  SimProcess sim({"--modbus-tcp", "0"});
+  ASSERT_TRUE(sim.port().starts_with("modbus-tcp://127.0.0.1:")) << sim.port();
+  const std::string server =
+      "-m tcp -p " + sim.port().substr(sim.port().rfind(':') + 1) + " 127.0.0.1";
+
+  const Polled floats = mbpoll(program, server, 1, "-t 4:float -r 258 -c 2");
+  ASSERT_EQ(floats.status, 0) << floats.output;
+  EXPECT_EQ(floats.values, (std::map<int, std::string>{{258, "1010"}, {260, "630"}}))
+      << floats.output;
+
+  const Polled written = mbpoll(program, server, 1, "-t 4:float -r 260", "123.5");
+  ASSERT_EQ(written.status, 0) << written.output;
+  const auto p2 = sim.state().param(2);
+  EXPECT_EQ((std::vector<int>(p2.begin(), p2.end())), (std::vector<int>{0x00, 0x00, 0x42, 0xF7}));
+
+  const Polled silent = mbpoll(program, server, 2, "-t 4:float -r 258");
+  EXPECT_NE(silent.status, 0);
+  EXPECT_NE(silent.output.find("Target device failed to respond"), std::string::npos)
+      << silent.output;
 }
 
 }  // namespace

@@ -45,8 +45,10 @@ SimLink::SimLink(VirtualClock& clock, SimLinkSetup setup)
                      ? TLatencyAllowance::Learnt(*setup.learnsFromRoundTripMs)
                      : TLatencyAllowance::Fixed(setup.latencyAllowanceMs)),
       journal_([&clock] { return std::chrono::duration<double, std::milli>(clock.Now()).count(); }),
-      simulator_(answers_, journal_, AdaptersOf(setup.adapters), FaultsOf(setup.faults),
-                 setup.turnaroundMs),
+      gatewayMode_(setup.gateway.has_value()),
+      gateway_(journal_, setup.gateway.value_or(sim::GatewaySetup{})),
+      simulator_(gatewayMode_ ? static_cast<sim::Output&>(gateway_) : answers_, journal_,
+                 AdaptersOf(setup.adapters), FaultsOf(setup.faults), setup.turnaroundMs),
       outputFree_(clock.Now()) {
   simulator_.setLineEcho(setup.echo);
   simulator_.announce("in-process link");
@@ -85,6 +87,8 @@ void SimLink::Plug() {
   state_ = State::Up;
   request_.clear();
   arrivals_.clear();
+  adus_.clear();
+  gateway_.restart();
   outputFree_ = std::max(outputFree_, clock_.Now());
 }
 
@@ -139,6 +143,12 @@ int SimLink::WriteBytes(const void* buffer, int count) {
   ++written_;
   const auto* first = static_cast<const std::uint8_t*>(buffer);
   const sim::Bytes bytes(first, first + count);
+  if (gatewayMode_) {
+    outputFree_ = clock_.Now() + networkDelay_;
+    ToGateway(bytes, outputFree_);
+    if (loss == LineLoss::InRead) VanishOnceServed();
+    return count;
+  }
   const Duration onLine = std::max(outputFree_, clock_.Now() + networkDelay_);
   // Behind a network path the last request may still be on its way, yet end
   // on the line before these bytes reach it: a frame of its own all the same.
@@ -153,6 +163,31 @@ int SimLink::WriteBytes(const void* buffer, int count) {
   }
   if (loss == LineLoss::InRead) VanishOnceServed();
   return count;
+}
+
+void SimLink::ToGateway(const sim::Bytes& bytes, Duration at) {
+  for (sim::Bytes& adu : gateway_.take(bytes)) adus_.push_back({std::move(adu), at});
+  ScheduleGateway();
+}
+
+void SimLink::ScheduleGateway() {
+  if (gatewayBusy_ || adus_.empty()) return;
+  gatewayBusy_ = true;
+  const Duration start = std::max(adus_.front().at, gatewayFree_);
+  clock_.At(start, [alive = std::weak_ptr<SimLink*>(self_), start] {
+    if (const auto link = alive.lock()) (*link)->ServeNextAdu(start);
+  });
+}
+
+void SimLink::ServeNextAdu(Duration start) {
+  gatewayBusy_ = false;
+  if (adus_.empty()) return;  // the line went and came back meanwhile
+  const sim::Bytes adu = std::move(adus_.front().bytes);
+  adus_.pop_front();
+  const sim::Gateway::Reply reply = gateway_.serve(simulator_, adu);
+  gatewayFree_ = start + Milliseconds(reply.afterMs);
+  for (std::uint8_t byte : reply.adu) arrivals_.emplace(gatewayFree_ + networkDelay_, byte);
+  ScheduleGateway();
 }
 
 int SimLink::Arrived() const {

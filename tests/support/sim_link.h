@@ -21,6 +21,11 @@
 // way: the request reaches the adapters' line that much later, and each byte
 // from the line reaches the tool that much later too.
 //
+// Behind a Modbus TCP gateway (setup.gateway) the link is a gateway's line
+// (TLineFraming::Mbap): the tool writes ADUs, which reach the simulator's
+// gateway (sim/gateway.h) at once (after the network path), one served
+// after the other; each reply arrives whole when the gateway sends it.
+//
 // Reads take what has arrived by now and never wait (the requests only read
 // what PendingInputCount reported). A wait with no limit on a line where
 // nothing can arrive any more would last forever: it throws std::logic_error.
@@ -28,12 +33,14 @@
 #include "modbus/clock.h"
 #include "net/latency.h"
 #include "serial/link.h"
+#include "sim/gateway.h"
 #include "sim/journal.h"
 #include "sim/memory.h"
 #include "sim/output.h"
 #include "sim/simulator.h"
 #include "tests/support/sim_state.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,6 +63,9 @@ struct SimLinkSetup {
   // Learns its allowance from the answers, as a network line given no
   // allowance does, from this first guess of the round trip on.
   std::optional<int> learnsFromRoundTripMs = {};
+  // A Modbus TCP gateway in front of the adapters' line, as tl8sim's
+  // --modbus-tcp.
+  std::optional<sim::GatewaySetup> gateway = {};
 };
 
 // A backend of the port component too (TComPort::OpenLine): the settings it
@@ -76,6 +86,9 @@ class SimLink final : public TLineBackend {
   bool LearnsLatency() const override { return allowance_.Learns(); }
   void LearnLatency(int delayMs, bool late) override { allowance_.Learn(delayMs, late); }
   int LateAnswerAllowanceMs() const override { return allowance_.LateAnswerMs(); }
+  TLineFraming Framing() const override {
+    return gatewayMode_ ? TLineFraming::Mbap : TLineFraming::Rtu;
+  }
   void SetBuffers(int, int) override {}
   void SetLine(const comdev::LineSettings&, const TComStopEvent*) override {}
   void SetTimeouts(const comdev::TimeoutSettings&) override {}
@@ -135,6 +148,11 @@ class SimLink final : public TLineBackend {
   // silence has passed.
   void ServeAtItsEnd();
   void Serve(const sim::Bytes& received, Duration at);
+  // Behind the gateway: the ADUs written reach it at `at`; it serves the
+  // next one once it is free.
+  void ToGateway(const sim::Bytes& bytes, Duration at);
+  void ScheduleGateway();
+  void ServeNextAdu(Duration start);
   int Arrived() const;
   std::optional<Duration> NextArrival() const;
 
@@ -143,6 +161,8 @@ class SimLink final : public TLineBackend {
   TLatencyAllowance allowance_;
   Answers answers_{*this};
   sim::Journal journal_;
+  bool gatewayMode_;
+  sim::Gateway gateway_;
   sim::Simulator simulator_;
   State state_ = State::Up;
   struct PlannedLoss {
@@ -158,6 +178,13 @@ class SimLink final : public TLineBackend {
   Duration requestLastByte_{};
   Duration answerCursor_{};                         // where the simulator's output has got to
   std::multimap<Duration, std::uint8_t> arrivals_;  // bytes on their way to the tool
+  struct Adu {
+    sim::Bytes bytes;
+    Duration at;  // when it reached the gateway
+  };
+  std::deque<Adu> adus_;  // waiting for the gateway
+  bool gatewayBusy_ = false;
+  Duration gatewayFree_{};
 };
 
 }  // namespace tl8test

@@ -71,6 +71,7 @@ class SimSession {
     bool LearnsLatency() const override { return target_->LearnsLatency(); }
     void LearnLatency(int delayMs, bool late) override { target_->LearnLatency(delayMs, late); }
     int LateAnswerAllowanceMs() const override { return target_->LateAnswerAllowanceMs(); }
+    TLineFraming Framing() const override { return target_->Framing(); }
 
    private:
     std::unique_ptr<SimLink> target_;

@@ -9,6 +9,7 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_boxes.h"
 #include "tests/support/sim_session.h"
+#include "ui/tool_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,30 @@ TEST_F(AddressWindow, WriteBroadcastsTheNewAddressAndTheAdapterAnswersThere) {
   EXPECT_EQ(window->ReceivAddr->text(), QStringLiteral("033"));
   EXPECT_EQ(session.Exchange().DeviceAddress, 33);
   EXPECT_TRUE(boxes.Shown().empty());
+}
+
+// Through a Modbus TCP gateway the broadcast is confirmed with a read at the
+// new address; a gateway that drops broadcasts leaves the adapter where it
+// was, and the window says the change could not be confirmed through it.
+TEST_F(AddressWindow, ThroughAGatewayTheWriteIsConfirmedOrSaysItCouldNotBe) {
+  for (const bool passes : {true, false}) {
+    SCOPED_TRACE(passes ? "the gateway passes broadcasts" : "the gateway drops them");
+    tl8test::SimLinkSetup setup = tl8test::SimulatorSetup({"--address", "1"});
+    setup.gateway = sim::GatewaySetup{.passesBroadcasts = passes};
+    sim.Restart(setup);
+    boxes.Clear();
+    window->TaskManager();
+    ASSERT_EQ(session.Exchange().DeviceAddress, 1);
+    window->MaskEdit1->setText(QStringLiteral("33"));
+    window->BtWritA->click();
+    EXPECT_EQ(sim.link().memory(passes ? 33 : 1).address, passes ? 33 : 1);
+    if (passes) {
+      EXPECT_TRUE(boxes.Shown().empty());
+    } else {
+      ASSERT_EQ(boxes.Shown().size(), 1u);
+      EXPECT_EQ(boxes.Shown()[0].text, GatewayUnconfirmedText(33));
+    }
+  }
 }
 
 TEST_F(AddressWindow, WriteRefusesWhatNoSearchCouldFindAgainAndSendsNothing) {
