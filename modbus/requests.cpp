@@ -477,42 +477,53 @@ void ModbusRequests::AwaitReadAnswer(int delayMs) {
   // the same. Any other read takes its whole wait, so that two answers
   // collide and fail instead of one being taken for the other.
   const bool endEarly = fastReads_ && (!followsDoubtedRead_ || repeatsDoubtedRead_);
+  if (ThroughGateway()) {
+    WatchForAnswer(waitMs, endEarly ? 0 : delayMs, [this] { return ReadAnswerComplete(); });
+    return;
+  }
   if (!endEarly && !port_.LearnsLatency()) {
     clock_.Delay(waitMs);
     CollectResponse();
     return;
   }
-  WatchForAnswer(waitMs, endEarly, [this] { return ReadAnswerComplete(); });
+  WatchForAnswer(waitMs, endEarly ? std::optional<int>(0) : std::nullopt,
+                 [this] { return ReadAnswerComplete(); });
 }
 
 void ModbusRequests::AwaitWriteAnswer(int delayMs) {
   const int waitMs = delayMs + port_.LatencyAllowanceMs();
+  if (ThroughGateway()) {
+    WatchForAnswer(waitMs, delayMs, [this] { return WriteAnswerComplete(); });
+    return;
+  }
   if (!port_.LearnsLatency()) {
     clock_.Delay(waitMs);
     CollectResponse();
     return;
   }
-  WatchForAnswer(waitMs, false, [this] { return WriteAnswerComplete(); });
+  WatchForAnswer(waitMs, std::nullopt, [this] { return WriteAnswerComplete(); });
 }
 
-void ModbusRequests::WatchForAnswer(int waitMs, bool endEarly, const std::function<bool()>& whole) {
-  const auto end = clock_.Now() + std::chrono::milliseconds(waitMs);
+void ModbusRequests::WatchForAnswer(int waitMs, std::optional<int> enoughMs,
+                                    const std::function<bool()>& whole) {
+  const ExchangeClock::Duration start = clock_.Now();
+  const auto end = start + std::chrono::milliseconds(waitMs);
   const std::string& answer = exchange_.ResponseText;
   StartAnswer();
   std::optional<ExchangeClock::Duration> wholeAt;
   while (!StopRequested()) {
-    if (!wholeAt && whole()) {
-      wholeAt = clock_.Now();
-      if (endEarly) break;
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock_.Now()).count();
+    if (!wholeAt && whole()) wholeAt = clock_.Now();
+    // A whole answer ends the wait once `enoughMs` of it have passed.
+    const auto until =
+        wholeAt && enoughMs ? std::min(end, start + std::chrono::milliseconds(*enoughMs)) : end;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - clock_.Now()).count();
     if (left <= 0) break;
     TComEvents events{evRxChar};
     port_.WaitForEvent(events, stopEvent_, static_cast<int>(left));
     CollectInput();
   }
   // At the fixed pace, whatever else is waiting once the wait is over too.
-  if (!endEarly) PollPendingInput();
+  if (enoughMs != 0) PollPendingInput();
   DropEcho();
   if (wholeAt && port_.LearnsLatency()) LearnInTime(*wholeAt, answer.size());
 }

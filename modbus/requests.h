@@ -215,14 +215,17 @@ class ModbusRequests {
   void CheckParameterAnswer(int rawOffset);
   // A read's wait before its answer is judged (`delayMs` plus the line's
   // allowance), then the collection; in fast mode the wait ends with the answer.
+  // Through a gateway the allowance ends with the answer too (after `delayMs`,
+  // the pace): the transaction's number tells its answer from a late one.
   void AwaitReadAnswer(int delayMs);
-  // A write's: `delayMs` plus the line's allowance, then the collection.
+  // A write's: `delayMs` plus the line's allowance, then the collection; a
+  // gateway's answer ends the allowance as a read's does.
   void AwaitWriteAnswer(int delayMs);
-  // Takes the answer's bytes as they come for `waitMs` (less when `endEarly`
-  // and `whole` says it is in), then, unless it ended early, what the
-  // collection's polls find; notes when the answer was whole, for the line
-  // to learn from.
-  void WatchForAnswer(int waitMs, bool endEarly, const std::function<bool()>& whole);
+  // Takes the answer's bytes as they come for `waitMs`, or until `enoughMs`
+  // have passed once `whole` says it is in; then, unless it ended at once
+  // (`enoughMs` 0), what the collection's polls find; notes when the answer
+  // was whole, for the line to learn from.
+  void WatchForAnswer(int waitMs, std::optional<int> enoughMs, const std::function<bool()>& whole);
   // Whether ResponseText (after the line's echo) is a whole answer to the
   // write just sent / to the frame just sent, whatever it was.
   bool WriteAnswerComplete() const;

@@ -274,6 +274,28 @@ TEST(BehindGateway, EveryServiceFunctionWorks) {
   }
 }
 
+// A gateway's answer names its transaction, so a late one cannot be taken
+// for it: the allowance ends with the answer, and only the fixed pace is
+// kept. A line allowing 500 ms pays them only where an answer needs them.
+TEST(BehindGateway, TheAllowanceEndsWithTheAnswer) {
+  const auto readAndWriteTime = [](tl8test::SimLinkSetup setup) {
+    setup.latencyAllowanceMs = 500;
+    tl8test::SimSession sim(setup);
+    sim.session.TalkTo(kUnit);
+    const auto start = sim.clock.Now();
+    EXPECT_EQ(ReadAdapter(sim.session, {ReadPlan::FirstRequest::Probe, RetryPause::AfterRetry, 50})
+                  .result,
+              ReadResult::Read);
+    EXPECT_TRUE(WriteAllParameters(sim.session, [](int) {}));
+    return std::chrono::duration<double>(sim.clock.Now() - start).count();
+  };
+  const double throughGateway = readAndWriteTime(BehindGateway());
+  const double onLine =
+      readAndWriteTime(tl8test::SimulatorSetup({"--address", std::to_string(kUnit)}));
+  // 33 exchanges: the line waits 500 ms more for each.
+  EXPECT_GT(onLine - throughGateway, 33 * 0.5 * 0.9) << onLine << " s against " << throughGateway;
+}
+
 // A gateway that drops broadcasts: the address stays, and the confirmation
 // read says so.
 TEST(BehindGateway, AnAddressChangeWhoseBroadcastTheGatewayDropsIsNotConfirmed) {
