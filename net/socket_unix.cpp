@@ -136,7 +136,10 @@ int SendSome(Socket& socket, const char* bytes, int count, int& sent) {
     sent = static_cast<int>(done);
     return 0;
   }
-  return errno == EAGAIN || errno == EINTR ? 0 : errno;
+  if (errno == EAGAIN || errno == EINTR) return 0;
+  // A send after the server's reset: the connection is closed, as one reset
+  // says it (and the server's last words may still be there to read).
+  return errno == EPIPE ? kNetClosed : errno;
 }
 
 int ReceiveSome(Socket& socket, std::string& into, int limit, bool& closed) {

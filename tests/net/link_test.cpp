@@ -394,37 +394,52 @@ TEST(NetLink, AnOpeningThatFailsSaysWhatHappened) {
   EXPECT_EQ(NetOpenFailureOf("ttyUSB0", EComPort(ceOpenFailed, 16)), std::nullopt);
 }
 
-// A device server that cannot open its device says so and closes at once,
-// the tool's greeting unread: the connection is reset, and the tool's
-// settings fail to go out before anything was read. The words are still
-// the reason. (Windows drops what came before a reset.)
-TEST(NetLink, TheWordsBeforeAResetAreTheReason) {
+// A device server that cannot open its device says so and closes at once:
+// with the tool's greeting unread, which resets the connection, and the
+// tool's settings then fail to go out before anything was read; or with
+// everything read and a Telnet request in its words, whose answer then finds
+// the connection closed. Either way the words are the reason. (Windows drops
+// what came before a reset.)
+TEST(NetLink, TheWordsBeforeTheServerClosedAreTheReason) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows drops received data on a reset";
 #endif
-  std::atomic<bool> greeted = false;
-  ScriptedServer resets([&](LoopSocket& listener) {
-    const LoopSocket client = listener.Accept(kLongWait);
-    for (auto until = Clock::now() + kLongWait; !greeted && Clock::now() < until;)
-      std::this_thread::sleep_for(1ms);
-    client.Send("Device open failure: No such file or directory\r\n");
-  });  // closed with the greeting unread: a reset
-  const std::optional<TNetPortName> name = ParseNetPortName(resets.Name("rfc2217"));
-  ASSERT_TRUE(name);
-  std::optional<EComPort> failure;
-  try {
-    TNetLine line(*name, nullptr);
-    greeted = true;
-    resets.Join();
-    line.SetLine(comdev::LineSettings{}, nullptr);
-  } catch (const EComPort& e) {
-    failure = e;
+  const std::string words = "Device open failure: No such file or directory\r\n";
+  const struct {
+    const char* name;
+    bool readsGreeting;
+    std::string says;
+  } cases[] = {
+      {"reset, the greeting unread", false, words},
+      {"closed, a Telnet request to answer", true, words + Bytes({255, 253, 24})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> greeted = false;
+    ScriptedServer closes([&](LoopSocket& listener) {
+      const LoopSocket client = listener.Accept(kLongWait);
+      for (auto until = Clock::now() + kLongWait; !greeted && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+      if (c.readsGreeting) client.Receive(kLongWait);
+      client.Send(c.says);
+    });
+    const std::optional<TNetPortName> name = ParseNetPortName(closes.Name("rfc2217"));
+    ASSERT_TRUE(name);
+    std::optional<EComPort> failure;
+    try {
+      TNetLine line(*name, nullptr);
+      greeted = true;
+      closes.Join();
+      line.SetLine(comdev::LineSettings{}, nullptr);
+    } catch (const EComPort& e) {
+      failure = e;
+    }
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(NetOpenFailureOf(closes.Name("rfc2217"), *failure),
+              (TNetOpenFailure{TNetOpenFailure::Kind::ServerText,
+                               "Device open failure: No such file or directory"}))
+        << failure->what();
   }
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(NetOpenFailureOf(resets.Name("rfc2217"), *failure),
-            (TNetOpenFailure{TNetOpenFailure::Kind::ServerText,
-                             "Device open failure: No such file or directory"}))
-      << failure->what();
 }
 
 // No answer to the connection request, and an RFC 2217 server that never
