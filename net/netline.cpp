@@ -337,17 +337,22 @@ int TNetLine::Drain(Clock::time_point replyBy) {
   // What came before a failure still counts: a server's last words.
   const int failed = comdev::ReceiveSome(*socket_, arrived, kChunk, closed);
   if (!WithinIntake(arrived.size())) return comdev::kNetOverrun;
+  const std::string reply = TakeIn(std::move(arrived));
+  if (telnet_.Overrun()) return comdev::kNetOverrun;
+  if (failed) return failed;
+  if (closed) return comdev::kNetClosed;
+  return reply.empty() ? 0 : SendAll(reply, replyBy);
+}
+
+std::string TNetLine::TakeIn(std::string arrived) {
   std::string data;
   std::string reply;
   if (mode_ == TNetMode::Raw)
     data = std::move(arrived);
   else
     reply = telnet_.Receive(arrived, data);
-  if (telnet_.Overrun()) return comdev::kNetOverrun;
   received_.append(data, 0, kMaxPendingBytes - std::min(kMaxPendingBytes, received_.size()));
-  if (failed) return failed;
-  if (closed) return comdev::kNetClosed;
-  return reply.empty() ? 0 : SendAll(reply, replyBy);
+  return reply;
 }
 
 void TNetLine::KeepLastWords() {
@@ -355,12 +360,7 @@ void TNetLine::KeepLastWords() {
   std::string arrived;
   bool closed = false;
   comdev::ReceiveSome(*socket_, arrived, static_cast<int>(kMaxPendingBytes), closed);
-  std::string data;
-  if (mode_ == TNetMode::Raw)
-    data = std::move(arrived);
-  else
-    telnet_.Receive(arrived, data);
-  received_.append(data, 0, kMaxPendingBytes - std::min(kMaxPendingBytes, received_.size()));
+  TakeIn(std::move(arrived));
 }
 
 int TNetLine::AwaitInput(std::optional<Clock::time_point> deadline, const TComStopEvent* stop,

@@ -165,6 +165,9 @@ class TNetLine final : public TLineBackend {
   // What the server sent before it reset the connection, taken in without
   // waiting.
   void KeepLastWords();
+  // The data bytes of what arrived go to the received ones, within their
+  // bound; returns the Telnet answers the rest asks for (RFC 2217).
+  std::string TakeIn(std::string arrived);
 
   TNetMode mode_;
   int openTimeoutMs_;
