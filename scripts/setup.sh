@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 
 run_packages=(
   g++ cmake ninja-build qt6-base-dev  # the build
+  lld                                 # links the many test programs faster than GNU ld (optional)
   libgtest-dev                        # the tests and the benchmarks (also configured on a first run)
   fonts-dejavu-core                   # text for the windows, on screen and offscreen, and the protocol page
   qt6-translations-l10n               # Qt's own dialogs and menus in Russian (qtbase_ru.qm)
