@@ -43,15 +43,15 @@ struct SessionHolder {
 
 // A main window with a port and a session of its own, as the tool makes
 // them; the window goes first, then its session and port.
-struct MainWindow : SessionHolder, TTl8Form {
-  MainWindow() : TTl8Form(session, port) {}
+struct StartedWindow : SessionHolder, TTl8Form {
+  StartedWindow() : TTl8Form(session, port) {}
 };
 
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     TestApp();
-    form = std::make_unique<MainWindow>();
+    form = std::make_unique<StartedWindow>();
     form->session.SetPasswordMode(PasswordRequest::Unlock);
     form->ComPort.SetPort(line.SlavePath());  // never the real COM1
   }
@@ -60,7 +60,7 @@ class Startup : public ::testing::Test {
 
   PtyPair line;
   ScriptedBoxes boxes;
-  std::unique_ptr<MainWindow> form;
+  std::unique_ptr<StartedWindow> form;
 };
 
 TEST_F(Startup, AsksTheJumperQuestionAtItsPlaceBeforeTheWindowIsShown) {
@@ -153,7 +153,7 @@ TEST_F(Startup, YesWithThePortLockedByAnotherProgramReportsIt) {
 
 TEST_F(Startup, AnyOtherAnswerLeavesOnlyExit) {
   for (BoxAnswer answer : {BoxAnswer::No, BoxAnswer::Closed}) {
-    MainWindow declined;
+    StartedWindow declined;
     declined.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(answer);
     declined.Show();
@@ -220,7 +220,7 @@ TEST_F(Startup, ExitClosesTheWindowAndEndingTheToolClosesThePort) {
 
 TEST_F(Startup, ConsoleStopSignalsTheStopEventAndEndsTheToolAsExitDoes) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    MainWindow running;
+    StartedWindow running;
     running.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(BoxAnswer::Yes);
     running.Show();
@@ -246,7 +246,7 @@ TEST_F(Startup, AStopRequestTheProcessWasStartedToIgnoreStaysIgnored) {
     sigemptyset(&ignore.sa_mask);
     ASSERT_EQ(sigaction(signal, &ignore, &saved), 0);
     {
-      MainWindow running;
+      StartedWindow running;
       running.ComPort.SetPort(line.SlavePath());
       boxes.AnswerQuestion(BoxAnswer::Yes);
       running.Show();
@@ -291,7 +291,7 @@ TEST_F(Startup, AStopRequestDuringAStartUpBoxEndsTheToolWhenTheBoxCloses) {
     SCOPED_TRACE(row.signal);
     // The port failure box needs a busy port.
     if (row.during == ShownBox::Message) holder.OpenPort();
-    MainWindow starting;
+    StartedWindow starting;
     starting.ComPort.SetPort(line.SlavePath());
     boxes.Clear();
     boxes.OnShow([&](const ShownBox& box) {
@@ -379,11 +379,11 @@ TEST_F(Startup, StopRequestsAfterTheMainWindowIsGoneGetWhatWasThereBefore) {
   EXPECT_EQ(CountingStopRequests::count, 3);
 
   // A session that never registered leaves another one's registration alone.
-  MainWindow registered;
+  StartedWindow registered;
   registered.ComPort.SetPort(line.SlavePath());
   boxes.AnswerQuestion(BoxAnswer::Yes);
   registered.Show();
-  { MainWindow declined; }
+  { StartedWindow declined; }
   raise(SIGINT);
   EXPECT_TRUE(registered.StopEvent()->IsSignalled());
   EXPECT_EQ(CountingStopRequests::count, 3);
@@ -400,7 +400,7 @@ TEST_F(Startup, StopRequestsDuringTeardownTouchNothingDestroyed) {
     while (!done) raise(SIGINT);  // handled on this thread
   });
   for (int round = 0; round < 30; ++round) {
-    MainWindow running;
+    StartedWindow running;
     running.ComPort.SetPort(line.SlavePath());
     boxes.AnswerQuestion(BoxAnswer::Yes);
     running.Show();

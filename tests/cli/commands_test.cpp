@@ -31,7 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
 const std::string kAddressRange = "Адрес должен быть от 1 до 247";
 
 class Commands : public ::testing::Test {

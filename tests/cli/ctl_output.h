@@ -13,6 +13,9 @@ struct Ran {
   std::string err;
 };
 
+// What tl8ctl prints when it has switched the adapter to pass-through.
+inline const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
+
 // The text's lines, without their "\n".
 std::vector<std::string> Lines(const std::string& text);
 

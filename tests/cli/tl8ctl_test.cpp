@@ -43,8 +43,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const std::string kSwitched = "Адаптер переведен в режим побайтовой трансляции";
-
 // A state file for the simulator: parameters 1..15 and their checksum.
 void WriteState(const std::string& path, int address,
                 const std::array<std::array<uint8_t, 4>, 15>& params) {

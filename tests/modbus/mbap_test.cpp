@@ -209,12 +209,12 @@ TEST(GatewayRefusal, AGarbledAnswerOnTheLineComesBackAsOne) {
   EXPECT_EQ(refusals, 1);
 }
 
-struct ServiceFunction {
+struct GatewayFunction {
   const char* name;
   std::function<bool(tl8test::SimSession&)> works;
 };
 
-const ServiceFunction kServiceFunctions[] = {
+const GatewayFunction kGatewayFunctions[] = {
     {"address search",
      [](tl8test::SimSession& sim) {
        return FindAdapterAddress(
@@ -256,7 +256,7 @@ TEST(BehindGateway, EveryServiceFunctionWorks) {
     double eachWayMs;
   } paths[] = {{"next door", 0}, {"40 ms each way, the allowance learnt", 40}};
   for (const auto& path : paths) {
-    for (const ServiceFunction& function : kServiceFunctions) {
+    for (const GatewayFunction& function : kGatewayFunctions) {
       SCOPED_TRACE(std::string(path.name) + ": " + function.name);
       tl8test::SimLinkSetup setup = BehindGateway();
       setup.networkDelayMs = path.eachWayMs;

@@ -9,6 +9,7 @@
 #include "modbus/service.h"
 #include "modbus/session.h"
 #include "serial/comport.h"
+#include "tests/net/net_test_dir.h"
 #include "tests/support/script_process.h"
 #include "tests/support/sim_process.h"
 
@@ -21,12 +22,8 @@
 
 namespace {
 
-constexpr int kAdapter = 3;
-
-std::string SourceDir() {
-  const char* dir = std::getenv("TL8_NET_TEST_DIR");
-  return dir ? dir : "tests/net";
-}
+using tl8test::kServedAdapter;
+using tl8test::NetTestDir;
 
 bool PymodbusInstalled() {
   return std::system("/usr/bin/python3 -c 'import pymodbus.server, serial' 2>/dev/null") == 0;
@@ -40,7 +37,7 @@ bool BuildImage(Session& s, const QString& value) {
   for (int i = 1; i <= kFloatParamCount; ++i) texts.FloatFields[i] = values[i - 1];
   texts.FloatFields[1] = value;
   texts.SerialNumber = "101001";
-  texts.Address = QString::number(kAdapter);
+  texts.Address = QString::number(kServedAdapter);
   texts.Moment = QDateTime::currentDateTime();
   return BuildParamImage(texts, s.Params(), s.Exchange());
 }
@@ -48,9 +45,9 @@ bool BuildImage(Session& s, const QString& value) {
 TEST(IndependentGateway, SearchReadWriteAndAddressChange) {
   if (!PymodbusInstalled())
     GTEST_SKIP() << "python3-pymodbus is not installed: no independent gateway";
-  const tl8test::SimProcess sim({"--address", std::to_string(kAdapter)});
+  const tl8test::SimProcess sim({"--address", std::to_string(kServedAdapter)});
   const tl8test::ScriptProcess gateway(
-      {"/usr/bin/python3", SourceDir() + "/independent_gateway.py", sim.port()});
+      {"/usr/bin/python3", NetTestDir() + "/independent_gateway.py", sim.port()});
   ASSERT_FALSE(gateway.FirstLine().empty()) << "the gateway did not start";
   TComPort port;
   Session session(port);
@@ -61,8 +58,8 @@ TEST(IndependentGateway, SearchReadWriteAndAddressChange) {
   // then the adapter.
   EXPECT_EQ(FindAdapterAddress(
                 session, [] {}, 1, 5),
-            kAdapter);
-  session.TalkTo(kAdapter);
+            kServedAdapter);
+  session.TalkTo(kServedAdapter);
   // At the line's own speed: the paced read's waits are the virtual-time
   // tests' business, this one's is the bytes.
   const ReadOutcome read =
@@ -71,7 +68,7 @@ TEST(IndependentGateway, SearchReadWriteAndAddressChange) {
   EXPECT_TRUE(read.checksumMatches);
 
   ASSERT_TRUE(BuildImage(session, "1234.5"));
-  EXPECT_EQ(WriteImage(session, kAdapter).result, WriteResult::Written);
+  EXPECT_EQ(WriteImage(session, kServedAdapter).result, WriteResult::Written);
   const auto p1 = sim.state().param(1);
   EXPECT_EQ(DeviceFloatToDouble(p1[0], p1[1], p1[2], p1[3]), 1234.5);
 

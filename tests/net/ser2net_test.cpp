@@ -9,6 +9,7 @@
 #include "modbus/session.h"
 #include "net/netline.h"
 #include "serial/comport.h"
+#include "tests/net/net_test_dir.h"
 #include "tests/support/loopback.h"
 #include "tests/support/script_process.h"
 #include "tests/support/sim_process.h"
@@ -25,11 +26,12 @@
 
 namespace {
 
+using tl8test::kServedAdapter;
+
 using tl8test::kLongWait;
 using tl8test::LoopSocket;
 
 constexpr const char* kSer2net = "/usr/sbin/ser2net";
-constexpr int kAdapter = 3;
 
 // A free TCP port on 127.0.0.1, for ser2net to listen on.
 int FreePort() { return LoopSocket::Listen().Port(); }
@@ -87,7 +89,7 @@ class Ser2netLine : public ::testing::Test {
     if (access(kSer2net, X_OK) != 0)
       GTEST_SKIP() << kSer2net << " is not installed (scripts/setup.sh installs it)";
     sim = std::make_unique<tl8test::SimProcess>(
-        std::vector<std::string>{"--address", std::to_string(kAdapter)});
+        std::vector<std::string>{"--address", std::to_string(kServedAdapter)});
     server = std::make_unique<Ser2net>(*sim);
     ASSERT_TRUE(server->Listening()) << "ser2net did not start";
   }
@@ -96,9 +98,9 @@ class Ser2netLine : public ::testing::Test {
   void SearchAndRead(TComPort& port) {
     Session session(port);
     EXPECT_EQ(FindAdapterAddress(
-                  session, [] {}, 1, kAdapter),
-              kAdapter);
-    session.TalkTo(kAdapter);
+                  session, [] {}, 1, kServedAdapter),
+              kServedAdapter);
+    session.TalkTo(kServedAdapter);
     ReadPlan plan;
     plan.fast = true;
     const ReadOutcome read = ReadAdapter(session, plan);

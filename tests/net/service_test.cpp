@@ -10,6 +10,7 @@
 #include "modbus/session.h"
 #include "net/netline.h"
 #include "serial/comport.h"
+#include "tests/net/net_test_dir.h"
 #include "tests/support/loopback.h"
 #include "tests/support/script_process.h"
 #include "tests/support/sim_process.h"
@@ -29,13 +30,10 @@
 
 namespace {
 
-constexpr auto kEachWay = std::chrono::milliseconds(40);
-constexpr int kAdapter = 3;
+using tl8test::kServedAdapter;
+using tl8test::NetTestDir;
 
-std::string SourceDir() {
-  const char* dir = std::getenv("TL8_NET_TEST_DIR");
-  return dir ? dir : "tests/serial";
-}
+constexpr auto kEachWay = std::chrono::milliseconds(40);
 
 int PortOf(const std::string& name) { return std::stoi(name.substr(name.rfind(':') + 1)); }
 
@@ -51,16 +49,16 @@ struct DeviceServer {
   explicit DeviceServer(Server kind) {
     if (kind == Server::Rfc2217) {
       sim = std::make_unique<tl8test::SimProcess>(
-          std::vector<std::string>{"--address", std::to_string(kAdapter)});
+          std::vector<std::string>{"--address", std::to_string(kServedAdapter)});
       record = sim->path("settings.txt");
       rfc2217 = std::make_unique<tl8test::ScriptProcess>(std::vector<std::string>{
-          "/usr/bin/python3", SourceDir() + "/rfc2217_server.py", sim->port(), record});
+          "/usr/bin/python3", NetTestDir() + "/rfc2217_server.py", sim->port(), record});
       path = std::make_unique<tl8test::DelayProxy>(std::stoi(rfc2217->FirstLine()), kEachWay);
       // The settings' round trip measures the path: no allowance to give.
       name = Loopback("rfc2217", path->Port());
       return;
     }
-    std::vector<std::string> args{"--tcp", "0", "--address", std::to_string(kAdapter)};
+    std::vector<std::string> args{"--tcp", "0", "--address", std::to_string(kServedAdapter)};
     if (kind == Server::RawEchoing) args.push_back("--echo");
     sim = std::make_unique<tl8test::SimProcess>(args);
     path = std::make_unique<tl8test::DelayProxy>(PortOf(sim->port()), kEachWay);
@@ -98,10 +96,10 @@ void SearchAndRead(Server kind) {
   EXPECT_GE(port.LatencyAllowanceMs(), AllowanceForRoundTrip(80));
 
   EXPECT_EQ(FindAdapterAddress(
-                session, [] {}, 1, kAdapter),
-            kAdapter)
+                session, [] {}, 1, kServedAdapter),
+            kServedAdapter)
       << "the address search";
-  session.TalkTo(kAdapter);
+  session.TalkTo(kServedAdapter);
   ReadPlan plan;
   plan.fast = true;
   const ReadOutcome read = ReadAdapter(session, plan);
