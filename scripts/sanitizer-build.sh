@@ -3,9 +3,10 @@
 # and undefined-behaviour sanitizers, where the libFuzzer targets are built
 # too; both scripts share its objects. Installs clang when it is missing.
 source scripts/packages.sh
+sanitizer_packages=(clang libclang-rt-14-dev cmake ninja-build qt6-base-dev)
 
 configure_sanitizer_build() {
-  install_packages clang libclang-rt-14-dev cmake ninja-build qt6-base-dev
+  install_packages "${sanitizer_packages[@]}"
   # -O1: the fuzz targets need speed, the suite under the sanitizers too, and
   # it costs the compiler little more than -O0; -g1 gives the reports lines.
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

@@ -4,6 +4,8 @@
 # moved), driven with xdotool. Run after scripts/setup.sh; writes docs/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/packages.sh
+install_packages xvfb xdotool imagemagick  # the display, the clicks, the pictures
 source scripts/demo-line.sh
 
 out=docs/screenshots

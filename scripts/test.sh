@@ -3,22 +3,49 @@
 # every test, makes the Debian package, then runs the whole suite again built
 # by clang with the address and undefined-behaviour sanitizers, and each fuzz
 # target of that same build over its seeds and for a few seconds.
+#
+# The steps overlap where one waits and another computes: the suite's peers and
+# clang are installed while the first build compiles, and the sanitizer build
+# compiles, at the lowest priority, while the suite waits on its lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each step's end with the seconds since the start, for the CI's log.
 step_done() { echo "test.sh: $1 done at ${SECONDS} s"; }
 rm -rf build
+mkdir -p build
+source scripts/packages.sh
+source scripts/sanitizer-build.sh
+
+install_packages "${run_packages[@]}"
+install_packages "${test_packages[@]}" "${sanitizer_packages[@]}" >build/later-packages.log 2>&1 &
+later_packages=$!
 # Release at -O2, as Debian builds its packages: the package's build, without
 # the debugging information a developer's build keeps (which costs the
 # compiler a fifth more).
-bash scripts/setup.sh -DTL8_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+TL8_PACKAGES=run bash scripts/setup.sh -DTL8_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+if ! wait "$later_packages"; then
+  cat build/later-packages.log >&2
+  exit 1
+fi
 step_done "set-up and build"
+
+(configure_sanitizer_build && nice -n 19 cmake --build build-asan -j"$(nproc)") \
+  >build/sanitizer-build.log 2>&1 &
+sanitizer_build=$!
+trap 'kill "$sanitizer_build" 2>/dev/null || true' EXIT
 # Every source in the repository's own layout (.clang-format).
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 (cd build && ctest --output-on-failure -j2)
 step_done "layout check and tests"
 cmake --build build --target package
+if ! wait "$sanitizer_build"; then
+  cat build/sanitizer-build.log >&2
+  exit 1
+fi
+trap - EXIT
+step_done "package and sanitizer build (with the fuzz targets)"
 bash scripts/sanitize.sh
-step_done "package, sanitizer build (with the fuzz targets) and tests"
+step_done "sanitizer tests"
 bash scripts/fuzz.sh 10
 step_done "fuzzing"

@@ -6,10 +6,21 @@
 #
 # The Qt kit: TL8_QT_MINGW (an unpacked kit or its tarball), else the tarball
 # in ../shared/toolchains/ beside the repository.
+#
+# --build-only stops after the build (CI runs it beside the Linux steps).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win
 started=$SECONDS
+build_only=false
+case "${1:-}" in
+  --build-only) build_only=true ;;
+  "") ;;
+  *)
+    echo "usage: windows.sh [--build-only]" >&2
+    exit 2
+    ;;
+esac
 
 packages=(
   g++-mingw-w64-x86-64-posix        # the cross compilers, POSIX thread model as the Qt kit
@@ -58,6 +69,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTL8_WERROR=ON
   -DTL8_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine $(compiler_cache)
 cmake --build "$build" -j"$(nproc)"
 echo "windows.sh: set-up and build done in $((SECONDS - started)) s"
+if $build_only; then
+  exit 0
+fi
 
 # --- What a Windows PC needs beside the programs ---------------------------------------
 
