@@ -1,11 +1,15 @@
 # Sourced by the set-up scripts: install_packages NAME... installs the Debian
 # packages among NAME... that are missing (through sudo when not root), and
-# does nothing, not even a download, when all are there. run_packages are what
-# building and running the tool take, test_packages what the suite adds.
-run_packages=(
+# does nothing, not even a download, when all are there. build_packages are
+# what the build takes, run_packages what running the tool adds,
+# test_packages what the suite adds.
+build_packages=(
   g++ cmake ninja-build qt6-base-dev  # the build
   lld                                 # links the many test programs faster than GNU ld (optional)
   libgtest-dev                        # the tests and the benchmarks (also configured on a first run)
+)
+run_packages=(
+  "${build_packages[@]}"
   fonts-dejavu-core                   # text for the windows, on screen and offscreen, and the protocol page
   qt6-translations-l10n               # Qt's own dialogs and menus in Russian (qtbase_ru.qm)
   xvfb                                # run.sh without a display, screenshots.sh

@@ -6,7 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Only what runs here: the tool, the simulator and tl8ctl (the tests build
 # with scripts/test.sh or `cmake --build build`).
-TL8_TARGETS="Tl8v05 tl8sim tl8ctl" bash scripts/setup.sh
+# A first build compiles merged batches (half the time); a build already
+# configured keeps its own choice.
+first_build=()
+[ -f build/CMakeCache.txt ] || first_build=(-DTL8_UNITY=ON)
+TL8_TARGETS="Tl8v05 tl8sim tl8ctl" bash scripts/setup.sh "${first_build[@]}"
 source scripts/demo-line.sh
 
 state="$PWD/build/demo-adapter.txt"

@@ -10,6 +10,6 @@ configure_sanitizer_build() {
   # -O1: the fuzz targets need speed, the suite under the sanitizers too, and
   # it costs the compiler little more than -O0; -g1 gives the reports lines.
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DTL8_FUZZ=ON -DTL8_BENCH=OFF -DTL8_WERROR=ON -DTL8_UNITY=OFF \
+    -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DTL8_FUZZ=ON -DTL8_BENCH=OFF -DTL8_WERROR=ON -DTL8_UNITY=ON \
     $(compiler_cache)
 }

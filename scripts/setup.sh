@@ -3,14 +3,16 @@
 # and builds into build/; its arguments go to the configure step. With
 # TL8_TARGETS set (names of targets, space-separated) it installs only what
 # running the tool takes and builds only those targets: scripts/run.sh's
-# first run; TL8_PACKAGES=run installs only those too (test.sh installs the
-# rest while the build runs). ccache, when installed, keeps the compiler's
+# first run; TL8_PACKAGES=build installs only what the build takes (test.sh
+# installs the rest while the build runs). ccache, when installed, keeps the compiler's
 # results between builds; nothing needs it. Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/packages.sh
-if [ -n "${TL8_TARGETS:-}" ] || [ "${TL8_PACKAGES:-}" = run ]; then
+if [ "${TL8_PACKAGES:-}" = build ]; then
+  install_packages "${build_packages[@]}"
+elif [ -n "${TL8_TARGETS:-}" ]; then
   install_packages "${run_packages[@]}"
 else
   install_packages "${run_packages[@]}" "${test_packages[@]}"

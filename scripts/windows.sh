@@ -64,7 +64,7 @@ fi
 
 # --- The cross build ---------------------------------------------------------------
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTL8_WERROR=ON \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTL8_WERROR=ON -DTL8_UNITY=ON \
   -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/Qt6/qt.toolchain.cmake" -DQT_HOST_PATH=/usr \
   -DTL8_GTEST_SOURCE=/usr/src/googletest -DCMAKE_CROSSCOMPILING_EMULATOR=wine $(compiler_cache)
 cmake --build "$build" -j"$(nproc)"
