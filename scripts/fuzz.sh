@@ -12,8 +12,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-10}
 
 source scripts/sanitizer-build.sh
-configure_sanitizer_build
-cmake --build build-asan --target tl8_fuzzers -j"$(nproc)"
+if [ -z "${TL8_SANITIZER_BUILT:-}" ]; then
+  configure_sanitizer_build
+  cmake --build build-asan --target tl8_fuzzers -j"$(nproc)"
+fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"

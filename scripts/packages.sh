@@ -5,7 +5,6 @@
 # test_packages what the suite adds.
 build_packages=(
   g++ cmake ninja-build qt6-base-dev  # the build
-  lld                                 # links the many test programs faster than GNU ld (optional)
   libgtest-dev                        # the tests and the benchmarks (also configured on a first run)
 )
 run_packages=(
@@ -15,6 +14,7 @@ run_packages=(
   xvfb                                # run.sh without a display, screenshots.sh
 )
 test_packages=(
+  lld                                 # links the test programs and benchmarks faster than GNU ld (optional)
   clang-format                        # test.sh checks the layout of every source
   mbpoll                              # sim_mbpoll_test: an independent Modbus master
   python3-pymodbus python3-serial python3-serial-asyncio  # cli_independent_slave_test: an independent Modbus slave

@@ -6,8 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/sanitizer-build.sh
-configure_sanitizer_build
-cmake --build build-asan -j"$(nproc)"
+if [ -z "${TL8_SANITIZER_BUILT:-}" ]; then
+  configure_sanitizer_build
+  cmake --build build-asan -j"$(nproc)"
+fi
 cd build-asan
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$PWD/../scripts/lsan.supp"

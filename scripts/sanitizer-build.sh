@@ -2,6 +2,8 @@
 # build-asan/, one clang build of everything (no benchmarks) with the address
 # and undefined-behaviour sanitizers, where the libFuzzer targets are built
 # too; both scripts share its objects. Installs clang when it is missing.
+# With TL8_SANITIZER_BUILT set (test.sh, which built it) neither script
+# configures or builds, so both can run at once.
 source scripts/packages.sh
 sanitizer_packages=(clang libclang-rt-14-dev cmake ninja-build qt6-base-dev)
 

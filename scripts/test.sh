@@ -5,8 +5,9 @@
 # target of that same build over its seeds and for a few seconds.
 #
 # The steps overlap where one waits and another computes: the suite's peers and
-# clang are installed while the first build compiles, and the sanitizer build
-# compiles, at the lowest priority, while the suite waits on its lines.
+# clang are installed while the first build compiles, the sanitizer build
+# compiles, at the lowest priority, while the suite waits on its lines, and
+# the fuzz targets run beside the sanitizer suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each step's end with the seconds since the start, for the CI's log.
@@ -47,7 +48,18 @@ if ! wait "$sanitizer_build"; then
 fi
 trap - EXIT
 step_done "package and sanitizer build (with the fuzz targets)"
+
+# The fuzz targets run (for a fixed time each) at the lowest priority beside
+# the sanitizer suite, which mostly waits on its lines.
+export TL8_SANITIZER_BUILT=1
+nice -n 19 bash scripts/fuzz.sh 10 >build/fuzz.log 2>&1 &
+fuzzing=$!
+trap 'kill "$fuzzing" 2>/dev/null || true' EXIT
 bash scripts/sanitize.sh
 step_done "sanitizer tests"
-bash scripts/fuzz.sh 10
+fuzz_status=0
+wait "$fuzzing" || fuzz_status=$?
+trap - EXIT
+cat build/fuzz.log
+((fuzz_status == 0)) || exit "$fuzz_status"
 step_done "fuzzing"
