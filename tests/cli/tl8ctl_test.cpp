@@ -424,9 +424,8 @@ TEST(Tl8ctl, WorksThroughADeviceServerOnTheNetwork) {
 // words (a device server that cannot open its device), settings it refused.
 TEST(Tl8ctl, ANetworkPortThatDoesNotOpenSaysWhatHappened) {
   const QTemporaryDir dir;
-  LoopSocket unused = LoopSocket::Listen();
-  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(unused.Port());
-  unused.Close();
+  const LoopSocket held = LoopSocket::Bound();  // nobody listens there: the connection is refused
+  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(held.Port());
   // Each takes the tool's greeting and settings before it answers: a close
   // with bytes unread would reset the connection and lose what was sent.
   const auto settingsOf = [](const LoopSocket& client) {

@@ -347,9 +347,8 @@ TEST(NetLink, AGatewaysLineCarriesMbapAndAConnectionClosedMidAnswerIsAFailure) {
 // system's own code (the lookup's on Linux, with its text), the server's
 // words before it closed, the setting it refused, what is wrong with a name.
 TEST(NetLink, AnOpeningThatFailsSaysWhatHappened) {
-  LoopSocket unused = LoopSocket::Listen();
-  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(unused.Port());
-  unused.Close();  // nobody listens there any more: the connection is refused
+  const LoopSocket held = LoopSocket::Bound();  // nobody listens there: the connection is refused
+  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(held.Port());
   // Both take the tool's greeting and settings first: a close with bytes
   // unread would reset the connection and lose what was sent.
   ScriptedServer speaks([](LoopSocket& listener) {

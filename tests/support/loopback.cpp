@@ -30,6 +30,8 @@ LoopSocket& LoopSocket::operator=(LoopSocket&& other) noexcept {
 
 LoopSocket LoopSocket::Listen(int backlog) { return LoopSocket(loopsys::Listen(backlog)); }
 
+LoopSocket LoopSocket::Bound() { return LoopSocket(loopsys::Bound()); }
+
 LoopSocket LoopSocket::Connect(int port, bool wait) {
   return LoopSocket(loopsys::Connect(port, wait));
 }

@@ -40,6 +40,11 @@ class LoopSocket {
   // Listening on 127.0.0.1 at a free port; `backlog` connections may wait
   // to be accepted.
   static LoopSocket Listen(int backlog = 4);
+  // Bound to a free port on 127.0.0.1 and not listening: a connection there
+  // is refused, and while it is held no other socket takes the port (a port
+  // merely closed again can be taken at once, even by the connecting
+  // socket's own end, which then connects to itself).
+  static LoopSocket Bound();
   // A connection to 127.0.0.1:port. Without `wait` the call returns while
   // the connection is still on its way (one that fills a backlog).
   static LoopSocket Connect(int port, bool wait = true);

@@ -9,6 +9,8 @@
 
 namespace tl8test::loopsys {
 
+// Bound to a free port on 127.0.0.1, not listening; -1 on failure.
+std::intptr_t Bound();
 // Listening on 127.0.0.1 at a free port; -1 on failure.
 std::intptr_t Listen(int backlog);
 // The connection waiting at a listener that WaitReadable reported; -1 on failure.

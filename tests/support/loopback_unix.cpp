@@ -24,12 +24,20 @@ sockaddr_in Loopback(int port) {
 
 }  // namespace
 
-std::intptr_t Listen(int backlog) {
+std::intptr_t Bound() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_in address = Loopback(0);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, backlog) != 0) {
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::intptr_t Listen(int backlog) {
+  const std::intptr_t fd = Bound();
+  if (fd >= 0 && ::listen(static_cast<int>(fd), backlog) != 0) {
+    ::close(static_cast<int>(fd));
     return -1;
   }
   return fd;

@@ -33,17 +33,25 @@ SOCKET Socket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
 
-std::intptr_t Listen(int backlog) {
+std::intptr_t Bound() {
   if (!Started()) return -1;
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const sockaddr_in address = Loopback(0);
   if (socket == INVALID_SOCKET ||
-      ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(socket, backlog) != 0) {
+      ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (socket != INVALID_SOCKET) ::closesocket(socket);
     return -1;
   }
   return Handle(socket);
+}
+
+std::intptr_t Listen(int backlog) {
+  const std::intptr_t socket = Bound();
+  if (socket != -1 && ::listen(Socket(socket), backlog) != 0) {
+    ::closesocket(Socket(socket));
+    return -1;
+  }
+  return socket;
 }
 
 std::intptr_t Accept(std::intptr_t listener) {
