@@ -18,9 +18,15 @@ import sys
 import threading
 import tty
 
-from pymodbus.datastore import ModbusServerContext, ModbusSlaveContext, ModbusSparseDataBlock
-from pymodbus.server import StartAsyncSerialServer
-from pymodbus.transaction import ModbusRtuFramer
+try:
+    import serial_asyncio  # noqa: F401 (pymodbus's serial server needs it)
+    from pymodbus.datastore import ModbusServerContext, ModbusSlaveContext, ModbusSparseDataBlock
+    from pymodbus.server import StartAsyncSerialServer
+    from pymodbus.transaction import ModbusRtuFramer
+except ImportError as missing:
+    # The test skips when the independent peer is not installed.
+    print(f"missing: {missing.name}", flush=True)
+    sys.exit(0)
 
 ADDRESS = 17
 SERIAL = 4321

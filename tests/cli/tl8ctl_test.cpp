@@ -66,6 +66,9 @@ void WriteState(const std::string& path, int address,
 // write, the address move and the switch to pass-through.
 TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
   SimProcess sim({"--link", "{dir}/line"});
+  // The address moves on an adapter of its own, while the bounds are written.
+  SimProcess moving({"--link", "{dir}/line"});
+  Ctl move(moving.dir(), {"--port", moving.path("line"), "set-address", "9"});
   const Ran scan = RunCtl(sim, {"scan", "--to", "3"});
   EXPECT_EQ(scan.code, 0) << scan.err;
   EXPECT_EQ(scan.out, "1\n");
@@ -78,12 +81,11 @@ TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
   EXPECT_EQ(sim.state().param(1), AdapterFloatBytes(900));
   EXPECT_TRUE(sim.state().checksumMatches());
 
-  const Ran moved = RunCtl(sim, {"set-address", "9"});
-  EXPECT_EQ(moved.code, 0) << moved.err;
-  EXPECT_EQ(moved.out, "9\n");
-  EXPECT_EQ(sim.state().address, 9);
+  ASSERT_EQ(move.Wait(), 0) << move.Err();
+  EXPECT_EQ(move.Out(), "9\n");
+  EXPECT_EQ(moving.state().address, 9);
 
-  const Ran switched = RunCtl(sim, {"--address", "9", "passthrough"});
+  const Ran switched = RunCtl(moving, {"--address", "9", "passthrough"});
   EXPECT_EQ(switched.code, 0) << switched.err;
   EXPECT_EQ(switched.out, kSwitched + "\n");
 }
@@ -93,16 +95,20 @@ TEST(Tl8ctl, ScanWriteBoundsSetAddressAndPassThroughRunAgainstTheSimulator) {
 // that a fast read prints what a paced one does: commands_test.cpp).
 TEST(Tl8ctl, InventoryAtTheLinesOwnSpeedPrintsWhatEachReadPrints) {
   SimProcess sim({"--link", "{dir}/line", "--adapter", "3"});
-  const Ran inventory = RunCtl(sim, {"--json", "inventory", "--to", "4", "--fast"});
-  ASSERT_EQ(inventory.code, 0) << inventory.err;
+  // The reads go to a twin line (the same adapters, as made), while the
+  // inventory runs.
+  SimProcess twin({"--link", "{dir}/line", "--adapter", "3"});
+  Ctl inventory(sim.dir(),
+                {"--port", sim.path("line"), "--json", "inventory", "--to", "4", "--fast"});
   std::string reads;
   for (const char* address : {"1", "3"}) {
-    const Ran read = RunCtl(sim, {"--json", "--address", address, "read", "--fast"});
+    const Ran read = RunCtl(twin, {"--json", "--address", address, "read", "--fast"});
     ASSERT_EQ(read.code, 0) << read.err;
     reads += read.out;
   }
-  EXPECT_EQ(inventory.out, reads);
-  EXPECT_EQ(Lines(inventory.out).size(), 2u);
+  ASSERT_EQ(inventory.Wait(), 0) << inventory.Err();
+  EXPECT_EQ(inventory.Out(), reads);
+  EXPECT_EQ(Lines(inventory.Out()).size(), 2u);
 }
 
 // What only the program shows: names arrive as the system's bytes. Names in
@@ -381,6 +387,11 @@ TEST(Tl8ctl, ASavedFileWrittenBackIsRecordedRestoredAndReported) {
   const std::string id = entry.value("id").toString().toStdString();
   EXPECT_EQ(entry.value("outcome").toObject().value("result").toString().toStdString(), "written");
 
+  // The write's protocol is made while the restore runs: the page reads the
+  // write's entry, the restore adds an entry of its own.
+  const std::string pdf = sim.path("protocol.pdf");
+  const QTemporaryDir reportOutput;
+  Ctl report(reportOutput.path().toStdString(), {"report", id, "-o", pdf});
   const Ran restored = RunCtl(sim, {"--address", "5", "restore", id, "--code-word", "Pelmar"});
   ASSERT_EQ(restored.code, 0) << restored.err;
   const SimState after = sim.state();
@@ -393,9 +404,7 @@ TEST(Tl8ctl, ASavedFileWrittenBackIsRecordedRestoredAndReported) {
   EXPECT_NE(after.param(14), before.param(14));
   EXPECT_TRUE(after.checksumMatches());
 
-  const std::string pdf = sim.path("protocol.pdf");
-  const Ran report = RunCtl(sim, {"report", id, "-o", pdf});
-  ASSERT_EQ(report.code, 0) << report.err;
+  ASSERT_EQ(report.Wait(), 0) << report.Err();
   EXPECT_EQ(FileBytes(pdf).substr(0, 5), "%PDF-");
   const std::string text = sim.path("protocol.txt");
   ASSERT_EQ(std::system(("pdftotext -layout " + pdf + " " + text).c_str()), 0)

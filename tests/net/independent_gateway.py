@@ -15,12 +15,18 @@ import asyncio
 import logging
 import sys
 
-from pymodbus.client import ModbusSerialClient
-from pymodbus.datastore import ModbusServerContext
-from pymodbus.exceptions import NoSuchSlaveException
-from pymodbus.pdu import ExceptionResponse
-from pymodbus.server import StartAsyncTcpServer
-from pymodbus.transaction import ModbusRtuFramer
+try:
+    import serial  # noqa: F401 (pymodbus's serial client needs it)
+    from pymodbus.client import ModbusSerialClient
+    from pymodbus.datastore import ModbusServerContext
+    from pymodbus.exceptions import NoSuchSlaveException
+    from pymodbus.pdu import ExceptionResponse
+    from pymodbus.server import StartAsyncTcpServer
+    from pymodbus.transaction import ModbusRtuFramer
+except ImportError as missing:
+    # The test skips when the independent peer is not installed.
+    print(f"missing: {missing.name}", flush=True)
+    sys.exit(0)
 
 READ_HOLDING = 3
 # How long the gateway waits for the unit's answer on the line: generous for

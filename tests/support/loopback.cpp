@@ -38,6 +38,10 @@ LoopSocket LoopSocket::Connect(int port, bool wait) {
 
 int LoopSocket::Port() const { return loopsys::LocalPort(handle_); }
 
+void LoopSocket::LimitReceiveBuffer(int bytes) const {
+  loopsys::LimitReceiveBuffer(handle_, bytes);
+}
+
 LoopSocket LoopSocket::Accept(std::chrono::milliseconds limit) const {
   if (WaitReadable({this}, limit) != 0) return {};
   return LoopSocket(loopsys::Accept(handle_));

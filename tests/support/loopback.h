@@ -53,6 +53,9 @@ class LoopSocket {
   std::intptr_t Handle() const { return handle_; }
   // The local port.
   int Port() const;
+  // Holds about `bytes` of what comes in unread (the system's default can
+  // take tens of megabytes, which a peer then spends time to fill).
+  void LimitReceiveBuffer(int bytes) const;
   // The next connection, within `limit`; an invalid socket when none came.
   LoopSocket Accept(std::chrono::milliseconds limit) const;
   // False when the connection failed.

@@ -18,6 +18,8 @@ std::intptr_t Accept(std::intptr_t listener);
 // To 127.0.0.1:port; without `wait`, started but not awaited. -1 on failure.
 std::intptr_t Connect(int port, bool wait);
 int LocalPort(std::intptr_t socket);
+// Limits what the socket's receive side holds to about `bytes`.
+void LimitReceiveBuffer(std::intptr_t socket, int bytes);
 // Sends everything; false on failure.
 bool SendAll(std::intptr_t socket, const char* bytes, size_t count);
 // What one receive gets: bytes (> 0), 0 when the peer has closed, < 0 on failure.

@@ -67,6 +67,10 @@ int LocalPort(std::intptr_t socket) {
   return ntohs(address.sin_port);
 }
 
+void LimitReceiveBuffer(std::intptr_t socket, int bytes) {
+  ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 bool SendAll(std::intptr_t socket, const char* bytes, size_t count) {
   while (count > 0) {
     const ssize_t sent = ::send(static_cast<int>(socket), bytes, count, MSG_NOSIGNAL);

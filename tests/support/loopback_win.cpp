@@ -82,6 +82,11 @@ int LocalPort(std::intptr_t socket) {
   return ntohs(address.sin_port);
 }
 
+void LimitReceiveBuffer(std::intptr_t socket, int bytes) {
+  ::setsockopt(Socket(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+               sizeof bytes);
+}
+
 bool SendAll(std::intptr_t socket, const char* bytes, size_t count) {
   while (count > 0) {
     const int sent = ::send(Socket(socket), bytes, static_cast<int>(count), 0);
