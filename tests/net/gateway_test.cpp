@@ -17,7 +17,6 @@
 
 #include <QDateTime>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
